@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The whole test suite from scratch: set-up, the native build and its tests, the same tests under
+# AddressSanitizer + UBSan and under ThreadSanitizer, the Windows cross-build and its runs under wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/setup.sh
+
+jobs=$(nproc)
+step() { printf '\n==== %s\n' "$*"; }
+
+for preset in native asan tsan; do
+  step "build and test: $preset"
+  cmake --preset "$preset" -DPNX_WERROR=ON >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "build: windows (mingw-w64)"
+cmake --preset windows -DPNX_WERROR=ON >/dev/null
+cmake --build --preset windows -j "$jobs"
+
+for script in tools/wine-smoke.sh tools/wine-tests.sh; do
+  if [ -f "$script" ]; then
+    step "wine: $script"
+    bash "$script"
+  fi
+done
+
+step "all tests passed"
