@@ -1,0 +1,12 @@
+// DirectShow for product code: the system headers on Windows, the project's own layer elsewhere.
+#pragma once
+
+#include "platform/com.h"
+
+#ifdef _WIN32
+#include <dshow.h>
+#include <ks.h>
+#include <ksproxy.h>
+#else
+#include "platform/posix/dshow_posix.h"
+#endif
