@@ -206,7 +206,7 @@ void TraceLock() {
   g_localLock.lock();
   if (t_lockDepth++ > 0) return;
   if (!g_namesBuilt) BuildNames(nullptr);
-  if (g_mutex == nullptr) g_mutex = platform::OpenSystemMutex(g_mutexName);
+  if (g_mutex == nullptr) g_mutex = platform::OpenSystemMutex(g_mutexName, g_existingOnly);
   t_systemLocked = g_mutex != nullptr && platform::LockSystemMutex(g_mutex);
 }
 

@@ -13,8 +13,9 @@ struct SystemMutex;
 struct SharedMemory;
 struct WriterThread;
 
-// The system-wide recursive mutex of the given name, created or opened; null when that fails.
-SystemMutex* OpenSystemMutex(const wchar_t* name);
+// The system-wide recursive mutex of the given name, created or opened (existingOnly: only opened); null when
+// that fails.
+SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly);
 // Waits without limit. An owner that died releases it to the next waiter (which goes on as the owner).
 // False only when the mutex is broken beyond use.
 bool LockSystemMutex(SystemMutex* mutex);
