@@ -199,9 +199,11 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
     path[0] = 0;
     text[0] = 0;
     {
-      TraceLockScope lock;
-      // A writer of an earlier registration period, or one whose shared memory this process released.
+      // A writer of an earlier registration period, or one whose shared memory this process released, ends
+      // without touching any shared object (a late start must not bring the mutex back).
+      std::lock_guard<std::recursive_mutex> local(g_localLock);
       if (epoch != g_writerEpoch || g_view == nullptr) return -1;
+      TraceLockScope lock;
       ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
       if (proc == nullptr) return -1;
       stop = proc->writerStop != 0;
