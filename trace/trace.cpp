@@ -170,9 +170,10 @@ const wchar_t* LevelTag(int32_t level) {
   }
 }
 
-void TraceQueueLogText(ThreadInfo* thread, const wchar_t* line) {
+// Queues a line of thread (a record of processId) for its process's log writer.
+void TraceQueueLogText(uint32_t processId, ThreadInfo* thread, const wchar_t* line) {
   if ((thread->outputFlags & qvtrace::kOutputLogFile) == 0) return;
-  ProcInfo* proc = QVTRACE_GetProcInfoPtr(platform::CurrentProcessId(), 0, 0);
+  ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 0, 0);
   if (proc == nullptr || proc->refCount <= 0) return;
   proc->pendingLogThreadId = thread->threadId;
   // The length found last time saves scanning up to 51200 units per line while the writer lags behind; it is
@@ -555,7 +556,7 @@ void TraceOutputLine(uint32_t processId, uint32_t threadId, int32_t level, uint3
   const uint32_t flags = thread->outputFlags;
   if ((flags & qvtrace::kOutputDebugger) != 0) platform::DebugOutput(line);
   if ((flags & qvtrace::kOutputConsole) != 0) platform::ConsoleOutput(line);
-  if ((flags & qvtrace::kOutputLogFile) != 0) TraceQueueLogText(thread, line);
+  if ((flags & qvtrace::kOutputLogFile) != 0) TraceQueueLogText(processId, thread, line);
 }
 
 void TraceFlushLog() {
