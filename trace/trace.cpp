@@ -4,6 +4,7 @@
 #include "trace/trace.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
