@@ -222,8 +222,14 @@ class TableReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
+      // With --benchmark_repetitions the fastest repetition stands: the machine may be shared.
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        const std::string name = run.run_name.function_name;
+        const double time = run.GetAdjustedCPUTime();
+        const auto known = times_.find(name);
+        if (known == times_.end() || time < known->second) {
+          times_[name] = time;
+        }
       }
     }
     ConsoleReporter::ReportRuns(runs);
