@@ -73,7 +73,7 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
   if (carriesType) type = ownType.Get();
   if (carriesType || m_attachConnectionType) {
     if (!carriesType && m_pInputPin) {
-      hr = m_pInputPin->ConnectionMediaType(connectionType.Receive());
+      hr = m_pInputPin->ConnectionMediaType(connectionType.Get());
       if (FAILED(hr)) return hr;
       type = connectionType.Get();
     }
