@@ -86,9 +86,9 @@ struct WriterThread {
   bool joined;
 };
 
-SystemMutex* OpenSystemMutex(const wchar_t* name) {
+SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly) {
   const std::string path = ObjectPath(name);
-  int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = shm_open(path.c_str(), O_RDWR | O_CLOEXEC | (existingOnly ? 0 : O_CREAT), 0600);
   if (fd < 0) return nullptr;
   struct stat info;
   if (!TrustedObject(fd, &info)) {
@@ -205,6 +205,11 @@ void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex) 
     ++mutex->block->cacheGeneration;
   }
   delete memory;
+}
+
+void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName) {
+  shm_unlink(ObjectPath(memoryName).c_str());
+  shm_unlink(ObjectPath(mutexName).c_str());
 }
 
 void SetDebugChannel(const wchar_t* baseName) {
