@@ -109,6 +109,7 @@ CaptureDeviceManager::~CaptureDeviceManager() {
 bool CaptureDeviceManager::OpenDevice(int device) {
   if (device == m_currentDevice && m_deviceConnected) return true;
   if (m_graph && m_captureBuilder) CloseGraph();
+  m_deviceConnected = false;
 
   ComPtr<ICaptureGraphBuilder2> builder;
   HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
