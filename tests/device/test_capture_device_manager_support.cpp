@@ -38,7 +38,8 @@ std::vector<nlohmann::json> Events(long long from) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
-    events.push_back(nlohmann::json::parse(line, nullptr, false));
+    nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (event.is_object()) events.push_back(std::move(event));
   }
   return events;
 }
