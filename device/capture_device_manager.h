@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device/device_state.h"
+#include "device/image_scaler.h"
 #include "device/renderer/norvex_sink.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -38,7 +39,7 @@ class CaptureDeviceManager {
  public:
   // Largest frame or preview side, in pixels, that the frame path accepts; with it every byte count of an
   // image (width x height x 3) fits in 32 bits.
-  static constexpr int32_t kMaxImageSide = 16384;
+  static constexpr int32_t kMaxImageSide = kMaxScaleDimension;
 
   // Initialises COM (single-threaded apartment) on the calling thread.
   CaptureDeviceManager();
