@@ -134,5 +134,6 @@ class CaptureDeviceManager {
 
   // True while m_currentDevice is connected to the sink in the present graph.
   bool m_deviceConnected = false;
+  bool m_comInitialized = false;
   std::mutex m_previewLock;
 };
