@@ -59,8 +59,9 @@ class CaptureDeviceManager {
   // or empty slot keeps its earlier bit (or none).
   std::vector<std::vector<bool>> QueryInputSignals();
 
-  // The vendor property set: all return false when the device has no property
-  // set. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
+  // The vendor property set: all return false when the device has no property set. ReadDeviceState keeps a
+  // record's earlier values when a get fails; RestoreDeviceState writes back only a record that was read
+  // whole at least once. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
   bool ReadDeviceState(int device);
   bool RestoreDeviceState(int device);
   bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
