@@ -25,6 +25,8 @@ class TraceNames : public ::testing::Environment {
     const std::wstring name = L"PNX_RENDERER_TESTS_" + std::to_wstring(getpid());
     TraceSetObjectNamesForTesting(name.c_str());
   }
+  // The names are this process's own: nothing may outlive it in the shared-memory folder.
+  void TearDown() override { TraceRemoveObjectsForTesting(); }
 };
 const auto* const g_traceNames = ::testing::AddGlobalTestEnvironment(new TraceNames);
 
