@@ -1,0 +1,29 @@
+// Entry point of the plug-in process: reads the host's command line, wires plug-in and connection together
+// and runs the connection until the host goes away.
+#include "host/command_line.h"
+#include "host/localizer.h"
+#include "host/pnx_connection_manager.h"
+#include "plugin/my_panelox_plugin.h"
+
+namespace {
+
+// Plug-in and connection live until the process exits; nothing tears them down while Run is running. Held
+// here, not only on main's stack, so that they stay reachable to the end.
+MyPaneloxPlugin* g_plugin = nullptr;
+PnxConnectionManager* g_connection = nullptr;
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  CommandLine commandLine;
+  if (!ParseCommandLine(argc, argv, commandLine)) return 1;
+
+  g_plugin = new MyPaneloxPlugin();
+  const std::string language = ReadLanguage(commandLine.info);
+  if (!g_localizer) g_localizer = new Localizer(language);
+  g_connection = new PnxConnectionManager(commandLine.port, commandLine.pluginUUID, commandLine.registerEvent,
+                                          g_plugin);
+  g_plugin->SetConnectionManager(g_connection);
+  g_connection->Run();
+  return 0;
+}
