@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows build under wine: a fresh wine prefix, the emulated device's COM server
+# registered in it, then the scenarios of tests/wine (a native runner that starts the Windows programs).
+# Needs the windows build (build/windows) and builds the runner in build/native.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+wine=$(command -v wine64 || command -v wine || true)
+[ -n "$wine" ] || [ ! -x /usr/lib/wine/wine64 ] || wine=/usr/lib/wine/wine64
+if [ -z "$wine" ]; then
+  echo "wine-tests: no wine64 found (install Debian's wine64)" >&2
+  exit 1
+fi
+wineserver=$(command -v wineserver || true)
+[ -n "$wineserver" ] || wineserver=$(dirname "$wine")/wineserver
+
+windows=$root/build/windows
+for file in tools/simdevice/pnx_simdevice.dll tools/simdevice/simdevice_probe.exe; do
+  if [ ! -f "$windows/$file" ]; then
+    echo "wine-tests: $windows/$file is missing; build the windows preset first" >&2
+    exit 1
+  fi
+done
+
+start=$(date +%s.%N)
+[ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
+cmake --build --preset native --target wine_scenarios -j "$(nproc)" >/dev/null
+
+work=$(mktemp -d /tmp/pnx-wine.XXXXXX)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
+# No Mono or Gecko prompts in a fresh prefix: neither is needed.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Wine's background processes inherit standard output: everything wine writes goes to files, never to a
+# pipe that a reader would keep open until the wineserver leaves.
+"$wine" wineboot -i >"$work/wineboot.log" 2>&1
+"$wineserver" -w
+prefix_done=$(date +%s.%N)
+
+status=0
+build/native/tests/wine/wine_scenarios --wine="$wine" --windows-build="$windows" --work="$work" \
+  >"$work/scenarios.log" 2>&1 || status=$?
+cat "$work/scenarios.log"
+end=$(date +%s.%N)
+awk -v a="$start" -v b="$prefix_done" -v c="$end" \
+  'BEGIN { printf "wine-tests: runner build and fresh prefix %.1f s, scenarios %.1f s\n", b - a, c - b }'
+exit $status
