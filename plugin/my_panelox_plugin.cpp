@@ -195,7 +195,7 @@ void MyPaneloxPlugin::StopPreview() {
 }
 
 void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
-  if (!context) return;
+  if (!context || !bytes) return;
   auto* self = static_cast<MyPaneloxPlugin*>(context);
   if (self->connectionManager && self->m_imageTarget.CopyMessagePrefix(self->m_imagePrefix)) {
     WriteImageMessage(self->m_imageText, self->m_imagePrefix, bytes->data(), bytes->size());
