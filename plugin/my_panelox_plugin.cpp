@@ -1,6 +1,8 @@
 // The concrete plug-in's handlers.
 #include "plugin/my_panelox_plugin.h"
 
+#include <memory>
+
 #include "host/json_members.h"
 #include "host/pnx_connection_manager.h"
 #include "plugin/image_data_message.h"
@@ -24,11 +26,14 @@ int32_t ImageSizeMember(const json& payload, const char* key, int32_t fallback) 
 }  // namespace
 
 MyPaneloxPlugin::MyPaneloxPlugin() {
+  m_imagePrefix = ImageMessagePrefix(m_inspectorAction, m_inspectorContext);
+  m_imagePrefixValid = true;
   // The second call is a second full attempt only when the first one failed.
   m_deviceManager.OpenDevice(0);
   m_deviceManager.OpenDevice(0);
 }
 
+// The graph must not run while the fields its frames use are destroyed (the manager goes last).
 MyPaneloxPlugin::~MyPaneloxPlugin() { StopPreview(); }
 
 // ---- settings ------------------------------------------------------------------------------------------
@@ -58,7 +63,18 @@ void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& cont
 void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
   m_inspectorAction = action;
   m_inspectorContext = context;
-  m_imageTarget.Set(action, context);
+  std::string prefix;
+  bool valid = true;
+  try {
+    prefix = ImageMessagePrefix(action, context);
+  } catch (const json::exception&) {
+    // Not valid UTF-8: no image command for this target could be serialised.
+    valid = false;
+  }
+  m_deviceManager.ChangePreview([&] {
+    m_imagePrefix.swap(prefix);
+    m_imagePrefixValid = valid;
+  });
 }
 
 // ---- key instances -------------------------------------------------------------------------------------
@@ -171,17 +187,42 @@ void MyPaneloxPlugin::StartSendingImages(const json& payload) {
   m_imageWidth = ImageSizeMember(payload, "imageWidth", 224);
   m_imageHeight = ImageSizeMember(payload, "imageHeight", 126);
   ApplyPreviewSize();
-  m_deviceManager.SetPreviewCallbacks(&CaptureDeviceManager::ScaleFrameToBmp, &m_deviceManager,
-                                      &MyPaneloxPlugin::SendPreviewImage, this);
+  CaptureDeviceManager& manager = m_deviceManager;
+  manager.ChangePreview([&] {
+    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    manager.m_frameContext = &manager;
+    manager.m_imageReadyCallback = &MyPaneloxPlugin::SendPreviewImage;
+    manager.m_imageReadyContext = this;
+  });
   RunPreviewGraph();
 }
 
 void MyPaneloxPlugin::ApplyPreviewSize() {
   // The byte count is formed in 64 bits: a product that wraps in 32 bits would hand the scaler a buffer
   // smaller than the rows it writes. Sizes that make no image get no buffer at all.
-  const int64_t bytes = static_cast<int64_t>(m_imageWidth) * m_imageHeight * 3;
-  const bool usable = m_imageWidth > 0 && m_imageHeight > 0 && bytes <= kMaxPreviewBytes;
-  m_deviceManager.SetPreviewSize(m_imageWidth, m_imageHeight, usable ? static_cast<int32_t>(bytes) : 0);
+  CaptureDeviceManager& manager = m_deviceManager;
+  const int32_t width = m_imageWidth;
+  const int32_t height = m_imageHeight;
+  const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
+  const bool usable = bytes > 0 && bytes <= kMaxPreviewBytes;
+  const int32_t size = usable ? static_cast<int32_t>(bytes) : 0;
+  // Only this thread writes the buffer fields, so reading them here needs no lock. The new buffer is made
+  // before anything changes: when it cannot be had, the preview keeps its previous, consistent state.
+  std::unique_ptr<uint8_t[]> fresh;
+  if (usable && (manager.m_previewBufferSize != size || !manager.m_previewBuffer)) {
+    fresh.reset(new uint8_t[static_cast<size_t>(size)]);
+  }
+  manager.ChangePreview([&] {
+    manager.m_previewWidth = width;
+    manager.m_previewHeight = height;
+    if (!usable) {
+      manager.m_previewBuffer.reset();
+      manager.m_previewBufferSize = 0;
+    } else if (fresh) {
+      manager.m_previewBuffer = std::move(fresh);
+      manager.m_previewBufferSize = size;
+    }
+  });
 }
 
 void MyPaneloxPlugin::RunPreviewGraph() {
@@ -192,12 +233,14 @@ void MyPaneloxPlugin::RunPreviewGraph() {
 
 void MyPaneloxPlugin::StopPreview() {
   if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  // Waits out a frame that was already in the frame path when the graph stopped.
+  m_deviceManager.ChangePreview([] {});
 }
 
 void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
   if (!context || !bytes) return;
   auto* self = static_cast<MyPaneloxPlugin*>(context);
-  if (self->connectionManager && self->m_imageTarget.CopyMessagePrefix(self->m_imagePrefix)) {
+  if (self->connectionManager && self->m_imagePrefixValid) {
     WriteImageMessage(self->m_imageText, self->m_imagePrefix, bytes->data(), bytes->size());
     self->connectionManager->SendText(self->m_imageText);
   }

@@ -1,8 +1,9 @@
 // The concrete plug-in: key settings, key presses, the property inspector channel and the live preview.
 // Threads: every handler runs on the connection's event-loop thread. SendPreviewImage runs on the preview's
-// streaming thread; it reads only m_imageTarget (its own lock), connectionManager (set before the loop
-// runs) and m_imageText (streaming thread only). The preview buffer, sizes and callbacks of the device
-// manager are changed only through the manager's hand-over, never while a frame is in the chain.
+// streaming thread inside the device manager's frame path (its preview lock held); it reads
+// connectionManager (set before the loop runs) and the fields marked "frame path" below. Those, and the
+// manager's preview buffer, sizes and callbacks, are changed only inside the manager's ChangePreview, so a
+// frame in progress never sees half a change.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,6 @@
 #include "device/capture_device_manager.h"
 #include "host/pnx_base_plugin.h"
 #include "plugin/action_settings.h"
-#include "plugin/inspector_target.h"
 
 struct ActionInstance {
   std::string context;
@@ -82,7 +82,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::string m_inspectorContext;
   int32_t m_openInspectors = 0;
 
-  InspectorTarget m_imageTarget;  // what the streaming thread sees of m_inspectorAction/m_inspectorContext
-  std::string m_imagePrefix;      // streaming thread only
-  std::string m_imageText;        // streaming thread only; keeps its storage from image to image
+  // Frame path: the start of every image command for the inspector target (m_inspectorAction and
+  // m_inspectorContext serialised once, when they change); false when the target cannot be serialised.
+  std::string m_imagePrefix;
+  bool m_imagePrefixValid = false;
+  std::string m_imageText;  // frame path; keeps its storage from image to image
 };
