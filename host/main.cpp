@@ -17,5 +17,7 @@ int main(int argc, char* argv[]) {
                                               commandLine.registerEvent, plugin);
   plugin->SetConnectionManager(connection);
   connection->Run();
+  // No streaming thread may still deliver preview frames while the process tears down.
+  plugin->StopPreview();
   return 0;
 }

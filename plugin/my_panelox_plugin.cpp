@@ -26,8 +26,6 @@ int32_t ImageSizeMember(const json& payload, const char* key, int32_t fallback) 
 }  // namespace
 
 MyPaneloxPlugin::MyPaneloxPlugin() {
-  m_imagePrefix = ImageMessagePrefix(m_inspectorAction, m_inspectorContext);
-  m_imagePrefixValid = true;
   // The second call is a second full attempt only when the first one failed.
   m_deviceManager.OpenDevice(0);
   m_deviceManager.OpenDevice(0);
@@ -63,17 +61,9 @@ void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& cont
 void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
   m_inspectorAction = action;
   m_inspectorContext = context;
-  std::string prefix;
-  bool valid = true;
-  try {
-    prefix = ImageMessagePrefix(action, context);
-  } catch (const json::exception&) {
-    // Not valid UTF-8: no image command for this target could be serialised.
-    valid = false;
-  }
   m_deviceManager.ChangePreview([&] {
-    m_imagePrefix.swap(prefix);
-    m_imagePrefixValid = valid;
+    m_imageAction = action;
+    m_imageContext = context;
   });
 }
 
@@ -240,9 +230,12 @@ void MyPaneloxPlugin::StopPreview() {
 void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
   if (!context || !bytes) return;
   auto* self = static_cast<MyPaneloxPlugin*>(context);
-  if (self->connectionManager && self->m_imagePrefixValid) {
-    WriteImageMessage(self->m_imageText, self->m_imagePrefix, bytes->data(), bytes->size());
-    self->connectionManager->SendText(self->m_imageText);
-  }
+  // Emptied first: the send raises the JSON library's error for a target that is not valid UTF-8, which
+  // costs this image only (the frame path drops it).
+  WriteImageDataPayload(self->m_imagePayload, bytes->data(), bytes->size());
   bytes->clear();
+  if (self->connectionManager) {
+    self->connectionManager->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext,
+                                                         self->m_imagePayload);
+  }
 }

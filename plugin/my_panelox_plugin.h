@@ -82,9 +82,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::string m_inspectorContext;
   int32_t m_openInspectors = 0;
 
-  // Frame path: the start of every image command for the inspector target (m_inspectorAction and
-  // m_inspectorContext serialised once, when they change); false when the target cannot be serialised.
-  std::string m_imagePrefix;
-  bool m_imagePrefixValid = false;
-  std::string m_imageText;  // frame path; keeps its storage from image to image
+  // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
+  // payload text, which keeps its storage from image to image.
+  std::string m_imageAction;
+  std::string m_imageContext;
+  std::string m_imagePayload;
 };

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device/capture_device_manager.h"
+#include "host/host_protocol.h"
 #include "plugin/image_data_message.h"
 
 namespace {
@@ -22,17 +23,19 @@ std::vector<uint8_t> NoisyBytes(size_t count) {
   return bytes;
 }
 
-// What the generic path does: a JSON value per byte, the command around it, then the serialiser.
+// The generic path: a JSON value per byte, then the host link's command builder serialises it.
 std::string GenericMessage(const std::string& action, const std::string& context, const std::vector<uint8_t>& bytes) {
   nlohmann::json payload;
   payload["imageData"] = nlohmann::json::array();
   for (uint8_t b : bytes) payload["imageData"].push_back(b);
-  nlohmann::json command;
-  command["event"] = "sendToPropertyInspector";
-  command["context"] = context;
-  command["action"] = action;
-  command["payload"] = payload;
-  return command.dump();
+  return BuildSendToPropertyInspectorMessage(action, context, payload);
+}
+
+// The plug-in's path: the payload text written directly, then the same command builder around it.
+std::string DirectMessage(std::string& payload, const std::string& action, const std::string& context,
+                          const std::vector<uint8_t>& bytes) {
+  WriteImageDataPayload(payload, bytes.data(), bytes.size());
+  return BuildSendToPropertyInspectorMessageFromText(action, context, payload);
 }
 
 const std::string kActionName = "com.brelvon.multiview.action";
@@ -50,10 +53,9 @@ BENCHMARK(BM_ImageMessageGeneric)->Unit(benchmark::kMicrosecond);
 
 void BM_ImageMessageDirect(benchmark::State& state) {
   const std::vector<uint8_t> image = NoisyBytes(54 + kWidth * kHeight * 3);
-  const std::string prefix = ImageMessagePrefix(kActionName, kContextName);
-  std::string text;
+  std::string payload;
   for (auto _ : state) {
-    WriteImageMessage(text, prefix, image.data(), image.size());
+    std::string text = DirectMessage(payload, kActionName, kContextName, image);
     benchmark::DoNotOptimize(text.data());
   }
   state.SetLabel("84726 numbers");
@@ -63,7 +65,7 @@ BENCHMARK(BM_ImageMessageDirect)->Unit(benchmark::kMicrosecond);
 // The whole forwarded frame: ScaleFrameToBmp with an image-ready callback that writes the command as the
 // plug-in does (direct or generic).
 struct FrameSink {
-  std::string prefix = ImageMessagePrefix(kActionName, kContextName);
+  std::string payload;
   std::string text;
   bool generic = false;
   static void Ready(std::vector<uint8_t>* bytes, void* context) {
@@ -71,7 +73,7 @@ struct FrameSink {
     if (self->generic) {
       self->text = GenericMessage(kActionName, kContextName, *bytes);
     } else {
-      WriteImageMessage(self->text, self->prefix, bytes->data(), bytes->size());
+      self->text = DirectMessage(self->payload, kActionName, kContextName, *bytes);
     }
     bytes->clear();
   }
