@@ -252,7 +252,9 @@ HRESULT CaptureDeviceManager::CreateSink() {
     m_sourceHeight = 0;
   });
 
-  HRESULT hr = SinkFilter::Create(m_sink.Receive());
+  // The new filter starts at count 0; the query takes this manager's reference.
+  SinkFilter* filter = new SinkFilter();
+  HRESULT hr = filter->NonDelegatingQueryInterface(IID_IBaseFilter, m_sink.ReceiveVoid());
   if (FAILED(hr)) return hr;
   hr = m_graph->AddFilter(m_sink.Get(), ToOle("Video Sink").c_str());
   if (FAILED(hr)) return hr;
