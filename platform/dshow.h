@@ -4,6 +4,10 @@
 #include "platform/com.h"
 
 #ifdef _WIN32
+// mingw's dshow.h pulls in strsafe.h, which would otherwise poison swprintf and friends.
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
 #include <dshow.h>
 #include <ks.h>
 #include <ksproxy.h>

@@ -1,0 +1,382 @@
+// CaptureDeviceManager: discovery, the capture graph and the vendor control properties (control thread only).
+#include "device/capture_device_manager.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "device/renderer/sink_filter.h"
+#include "platform/media_type.h"
+
+namespace {
+
+using OleString = std::basic_string<OLECHAR>;
+
+// The names this code makes are plain ASCII; widening them keeps the comparison in UTF-16 code units on
+// every platform, whatever OLECHAR is.
+OleString ToOle(const char* text) {
+  OleString out;
+  for (; *text; ++text) out.push_back(static_cast<OLECHAR>(static_cast<unsigned char>(*text)));
+  return out;
+}
+
+// Owns a VARIANT read from a property bag; clears it (and its BSTR) on every path.
+class ScopedVariant {
+ public:
+  ScopedVariant() { VariantInit(&value_); }
+  ~ScopedVariant() { VariantClear(&value_); }
+  ScopedVariant(const ScopedVariant&) = delete;
+  ScopedVariant& operator=(const ScopedVariant&) = delete;
+  VARIANT* Get() { return &value_; }
+
+ private:
+  VARIANT value_;
+};
+
+// Frees a media type handed out by GetStreamCaps, format block included.
+struct MediaTypeDeleter {
+  void operator()(AM_MEDIA_TYPE* type) const { DeleteMediaType(type); }
+};
+using OwnedMediaType = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
+
+// {D1E5209F-68FD-4529-BEE0-5E7A1F479226}
+const GUID KSPROPSETID_VendorControl = {
+    0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
+constexpr DWORD KSPROPERTY_POST_LAYOUT_READ = 25;
+constexpr DWORD KSPROPERTY_MULTIVIEW_LAYOUT = 631;
+constexpr DWORD KSPROPERTY_MULTIVIEW_SOURCES = 632;
+
+constexpr int kInputsPerDevice = 4;
+constexpr size_t kCandidateNameChars = 50;
+
+// The friendly name of input `input` (1..4) of device index `device`.
+OleString CandidateName(int device, int input) {
+  char name[kCandidateNameChars];
+  if (device == 0) {
+    std::snprintf(name, sizeof name, "Brelvon HDMI-%d / Multiview", input);
+  } else {
+    std::snprintf(name, sizeof name, "Brelvon %d HDMI-%d / Multiview", device + 1, input);
+  }
+  return ToOle(name);
+}
+
+bool StartsWith(const OleString& text, const OleString& prefix) {
+  return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+HRESULT GetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size) {
+  DWORD returned = 0;
+  return set->Get(KSPROPSETID_VendorControl, id, nullptr, 0, value, size, &returned);
+}
+
+HRESULT SetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size) {
+  return set->Set(KSPROPSETID_VendorControl, id, nullptr, 0, value, size);
+}
+
+}  // namespace
+
+CaptureDeviceManager::CaptureDeviceManager() {
+  CoInitialize(nullptr);
+}
+
+CaptureDeviceManager::~CaptureDeviceManager() {
+  // No frame may reach this manager once it starts going away, whatever the graph does.
+  if (m_sink) {
+    ComPtr<INorvexSink> norvex;
+    if (SUCCEEDED(m_sink.As(IID_INorvexSink, &norvex))) norvex->SetSampleCallback(nullptr, nullptr);
+  }
+  ChangePreview([this] {
+    m_frameCallback = nullptr;
+    m_frameContext = nullptr;
+    m_imageReadyCallback = nullptr;
+    m_imageReadyContext = nullptr;
+    m_previewBuffer.reset();
+    m_previewBufferSize = 0;
+    std::vector<uint8_t>().swap(m_bmpBytes);
+  });
+  m_deviceStates.clear();
+  CloseGraph();
+  m_mediaControl.Reset();
+  m_sink.Reset();
+  m_propertySets.clear();
+  m_sourceFilters.clear();
+  m_inputSignals.clear();
+  m_inputCounts.clear();
+  CoUninitialize();
+}
+
+bool CaptureDeviceManager::OpenDevice(int device) {
+  if (device == m_currentDevice && m_deviceConnected) return true;
+  if (m_graph && m_captureBuilder) CloseGraph();
+  m_deviceConnected = false;
+
+  ComPtr<ICaptureGraphBuilder2> builder;
+  HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICaptureGraphBuilder2, builder.ReceiveVoid());
+  if (FAILED(hr)) return false;
+  ComPtr<IFilterGraph2> graph;
+  hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph2,
+                        graph.ReceiveVoid());
+  if (FAILED(hr)) return false;
+  builder->SetFiltergraph(graph.Get());
+  m_captureBuilder = std::move(builder);
+  m_graph = std::move(graph);
+
+  hr = m_graph.As(IID_IMediaControl, &m_mediaControl);
+  if (FAILED(hr)) return false;
+
+  if (!EnumerateDevices()) return true;
+
+  if (device < 0 || static_cast<size_t>(device) >= m_sourceFilters.size() ||
+      m_sourceFilters[device].empty()) {
+    return false;
+  }
+  ComPtr<IBaseFilter> source = m_sourceFilters[device][0];
+  if (!source) return true;
+
+  hr = CreateSink();
+  if (FAILED(hr)) return false;
+
+  ComPtr<IPin> output;
+  hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
+  if (FAILED(hr)) return false;
+
+  // Ask the source for packed 24-bit RGB: the frame path expects rows of exactly width x 3 bytes.
+  ComPtr<IAMStreamConfig> config;
+  hr = output.As(IID_IAMStreamConfig, &config);
+  if (FAILED(hr)) return false;
+  int capabilityCount = 0;
+  int capabilitySize = 0;
+  hr = config->GetNumberOfCapabilities(&capabilityCount, &capabilitySize);
+  if (FAILED(hr)) return false;
+  // The caller passes a buffer of the size the pin names; never smaller than the structure it fills.
+  std::vector<BYTE> caps(std::max<size_t>(capabilitySize > 0 ? static_cast<size_t>(capabilitySize) : 0,
+                                          sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+  for (int i = 0; i < capabilityCount; ++i) {
+    AM_MEDIA_TYPE* received = nullptr;
+    hr = config->GetStreamCaps(i, &received, caps.data());
+    OwnedMediaType type(received);
+    if (FAILED(hr) || !type) continue;
+    if (type->subtype != MEDIASUBTYPE_RGB24) continue;
+    // Every RGB24 entry is applied in turn, so the last one stays in force.
+    hr = config->SetFormat(type.get());
+    if (FAILED(hr)) return false;
+  }
+
+  hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
+  if (FAILED(hr)) return false;
+  ComPtr<IPin> input;
+  hr = m_captureBuilder->FindPin(m_sink.Get(), PINDIR_INPUT, nullptr, nullptr, FALSE, 0, input.Receive());
+  if (FAILED(hr)) return false;
+
+  hr = m_graph->ConnectDirect(output.Get(), input.Get(), nullptr);
+  if (FAILED(hr)) hr = m_graph->Connect(output.Get(), input.Get());
+  if (FAILED(hr)) return false;
+
+  m_currentDevice = device;
+  m_deviceConnected = true;
+  return true;
+}
+
+bool CaptureDeviceManager::EnumerateDevices() {
+  ComPtr<ICreateDevEnum> deviceEnum;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                deviceEnum.ReceiveVoid());
+  if (FAILED(hr)) return false;
+  ComPtr<IEnumMoniker> monikers;
+  // S_FALSE here means an empty category, with no enumerator.
+  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+  if (hr != S_OK || !monikers) return false;
+
+  m_deviceCount = 0;
+  m_inputCounts.clear();
+
+  const OleString brand = ToOle("Brelvon");
+  const OleString friendlyNameProperty = ToOle("FriendlyName");
+  bool found = false;
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
+    OleString name;
+    {
+      ComPtr<IPropertyBag> bag;
+      hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid());
+      if (FAILED(hr)) continue;
+      ScopedVariant value;
+      hr = bag->Read(friendlyNameProperty.c_str(), value.Get(), nullptr);
+      if (FAILED(hr) || value.Get()->vt != VT_BSTR || !value.Get()->bstrVal) continue;
+      name.assign(value.Get()->bstrVal, SysStringLen(value.Get()->bstrVal));
+    }
+    if (!StartsWith(name, brand)) continue;
+
+    // A name may be the leading part of several candidates; it is bound into each of their empty slots.
+    for (int d = 0; d < m_maxDevices; ++d) {
+      for (int n = 1; n <= kInputsPerDevice; ++n) {
+        const OleString candidate = CandidateName(d, n);
+        if (!StartsWith(candidate, name)) continue;
+        if (m_sourceFilters.size() < static_cast<size_t>(d) + 1) m_sourceFilters.resize(d + 1);
+        std::vector<ComPtr<IBaseFilter>>& slots = m_sourceFilters[d];
+        if (slots.size() < static_cast<size_t>(n)) slots.resize(n);
+        ComPtr<IBaseFilter>& slot = slots[n - 1];
+        if (slot) continue;
+
+        hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, slot.ReceiveVoid());
+        if (FAILED(hr) || !slot) {
+          slot.Reset();
+          continue;
+        }
+        m_graph->AddFilter(slot.Get(), candidate.c_str());
+        found = true;
+        if (m_inputCounts.size() < static_cast<size_t>(d) + 1) m_inputCounts.resize(d + 1, 0);
+        ++m_inputCounts[d];
+
+        if (n == 1) {
+          ComPtr<IKsPropertySet> propertySet;
+          if (SUCCEEDED(slot.As(IID_IKsPropertySet, &propertySet))) {
+            if (m_propertySets.size() < static_cast<size_t>(d) + 1) m_propertySets.resize(d + 1);
+            m_propertySets[d] = std::move(propertySet);
+          }
+          ++m_deviceCount;
+        }
+      }
+    }
+  }
+  return found;
+}
+
+HRESULT CaptureDeviceManager::CreateSink() {
+  m_sink.Reset();
+  // A new sink may be fed by another device with another frame size: learn it again from its first frame.
+  ChangePreview([this] {
+    m_sourceWidth = 0;
+    m_sourceHeight = 0;
+  });
+
+  // The new filter starts at count 0; the query takes this manager's reference.
+  SinkFilter* filter = new SinkFilter();
+  HRESULT hr = filter->NonDelegatingQueryInterface(IID_IBaseFilter, m_sink.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  hr = m_graph->AddFilter(m_sink.Get(), ToOle("Video Sink").c_str());
+  if (FAILED(hr)) return hr;
+
+  ComPtr<INorvexSink> norvex;
+  hr = m_sink.As(IID_INorvexSink, &norvex);
+  if (FAILED(hr)) return hr;
+  norvex->SetStreamThreadName("VideoSink");
+  return norvex->SetSampleCallback(&CaptureDeviceManager::OnPreviewSample, this);
+}
+
+void CaptureDeviceManager::CloseGraph() {
+  if (!m_graph || !m_captureBuilder) return;
+  if (m_mediaControl) m_mediaControl->Stop();
+  m_deviceConnected = false;
+
+  ComPtr<IEnumFilters> filters;
+  if (SUCCEEDED(m_graph->EnumFilters(filters.Receive())) && filters) {
+    ComPtr<IBaseFilter> filter;
+    while (filters->Next(1, filter.Receive(), nullptr) == S_OK) {
+      m_graph->RemoveFilter(filter.Get());
+      // The graph has changed under the enumerator: start the walk again.
+      filters->Reset();
+    }
+  }
+
+  // Every bound slot is released, also slots beyond a device's count (a gap in its inputs) and slots of a
+  // device without an HDMI-1 node: a filter left behind would keep its slot from the next enumeration.
+  for (std::vector<ComPtr<IBaseFilter>>& slots : m_sourceFilters) {
+    for (ComPtr<IBaseFilter>& slot : slots) slot.Reset();
+  }
+
+  m_graph.Reset();
+  m_captureBuilder.Reset();
+}
+
+std::vector<std::vector<bool>> CaptureDeviceManager::QueryInputSignals() {
+  for (int d = 0; d < m_maxDevices; ++d) {
+    if (static_cast<size_t>(d) >= m_sourceFilters.size()) continue;
+    const std::vector<ComPtr<IBaseFilter>>& slots = m_sourceFilters[d];
+    for (int k = 0; k < kInputsPerDevice; ++k) {
+      // A slot that was never grown is treated like an empty one.
+      if (static_cast<size_t>(k) >= slots.size() || !slots[k]) continue;
+      if (m_inputSignals.size() < static_cast<size_t>(d) + 1) m_inputSignals.resize(d + 1);
+      std::vector<bool>& bits = m_inputSignals[d];
+      if (bits.size() < static_cast<size_t>(k) + 1) bits.resize(k + 1, false);
+
+      // An input that cannot tell is taken to have a signal.
+      long locked = 1;
+      ComPtr<IAMAnalogVideoDecoder> decoder;
+      if (SUCCEEDED(slots[k].As(IID_IAMAnalogVideoDecoder, &decoder))) decoder->get_HorizontalLocked(&locked);
+      bits[k] = locked != 0;
+    }
+  }
+  return m_inputSignals;
+}
+
+IKsPropertySet* CaptureDeviceManager::PropertySet(int device) const {
+  if (device < 0 || static_cast<size_t>(device) >= m_propertySets.size()) return nullptr;
+  return m_propertySets[device].Get();
+}
+
+bool CaptureDeviceManager::ReadDeviceState(int device) {
+  if (device < 0) return false;
+  if (m_deviceStates.size() < static_cast<size_t>(device) + 1) m_deviceStates.resize(device + 1);
+  IKsPropertySet* set = PropertySet(device);
+  if (!set) return false;
+  DeviceState& state = m_deviceStates[device];
+
+  // Each value is read into a scratch buffer first: a failed get keeps what the record held.
+  uint64_t sources = 0;
+  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources))) return false;
+  state.sources = sources;
+  uint32_t layout = 0;
+  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout))) return false;
+  state.layout = layout;
+  state.stateRead = true;
+  return true;
+}
+
+bool CaptureDeviceManager::RestoreDeviceState(int device) {
+  IKsPropertySet* set = PropertySet(device);
+  if (!set || static_cast<size_t>(device) >= m_deviceStates.size()) return false;
+  DeviceState& state = m_deviceStates[device];
+  // A record that never received the device's values has nothing to give back.
+  if (!state.stateRead) return false;
+  uint64_t sources = state.sources;
+  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources))) return false;
+  uint32_t layout = state.layout;
+  return SUCCEEDED(SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout));
+}
+
+bool CaptureDeviceManager::SetMultiviewLayout(int32_t device, uint32_t layout, bool remember) {
+  IKsPropertySet* set = PropertySet(device);
+  if (!set) return false;
+  uint32_t value = layout;
+  SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &value, sizeof value);
+  // The device expects this read after every layout write; what it reports is not used.
+  uint32_t postLayout = 0;
+  GetProperty(set, KSPROPERTY_POST_LAYOUT_READ, &postLayout, sizeof postLayout);
+  if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].layout = layout;
+  return true;
+}
+
+uint64_t CaptureDeviceManager::PackSources(const std::vector<int32_t>& sources) {
+  // at() raises the out-of-range error for a list of fewer than four entries before anything is sent.
+  const uint64_t s1 = static_cast<uint32_t>(sources.at(0)) & 0xF;
+  const uint64_t s2 = static_cast<uint32_t>(sources.at(1)) & 0xF;
+  const uint64_t s3 = static_cast<uint32_t>(sources.at(2)) & 0xF;
+  const uint64_t s4 = static_cast<uint32_t>(sources.at(3)) & 0xF;
+  return s1 | (s2 << 4) | (s3 << 8) | (s4 << 12);
+}
+
+bool CaptureDeviceManager::SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources,
+                                               bool remember) {
+  IKsPropertySet* set = PropertySet(device);
+  if (!set || !sources) return false;
+  if (sources->size() < kInputsPerDevice) throw std::out_of_range("invalid vector subscript");
+  const uint64_t packed = PackSources(*sources);
+  // The device reads the eight bytes in memory order, entry 1 in the low nibble of the first byte.
+  uint8_t bytes[8] = {static_cast<uint8_t>(packed & 0xFF), static_cast<uint8_t>((packed >> 8) & 0xFF)};
+  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, bytes, sizeof bytes))) return false;
+  if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].sources = packed;
+  return true;
+}

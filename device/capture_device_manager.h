@@ -1,0 +1,134 @@
+// CaptureDeviceManager: finds the Brelvon capture devices, binds their input nodes into one filter graph,
+// controls them through the vendor property set and turns preview frames into small BMP images.
+//
+// Threads and locks:
+// - Control thread (the one that constructed the manager; COM is initialised there as a single-threaded
+//   apartment): every operation except the frame path - OpenDevice, CloseGraph, QueryInputSignals, the
+//   device-state operations, Run/Stop through m_mediaControl, and ChangePreview.
+// - The capture pin's streaming thread: OnPreviewSample, which calls m_frameCallback (ScaleFrameToBmp), which
+//   calls m_imageReadyCallback. It runs inside the renderer's callback lock.
+// - m_previewLock guards the frame path and everything it touches: m_sourceWidth, m_sourceHeight,
+//   m_previewCounter, m_frameCallback/m_frameContext, m_previewBufferSize, m_previewBuffer, m_bmpBytes,
+//   m_previewWidth, m_previewHeight, m_imageReadyCallback/m_imageReadyContext. OnPreviewSample holds it for
+//   the whole frame, image-ready callback included. The control thread changes these fields only inside
+//   ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
+//   size. Whatever the image-ready callback reads that the control thread changes (the plug-in's
+//   inspector target) is changed inside ChangePreview too.
+// - All other fields belong to the control thread alone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "device/device_state.h"
+#include "device/renderer/norvex_sink.h"
+#include "platform/com_ptr.h"
+#include "platform/dshow.h"
+
+// Called with every forwarded frame: the renderer's sample buffer (valid only during the call), its byte
+// count, and the context installed beside the callback.
+using FrameCallback = void (*)(const uint8_t* data, int32_t length, void* context);
+// Called with m_bmpBytes holding one finished image. The callee may read or empty the vector but must not
+// keep a pointer into it: the next image rewrites it.
+using ImageReadyCallback = void (*)(std::vector<uint8_t>* bytes, void* context);
+
+class CaptureDeviceManager {
+ public:
+  // Largest frame or preview side, in pixels, that the frame path accepts; with it every byte count of an
+  // image (width x height x 3) fits in 32 bits.
+  static constexpr int32_t kMaxImageSide = 16384;
+
+  // Initialises COM (single-threaded apartment) on the calling thread.
+  CaptureDeviceManager();
+  // Takes the preview callback off the sink, frees the preview fields, closes the graph, releases every
+  // reference and uninitialises COM. Call on the constructing thread.
+  ~CaptureDeviceManager();
+
+  CaptureDeviceManager(const CaptureDeviceManager&) = delete;
+  CaptureDeviceManager& operator=(const CaptureDeviceManager&) = delete;
+
+  // Makes `device` the device whose HDMI-1 node feeds the preview sink, rebuilding the graph (stopped).
+  // Returns true at once while that device is connected; true also when nothing was found to connect.
+  bool OpenDevice(int device);
+  // Stops the graph, removes every filter and releases the bound source filters.
+  void CloseGraph();
+  // Reads the signal lock of every bound input. Entry d is device d's list, bit k its input k+1; a missing
+  // or empty slot keeps its earlier bit (or none).
+  std::vector<std::vector<bool>> QueryInputSignals();
+
+  // The vendor property set: all return false when the device has no property
+  // set. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
+  bool ReadDeviceState(int device);
+  bool RestoreDeviceState(int device);
+  bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
+  bool SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources, bool remember);
+  // Packs the first four input numbers, each cut to its low four bits, as property 632 expects (entry 1 in
+  // bits 0-3). Throws std::out_of_range for fewer than four.
+  static uint64_t PackSources(const std::vector<int32_t>& sources);
+
+  // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
+  // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. Nothing thrown
+  // below it leaves it; such a frame is dropped.
+  static int32_t OnPreviewSample(const uint8_t* data, int32_t length, int64_t start, int64_t duration,
+                                 int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
+                                 void* context);
+  // The frame callback the plug-in installs (context: this manager): scales the frame into m_previewBuffer
+  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback.
+  static void ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context);
+  // width x height x 3, or -1 when either side is outside 1..kMaxImageSide (no image is made for it).
+  static int64_t ImageBytes(int32_t width, int32_t height);
+
+  // The hand-over for the frame path's fields: runs change() while no frame is in the frame path, and holds
+  // frames off until it returns. Use it for every change of the preview size, buffer and callbacks (and of
+  // anything the image-ready callback reads) while the graph may run. Call from the control thread, never
+  // from inside a frame or image-ready callback (the lock is not recursive). change() must not wait for the
+  // streaming thread (no Stop of the graph inside).
+  template <class Change>
+  void ChangePreview(Change&& change) {
+    std::lock_guard<std::mutex> hold(m_previewLock);
+    change();
+  }
+
+  // Fields. The plug-in reads m_deviceCount, m_inputCounts and m_mediaControl directly, and sets the
+  // preview fields inside ChangePreview.
+  std::vector<std::vector<ComPtr<IBaseFilter>>> m_sourceFilters;  // [device][slot]; null = empty slot
+  std::vector<ComPtr<IKsPropertySet>> m_propertySets;             // of each device's HDMI-1 node
+  std::vector<std::vector<bool>> m_inputSignals;                  // at the last QueryInputSignals
+  int32_t m_sourceWidth = 0;                                      // learned from the sink's first frame
+  int32_t m_sourceHeight = 0;
+  ComPtr<IFilterGraph2> m_graph;
+  ComPtr<ICaptureGraphBuilder2> m_captureBuilder;
+  ComPtr<IMediaControl> m_mediaControl;
+  ComPtr<IBaseFilter> m_sink;
+  int32_t m_maxDevices = 4;
+  int32_t m_deviceCount = 0;           // devices whose HDMI-1 node was bound by the last enumeration
+  std::vector<int32_t> m_inputCounts;  // input nodes bound per device by the last enumeration
+  int32_t m_currentDevice = -1;        // device last connected to the sink; -1 when none
+  int32_t m_previewRate = 10;          // 60 / rate frames are skipped between two forwarded ones
+  int32_t m_previewCounter = 0;
+  FrameCallback m_frameCallback = nullptr;
+  void* m_frameContext = nullptr;
+  int32_t m_previewBufferSize = 0;  // must equal m_previewWidth x m_previewHeight x 3 for an image
+  std::unique_ptr<uint8_t[]> m_previewBuffer;
+  std::vector<uint8_t> m_bmpBytes;  // the latest image; keeps its storage from image to image
+  int32_t m_previewWidth = 0;
+  int32_t m_previewHeight = 0;
+  ImageReadyCallback m_imageReadyCallback = nullptr;
+  void* m_imageReadyContext = nullptr;
+  std::vector<DeviceState> m_deviceStates;
+
+ private:
+  bool EnumerateDevices();
+  HRESULT CreateSink();
+  // The property set of `device`, or null when there is none.
+  IKsPropertySet* PropertySet(int device) const;
+  // Frame path helpers; m_previewLock is held.
+  int32_t ForwardSample(const uint8_t* data, int32_t length, const AM_MEDIA_TYPE* mediaType);
+  bool LearnSourceSize(const AM_MEDIA_TYPE* mediaType);
+
+  // True while m_currentDevice is connected to the sink in the present graph.
+  bool m_deviceConnected = false;
+  std::mutex m_previewLock;
+};

@@ -1,0 +1,87 @@
+// CaptureDeviceManager's frame path: runs on the capture pin's streaming thread under m_previewLock.
+#include <cstring>
+
+#include "device/bmp_image.h"
+#include "device/capture_device_manager.h"
+#include "device/image_scaler.h"
+
+int64_t CaptureDeviceManager::ImageBytes(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) return -1;
+  return static_cast<int64_t>(width) * height * 3;
+}
+
+int32_t CaptureDeviceManager::OnPreviewSample(const uint8_t* data, int32_t length, int64_t /*start*/,
+                                              int64_t /*duration*/, int32_t /*discontinuity*/,
+                                              int32_t /*syncPoint*/, const AM_MEDIA_TYPE* mediaType,
+                                              void* context) {
+  if (!context) return 0;
+  auto* self = static_cast<CaptureDeviceManager*>(context);
+  // The edge to the platform's streaming thread: whatever goes wrong below (an allocation while packing,
+  // an error in the plug-in's sending) costs this frame and nothing else.
+  try {
+    std::lock_guard<std::mutex> hold(self->m_previewLock);
+    return self->ForwardSample(data, length, mediaType);
+  } catch (...) {
+    return 0;
+  }
+}
+
+int32_t CaptureDeviceManager::ForwardSample(const uint8_t* data, int32_t length,
+                                            const AM_MEDIA_TYPE* mediaType) {
+  // Until a usable size is known, a frame cannot be read: it is dropped without counting.
+  if ((m_sourceWidth == 0 || m_sourceHeight == 0) && !LearnSourceSize(mediaType)) return 0;
+
+  const int32_t skip = m_previewRate > 0 ? 60 / m_previewRate : 0;
+  if (m_previewCounter < skip) {
+    ++m_previewCounter;
+    return 0;
+  }
+  m_previewCounter = 0;
+  if (!m_frameCallback) return 0;
+  m_frameCallback(data, length, m_frameContext);
+  return 1;
+}
+
+bool CaptureDeviceManager::LearnSourceSize(const AM_MEDIA_TYPE* mediaType) {
+  // Only a whole VIDEOINFOHEADER is read; any other block says nothing about rows of width x 3 bytes.
+  if (!mediaType || mediaType->formattype != FORMAT_VideoInfo || !mediaType->pbFormat ||
+      mediaType->cbFormat < sizeof(VIDEOINFOHEADER)) {
+    return false;
+  }
+  VIDEOINFOHEADER info;
+  std::memcpy(&info, mediaType->pbFormat, sizeof info);
+  const int32_t width = info.bmiHeader.biWidth;
+  const int32_t height = info.bmiHeader.biHeight;
+  // A negative height is a top-down frame, which the bottom-up preview image cannot declare.
+  if (ImageBytes(width, height) < 0) return false;
+  m_sourceWidth = width;
+  m_sourceHeight = height;
+  return true;
+}
+
+void CaptureDeviceManager::ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context) {
+  if (!context) return;
+  auto* self = static_cast<CaptureDeviceManager*>(context);
+  if (!self->m_previewBuffer || !data) return;
+
+  const int32_t sourceWidth = self->m_sourceWidth;
+  const int32_t sourceHeight = self->m_sourceHeight;
+  const int32_t previewWidth = self->m_previewWidth;
+  const int32_t previewHeight = self->m_previewHeight;
+  const int64_t sourceBytes = ImageBytes(sourceWidth, sourceHeight);
+  const int64_t previewBytes = ImageBytes(previewWidth, previewHeight);
+  if (sourceBytes < 0 || previewBytes < 0) return;
+  // The scaler writes exactly the preview size: never into a buffer of another size.
+  if (previewBytes != self->m_previewBufferSize) return;
+  // A frame shorter than the learned size is never read past its end.
+  if (length < sourceBytes) return;
+
+  const int32_t scaled = ScaleImageBgr24(data, sourceWidth * 3, sourceWidth, sourceHeight,
+                                         self->m_previewBuffer.get(), previewWidth * 3, previewWidth,
+                                         previewHeight);
+  if (scaled <= 0) return;
+
+  WriteBmpImage(self->m_bmpBytes, self->m_previewBuffer.get(), previewWidth, previewHeight,
+                static_cast<size_t>(self->m_previewBufferSize));
+  if (self->m_imageReadyCallback) self->m_imageReadyCallback(&self->m_bmpBytes, self->m_imageReadyContext);
+}

@@ -1,0 +1,68 @@
+// SinkFilter: the preview renderer. One input pin; every sample with data is handed, in place, to the
+// callback installed through INorvexSink.
+//
+// Threads and locks:
+// - Control thread: IBaseFilter, IPin and INorvexSink operations. m_filterLock guards the filter state, the
+//   connection, the clock, the name and the allocator (held by the base classes).
+// - Streaming thread: Receive -> ProcessSample. It does not take m_filterLock (except once, to read the name
+//   for the missing-timestamp warning). m_attachConnectionType and m_timestampWarningGiven are its own.
+// - m_callbackLock guards m_callback and m_callbackContext; ProcessSample holds it for the whole callback and
+//   SetSampleCallback takes it to change them, so SetSampleCallback waits for a callback in progress.
+//
+// Creation, as the capture graph needs it:
+//   SinkFilter* sink = new SinkFilter();                      // count 0, pin "Input" made
+//   sink->NonDelegatingQueryInterface(IID_IBaseFilter, ...);  // the creator's reference, count 1
+// The filter deletes itself when the last reference goes; a reference to its pin keeps it alive.
+#pragma once
+
+#include <memory>
+
+#include "device/renderer/critical_section.h"
+#include "device/renderer/filter_base.h"
+#include "device/renderer/norvex_sink.h"
+#include "device/renderer/sink_input_pin.h"
+
+// {B9B75E3E-F60C-45ED-8E60-352F37E13000}
+inline constexpr CLSID CLSID_NorvexSinkFilter = {
+    0xb9b75e3e, 0xf60c, 0x45ed, {0x8e, 0x60, 0x35, 0x2f, 0x37, 0xe1, 0x30, 0x00}};
+
+class SinkFilter : public FilterBase, public INorvexSink {
+ public:
+  SinkFilter();
+
+  // Adds INorvexSink to the base's interfaces.
+  HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
+
+  // IUnknown, for every interface of the filter.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  // INorvexSink
+  HRESULT STDMETHODCALLTYPE SetSampleCallback(SampleCallback callback, void* context) override;
+  HRESULT STDMETHODCALLTYPE SetStreamThreadName(const char* name) override;
+
+  // FilterBase
+  int GetPinCount() override;
+  PinBase* GetPin(int index) override;
+
+  // The sample step, on the streaming thread: collects the sample's properties, chooses the media type to pass
+  // and runs the callback under m_callbackLock. S_FALSE for an empty sample (no callback) and for a sample
+  // without time (delivered with start and duration 0); a failure of the sample or of copying the connection
+  // type ends the step without a callback. Otherwise the result of the sample's GetTime.
+  HRESULT ProcessSample(IMediaSample* sample);
+
+ private:
+  ~SinkFilter() override;
+
+  void WriteTimestampWarning();
+
+  // Declared in this order so that the pin goes first and the filter lock last.
+  CriticalSection m_filterLock;
+  CriticalSection m_callbackLock;
+  std::unique_ptr<SinkInputPin> m_pInputPin;
+  SampleCallback m_callback = nullptr;
+  void* m_callbackContext = nullptr;
+  bool m_attachConnectionType = true;
+  bool m_timestampWarningGiven = false;
+};

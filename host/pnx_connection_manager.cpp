@@ -1,0 +1,112 @@
+// The host connection: one websocketpp client on the loopback address, its handlers and the send operations.
+#include "host/pnx_connection_manager.h"
+
+#include <functional>
+
+#include <websocketpp/client.hpp>
+#include <websocketpp/config/asio_no_tls_client.hpp>
+
+#include "host/host_protocol.h"
+#include "host/pnx_base_plugin.h"
+
+using Client = websocketpp::client<websocketpp::config::asio_client>;
+
+struct PnxConnectionManager::Transport {
+  // Written once in Run before the connection starts; only read afterwards, from any thread.
+  websocketpp::connection_hdl connectionHandle;
+  Client client;
+
+  static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
+  static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
+  static void OnClose(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
+  static void OnMessage(PnxConnectionManager* manager, websocketpp::connection_hdl hdl,
+                        Client::message_ptr message);
+};
+
+void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Client* client,
+                                             websocketpp::connection_hdl hdl) {
+  std::string registration;
+  try {
+    registration = BuildRegistrationMessage(manager->registerEvent, manager->pluginUUID);
+  } catch (const nlohmann::json::exception&) {
+    // An identifier from the command line that is not valid UTF-8 cannot be written as JSON. Without a
+    // registration the host cannot use this process, so end the connection; Run then returns normally.
+    websocketpp::lib::error_code ec;
+    client->close(hdl, websocketpp::close::status::internal_endpoint_error, "", ec);
+    return;
+  }
+  manager->SendText(registration);
+}
+
+// Neither a failed connect nor a close is retried: the event loop runs out of work and Run returns.
+void PnxConnectionManager::Transport::OnFail(PnxConnectionManager*, Client*, websocketpp::connection_hdl) {}
+void PnxConnectionManager::Transport::OnClose(PnxConnectionManager*, Client*, websocketpp::connection_hdl) {}
+
+void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, websocketpp::connection_hdl,
+                                                Client::message_ptr message) {
+  if (!message || message->get_opcode() != websocketpp::frame::opcode::text) return;
+  if (!manager->plugin) return;
+  DispatchHostMessage(message->get_payload(), *manager->plugin);
+}
+
+PnxConnectionManager::PnxConnectionManager(int32_t port, const std::string& pluginUUID,
+                                           const std::string& registerEvent, PnxBasePlugin* plugin)
+    : port(port),
+      pluginUUID(pluginUUID),
+      registerEvent(registerEvent),
+      transport(std::make_unique<Transport>()),
+      plugin(plugin) {}
+
+PnxConnectionManager::~PnxConnectionManager() = default;
+
+void PnxConnectionManager::Run() {
+  using std::placeholders::_1;
+  using std::placeholders::_2;
+  Client& client = transport->client;
+  try {
+    client.clear_access_channels(websocketpp::log::alevel::all);
+    client.clear_error_channels(websocketpp::log::elevel::all);
+    client.init_asio();
+    // Handlers first: the connection copies them when it is created.
+    client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
+    client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
+    client.set_close_handler(std::bind(&Transport::OnClose, this, &client, _1));
+    client.set_message_handler(std::bind(&Transport::OnMessage, this, _1, _2));
+
+    const std::string uri = "ws://127.0.0.1:" + std::to_string(port);
+    websocketpp::lib::error_code ec;
+    Client::connection_ptr connection = client.get_connection(uri, ec);
+    if (ec) return;  // e.g. a port outside 1..65535: nothing is attempted
+    transport->connectionHandle = connection->get_handle();
+    client.connect(connection);
+    client.run();
+  } catch (const websocketpp::exception&) {
+  } catch (const std::exception&) {
+    // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
+  }
+}
+
+void PnxConnectionManager::SendText(const std::string& text) {
+  websocketpp::connection_hdl handle = transport->connectionHandle;
+  websocketpp::lib::error_code ec;
+  // Not open (yet, or any more), or already gone: the library reports it and nothing is sent.
+  transport->client.send(handle, text, websocketpp::frame::opcode::text, ec);
+}
+
+void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {
+  SendText(BuildSetImageMessage(image, context));
+}
+
+void PnxConnectionManager::SetSettings(const nlohmann::json& settings, const std::string& context) {
+  SendText(BuildSetSettingsMessage(settings, context));
+}
+
+void PnxConnectionManager::SendToPropertyInspector(const std::string& action, const std::string& context,
+                                                   const nlohmann::json& payload) {
+  SendText(BuildSendToPropertyInspectorMessage(action, context, payload));
+}
+
+void PnxConnectionManager::SendToPropertyInspectorText(const std::string& action, const std::string& context,
+                                                       const std::string& payloadText) {
+  SendText(BuildSendToPropertyInspectorMessageFromText(action, context, payloadText));
+}

@@ -1,0 +1,48 @@
+// The plug-in's one WebSocket connection to the host. Run and every handler run on the thread that calls Run
+// (the main thread); the send operations may be called from any thread: the connection queues them under its
+// own lock and writes them from the event loop in the order queued.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+class PnxBasePlugin;
+
+class PnxConnectionManager {
+ public:
+  // Stores the values; plugin is not owned and receives every dispatched event. Nothing connects yet.
+  PnxConnectionManager(int32_t port, const std::string& pluginUUID, const std::string& registerEvent,
+                       PnxBasePlugin* plugin);
+  ~PnxConnectionManager();
+  PnxConnectionManager(const PnxConnectionManager&) = delete;
+  PnxConnectionManager& operator=(const PnxConnectionManager&) = delete;
+
+  // Connects to ws://127.0.0.1:<port>, registers as soon as the connection opens and runs the event loop on
+  // the calling thread until the connection has ended (closed by the host, failed, or never possible).
+  // Never throws. Call once.
+  void Run();
+
+  // Fire-and-forget commands to the host. Before the connection is open and after it has ended they are
+  // dropped silently. Throws the JSON library's type_error when a string is not valid UTF-8.
+  void SetImage(const std::string& image, const std::string& context);
+  void SetSettings(const nlohmann::json& settings, const std::string& context);
+  void SendToPropertyInspector(const std::string& action, const std::string& context,
+                               const nlohmann::json& payload);
+  // As SendToPropertyInspector, with the payload already serialised as compact JSON text.
+  void SendToPropertyInspectorText(const std::string& action, const std::string& context,
+                                   const std::string& payloadText);
+
+ private:
+  struct Transport;  // the WebSocket client and the connection handle
+
+  void SendText(const std::string& text);
+
+  int32_t port;
+  std::string pluginUUID;
+  std::string registerEvent;
+  std::unique_ptr<Transport> transport;
+  PnxBasePlugin* plugin;
+};

@@ -1,0 +1,310 @@
+// The manager's frame path: pacing, learning the frame size, refusals, BMP images and the hand-over.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "device/capture_device_manager.h"
+
+namespace {
+
+// A media type with a VIDEOINFOHEADER format block; it points into itself, so it stays where it is made.
+struct VideoType {
+  VIDEOINFOHEADER info{};
+  AM_MEDIA_TYPE type{};
+  VideoType(int32_t width, int32_t height) {
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB24;
+    type.formattype = FORMAT_VideoInfo;
+    type.cbFormat = sizeof info;
+    type.pbFormat = reinterpret_cast<BYTE*>(&info);
+  }
+  VideoType(const VideoType&) = delete;
+  VideoType& operator=(const VideoType&) = delete;
+};
+
+struct FrameLog {
+  std::vector<int32_t> lengths;
+};
+
+void LogFrame(const uint8_t* /*data*/, int32_t length, void* context) {
+  static_cast<FrameLog*>(context)->lengths.push_back(length);
+}
+
+int32_t Deliver(CaptureDeviceManager& manager, const std::vector<uint8_t>& frame, const AM_MEDIA_TYPE* type) {
+  return CaptureDeviceManager::OnPreviewSample(frame.data(), static_cast<int32_t>(frame.size()), 0, 0, 0, 1,
+                                               type, &manager);
+}
+
+// Sets the preview size and a buffer to match, as the plug-in does.
+void SetPreview(CaptureDeviceManager& manager, int32_t width, int32_t height) {
+  manager.ChangePreview([&] {
+    manager.m_previewWidth = width;
+    manager.m_previewHeight = height;
+    const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
+    manager.m_previewBufferSize = bytes > 0 ? static_cast<int32_t>(bytes) : 0;
+    manager.m_previewBuffer.reset(bytes > 0 ? new uint8_t[bytes] : nullptr);
+  });
+}
+
+struct ImageLog {
+  int images = 0;
+  std::vector<uint8_t> last;
+};
+
+void KeepImage(std::vector<uint8_t>* bytes, void* context) {
+  auto* log = static_cast<ImageLog*>(context);
+  ++log->images;
+  log->last = *bytes;
+  bytes->clear();
+}
+
+void InstallBmpPath(CaptureDeviceManager& manager, ImageLog* log) {
+  manager.ChangePreview([&] {
+    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    manager.m_frameContext = &manager;
+    manager.m_imageReadyCallback = &KeepImage;
+    manager.m_imageReadyContext = log;
+  });
+}
+
+uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
+  uint32_t value = 0;
+  std::memcpy(&value, bytes.data() + at, 4);
+  return value;
+}
+
+TEST(PreviewPacing, ForwardsTheSeventhFrameOfEverySeven) {
+  CaptureDeviceManager manager;
+  FrameLog log;
+  manager.m_frameCallback = &LogFrame;
+  manager.m_frameContext = &log;
+  VideoType type(4, 2);
+  std::vector<uint8_t> frame(4 * 3 * 2);
+
+  std::vector<int> forwarded;
+  for (int i = 1; i <= 14; ++i) {
+    if (Deliver(manager, frame, i == 1 ? &type.type : nullptr) == 1) forwarded.push_back(i);
+  }
+  EXPECT_EQ(forwarded, (std::vector<int>{7, 14}));
+  EXPECT_EQ(log.lengths, (std::vector<int32_t>{24, 24}));
+}
+
+TEST(PreviewPacing, CountsWithoutACallbackAndIgnoresANullContext) {
+  CaptureDeviceManager manager;
+  VideoType type(4, 2);
+  std::vector<uint8_t> frame(24);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Deliver(manager, frame, &type.type), 0);
+  // The seventh frame finds no callback: not forwarded, but the count starts over.
+  EXPECT_EQ(Deliver(manager, frame, nullptr), 0);
+  EXPECT_EQ(manager.m_previewCounter, 0);
+  EXPECT_EQ(CaptureDeviceManager::OnPreviewSample(frame.data(), 24, 0, 0, 0, 0, &type.type, nullptr), 0);
+}
+
+TEST(PreviewSourceSize, LearnedFromTheFirstTypeAndKept) {
+  CaptureDeviceManager manager;
+  VideoType full(1920, 1080);
+  VideoType other(640, 480);
+  std::vector<uint8_t> frame(16);
+  Deliver(manager, frame, &full.type);
+  Deliver(manager, frame, &other.type);
+  EXPECT_EQ(manager.m_sourceWidth, 1920);
+  EXPECT_EQ(manager.m_sourceHeight, 1080);
+}
+
+// Media types that must teach no size; while none is known every frame is dropped, uncounted.
+TEST(PreviewSourceSize, UnusableTypesTeachNothingAndDropTheFrame) {
+  struct Case {
+    const char* name;
+    void (*spoil)(VideoType&);
+    bool nullType;
+  };
+  const Case cases[] = {
+      {"no media type", [](VideoType&) {}, true},
+      {"another format type",
+       [](VideoType& t) { t.type.formattype = GUID{0x12345678, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}; }, false},
+      {"format block too short", [](VideoType& t) { t.type.cbFormat = sizeof(VIDEOINFOHEADER) - 1; }, false},
+      {"no format block", [](VideoType& t) { t.type.pbFormat = nullptr; }, false},
+      {"top-down rows", [](VideoType& t) { t.info.bmiHeader.biHeight = -1080; }, false},
+      {"zero width", [](VideoType& t) { t.info.bmiHeader.biWidth = 0; }, false},
+      {"negative width", [](VideoType& t) { t.info.bmiHeader.biWidth = -4; }, false},
+      {"absurd width", [](VideoType& t) { t.info.bmiHeader.biWidth = CaptureDeviceManager::kMaxImageSide + 1; },
+       false},
+      {"byte count beyond 32 bits", [](VideoType& t) { t.info.bmiHeader.biWidth = t.info.bmiHeader.biHeight = 0x7FFFFFFF; },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CaptureDeviceManager manager;
+    FrameLog log;
+    manager.m_frameCallback = &LogFrame;
+    manager.m_frameContext = &log;
+    VideoType type(1920, 1080);
+    c.spoil(type);
+    std::vector<uint8_t> frame(64);
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(Deliver(manager, frame, c.nullType ? nullptr : &type.type), 0);
+    EXPECT_TRUE(log.lengths.empty());
+    EXPECT_EQ(manager.m_sourceWidth, 0);
+    EXPECT_EQ(manager.m_sourceHeight, 0);
+    EXPECT_EQ(manager.m_previewCounter, 0);
+
+    // A usable type afterwards is learned, and pacing starts from there.
+    VideoType good(8, 4);
+    Deliver(manager, frame, &good.type);
+    EXPECT_EQ(manager.m_sourceWidth, 8);
+    EXPECT_EQ(manager.m_previewCounter, 1);
+  }
+}
+
+// A 64x36 frame of one colour (blue, green, red bytes), delivered until one image is made.
+struct BmpFixture : ::testing::Test {
+  CaptureDeviceManager manager;
+  ImageLog images;
+  VideoType type{64, 36};
+  std::vector<uint8_t> frame = std::vector<uint8_t>(64 * 36 * 3);
+
+  void SetUp() override {
+    for (size_t i = 0; i < frame.size(); i += 3) {
+      frame[i] = 10;
+      frame[i + 1] = 20;
+      frame[i + 2] = 30;
+    }
+    InstallBmpPath(manager, &images);
+  }
+  void DeliverSeven(const std::vector<uint8_t>& bytes) {
+    for (int i = 0; i < 7; ++i) Deliver(manager, bytes, &type.type);
+  }
+};
+
+TEST_F(BmpFixture, DefaultSizeMakesTheWholeImage) {
+  SetPreview(manager, 224, 126);
+  DeliverSeven(frame);
+  ASSERT_EQ(images.images, 1);
+  const std::vector<uint8_t>& bmp = images.last;
+  ASSERT_EQ(bmp.size(), 84726u);
+  EXPECT_EQ(bmp[0], 'B');
+  EXPECT_EQ(bmp[1], 'M');
+  EXPECT_EQ(ReadLe32(bmp, 10), 54u);
+  EXPECT_EQ(ReadLe32(bmp, 18), 224u);
+  EXPECT_EQ(ReadLe32(bmp, 22), 126u);
+  // One colour stays that colour whatever the resampling.
+  for (size_t i = 54; i < bmp.size(); i += 3) {
+    ASSERT_EQ(bmp[i], 10) << i;
+    ASSERT_EQ(bmp[i + 1], 20) << i;
+    ASSERT_EQ(bmp[i + 2], 30) << i;
+  }
+
+  // The callback emptied the vector; the next forwarded frame brings a complete image again.
+  DeliverSeven(frame);
+  EXPECT_EQ(images.images, 2);
+  EXPECT_EQ(images.last.size(), 84726u);
+}
+
+TEST_F(BmpFixture, OddWidthRowsAreNotPadded) {
+  SetPreview(manager, 225, 126);
+  DeliverSeven(frame);
+  ASSERT_EQ(images.images, 1);
+  EXPECT_EQ(images.last.size(), 54u + 225 * 126 * 3);
+}
+
+TEST_F(BmpFixture, WithoutImageCallbackTheImageStaysInTheManager) {
+  SetPreview(manager, 16, 9);
+  manager.ChangePreview([&] { manager.m_imageReadyCallback = nullptr; });
+  DeliverSeven(frame);
+  EXPECT_EQ(manager.m_bmpBytes.size(), 54u + 16 * 9 * 3);
+}
+
+// Conditions under which no image is made and the previous one stays in m_bmpBytes.
+TEST_F(BmpFixture, RefusedFramesAndSizesMakeNoImage) {
+  struct Case {
+    const char* name;
+    void (*spoil)(CaptureDeviceManager&, std::vector<uint8_t>&);
+  };
+  const Case cases[] = {
+      {"frame one byte short", [](CaptureDeviceManager&, std::vector<uint8_t>& f) { f.pop_back(); }},
+      {"preview height 0",
+       [](CaptureDeviceManager& m, std::vector<uint8_t>&) { m.m_previewHeight = 0; }},
+      {"preview height negative",
+       [](CaptureDeviceManager& m, std::vector<uint8_t>&) { m.m_previewHeight = -126; }},
+      {"preview width 0", [](CaptureDeviceManager& m, std::vector<uint8_t>&) { m.m_previewWidth = 0; }},
+      {"buffer of another size",
+       [](CaptureDeviceManager& m, std::vector<uint8_t>&) { m.m_previewWidth = 225; }},
+      {"byte count wrapping to the buffer size",
+       // 0x40000000 x 0x2A x 3 wraps in 32 bits; no buffer of any size matches it.
+       [](CaptureDeviceManager& m, std::vector<uint8_t>&) {
+         m.m_previewWidth = 0x40000000;
+         m.m_previewHeight = 42;
+       }},
+      {"no buffer", [](CaptureDeviceManager& m, std::vector<uint8_t>&) { m.m_previewBuffer.reset(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetPreview(manager, 224, 126);
+    manager.m_bmpBytes.assign(3, 0xEE);
+    manager.m_imageReadyCallback = nullptr;
+    std::vector<uint8_t> bytes = frame;
+    manager.ChangePreview([&] { c.spoil(manager, bytes); });
+    DeliverSeven(bytes);
+    EXPECT_EQ(manager.m_bmpBytes, std::vector<uint8_t>(3, 0xEE));
+  }
+  // Null data and a null context are refused at the door.
+  CaptureDeviceManager::ScaleFrameToBmp(nullptr, 100, &manager);
+  CaptureDeviceManager::ScaleFrameToBmp(frame.data(), static_cast<int32_t>(frame.size()), nullptr);
+  EXPECT_EQ(manager.m_bmpBytes, std::vector<uint8_t>(3, 0xEE));
+}
+
+void ThrowingImageCallback(std::vector<uint8_t>*, void*) { throw std::runtime_error("send failed"); }
+
+TEST_F(BmpFixture, AnExceptionBelowTheSampleCallbackDropsOnlyThatFrame) {
+  SetPreview(manager, 16, 9);
+  manager.ChangePreview([&] { manager.m_imageReadyCallback = &ThrowingImageCallback; });
+  for (int i = 0; i < 6; ++i) Deliver(manager, frame, &type.type);
+  EXPECT_EQ(Deliver(manager, frame, &type.type), 0);
+
+  // The lock was let go on the way out: the hand-over and the next frames work.
+  InstallBmpPath(manager, &images);
+  DeliverSeven(frame);
+  EXPECT_EQ(images.images, 1);
+}
+
+// Frames flow on another thread while the preview size and buffer change; every image must match the
+// size written in its own header (run under the sanitizers to catch a torn hand-over).
+TEST(PreviewHandOver, SizeChangesWhileFramesFlow) {
+  CaptureDeviceManager manager;
+  struct Check {
+    std::atomic<int> images{0};
+    std::atomic<int> mismatches{0};
+  } check;
+  manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+  manager.m_frameContext = &manager;
+  manager.m_imageReadyCallback = [](std::vector<uint8_t>* bytes, void* context) {
+    auto* c = static_cast<Check*>(context);
+    const uint32_t width = ReadLe32(*bytes, 18);
+    const uint32_t height = ReadLe32(*bytes, 22);
+    if (bytes->size() != 54u + width * height * 3) ++c->mismatches;
+    ++c->images;
+  };
+  manager.m_imageReadyContext = &check;
+  SetPreview(manager, 224, 126);
+
+  std::atomic<bool> stop{false};
+  std::thread streaming([&] {
+    VideoType type(64, 36);
+    std::vector<uint8_t> frame(64 * 36 * 3, 7);
+    while (!stop) Deliver(manager, frame, &type.type);
+  });
+  for (int i = 0; i < 300 || check.images < 20; ++i) SetPreview(manager, i % 2 ? 16 : 224, i % 2 ? 9 : 126);
+  stop = true;
+  streaming.join();
+  EXPECT_EQ(check.mismatches, 0);
+}
+
+}  // namespace

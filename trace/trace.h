@@ -1,0 +1,53 @@
+// QVTRACE, the trace facility: per-thread filtered trace lines whose settings live in one shared-memory block
+// that every process using the facility maps, guarded by one system-wide recursive mutex.
+// Every function may be called from any thread; each takes and releases that mutex itself.
+#pragma once
+
+#include <cstdint>
+
+namespace qvtrace {
+struct ThreadInfo;  // the shared record of one registered thread (trace/process_cache.h)
+}
+
+// Registers the calling thread. 1: registered (again), 0: no record could be had (table full, no shared memory).
+// The first registration in a process also starts the process's log writer thread.
+int32_t TraceInitEx();
+
+// Drops one registration of threadId in the calling process. clear 1 resets the thread's record when its count
+// reaches 0; quiet non-zero suppresses the reference-count notice. The last registration of the process frees
+// its record, and the shared memory when no other process is registered.
+void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet);
+
+// One trace line for the calling thread, dropped unless the thread is registered and its settings let it pass.
+// The format follows C99 wide printf: wide string arguments are written with "%ls" (const wchar_t*), narrow
+// ones with "%s" (plain ASCII only). Texts are cut at 4096 characters.
+void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...);
+
+// Names a thread for the debugger as "NX: " followed by a space and name. A null name does nothing.
+void TraceSetThreadName(uint32_t threadId, const char* name);
+
+// Set verboseLevel / contextFlags of every registered thread of the calling process.
+void TraceSetVerboseLevel(int32_t level);
+void TraceSetContext(uint32_t flags);
+
+// The identifiers the facility files records under; pass these to TraceTerminateThread and TraceSetThreadName.
+uint32_t TraceCurrentProcessId();
+uint32_t TraceCurrentThreadId();
+
+// The system-wide mutex, recursive for the owning thread. Callers that look at records themselves
+// (QVTRACE_GetThreadInfoPtr) hold it around the look-up only, and pair every TraceLock with one TraceUnlock.
+void TraceLock();
+void TraceUnlock();
+
+// The record of threadId in processId's record, or null. warn non-zero: a process record that exists but is not
+// registered yields null and a "called before TraceInitInternal" notice. create non-zero: takes free records.
+// The pointer is valid only while the caller holds TraceLock.
+//
+// A thread that writes one line without staying registered (the renderer's streaming thread):
+//   TraceLock();
+//   bool had = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0) != nullptr;
+//   TraceUnlock();
+//   if (!had) TraceInitEx();
+//   TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive", name);
+//   if (!had) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+qvtrace::ThreadInfo* QVTRACE_GetThreadInfoPtr(uint32_t processId, uint32_t threadId, int32_t warn, int32_t create);
