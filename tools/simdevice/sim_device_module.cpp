@@ -3,16 +3,15 @@
 #include <string>
 
 #include "platform/com.h"
-#include "platform/com_ptr.h"
-#include "tools/simdevice/sim_device_ids.h"
-#include "tools/simdevice/sim_node_loader.h"
+#include "platform/emulator/emulator.h"
 #include "tools/simdevice/sim_registration.h"
 
 namespace {
 
 HMODULE g_module = nullptr;
 
-// Stateless and static: its counts do not govern its life.
+// Stateless and static: its counts do not govern its life. Each object it makes is a node's source
+// filter that learns its node from the property bag when the moniker is bound.
 class SimNodeFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -31,10 +30,7 @@ class SimNodeFactory final : public IClassFactory {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    ComPtr<SimNodeLoader> loader;
-    loader.Attach(new (std::nothrow) SimNodeLoader());
-    if (!loader) return E_OUTOFMEMORY;
-    return loader->QueryInterface(iid, out);
+    return emulator::CreateSourceFilter(iid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
@@ -67,7 +63,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualCLSID(clsid, kSimDeviceClsid)) return CLASS_E_CLASSNOTAVAILABLE;
+  if (!IsEqualCLSID(clsid, emulator::CLSID_BrelvonEmulatedSource)) return CLASS_E_CLASSNOTAVAILABLE;
   return g_factory.QueryInterface(iid, out);
 }
 

@@ -6,10 +6,15 @@
 
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
-#include "tools/simdevice/emulator_nodes.h"
-#include "tools/simdevice/sim_device_ids.h"
+#include "platform/emulator/emulator.h"
 
 namespace {
+
+const GUID& kNodeClass = emulator::CLSID_BrelvonEmulatedSource;
+
+// Registry instance names are "pnx-sim-node-NNN" (NNN the node's position, zero-padded): the device
+// enumerator lists instance keys in name order, so this keeps the configuration's node order.
+constexpr wchar_t kInstancePrefix[] = L"pnx-sim-node-";
 
 std::wstring GuidString(REFGUID guid) {
   wchar_t text[40] = {};
@@ -17,7 +22,7 @@ std::wstring GuidString(REFGUID guid) {
   return text;
 }
 
-std::wstring ClassKeyPath() { return L"CLSID\\" + GuidString(kSimDeviceClsid); }
+std::wstring ClassKeyPath() { return L"CLSID\\" + GuidString(kNodeClass); }
 
 // Owns an open registry key.
 class RegKey {
@@ -60,7 +65,7 @@ std::vector<std::wstring> RegisteredInstances() {
   std::wstring path = L"CLSID\\" + GuidString(CLSID_VideoInputDeviceCategory) + L"\\Instance";
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, instances.Receive()) != ERROR_SUCCESS)
     return found;
-  const std::wstring ours = GuidString(kSimDeviceClsid);
+  const std::wstring ours = GuidString(kNodeClass);
   for (DWORD i = 0;; ++i) {
     wchar_t name[256] = {};
     DWORD nameLength = 256;
@@ -79,21 +84,10 @@ std::vector<std::wstring> RegisteredInstances() {
 
 HRESULT RemoveInstances(IFilterMapper2* mapper) {
   for (const std::wstring& instance : RegisteredInstances()) {
-    HRESULT hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, instance.c_str(), kSimDeviceClsid);
+    HRESULT hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, instance.c_str(), kNodeClass);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
-}
-
-HRESULT WriteNodeIndex(IMoniker* moniker, size_t index) {
-  ComPtr<IPropertyBag> bag;
-  HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid());
-  if (FAILED(hr)) return hr;
-  VARIANT value;
-  VariantInit(&value);
-  V_VT(&value) = VT_I4;
-  V_I4(&value) = static_cast<LONG>(index);
-  return bag->Write(kSimNodeProperty, &value);
 }
 
 HRESULT RegisterNode(IFilterMapper2* mapper, const std::wstring& name, size_t index) {
@@ -112,13 +106,10 @@ HRESULT RegisterNode(IFilterMapper2* mapper, const std::wstring& name, size_t in
   filter.rgPins2 = &pin;
 
   std::wstring digits = std::to_wstring(index);
-  std::wstring instance = kSimInstancePrefix + std::wstring(3 - digits.size(), L'0') + digits;
-  ComPtr<IMoniker> moniker;
-  HRESULT hr = mapper->RegisterFilter(kSimDeviceClsid, name.c_str(), moniker.Receive(),
-                                      &CLSID_VideoInputDeviceCategory, instance.c_str(), &filter);
-  if (FAILED(hr)) return hr;
-  if (!moniker) return E_UNEXPECTED;
-  return WriteNodeIndex(moniker.Get(), index);
+  std::wstring instance = kInstancePrefix + std::wstring(3 - digits.size(), L'0') + digits;
+  // The node's filter learns which node it is from "FriendlyName" in the bag the moniker's bind hands it.
+  return mapper->RegisterFilter(kNodeClass, name.c_str(), nullptr, &CLSID_VideoInputDeviceCategory,
+                                instance.c_str(), &filter);
 }
 
 HRESULT CreateMapper(ComPtr<IFilterMapper2>* mapper) {
@@ -136,7 +127,7 @@ HRESULT RegisterSimDevice(const std::wstring& modulePath) {
   if (FAILED(hr)) return hr;
   hr = WriteClassEntry(modulePath);
   if (FAILED(hr)) return hr;
-  std::vector<std::wstring> names = EmulatorNodeNames();
+  std::vector<std::wstring> names = emulator::VideoInputNodeNames();
   // Instance names hold three digits.
   if (names.size() > 1000) return E_INVALIDARG;
   for (size_t i = 0; i < names.size(); ++i) {
