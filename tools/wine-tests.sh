@@ -25,7 +25,7 @@ done
 
 start=$(date +%s.%N)
 [ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
-cmake --build --preset native --target wine_scenarios -j "$(nproc)" >/dev/null
+cmake --build --preset native --target wine_scenarios -j "$(nproc)" >/tmp/pnx-wine-runner-build.log 2>&1 || { cat /tmp/pnx-wine-runner-build.log; exit 1; }
 
 work=$(mktemp -d /tmp/pnx-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
@@ -44,7 +44,7 @@ trap cleanup EXIT
 prefix_done=$(date +%s.%N)
 
 status=0
-build/native/tests/wine/wine_scenarios --wine="$wine" --windows-build="$windows" --work="$work" \
+build/native/tests/wine/wine_scenarios --wine="$wine" --windows-build="$windows" --work="$work" "$@" \
   >"$work/scenarios.log" 2>&1 || status=$?
 cat "$work/scenarios.log"
 end=$(date +%s.%N)
