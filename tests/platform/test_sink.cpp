@@ -43,7 +43,43 @@ HRESULT TestSink::GetSyncSource(IReferenceClock** clock) {
   *clock = nullptr;
   return S_OK;
 }
-HRESULT TestSink::EnumPins(IEnumPins**) { return E_NOTIMPL; }
+namespace {
+// Yields the sink's one pin.
+class OnePinEnum final : public pnx::ComObject, public IEnumPins {
+ public:
+  explicit OnePinEnum(TestSink* sink) : sink_(sink) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IEnumPins) return HandOut(static_cast<IEnumPins*>(this), ppv);
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  PNX_COM_REFCOUNT
+  HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
+    ULONG done = 0;
+    if (count > 0 && !given_) {
+      HandOut(sink_->Pin(), reinterpret_cast<void**>(&pins[0]));
+      given_ = true;
+      done = 1;
+    }
+    if (fetched) *fetched = done;
+    return done == count ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    given_ = false;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
+
+ private:
+  ComPtr<TestSink> sink_;
+  bool given_ = false;
+};
+}  // namespace
+
+HRESULT TestSink::EnumPins(IEnumPins** ppEnum) {
+  return pnx::CreateComObject<OnePinEnum>(IID_IEnumPins, reinterpret_cast<void**>(ppEnum), this);
+}
 HRESULT TestSink::FindPin(LPCWSTR, IPin** pin) { return HandOut(Pin(), reinterpret_cast<void**>(pin)); }
 HRESULT TestSink::QueryFilterInfo(FILTER_INFO* info) {
   info->achName[0] = 0;
