@@ -225,7 +225,12 @@ void TraceUnlock() {
   g_localLock.unlock();
 }
 
-ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
+namespace {
+
+// The mapped block; create false: only an existing block is mapped (without notices), as a block that does
+// not exist holds no records and one made only to look would outlive the process where names persist.
+ProcessCache* MapProcessCache(bool create) {
+  create = create && !g_existingOnly;
   TraceLockScope lock;
   if (!t_systemLocked) return nullptr;
   if (g_view != nullptr && !platform::SharedMemoryCurrent(g_memory, g_mutex)) {
@@ -238,10 +243,10 @@ ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
   if (g_view == nullptr) {
     void* view = nullptr;
     bool created = false;
-    platform::MapResult result = platform::MapSharedMemory(g_cacheName, qvtrace::kProcessCacheBytes, g_existingOnly,
-                                                           g_mutex, &g_memory, &view, &created);
+    platform::MapResult result = platform::MapSharedMemory(g_cacheName, qvtrace::kProcessCacheBytes, !create, g_mutex,
+                                                           &g_memory, &view, &created);
     if (result == platform::MapResult::kCreateFailed) {
-      if (!g_existingOnly) {
+      if (create) {
         platform::DebugOutput(L"QVTRACE_GM_GetProcessCachePtr(): ERROR: Could not create file mapping object.");
       }
       return nullptr;
@@ -257,6 +262,10 @@ ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
   return g_view;
 }
 
+}  // namespace
+
+ProcessCache* QVTRACE_GM_GetProcessCachePtr() { return MapProcessCache(true); }
+
 void TraceFreeProcessCache(bool lastUser) {
   TraceLockScope lock;
   if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, lastUser, g_mutex);
@@ -268,7 +277,7 @@ void TraceFreeProcessCache(bool lastUser) {
 
 int32_t TraceReclaimDeadProcesses() {
   TraceLockScope lock;
-  ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr();
+  ProcessCache* cache = MapProcessCache(false);
   if (cache == nullptr) return 0;
   const uint32_t self = platform::CurrentProcessId();
   int32_t reclaimed = 0;
@@ -284,7 +293,7 @@ int32_t TraceReclaimDeadProcesses() {
 
 ProcInfo* QVTRACE_GetProcInfoPtr(uint32_t processId, int32_t warn, int32_t create) {
   TraceLockScope lock;
-  ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr();
+  ProcessCache* cache = MapProcessCache(create != 0);
   if (cache == nullptr || processId == 0) return nullptr;
   ProcInfo* found = nullptr;
   for (ProcInfo& proc : cache->processes) {
@@ -601,7 +610,7 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
 
   TraceReclaimDeadProcesses();
   bool anyRegistered = false;
-  if (ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr()) {
+  if (ProcessCache* cache = MapProcessCache(false)) {
     for (const ProcInfo& other : cache->processes) {
       if (other.refCount != 0) anyRegistered = true;
     }
@@ -652,6 +661,17 @@ void TraceSetObjectNamesForTesting(const wchar_t* baseName) {
   if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
   g_mutex = nullptr;
   BuildNames(baseName);
+}
+
+void TraceRemoveObjectsForTesting() {
+  std::lock_guard<std::recursive_mutex> local(g_localLock);
+  if (!g_namesBuilt) BuildNames(nullptr);
+  if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, false, g_mutex);
+  g_memory = nullptr;
+  g_view = nullptr;
+  if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
+  g_mutex = nullptr;
+  platform::RemoveNamedObjects(g_cacheName, g_mutexName);
 }
 
 const wchar_t* TraceCacheName() {

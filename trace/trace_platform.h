@@ -35,6 +35,9 @@ bool SharedMemoryCurrent(SharedMemory* memory, SystemMutex* mutex);
 // users (POSIX). Called with mutex held.
 void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex);
 
+// Removes the named objects where names outlive their users (POSIX); nothing elsewhere.
+void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName);
+
 // Debugger output: the text as it is, without a line end of its own. Where there is no system debugger channel
 // (POSIX) the lines go to a channel named after baseName that `qvtrace monitor` reads.
 void SetDebugChannel(const wchar_t* baseName);

@@ -207,6 +207,11 @@ void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex) 
   delete memory;
 }
 
+void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName) {
+  shm_unlink(ObjectPath(memoryName).c_str());
+  shm_unlink(ObjectPath(mutexName).c_str());
+}
+
 void SetDebugChannel(const wchar_t* baseName) {
   std::lock_guard<std::mutex> lock(g_channelLock);
   g_channelAddress = DebugChannelAddress(baseName);

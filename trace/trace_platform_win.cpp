@@ -118,6 +118,8 @@ void UnmapSharedMemory(SharedMemory* memory, bool, SystemMutex*) {
   delete memory;
 }
 
+void RemoveNamedObjects(const wchar_t*, const wchar_t*) {}
+
 void SetDebugChannel(const wchar_t*) {}
 
 void DebugOutput(const wchar_t* text) { OutputDebugStringW(text); }

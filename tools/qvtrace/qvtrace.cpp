@@ -107,9 +107,9 @@ bool ParseOutputFlags(const std::wstring& text, uint32_t* flags) {
 
 // Length in UTF-16 units, as the text will be stored.
 size_t Utf16Length(const std::wstring& text) {
-  size_t units = 0;
-  for (wchar_t c : text) units += (sizeof(wchar_t) == 4 && static_cast<uint32_t>(c) > 0xFFFF) ? 2 : 1;
-  return units;
+  std::vector<char16_t> units(text.size() * 2 + 1);
+  qvtrace::CopyToUtf16(units.data(), units.size(), text.c_str());
+  return qvtrace::BoundedLength(units.data(), units.size());
 }
 
 // Parses the arguments; on failure returns the exit code of the printed message.
