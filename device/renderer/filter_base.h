@@ -83,5 +83,6 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
   std::unique_ptr<WCHAR[]> m_name;
   // Uncounted: the graph holds the filter, a counted pointer back would be a cycle.
   IFilterGraph* m_graph = nullptr;
+  IMediaEventSink* m_eventSink = nullptr;
   std::atomic<LONG> m_pinVersion{1};
 };
