@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device/device_state.h"
+#include "device/image_scaler.h"
 #include "device/renderer/norvex_sink.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -38,7 +39,7 @@ class CaptureDeviceManager {
  public:
   // Largest frame or preview side, in pixels, that the frame path accepts; with it every byte count of an
   // image (width x height x 3) fits in 32 bits.
-  static constexpr int32_t kMaxImageSide = 16384;
+  static constexpr int32_t kMaxImageSide = kMaxScaleDimension;
 
   // Initialises COM (single-threaded apartment) on the calling thread.
   CaptureDeviceManager();
@@ -84,7 +85,8 @@ class CaptureDeviceManager {
   // frames off until it returns. Use it for every change of the preview size, buffer and callbacks (and of
   // anything the image-ready callback reads) while the graph may run. Call from the control thread, never
   // from inside a frame or image-ready callback (the lock is not recursive). change() must not wait for the
-  // streaming thread (no Stop of the graph inside).
+  // streaming thread (no Stop of the graph inside) nor call into the sink (the streaming thread holds the
+  // sink's callback lock while it waits for this one).
   template <class Change>
   void ChangePreview(Change&& change) {
     std::lock_guard<std::mutex> hold(m_previewLock);
