@@ -34,12 +34,6 @@ class ScopedVariant {
   VARIANT value_;
 };
 
-// Frees a media type handed out by GetStreamCaps, format block included.
-struct MediaTypeDeleter {
-  void operator()(AM_MEDIA_TYPE* type) const { DeleteMediaType(type); }
-};
-using OwnedMediaType = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
-
 // {D1E5209F-68FD-4529-BEE0-5E7A1F479226}
 const GUID KSPROPSETID_VendorControl = {
     0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
@@ -154,13 +148,12 @@ bool CaptureDeviceManager::OpenDevice(int device) {
   std::vector<BYTE> caps(std::max<size_t>(capabilitySize > 0 ? static_cast<size_t>(capabilitySize) : 0,
                                           sizeof(VIDEO_STREAM_CONFIG_CAPS)));
   for (int i = 0; i < capabilityCount; ++i) {
-    AM_MEDIA_TYPE* received = nullptr;
-    hr = config->GetStreamCaps(i, &received, caps.data());
-    OwnedMediaType type(received);
+    MediaTypePtr type;
+    hr = config->GetStreamCaps(i, type.Receive(), caps.data());
     if (FAILED(hr) || !type) continue;
     if (type->subtype != MEDIASUBTYPE_RGB24) continue;
     // Every RGB24 entry is applied in turn, so the last one stays in force.
-    hr = config->SetFormat(type.get());
+    hr = config->SetFormat(type.Get());
     if (FAILED(hr)) return false;
   }
 
@@ -303,7 +296,7 @@ std::vector<std::vector<bool>> CaptureDeviceManager::QueryInputSignals() {
       if (bits.size() < static_cast<size_t>(k) + 1) bits.resize(k + 1, false);
 
       // An input that cannot tell is taken to have a signal.
-      long locked = 1;
+      LONG locked = 1;
       ComPtr<IAMAnalogVideoDecoder> decoder;
       if (SUCCEEDED(slots[k].As(IID_IAMAnalogVideoDecoder, &decoder))) decoder->get_HorizontalLocked(&locked);
       bits[k] = locked != 0;

@@ -84,7 +84,8 @@ class CaptureDeviceManager {
   // frames off until it returns. Use it for every change of the preview size, buffer and callbacks (and of
   // anything the image-ready callback reads) while the graph may run. Call from the control thread, never
   // from inside a frame or image-ready callback (the lock is not recursive). change() must not wait for the
-  // streaming thread (no Stop of the graph inside).
+  // streaming thread (no Stop of the graph inside) nor call into the sink (the streaming thread holds the
+  // sink's callback lock while it waits for this one).
   template <class Change>
   void ChangePreview(Change&& change) {
     std::lock_guard<std::mutex> hold(m_previewLock);

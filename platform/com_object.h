@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <new>
+#include <utility>
 
 #include "platform/com.h"
 
@@ -28,7 +30,11 @@ class ComObject {
   ULONG AddRefImpl() { return ++refs_; }
   ULONG ReleaseImpl() {
     ULONG left = --refs_;
-    if (left == 0) delete this;
+    if (left == 0) {
+      // A reference taken and dropped again during destruction must not delete twice.
+      refs_ = 1;
+      delete this;
+    }
     return left;
   }
 
@@ -42,6 +48,19 @@ HRESULT HandOut(I* itf, void** out) {
   *out = itf;
   itf->AddRef();
   return S_OK;
+}
+
+// Makes a new object and queries it for riid; the object is gone again when the query fails.
+template <class T, class... Args>
+HRESULT CreateComObject(REFIID riid, void** ppv, Args&&... args) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  T* object = new (std::nothrow) T(std::forward<Args>(args)...);
+  if (!object) return E_OUTOFMEMORY;
+  object->AddRef();
+  HRESULT hr = object->QueryInterface(riid, ppv);
+  object->Release();
+  return hr;
 }
 
 }  // namespace pnx

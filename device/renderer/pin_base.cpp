@@ -270,4 +270,4 @@ HRESULT PinBase::CheckConnect(IPin* pin) {
   return S_OK;
 }
 
-HRESULT PinBase::SetMediaType(const AM_MEDIA_TYPE* type) { return m_mediaType.Set(type); }
+HRESULT PinBase::SetMediaType(const AM_MEDIA_TYPE* type) { return m_mediaType.Set(*type); }

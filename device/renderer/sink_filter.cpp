@@ -2,7 +2,7 @@
 #include "device/renderer/sink_filter.h"
 
 #include <cstring>
-#include <cwchar>
+#include <new>
 
 #include "trace/trace.h"
 
@@ -15,7 +15,8 @@ constexpr size_t kMaxNameLength = 127;
 
 SinkFilter::SinkFilter()
     : FilterBase(CLSID_NorvexSinkFilter, &m_filterLock),
-      m_pInputPin(std::make_unique<SinkInputPin>(this, &m_filterLock)) {}
+      // Without memory for the pin the filter still exists, answering as a filter with no pin would.
+      m_pInputPin(new (std::nothrow) SinkInputPin(this, &m_filterLock)) {}
 
 SinkFilter::~SinkFilter() = default;
 
@@ -73,7 +74,7 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
   if (carriesType) type = ownType.Get();
   if (carriesType || m_attachConnectionType) {
     if (!carriesType && m_pInputPin) {
-      hr = m_pInputPin->ConnectionMediaType(connectionType.Receive());
+      hr = m_pInputPin->ConnectionMediaType(connectionType.Get());
       if (FAILED(hr)) return hr;
       type = connectionType.Get();
     }

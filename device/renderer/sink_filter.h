@@ -10,7 +10,7 @@
 //   SetSampleCallback takes it to change them, so SetSampleCallback waits for a callback in progress.
 //
 // Creation, as the capture graph needs it:
-//   SinkFilter* sink = new SinkFilter();                      // count 0, pin "Input" made
+//   SinkFilter* sink = new (std::nothrow) SinkFilter();       // count 0, pin "Input" made; never throws
 //   sink->NonDelegatingQueryInterface(IID_IBaseFilter, ...);  // the creator's reference, count 1
 // The filter deletes itself when the last reference goes; a reference to its pin keeps it alive.
 #pragma once

@@ -17,7 +17,7 @@ namespace {
 using Bits = std::vector<bool>;
 
 TEST(DeviceDiscovery, TwoDevicesWithAllInputs) {
-  UseDevices(R"({"devices": [{}, {}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {}]})"));
   CaptureDeviceManager manager;
   EXPECT_TRUE(manager.OpenDevice(0));
   EXPECT_EQ(manager.m_deviceCount, 2);
@@ -55,7 +55,7 @@ TEST(DeviceDiscovery, NamesNumbersAndCounts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    UseDevices(c.config);
+    ASSERT_TRUE(UseDevices(c.config));
     CaptureDeviceManager manager;
     EXPECT_EQ(manager.OpenDevice(0), c.opened);
     EXPECT_EQ(manager.m_deviceCount, c.deviceCount);
@@ -69,18 +69,18 @@ TEST(DeviceDiscovery, NamesNumbersAndCounts) {
 }
 
 TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {
-  UseDevices(R"({"devices": [{}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
   CaptureDeviceManager manager;
   ASSERT_TRUE(manager.OpenDevice(0));
 
-  UseDevices(R"({"devices": []})");
+  ASSERT_TRUE(UseDevices(R"({"devices": []})"));
   EXPECT_TRUE(manager.OpenDevice(1));
   EXPECT_EQ(manager.m_deviceCount, 1);
   EXPECT_EQ(manager.m_inputCounts, (std::vector<int32_t>{4}));
   EXPECT_EQ(manager.m_currentDevice, 0);
   EXPECT_TRUE(manager.m_graph);
 
-  UseDevices(R"({"devices": [], "otherNodes": ["Integrated Camera"]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [], "otherNodes": ["Integrated Camera"]})"));
   EXPECT_TRUE(manager.OpenDevice(1));
   EXPECT_EQ(manager.m_deviceCount, 0);
   EXPECT_TRUE(manager.m_inputCounts.empty());
@@ -106,7 +106,7 @@ TEST(InputSignals, LockPerInputAndMissingSlots) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    UseDevices(c.config);
+    ASSERT_TRUE(UseDevices(c.config));
     CaptureDeviceManager manager;
     manager.OpenDevice(0);
     std::vector<Bits> signals;
@@ -130,7 +130,7 @@ TEST(CaptureFormat, EveryRgb24CapabilityIsAppliedTheLastStays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    UseDevices(c.config);
+    ASSERT_TRUE(UseDevices(c.config));
     TraceRecorder trace;
     CaptureDeviceManager manager;
     EXPECT_TRUE(manager.OpenDevice(0));
@@ -181,7 +181,7 @@ void InstallCounter(CaptureDeviceManager& manager, FrameCounter* counter) {
 }
 
 TEST(DeviceSwitch, OpeningTheCurrentDeviceTouchesNothing) {
-  UseDevices(R"({"devices": [{}, {}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {}]})"));
   CaptureDeviceManager manager;
   ASSERT_TRUE(manager.OpenDevice(0));
   IFilterGraph2* graph = manager.m_graph.Get();
@@ -194,7 +194,7 @@ TEST(DeviceSwitch, OpeningTheCurrentDeviceTouchesNothing) {
 }
 
 TEST(DeviceSwitch, RebuildsForTheNewDeviceAndLearnsItsFrameSize) {
-  UseDevices(R"("devices": [{}, {"formats": [{"subtype": "RGB24", "width": 640, "height": 360}]}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {"formats": [{"subtype": "RGB24", "width": 640, "height": 360}]}]})"));
   CaptureDeviceManager manager;
   FrameCounter counter;
   InstallCounter(manager, &counter);
@@ -215,7 +215,7 @@ TEST(DeviceSwitch, RebuildsForTheNewDeviceAndLearnsItsFrameSize) {
 }
 
 TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
-  UseDevices(R"("devices": [{}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
   CaptureDeviceManager manager;
   FrameCounter counter;
   InstallCounter(manager, &counter);
@@ -230,7 +230,7 @@ TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
 }
 
 TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
-  UseDevices(R"({"devices": [{"inputs": [1, 2, 4]}, {"inputs": [2, 3]}, {}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{"inputs": [1, 2, 4]}, {"inputs": [2, 3]}, {}]})"));
   CaptureDeviceManager manager;
   ASSERT_TRUE(manager.OpenDevice(0));
   ASSERT_TRUE(manager.OpenDevice(2));
@@ -240,14 +240,16 @@ TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
   // Every bound filter is a member of the present graph.
   for (const auto& device : manager.m_sourceFilters) {
     for (const ComPtr<IBaseFilter>& filter : device) {
-      if (filter) EXPECT_EQ(FilterGraph(filter.Get()), static_cast<IFilterGraph*>(manager.m_graph.Get()));
+      if (!filter) continue;
+      EXPECT_EQ(FilterGraph(filter.Get()), static_cast<IFilterGraph*>(manager.m_graph.Get()));
     }
   }
-  EXPECT_EQ(manager.QueryInputSignals(), (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
+  EXPECT_EQ(manager.QueryInputSignals(),
+            (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
 }
 
 TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
-  UseDevices(R"("devices": [{}, {}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {}]})"));
   const long before = LiveComObjects();
   {
     CaptureDeviceManager manager;
@@ -268,7 +270,7 @@ TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
 struct PropertyFixture : ::testing::Test {
   CaptureDeviceManager* manager = nullptr;
   void Open(const char* config) {
-    UseDevices(config);
+    EXPECT_TRUE(UseDevices(config));
     manager = new CaptureDeviceManager;
     manager->OpenDevice(0);
   }
@@ -369,7 +371,7 @@ TEST_F(PropertyFixture, AFailedReadRestoresNothing) {
 TEST_F(PropertyFixture, AFailedGetKeepsTheRememberedValues) {
   Open(R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}, {}]})");
   ASSERT_TRUE(manager->ReadDeviceState(0));
-  UseDevices(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4], "failGet": [632]}, {}]})");
+  ASSERT_TRUE(UseDevices(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4], "failGet": [632]}, {}]})"));
   ASSERT_TRUE(manager->OpenDevice(1));  // binds device 0's HDMI-1 node anew
   EXPECT_FALSE(manager->ReadDeviceState(0));
   EXPECT_EQ(manager->m_deviceStates[0].sources, 0x1122u);

@@ -1,29 +1,25 @@
 // Test helpers for the device manager's tests (see the header).
 #include "tests/device/test_capture_device_manager_support.h"
 
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include "platform/com_ptr.h"
+#include "platform/emulator_control.h"
 
 namespace {
 
-// One trace file for the whole test process, named before the emulator first looks for it.
+// One trace file for the whole test process.
 const std::string& TracePath() {
   static const std::string path = [] {
     std::string p = "/tmp/pnx_device_tests_" + std::to_string(getpid()) + ".trace";
     std::remove(p.c_str());
-    setenv("PNX_SIM_TRACE", p.c_str(), 1);
     return p;
   }();
   return path;
 }
-
-struct TraceAtStart {
-  TraceAtStart() { TracePath(); }
-} traceAtStart;
 
 long long TraceSize() {
   std::ifstream in(TracePath(), std::ios::binary | std::ios::ate);
@@ -45,6 +41,13 @@ std::vector<nlohmann::json> Events(long long from) {
 }
 
 }  // namespace
+
+bool UseDevices(const std::string& json) {
+  emulator::SetTracePath(TracePath());
+  return emulator::LoadConfigurationText(json);
+}
+
+long LiveComObjects() { return PnxLiveComObjectCount(); }
 
 TraceRecorder::TraceRecorder() : start_(TraceSize()) {}
 

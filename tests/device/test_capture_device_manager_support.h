@@ -7,8 +7,9 @@
 
 #include "platform/dshow.h"
 
-// Makes the emulated device enumerate the given configuration (PNX_SIM_DEVICES format) from now on.
-void UseDevices(const std::string& json);
+// Makes the emulated device enumerate the given configuration (PNX_SIM_DEVICES format) from now on, with
+// its device states as configured and its events going to the recorder's file. False for invalid text.
+bool UseDevices(const std::string& json);
 // COM objects alive in the process right now.
 long LiveComObjects();
 // The name a filter was given when it joined its graph, in ASCII ("" without one).

@@ -1,0 +1,225 @@
+// One 1920x1080 BGR24 frame of noise, shrunk to the default preview size by the preview path (scale + BMP) and by
+// the libraries one would otherwise use, with a copy of the frame as the memory-bandwidth floor. After the runs a
+// table gives each time relative to the copy and each result's PSNR against the exact area average.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "libyuv.h"
+#include "libyuv/scale_rgb.h"
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include "device/bmp_image.h"
+#include "device/image_scaler.h"
+
+namespace {
+
+constexpr int kSrcWidth = 1920;
+constexpr int kSrcHeight = 1080;
+constexpr int kDstWidth = 224;
+constexpr int kDstHeight = 126;
+constexpr size_t kSrcBytes = size_t{kSrcWidth} * kSrcHeight * 3;
+constexpr size_t kDstBytes = size_t{kDstWidth} * kDstHeight * 3;
+
+const std::vector<uint8_t>& Frame() {
+  static const std::vector<uint8_t> frame = [] {
+    std::vector<uint8_t> f(kSrcBytes);
+    std::mt19937 random(20261206);
+    for (uint8_t& b : f) {
+      b = static_cast<uint8_t>(random() >> 24);
+    }
+    return f;
+  }();
+  return frame;
+}
+
+// Each destination pixel the exact average of the source area it covers, in double precision, rounded.
+const std::vector<uint8_t>& Reference() {
+  static const std::vector<uint8_t> reference = [] {
+    const std::vector<uint8_t>& f = Frame();
+    std::vector<uint8_t> r(kDstBytes);
+    const double sx = double{kSrcWidth} / kDstWidth;
+    const double sy = double{kSrcHeight} / kDstHeight;
+    for (int y = 0; y < kDstHeight; ++y) {
+      for (int x = 0; x < kDstWidth; ++x) {
+        double sum[3] = {};
+        for (int j = static_cast<int>(std::floor(y * sy)); j < kSrcHeight && j < (y + 1) * sy; ++j) {
+          const double wy = std::fmin(j + 1, (y + 1) * sy) - std::fmax(j, y * sy);
+          for (int i = static_cast<int>(std::floor(x * sx)); i < kSrcWidth && i < (x + 1) * sx; ++i) {
+            const double w = wy * (std::fmin(i + 1, (x + 1) * sx) - std::fmax(i, x * sx));
+            for (int c = 0; c < 3; ++c) {
+              sum[c] += w * f[(static_cast<size_t>(j) * kSrcWidth + i) * 3 + c];
+            }
+          }
+        }
+        for (int c = 0; c < 3; ++c) {
+          r[(static_cast<size_t>(y) * kDstWidth + x) * 3 + c] = 
+              static_cast<uint8_t>(std::lround(sum[c] / (sx * sy)));
+        }
+      }
+    }
+    return r;
+  }();
+  return reference;
+}
+
+std::map<std::string, double>& Psnrs() {
+  static std::map<std::string, double> psnrs;
+  return psnrs;
+}
+
+void RecordPsnr(benchmark::State& state, const char* name, const uint8_t* image) {
+  const std::vector<uint8_t>& r = Reference();
+  double squares = 0;
+  for (size_t i = 0; i < kDstBytes; ++i) {
+    const double d = static_cast<double>(image[i]) - r[i];
+    squares += d * d;
+  }
+  const double psnr = squares == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 * kDstBytes / squares);
+  state.counters["psnr_dB"] = psnr;
+  Psnrs()[name] = psnr;
+}
+
+void BM_ScaleAndBmp(benchmark::State& state) {
+  const uint8_t* src = Frame().data();
+  std::vector<uint8_t> preview(kDstBytes);
+  std::vector<uint8_t> bmp;
+  for (auto _ : state) {
+    if (ScaleImageBgr24(src, kSrcWidth * 3, kSrcWidth, kSrcHeight, preview.data(), kDstWidth * 3, kDstWidth,
+                        kDstHeight) <= 0) {
+      state.SkipWithError("scaler refused");
+      return;
+    }
+    WriteBmpImage(bmp, preview.data(), kDstWidth, kDstHeight, kDstBytes);
+    benchmark::DoNotOptimize(bmp.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
+  RecordPsnr(state, "BM_ScaleAndBmp", bmp.data() + kBmpHeaderBytes);
+}
+
+void BM_MemcpyFrame(benchmark::State& state) {
+  const uint8_t* src = Frame().data();
+  std::vector<uint8_t> copy(kSrcBytes);
+  for (auto _ : state) {
+    std::memcpy(copy.data(), src, kSrcBytes);
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
+}
+
+void BM_SwscaleArea(benchmark::State& state) {
+  SwsContext* context = sws_getContext(kSrcWidth, kSrcHeight, AV_PIX_FMT_BGR24, kDstWidth, kDstHeight,
+                                       AV_PIX_FMT_BGR24, SWS_AREA, nullptr, nullptr, nullptr);
+  if (context == nullptr) {
+    state.SkipWithError("sws_getContext failed");
+    return;
+  }
+  const uint8_t* srcPlanes[1] = {Frame().data()};
+  const int srcStrides[1] = {kSrcWidth * 3};
+  std::vector<uint8_t> out(kDstBytes);
+  uint8_t* dstPlanes[1] = {out.data()};
+  const int dstStrides[1] = {kDstWidth * 3};
+  for (auto _ : state) {
+    sws_scale(context, srcPlanes, srcStrides, 0, kSrcHeight, dstPlanes, dstStrides);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  sws_freeContext(context);
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
+  RecordPsnr(state, "BM_SwscaleArea", out.data());
+}
+
+// libyuv's own 24-bit scaler, which widens each row to ARGB internally.
+void BM_LibyuvRgbScaleBox(benchmark::State& state) {
+  std::vector<uint8_t> out(kDstBytes);
+  for (auto _ : state) {
+    libyuv::RGBScale(Frame().data(), kSrcWidth * 3, kSrcWidth, kSrcHeight, out.data(), kDstWidth * 3, kDstWidth,
+                     kDstHeight, libyuv::kFilterBox);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
+  RecordPsnr(state, "BM_LibyuvRgbScaleBox", out.data());
+}
+
+// The frame converted to ARGB, box-scaled as ARGB, converted back.
+void BM_LibyuvArgbBox(benchmark::State& state) {
+  std::vector<uint8_t> argb(size_t{kSrcWidth} * kSrcHeight * 4);
+  std::vector<uint8_t> smallArgb(size_t{kDstWidth} * kDstHeight * 4);
+  std::vector<uint8_t> out(kDstBytes);
+  for (auto _ : state) {
+    libyuv::RGB24ToARGB(Frame().data(), kSrcWidth * 3, argb.data(), kSrcWidth * 4, kSrcWidth, kSrcHeight);
+    libyuv::ARGBScale(argb.data(), kSrcWidth * 4, kSrcWidth, kSrcHeight, smallArgb.data(), kDstWidth * 4,
+                      kDstWidth, kDstHeight, libyuv::kFilterBox);
+    libyuv::ARGBToRGB24(smallArgb.data(), kDstWidth * 4, out.data(), kDstWidth * 3, kDstWidth, kDstHeight);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
+  RecordPsnr(state, "BM_LibyuvArgbBox", out.data());
+}
+
+BENCHMARK(BM_ScaleAndBmp)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SwscaleArea)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvRgbScaleBox)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvArgbBox)->Unit(benchmark::kMicrosecond);
+
+// The console output plus each run's time kept for the closing table.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintTable() const {
+    const auto copy = times_.find("BM_MemcpyFrame");
+    const auto ours = times_.find("BM_ScaleAndBmp");
+    if (copy == times_.end() || ours == times_.end()) {
+      return;
+    }
+    std::printf("\n%-22s %12s %10s %10s %10s\n", "1920x1080 -> 224x126", "time (us)", "x memcpy", "x ours",
+                "PSNR (dB)");
+    for (const auto& [name, time] : times_) {
+      const auto psnr = Psnrs().find(name);
+      std::printf("%-22s %12.1f %10.2f %10.2f ", name.c_str(), time, time / copy->second, time / ours->second);
+      if (psnr != Psnrs().end()) {
+        std::printf("%10.2f\n", psnr->second);
+      } else {
+        std::printf("%10s\n", "-");
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Reference();  // built before any timing
+  TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintTable();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,90 @@
+// The emulated device's process-wide state: the configuration (PNX_SIM_DEVICES or a test's), each device's
+// property values kept per device number for the whole process, and the event lines (PNX_SIM_TRACE).
+// Thread rule: every function may be called from any thread; one mutex guards configuration, device states
+// and the trace path.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dshow.h"
+
+namespace emulator {
+
+struct Format {
+  GUID subtype;
+  std::string name;  // "RGB24", "YUY2", "MJPG" or "NV12"
+  int32_t width;
+  int32_t height;
+};
+
+struct NodeConfig {
+  std::wstring name;
+  std::string nameUtf8;
+  int deviceNumber = 0;  // 0 for the other nodes
+  int input = 0;         // 1..4; 0 for the other nodes
+  bool decoder = false;
+  bool propertySet = false;  // only ever on a device's HDMI-1 node
+  std::vector<Format> formats;
+  int32_t fps = 60;
+};
+
+struct DeviceConfig {
+  int number = 1;
+  std::vector<int> inputs{1, 2, 3, 4};
+  bool signal[4] = {true, true, true, true};
+  bool propertySet = true;
+  bool decoder = true;
+  std::vector<Format> formats;
+  uint32_t layout = 100;
+  uint64_t sources = 0x4321;
+  std::vector<uint32_t> failSet;
+  std::vector<uint32_t> failGet;
+};
+
+struct Configuration {
+  int32_t width = 1920;
+  int32_t height = 1080;
+  int32_t fps = 60;
+  std::vector<DeviceConfig> devices;
+  std::vector<std::string> otherNodes;
+  std::vector<std::shared_ptr<const NodeConfig>> nodes;  // in enumeration order
+};
+
+// Parses a configuration text; false with a short reason when it is not JSON or a key has the wrong type or an
+// impossible value.
+bool ParseConfiguration(const std::string& text, Configuration* out, std::string* error);
+
+// The current configuration, read from PNX_SIM_DEVICES at the first call unless a test loaded one; never
+// null (an invalid file gives an empty configuration).
+std::shared_ptr<const Configuration> CurrentConfiguration();
+std::shared_ptr<const NodeConfig> FindNode(const std::wstring& name);
+
+// What a frame shows of a device.
+struct DeviceView {
+  uint32_t layout = 100;
+  uint64_t sources = 0x4321;
+  bool signal[4] = {true, true, true, true};
+};
+// False when no device has that number.
+bool ReadDeviceView(int deviceNumber, DeviceView* view);
+// Changes whenever any device's view changes; streaming threads compare it to know when to redraw.
+uint64_t ViewVersion();
+
+// The vendor properties of a device: HRESULTs as the device answers them (E_FAIL for the configured failures,
+// E_PROP_ID_UNSUPPORTED for other ids, a Win32 buffer error for short buffers).
+HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD size);
+HRESULT GetDeviceProperty(int deviceNumber, DWORD id, BYTE* data, DWORD size, DWORD* returned);
+bool PropertyIdKnown(DWORD id, bool forSet);
+
+// Event lines, each appended and flushed at once; nothing when no trace path is set.
+void TraceProperty(const std::string& node, bool isSet, DWORD id, const BYTE* data, DWORD size, HRESULT hr);
+void TraceFormat(const std::string& node, const Format& format);
+void TraceState(const std::string& node, FILTER_STATE state);
+
+std::wstring WideFromUtf8(const std::string& text);
+
+}  // namespace emulator

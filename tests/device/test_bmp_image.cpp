@@ -1,0 +1,86 @@
+// The preview BMP layout, byte for byte.
+#include "device/bmp_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Pattern(size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  }
+  return bytes;
+}
+
+struct BmpCase {
+  int32_t width;
+  int32_t height;
+  std::vector<uint8_t> header;
+};
+
+class BmpLayout : public testing::TestWithParam<BmpCase> {};
+
+// Rows are width * 3 bytes with nothing added, even when that is not a multiple of four.
+TEST_P(BmpLayout, HeaderThenRowsUnpadded) {
+  const BmpCase& p = GetParam();
+  const size_t pixelBytes = static_cast<size_t>(p.width) * 3 * p.height;
+  const std::vector<uint8_t> pixels = Pattern(pixelBytes);
+  std::vector<uint8_t> out;
+  WriteBmpImage(out, pixels.data(), p.width, p.height, pixelBytes);
+
+  ASSERT_EQ(out.size(), 54 + pixelBytes);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 54), p.header);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 54, out.end()), pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BmpLayout,
+    testing::Values(
+        BmpCase{224, 126, {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,         // file header
+                           40, 0, 0, 0, 224, 0, 0, 0, 126, 0, 0, 0, 1, 0, 24, 0,  // size, width, height, planes, bits
+                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        BmpCase{225, 126, {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  //
+                           40, 0, 0, 0, 225, 0, 0, 0, 126, 0, 0, 0, 1, 0, 24, 0,
+                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        BmpCase{1000, 300, {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // fields wider than a byte
+                            40, 0, 0, 0, 0xE8, 0x03, 0, 0, 0x2C, 0x01, 0, 0, 1, 0, 24, 0,
+                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}));
+
+TEST(BmpImage, DefaultAndOddWidthSizes) {
+  std::vector<uint8_t> out;
+  const std::vector<uint8_t> pixels = Pattern(225 * 3 * 126);
+  WriteBmpImage(out, pixels.data(), 224, 126, 224 * 3 * 126);
+  EXPECT_EQ(out.size(), 84726u);
+  WriteBmpImage(out, pixels.data(), 225, 126, 225 * 3 * 126);
+  EXPECT_EQ(out.size(), 85104u);
+}
+
+// The vector is the manager's long-lived buffer: a new image replaces the old one in the same storage.
+TEST(BmpImage, ReplacesContentAndKeepsStorage) {
+  const std::vector<uint8_t> big = Pattern(30 * 3 * 20);
+  const std::vector<uint8_t> small(4 * 3 * 2, 0x11);
+  std::vector<uint8_t> out;
+  WriteBmpImage(out, big.data(), 30, 20, big.size());
+  const uint8_t* storage = out.data();
+  const size_t capacity = out.capacity();
+
+  WriteBmpImage(out, small.data(), 4, 2, small.size());
+  EXPECT_EQ(out.data(), storage);
+  EXPECT_EQ(out.capacity(), capacity);
+  ASSERT_EQ(out.size(), 54 + small.size());
+  EXPECT_EQ(out[18], 4);
+  EXPECT_EQ(out[22], 2);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 54, out.end()), small);
+
+  // After the consumer has emptied it, the next image is complete again.
+  out.clear();
+  WriteBmpImage(out, small.data(), 4, 2, small.size());
+  EXPECT_EQ(out.size(), 54 + small.size());
+  EXPECT_EQ(out[0], 'B');
+}
+
+}  // namespace

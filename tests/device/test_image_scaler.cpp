@@ -1,0 +1,290 @@
+// The BGR24 scaler against a slow double-precision resampler, its bounds and its refusals.
+#include "device/image_scaler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Size {
+  int32_t width;
+  int32_t height;
+};
+
+// (source index, weight) pairs of one destination sample: the share of each source sample in the destination
+// sample's span when shrinking (or keeping the size), linear interpolation between centres when growing.
+std::vector<std::pair<int32_t, double>> ReferenceWeights(int32_t s, int32_t d, int32_t i) {
+  std::vector<std::pair<int32_t, double>> weights;
+  const double ratio = static_cast<double>(s) / d;
+  if (s >= d) {
+    const double begin = i * ratio;
+    const double end = (i + 1) * ratio;
+    for (int32_t j = static_cast<int32_t>(std::floor(begin)); j < s && j < end; ++j) {
+      const double overlap = std::fmin(j + 1.0, end) - std::fmax(static_cast<double>(j), begin);
+      if (overlap > 0) {
+        weights.emplace_back(j, overlap / ratio);
+      }
+    }
+    return weights;
+  }
+  const double position = std::fmin(std::fmax((i + 0.5) * ratio - 0.5, 0.0), s - 1.0);
+  const int32_t j = static_cast<int32_t>(std::floor(position));
+  const double f = position - j;
+  weights.emplace_back(j, 1 - f);
+  if (j + 1 < s) {
+    weights.emplace_back(j + 1, f);
+  }
+  return weights;
+}
+
+// The destination image as packed rows, rounded from double precision.
+std::vector<uint8_t> ReferenceScale(const std::vector<uint8_t>& src, int32_t srcStride, Size from, Size to) {
+  std::vector<uint8_t> out(static_cast<size_t>(to.width) * to.height * 3);
+  for (int32_t y = 0; y < to.height; ++y) {
+    const auto rows = ReferenceWeights(from.height, to.height, y);
+    for (int32_t x = 0; x < to.width; ++x) {
+      const auto columns = ReferenceWeights(from.width, to.width, x);
+      for (int32_t c = 0; c < 3; ++c) {
+        double sum = 0;
+        for (const auto& [j, wy] : rows) {
+          for (const auto& [i, wx] : columns) {
+            sum += wy * wx * src[static_cast<size_t>(j) * srcStride + static_cast<size_t>(i) * 3 + c];
+          }
+        }
+        out[(static_cast<size_t>(y) * to.width + x) * 3 + c] = static_cast<uint8_t>(std::lround(sum));
+      }
+    }
+  }
+  return out;
+}
+
+// A source of exactly the bytes the scaler may read (rows of width * 3 bytes, `gap` unused bytes between rows),
+// so that AddressSanitizer reports any read outside it.
+struct Source {
+  Source(Size size, int32_t gap, uint32_t seed) : size(size), stride(size.width * 3 + gap) {
+    bytes.resize(static_cast<size_t>(stride) * (size.height - 1) + static_cast<size_t>(size.width) * 3);
+    std::mt19937 random(seed);
+    for (uint8_t& b : bytes) {
+      b = static_cast<uint8_t>(random() >> 24);
+    }
+  }
+  Size size;
+  int32_t stride;
+  std::vector<uint8_t> bytes;
+};
+
+// A destination surrounded by guard bytes, with `gap` guard bytes after every row.
+struct Destination {
+  static constexpr size_t kGuard = 64;
+  static constexpr uint8_t kFill = 0xA5;
+
+  Destination(Size size, int32_t gap) : size(size), stride(size.width * 3 + gap) {
+    bytes.assign(2 * kGuard + static_cast<size_t>(stride) * size.height, kFill);
+  }
+  uint8_t* Pixels() { return bytes.data() + kGuard; }
+
+  // The rows without the gaps.
+  std::vector<uint8_t> Packed() const {
+    std::vector<uint8_t> out;
+    for (int32_t y = 0; y < size.height; ++y) {
+      const uint8_t* row = bytes.data() + kGuard + static_cast<size_t>(y) * stride;
+      out.insert(out.end(), row, row + size.width * 3);
+    }
+    return out;
+  }
+
+  // True when no byte outside the rows was written.
+  bool GuardsIntact() const {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      const bool inRows = i >= kGuard && i < bytes.size() - kGuard &&
+                          (i - kGuard) % static_cast<size_t>(stride) < static_cast<size_t>(size.width) * 3;
+      if (!inRows && bytes[i] != kFill) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  Size size;
+  int32_t stride;
+  std::vector<uint8_t> bytes;
+};
+
+int32_t Scale(const Source& src, Destination& dst) {
+  return ScaleImageBgr24(src.bytes.data(), src.stride, src.size.width, src.size.height, dst.Pixels(), dst.stride,
+                         dst.size.width, dst.size.height);
+}
+
+struct ScaleCase {
+  Size from;
+  Size to;
+  int32_t srcGap;
+  int32_t dstGap;
+};
+
+class ScalerMatchesReference : public testing::TestWithParam<ScaleCase> {};
+
+// Random content is the hardest case for rounding: every byte may be off by one where the exact value lies next to
+// a half, and almost all must match.
+TEST_P(ScalerMatchesReference, WithinOneLevelAndRarelyOff) {
+  const ScaleCase& p = GetParam();
+  const Source src(p.from, p.srcGap, static_cast<uint32_t>(p.from.width * 7919 + p.to.width));
+  Destination dst(p.to, p.dstGap);
+  ASSERT_GT(Scale(src, dst), 0);
+  EXPECT_TRUE(dst.GuardsIntact());
+
+  const std::vector<uint8_t> expected = ReferenceScale(src.bytes, src.stride, p.from, p.to);
+  const std::vector<uint8_t> actual = dst.Packed();
+  size_t off = 0;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_LE(std::abs(actual[i] - expected[i]), 1) << "byte " << i;
+    off += actual[i] != expected[i];
+  }
+  EXPECT_LE(off, expected.size() / 20 + 1) << off << " of " << expected.size() << " bytes off by one";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ScalerMatchesReference,
+    testing::Values(ScaleCase{{1920, 1080}, {224, 126}, 0, 0},  // the preview's default
+                    ScaleCase{{1920, 1080}, {225, 127}, 0, 1},  // odd width, ratios without a common factor
+                    ScaleCase{{640, 480}, {33, 17}, 4, 3},      //
+                    ScaleCase{{37, 23}, {10, 7}, 1, 2},         //
+                    ScaleCase{{7, 5}, {3, 2}, 0, 0},            //
+                    ScaleCase{{5, 3}, {1, 1}, 0, 0},            // the whole image into one pixel
+                    ScaleCase{{300, 2}, {7, 1}, 2, 0},          //
+                    ScaleCase{{6, 700}, {2, 1}, 0, 0},          // more inner rows than a 16-bit sum holds
+                    ScaleCase{{16384, 1}, {3, 1}, 0, 0},        // the widest source accepted
+                    ScaleCase{{17, 9}, {17, 9}, 3, 5},          // same size
+                    ScaleCase{{50, 10}, {20, 31}, 0, 0},        // shrinking width, growing height
+                    ScaleCase{{3, 2}, {10, 7}, 0, 2},           // growing both ways
+                    ScaleCase{{1, 1}, {4, 3}, 0, 0}));
+
+// Flat images stay exactly flat at both ends of the range: a rounding overshoot at 255 must not wrap to 0.
+TEST(ImageScaler, FlatImagesStayFlat) {
+  for (const uint8_t level : {uint8_t{0}, uint8_t{1}, uint8_t{128}, uint8_t{254}, uint8_t{255}}) {
+    for (const auto& [from, to] : {std::pair<Size, Size>{{1920, 1080}, {224, 126}}, {{700, 300}, {9, 299}},
+                                   {{4, 4}, {9, 11}}}) {
+      const std::vector<uint8_t> src(static_cast<size_t>(from.width) * from.height * 3, level);
+      std::vector<uint8_t> dst(static_cast<size_t>(to.width) * to.height * 3);
+      ASSERT_GT(ScaleImageBgr24(src.data(), from.width * 3, from.width, from.height, dst.data(), to.width * 3,
+                                to.width, to.height),
+                0);
+      for (const uint8_t b : dst) {
+        ASSERT_EQ(b, level) << int{level} << " from " << from.width << "x" << from.height;
+      }
+    }
+  }
+}
+
+// Each source row holds its own index: the destination's rows must come out in the same order.
+TEST(ImageScaler, KeepsRowOrder) {
+  const Size from{8, 210};
+  const Size to{3, 10};
+  std::vector<uint8_t> src;
+  for (int32_t y = 0; y < from.height; ++y) {
+    src.insert(src.end(), static_cast<size_t>(from.width) * 3, static_cast<uint8_t>(y));
+  }
+  std::vector<uint8_t> dst(static_cast<size_t>(to.width) * to.height * 3);
+  ASSERT_GT(ScaleImageBgr24(src.data(), from.width * 3, from.width, from.height, dst.data(), to.width * 3, to.width,
+                            to.height),
+            0);
+  for (int32_t y = 0; y < to.height; ++y) {
+    // Destination row y averages source rows 21y .. 21y + 20.
+    EXPECT_EQ(dst[static_cast<size_t>(y) * to.width * 3], 21 * y + 10) << "row " << y;
+  }
+}
+
+// Growing keeps the corner values and never leaves the range of its two neighbours.
+TEST(ImageScaler, UpscaleInterpolatesBetweenNeighbours) {
+  const std::vector<uint8_t> src = {0, 0, 0, 200, 100, 50};  // one row of two pixels
+  std::vector<uint8_t> dst(8 * 3);
+  ASSERT_GT(ScaleImageBgr24(src.data(), 6, 2, 1, dst.data(), 24, 8, 1), 0);
+  EXPECT_EQ(dst[0], 0);
+  EXPECT_EQ(dst[21], 200);
+  EXPECT_EQ(dst[22], 100);
+  EXPECT_EQ(dst[23], 50);
+  for (int x = 1; x < 8; ++x) {
+    EXPECT_GE(dst[x * 3], dst[(x - 1) * 3]) << "pixel " << x;
+  }
+}
+
+struct Refusal {
+  const char* what;
+  bool nullSource;
+  int32_t srcStride;
+  Size from;
+  bool nullDestination;
+  int32_t dstStride;
+  Size to;
+};
+
+class ScalerRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(ScalerRefuses, WithoutTouchingTheDestination) {
+  const Refusal& p = GetParam();
+  const std::vector<uint8_t> src(64, 1);
+  std::vector<uint8_t> dst(64, 0xA5);
+  EXPECT_LE(ScaleImageBgr24(p.nullSource ? nullptr : src.data(), p.srcStride, p.from.width, p.from.height,
+                            p.nullDestination ? nullptr : dst.data(), p.dstStride, p.to.width, p.to.height),
+            0)
+      << p.what;
+  EXPECT_EQ(dst, std::vector<uint8_t>(64, 0xA5)) << p.what;
+}
+
+// Every case is refused before any pixel is touched, so the small buffers above are never read.
+INSTANTIATE_TEST_SUITE_P(
+    BadArguments, ScalerRefuses,
+    testing::Values(Refusal{"null source", true, 6, {2, 2}, false, 3, {1, 1}},
+                    Refusal{"null destination", false, 6, {2, 2}, true, 3, {1, 1}},
+                    Refusal{"zero source width", false, 6, {0, 2}, false, 3, {1, 1}},
+                    Refusal{"negative source height", false, 6, {2, -2}, false, 3, {1, 1}},
+                    Refusal{"zero destination width", false, 6, {2, 2}, false, 3, {0, 1}},
+                    Refusal{"negative destination height", false, 6, {2, 2}, false, 3, {1, -1}},
+                    Refusal{"source too wide", false, 49155, {16385, 1}, false, 3, {1, 1}},
+                    Refusal{"destination too tall", false, 6, {2, 2}, false, 3, {1, 16385}},
+                    Refusal{"source stride short of a row", false, 5, {2, 2}, false, 3, {1, 1}},
+                    Refusal{"negative destination stride", false, 6, {2, 2}, false, -3, {1, 1}},
+                    Refusal{"source span beyond 32 bits", false, 0x40000000, {2, 3}, false, 3, {1, 1}},
+                    Refusal{"destination span beyond 32 bits", false, 6, {2, 2}, false, 0x7FFFFFFF, {1, 2}}));
+
+// Callers on several threads with different sizes must not share working state.
+TEST(ImageScaler, ConcurrentCallersWithDifferentSizes) {
+  const Source big({640, 360}, 0, 1);
+  const Source small({90, 50}, 0, 2);
+  const std::vector<uint8_t> bigExpected = ReferenceScale(big.bytes, big.stride, big.size, {224, 126});
+  const std::vector<uint8_t> smallExpected = ReferenceScale(small.bytes, small.stride, small.size, {31, 17});
+
+  // Both sizes on each thread in turn, so a cache shared between threads would be rebuilt under the other's feet.
+  auto worker = [&](bool bigFirst, int* mismatches) {
+    for (int round = 0; round < 20; ++round) {
+      const bool useBig = (round % 2 == 0) == bigFirst;
+      const Source& src = useBig ? big : small;
+      Destination dst(useBig ? Size{224, 126} : Size{31, 17}, 0);
+      const std::vector<uint8_t>& expected = useBig ? bigExpected : smallExpected;
+      if (Scale(src, dst) <= 0) {
+        ++*mismatches;
+        continue;
+      }
+      const std::vector<uint8_t> actual = dst.Packed();
+      for (size_t i = 0; i < expected.size(); ++i) {
+        *mismatches += std::abs(actual[i] - expected[i]) > 1;
+      }
+    }
+  };
+  int mismatches[2] = {};
+  std::thread first(worker, true, &mismatches[0]);
+  std::thread second(worker, false, &mismatches[1]);
+  first.join();
+  second.join();
+  EXPECT_EQ(mismatches[0], 0);
+  EXPECT_EQ(mismatches[1], 0);
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+// Small stand-ins for what the renderer meets upstream: a media sample, an output pin and an allocator.
+// Each lives on the test's stack; its count is observed, never used to delete it.
+#pragma once
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include "platform/dshow.h"
+#include "platform/media_type.h"
+
+namespace renderer_test {
+
+template <class Interface>
+class StackObject : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, Iid())) return E_NOINTERFACE;
+    *out = static_cast<Interface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+
+  std::atomic<ULONG> refs{0};
+
+ private:
+  virtual REFIID Iid() const = 0;
+};
+
+enum class SampleTime { kSet, kStartOnly, kNotSet, kFails };
+
+// A sample offering what the sample step reads; everything else answers E_NOTIMPL.
+class FakeSample : public StackObject<IMediaSample> {
+ public:
+  std::vector<uint8_t> bytes = std::vector<uint8_t>(16, 0xAB);
+  LONG actualLength = 16;
+  HRESULT pointerResult = S_OK;
+  SampleTime time = SampleTime::kSet;
+  REFERENCE_TIME start = 1000;
+  REFERENCE_TIME stop = 1400;
+  const AM_MEDIA_TYPE* ownType = nullptr;  // handed out as a fresh copy on each GetMediaType
+  bool discontinuity = false;
+  bool syncPoint = false;
+
+  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
+    if (FAILED(pointerResult)) return pointerResult;
+    *buffer = bytes.data();
+    return S_OK;
+  }
+  LONG STDMETHODCALLTYPE GetSize() override { return static_cast<LONG>(bytes.size()); }
+  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* startOut, REFERENCE_TIME* stopOut) override {
+    switch (time) {
+      case SampleTime::kSet:
+        *startOut = start;
+        *stopOut = stop;
+        return S_OK;
+      case SampleTime::kStartOnly:
+        // As the platform's samples do: the stop time is made up as start + 1.
+        *startOut = start;
+        *stopOut = start + 1;
+        return VFW_S_NO_STOP_TIME;
+      case SampleTime::kNotSet:
+        return VFW_E_SAMPLE_TIME_NOT_SET;
+      case SampleTime::kFails:
+        break;
+    }
+    return E_UNEXPECTED;
+  }
+  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return syncPoint ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsPreroll() override { return S_FALSE; }
+  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
+  LONG STDMETHODCALLTYPE GetActualDataLength() override { return actualLength; }
+  HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** type) override {
+    *type = nullptr;
+    if (!ownType) return S_FALSE;
+    auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!copy) return E_OUTOFMEMORY;
+    const HRESULT hr = CopyMediaType(copy, ownType);
+    if (FAILED(hr)) {
+      CoTaskMemFree(copy);
+      return hr;
+    }
+    *type = copy;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return discontinuity ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+
+ private:
+  REFIID Iid() const override { return IID_IMediaSample; }
+};
+
+// A pin that only says which way it points; enough to be connected to.
+class FakePin : public StackObject<IPin> {
+ public:
+  explicit FakePin(PIN_DIRECTION d) : direction(d) {}
+  PIN_DIRECTION direction;
+
+  HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* d) override {
+    *d = direction;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
+
+ private:
+  REFIID Iid() const override { return IID_IPin; }
+};
+
+// An allocator whose decommit answer the test chooses.
+class FakeAllocator : public StackObject<IMemAllocator> {
+ public:
+  HRESULT decommitResult = S_OK;
+  int decommits = 0;
+
+  HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES*, ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Decommit() override {
+    ++decommits;
+    return decommitResult;
+  }
+  HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
+
+ private:
+  REFIID Iid() const override { return IID_IMemAllocator; }
+};
+
+// An RGB24 video type with a VIDEOINFOHEADER format block of the given size.
+inline MediaType MakeVideoType(LONG width, LONG height) {
+  MediaType type;
+  type->majortype = MEDIATYPE_Video;
+  type->subtype = MEDIASUBTYPE_RGB24;
+  type->bFixedSizeSamples = TRUE;
+  type->lSampleSize = static_cast<ULONG>(width * height * 3);
+  type->formattype = FORMAT_VideoInfo;
+  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormat(sizeof(VIDEOINFOHEADER)));
+  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info->bmiHeader.biWidth = width;
+  info->bmiHeader.biHeight = height;
+  info->bmiHeader.biPlanes = 1;
+  info->bmiHeader.biBitCount = 24;
+  return type;
+}
+
+}  // namespace renderer_test

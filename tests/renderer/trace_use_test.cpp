@@ -1,0 +1,136 @@
+// What the renderer does with the trace facility: it names the streaming thread on its first sample, and writes
+// the missing-timestamp warning once, registering the streaming thread for that one line only.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "device/renderer/sink_filter.h"
+#include "platform/com_ptr.h"
+#include "tests/renderer/renderer_fakes.h"
+#include "trace/debug_channel_posix.h"
+#include "trace/trace_internal.h"
+
+namespace {
+
+using renderer_test::FakeSample;
+using renderer_test::SampleTime;
+
+// The trace facility's objects get names of this test process, so runs never meet a plug-in or each other.
+class TraceNames : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const std::wstring name = L"PNX_RENDERER_TESTS_" + std::to_wstring(getpid());
+    TraceSetObjectNamesForTesting(name.c_str());
+  }
+};
+const auto* const g_traceNames = ::testing::AddGlobalTestEnvironment(new TraceNames);
+
+class TraceUseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, (new SinkFilter())->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReceiveVoid()));
+    ASSERT_EQ(S_OK, filter.As(IID_INorvexSink, &sink));
+    ComPtr<IPin> pin;
+    ASSERT_EQ(S_OK, filter->FindPin(L"Input", pin.Receive()));
+    ASSERT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
+    type = renderer_test::MakeVideoType(4, 4);
+    sample.ownType = type.Get();
+  }
+
+  // Receives the sample count times on a new thread; returns that thread's trace identifier.
+  uint32_t ReceiveOnNewThread(int count, bool registerFirst = false) {
+    uint32_t id = 0;
+    std::thread streaming([&] {
+      id = TraceCurrentThreadId();
+      if (registerFirst) TraceInitEx();
+      for (int i = 0; i < count; ++i) input->Receive(&sample);
+      threadName = CurrentThreadName();
+    });
+    streaming.join();
+    return id;
+  }
+
+  static std::string CurrentThreadName() {
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof(name));
+    return name;
+  }
+
+  static bool HasRecord(uint32_t threadId) {
+    TraceLock();
+    const bool found = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), threadId, 0, 0) != nullptr;
+    TraceUnlock();
+    return found;
+  }
+
+  MediaType type;
+  FakeSample sample;
+  ComPtr<IBaseFilter> filter;
+  ComPtr<INorvexSink> sink;
+  ComPtr<IMemInputPin> input;
+  std::string threadName;
+};
+
+TEST_F(TraceUseTest, StreamingThreadIsNamedOnItsFirstSampleAndAgainAfterRenaming) {
+  ReceiveOnNewThread(1);
+  EXPECT_NE("NX:  VideoSink", threadName);  // no name given: nothing announced
+
+  ASSERT_EQ(S_OK, sink->SetStreamThreadName("VideoSink"));
+  ReceiveOnNewThread(1);
+  EXPECT_EQ("NX:  VideoSink", threadName);
+  // Announced once: a later sample on another thread keeps that thread's own name.
+  ReceiveOnNewThread(1);
+  EXPECT_NE("NX:  VideoSink", threadName);
+
+  ASSERT_EQ(S_OK, sink->SetStreamThreadName("Preview"));
+  ReceiveOnNewThread(1);
+  EXPECT_EQ("NX:  Preview", threadName);
+}
+
+// The warning goes out once however many samples lack a time, through a registration made for it alone.
+TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
+  const int monitor = qvtrace::OpenDebugMonitor(TraceCacheName());
+  ASSERT_GE(monitor, 0);
+  ASSERT_EQ(S_OK, filter->JoinFilterGraph(nullptr, L"Video Sink"));
+
+  // The main thread registers first and switches debugger output on; a new thread's record inherits that.
+  ASSERT_EQ(1, TraceInitEx());
+  TraceLock();
+  qvtrace::ThreadInfo* self = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0);
+  ASSERT_NE(nullptr, self);
+  self->outputFlags = qvtrace::kOutputDebugger;
+  TraceUnlock();
+
+  sample.time = SampleTime::kNotSet;
+  const uint32_t first = ReceiveOnNewThread(3);
+  const uint32_t second = ReceiveOnNewThread(2);
+  EXPECT_FALSE(HasRecord(first));  // registered for the line only
+  EXPECT_FALSE(HasRecord(second));
+
+  int warnings = 0;
+  std::string text;
+  std::string line;
+  while (qvtrace::ReadDebugMonitor(monitor, &text, 200)) {
+    if (text.find("Timestamps not set") == std::string::npos) continue;
+    ++warnings;
+    line = text;
+  }
+  close(monitor);
+  EXPECT_EQ(1, warnings);
+  EXPECT_NE(std::string::npos, line.find("WRN  SinkFilter::Receive() - Timestamps not set for Video Sink\n")) << line;
+
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+}
+
+TEST_F(TraceUseTest, AlreadyRegisteredStreamingThreadStaysRegistered) {
+  sample.time = SampleTime::kNotSet;
+  const uint32_t id = ReceiveOnNewThread(1, /*registerFirst=*/true);
+  EXPECT_TRUE(HasRecord(id));
+  TraceTerminateThread(id, 1, 1);
+  EXPECT_FALSE(HasRecord(id));
+}
+
+}  // namespace
