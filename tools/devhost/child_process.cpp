@@ -1,0 +1,83 @@
+// A child process started with posix_spawn.
+#include "tools/devhost/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !exited_) Kill();
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& outputPath,
+                         std::string& error) {
+  if (argv.empty()) {
+    error = "no program given";
+    return false;
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  const std::string output = outputPath.empty() ? "/dev/null" : outputPath;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  const int rc = posix_spawnp(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    pid_ = -1;
+    error = "cannot start " + argv[0] + ": " + std::strerror(rc);
+    return false;
+  }
+  exited_ = false;
+  exitCode_ = -1;
+  return true;
+}
+
+bool ChildProcess::Reap(bool block) {
+  if (pid_ <= 0) return true;
+  if (exited_) return true;
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid_, &status, block ? 0 : WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == 0) return false;
+  exited_ = true;
+  if (r < 0) {
+    exitCode_ = -1;
+  } else if (WIFEXITED(status)) {
+    exitCode_ = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    exitCode_ = 128 + WTERMSIG(status);
+  }
+  return true;
+}
+
+bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (Reap(false)) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool ChildProcess::Running() { return pid_ > 0 && !Reap(false); }
+
+void ChildProcess::Kill() {
+  if (pid_ <= 0 || Reap(false)) return;
+  kill(pid_, SIGKILL);
+  Reap(true);
+}

@@ -1,0 +1,37 @@
+// A child process started with an argument vector, its standard streams sent to a file (never inherited, so a
+// lingering grandchild such as wineserver cannot hold the caller's pipes open). Not thread-safe: one owner.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();  // kills and reaps a child that is still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts argv[0] (searched on PATH when it has no "/"); stdin from /dev/null, stdout and stderr appended to
+  // outputPath ("" = /dev/null). False with error set when it cannot start.
+  bool Start(const std::vector<std::string>& argv, const std::string& outputPath, std::string& error);
+
+  // Waits for the exit; true once it has ended. Then ExitCode() is its code, or 128 + signal when a
+  // signal ended it.
+  bool WaitForExit(std::chrono::milliseconds timeout);
+  bool Running();
+  int ExitCode() const { return exitCode_; }
+  // Ends it with SIGKILL and reaps it.
+  void Kill();
+  pid_t Pid() const { return pid_; }
+
+ private:
+  bool Reap(bool block);
+
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int exitCode_ = -1;
+};
