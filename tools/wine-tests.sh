@@ -31,9 +31,10 @@ work=$(mktemp -d /tmp/pnx-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko prompts in a fresh prefix: neither is needed.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# PNX_WINE_KEEP=1 keeps the run's folder (prefix, configurations, traces, outputs) for a look afterwards.
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1 || true
-  rm -rf "$work"
+  if [ "${PNX_WINE_KEEP:-0}" = 1 ]; then echo "wine-tests: kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 
