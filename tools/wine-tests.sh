@@ -27,6 +27,8 @@ start=$(date +%s.%N)
 [ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
 cmake --build --preset native --target wine_scenarios -j "$(nproc)" >/tmp/pnx-wine-runner-build.log 2>&1 || { cat /tmp/pnx-wine-runner-build.log; exit 1; }
 
+built=$(date +%s.%N)
+
 work=$(mktemp -d /tmp/pnx-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
 # No Mono or Gecko prompts in a fresh prefix: neither is needed.
@@ -49,6 +51,6 @@ build/native/tests/wine/wine_scenarios --wine="$wine" --windows-build="$windows"
   >"$work/scenarios.log" 2>&1 || status=$?
 cat "$work/scenarios.log"
 end=$(date +%s.%N)
-awk -v a="$start" -v b="$prefix_done" -v c="$end" \
-  'BEGIN { printf "wine-tests: runner build and fresh prefix %.1f s, scenarios %.1f s\n", b - a, c - b }'
+awk -v a="$start" -v b="$built" -v c="$prefix_done" -v d="$end" \
+  'BEGIN { printf "wine-tests: runner build %.1f s, fresh prefix %.1f s, registrations and scenarios %.1f s\n", b - a, c - b, d - c }'
 exit $status

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <regex>
 #include <string>
@@ -126,6 +127,7 @@ TEST(SimDevice, NodeStreamsFramesOfTheLastRgb24CapabilityAndTracesRequests) {
   ASSERT_TRUE(std::regex_match(frames, m, std::regex(R"(frames (\d+) timed (\d+) backwards (\d+) bytes (\d+))")))
       << Dump(out);
   long count = std::stol(m[1]);
+  std::printf("frames in 1.5 s at 30 per second: %ld\n", count);
   // 30 frames per second for 1.5 s; wine's start-up of the graph may eat a little of it.
   EXPECT_GE(count, 20) << Dump(out);
   EXPECT_LE(count, 50) << Dump(out);
