@@ -42,8 +42,8 @@ trap cleanup EXIT
 
 # Wine's background processes inherit standard output: everything wine writes goes to files, never to a
 # pipe that a reader would keep open until the wineserver leaves.
+# The wineserver stays up for the scenarios' processes (waiting for it to leave would cost its linger time).
 "$wine" wineboot -i >"$work/wineboot.log" 2>&1
-"$wineserver" -w
 prefix_done=$(date +%s.%N)
 
 status=0
