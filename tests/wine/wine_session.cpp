@@ -33,7 +33,9 @@ bool WineProcess::Start(const std::string& program, const std::vector<std::strin
   for (char** e = environ; *e; ++e) {
     std::string entry(*e);
     size_t eq = entry.find('=');
-    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+    // The emulator's settings come from the scenario alone, never from the caller's shell.
+    if (eq == std::string::npos || entry.compare(0, 8, "PNX_SIM_") == 0) continue;
+    merged[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
   for (const auto& [name, value] : env) merged[name] = value;
   std::vector<std::string> envStrings;

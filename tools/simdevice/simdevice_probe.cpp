@@ -101,7 +101,7 @@ HRESULT ListNodes(std::vector<Node>* nodes) {
   return S_OK;
 }
 
-HRESULT FindOutputPin(IBaseFilter* filter, ComPtr<IPin>* pin, PIN_DIRECTION wanted) {
+HRESULT FindPinByDirection(IBaseFilter* filter, ComPtr<IPin>* pin, PIN_DIRECTION wanted) {
   ComPtr<IEnumPins> pins;
   HRESULT hr = filter->EnumPins(pins.Receive());
   if (FAILED(hr)) return hr;
@@ -139,7 +139,7 @@ int List() {
     ComPtr<IPin> pin;
     ComPtr<IAMStreamConfig> config;
     int count = 0, size = 0;
-    if (SUCCEEDED(FindOutputPin(filter.Get(), &pin, PINDIR_OUTPUT)) &&
+    if (SUCCEEDED(FindPinByDirection(filter.Get(), &pin, PINDIR_OUTPUT)) &&
         SUCCEEDED(pin.As(IID_IAMStreamConfig, &config)) &&
         SUCCEEDED(config->GetNumberOfCapabilities(&count, &size))) {
       std::vector<BYTE> caps(static_cast<size_t>(size > 0 ? size : 1));
@@ -314,9 +314,9 @@ int Run(const std::wstring& wanted, DWORD milliseconds) {
   grabber->SetOneShot(FALSE);
   grabber->SetCallback(&counter, 0);
   ComPtr<IPin> grabberIn, grabberOut, rendererIn;
-  hr = FindOutputPin(grabberFilter.Get(), &grabberIn, PINDIR_INPUT);
-  if (SUCCEEDED(hr)) hr = FindOutputPin(grabberFilter.Get(), &grabberOut, PINDIR_OUTPUT);
-  if (SUCCEEDED(hr)) hr = FindOutputPin(renderer.Get(), &rendererIn, PINDIR_INPUT);
+  hr = FindPinByDirection(grabberFilter.Get(), &grabberIn, PINDIR_INPUT);
+  if (SUCCEEDED(hr)) hr = FindPinByDirection(grabberFilter.Get(), &grabberOut, PINDIR_OUTPUT);
+  if (SUCCEEDED(hr)) hr = FindPinByDirection(renderer.Get(), &rendererIn, PINDIR_INPUT);
   if (SUCCEEDED(hr)) {
     hr = graph->ConnectDirect(out.Get(), grabberIn.Get(), nullptr);
     std::printf("connect source hr=%ld\n", static_cast<long>(hr));
