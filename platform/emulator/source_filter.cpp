@@ -353,25 +353,35 @@ HRESULT CapturePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return 
 
 HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   if (!pmt) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
-  if (filter_->StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
   Format format;
-  if (!FindFormat(*pmt, &format)) return VFW_E_INVALIDMEDIATYPE;
-  bool hadFormat = formatSet_;
-  Format previous = setFormat_;
-  formatSet_ = true;
-  setFormat_ = format;
-  if (connected_ && (format.subtype != connectionFormat_.subtype || format.width != connectionFormat_.width ||
-                     format.height != connectionFormat_.height)) {
-    // A connected pin changes its type by reconnecting through the graph, as capture filters do.
-    IFilterGraph* graph = filter_->GraphLocked();
+  bool hadFormat;
+  Format previous;
+  ComPtr<IFilterGraph> graph;
+  bool reconnect;
+  {
+    std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+    if (filter_->StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (!FindFormat(*pmt, &format)) return VFW_E_INVALIDMEDIATYPE;
+    hadFormat = formatSet_;
+    previous = setFormat_;
+    formatSet_ = true;
+    setFormat_ = format;
+    reconnect = connected_ && (format.subtype != connectionFormat_.subtype ||
+                               format.width != connectionFormat_.width || format.height != connectionFormat_.height);
+    graph = ComPtr<IFilterGraph>(filter_->GraphLocked());
+  }
+  if (reconnect) {
+    // A connected pin changes its type by reconnecting through the graph, as capture filters do. The graph
+    // takes its own lock and then ours, so ours is not held here.
     HRESULT hr = graph ? graph->Reconnect(this) : VFW_E_NOT_IN_GRAPH;
     if (FAILED(hr)) {
+      std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
       formatSet_ = hadFormat;
       setFormat_ = previous;
       return hr;
     }
   }
+  std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
   filter_->TraceFormatChange(format);
   return S_OK;
 }

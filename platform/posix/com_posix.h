@@ -166,6 +166,9 @@ struct VARIANT {
   };
 };
 typedef VARIANT VARIANTARG;
+#define V_VT(v) ((v)->vt)
+#define V_BSTR(v) ((v)->bstrVal)
+#define V_I4(v) ((v)->lVal)
 
 void VariantInit(VARIANT* pvarg);
 HRESULT VariantClear(VARIANT* pvarg);

@@ -153,7 +153,7 @@ HRESULT TestSink::Receive(IMediaSample* sample) {
   std::lock_guard<std::mutex> lock(mutex_);
   record.allocatorSeen = notified_.Get();
   samples_.push_back(record);
-  lastFrame_.assign(data, data + record.length);
+  if (keepFrames_) lastFrame_.assign(data, data + record.length);
   received_.notify_all();
   return receiveAnswer_;
 }
@@ -173,5 +173,9 @@ std::vector<uint8_t> TestSink::LastFrame() {
 void TestSink::SetReceiveAnswer(HRESULT hr) {
   std::lock_guard<std::mutex> lock(mutex_);
   receiveAnswer_ = hr;
+}
+void TestSink::SetKeepFrames(bool keep) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  keepFrames_ = keep;
 }
 MediaType TestSink::ConnectionType() { return type_; }

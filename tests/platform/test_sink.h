@@ -84,6 +84,8 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   IMemAllocator* OfferedAllocator() { return offered_.Get(); }
   IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
   void SetReceiveAnswer(HRESULT hr);
+  // Whether Receive keeps a copy of the last frame (off for measurements).
+  void SetKeepFrames(bool keep);
   MediaType ConnectionType();
 
  private:
@@ -97,6 +99,7 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   ComPtr<IMemAllocator> offered_;
   ComPtr<IMemAllocator> notified_;
   HRESULT receiveAnswer_ = S_OK;
+  bool keepFrames_ = true;
   std::vector<ReceivedSample> samples_;
   std::vector<uint8_t> lastFrame_;
 };
