@@ -4,6 +4,7 @@
 #include "trace/trace.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
@@ -53,6 +54,16 @@ ProcessCache* g_view = nullptr;
 // The process that took a record through this process-local state: a record under our own identifier that we
 // did not take was left by an earlier process with the same identifier.
 uint32_t g_ownRecordPid = 0;
+
+// Where the last look-ups found records. Every record searched costs a page or more of the block, so a hint
+// that is checked before use saves most of a line's cost when its output is off.
+size_t g_processHint = 0;
+thread_local const ProcInfo* t_threadHintRecord = nullptr;
+thread_local size_t t_threadHint = 0;
+
+// The length of the own record's pendingLog after the last append.
+const ProcInfo* g_pendingRecord = nullptr;
+size_t g_pendingLength = 0;
 
 // The log writer of the current registration period; older writers see a changed epoch and end.
 platform::WriterThread* g_writer = nullptr;
@@ -127,8 +138,15 @@ void FreeProcInfo(ProcInfo* proc) {
 
 ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId) {
   if (threadId == 0) return nullptr;
-  for (ThreadInfo& thread : proc->threads) {
-    if (thread.threadId == threadId) return &thread;
+  if (t_threadHintRecord == proc && proc->threads[t_threadHint].threadId == threadId) {
+    return &proc->threads[t_threadHint];
+  }
+  for (size_t i = 0; i < kMaxThreads; ++i) {
+    if (proc->threads[i].threadId == threadId) {
+      t_threadHintRecord = proc;
+      t_threadHint = i;
+      return &proc->threads[i];
+    }
   }
   return nullptr;
 }
@@ -153,12 +171,24 @@ const wchar_t* LevelTag(int32_t level) {
   }
 }
 
-void TraceQueueLogText(ThreadInfo* thread, const wchar_t* line) {
+// Queues a line of thread (a record of processId) for its process's log writer.
+void TraceQueueLogText(uint32_t processId, ThreadInfo* thread, const wchar_t* line) {
   if ((thread->outputFlags & qvtrace::kOutputLogFile) == 0) return;
-  ProcInfo* proc = QVTRACE_GetProcInfoPtr(platform::CurrentProcessId(), 0, 0);
+  ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 0, 0);
   if (proc == nullptr || proc->refCount <= 0) return;
   proc->pendingLogThreadId = thread->threadId;
-  qvtrace::AppendUtf16(proc->pendingLog, qvtrace::kPendingLogChars, line);
+  // The length found last time saves scanning up to 51200 units per line while the writer lags behind; it is
+  // used only while the text still ends there.
+  char16_t* pending = proc->pendingLog;
+  size_t used = g_pendingLength;
+  const bool hintHolds = g_pendingRecord == proc && used < qvtrace::kPendingLogChars && pending[used] == 0 &&
+                         (used == 0 || (pending[0] != 0 && pending[used - 1] != 0));
+  if (!hintHolds) {
+    used = qvtrace::BoundedLength(pending, qvtrace::kPendingLogChars);
+    if (used == qvtrace::kPendingLogChars) used = qvtrace::kPendingLogChars - 1;
+  }
+  g_pendingLength = qvtrace::AppendUtf16At(pending, qvtrace::kPendingLogChars, used, line);
+  g_pendingRecord = proc;
 }
 
 int32_t TraceLogWriterThread(uint64_t epoch) {
@@ -171,9 +201,11 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
     path[0] = 0;
     text[0] = 0;
     {
-      TraceLockScope lock;
-      // A writer of an earlier registration period, or one whose shared memory this process released.
+      // A writer of an earlier registration period, or one whose shared memory this process released, ends
+      // without touching any shared object (a late start must not bring the mutex back).
+      std::lock_guard<std::recursive_mutex> local(g_localLock);
       if (epoch != g_writerEpoch || g_view == nullptr) return -1;
+      TraceLockScope lock;
       ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
       if (proc == nullptr) return -1;
       stop = proc->writerStop != 0;
@@ -296,10 +328,15 @@ ProcInfo* QVTRACE_GetProcInfoPtr(uint32_t processId, int32_t warn, int32_t creat
   ProcessCache* cache = MapProcessCache(create != 0);
   if (cache == nullptr || processId == 0) return nullptr;
   ProcInfo* found = nullptr;
-  for (ProcInfo& proc : cache->processes) {
-    if (proc.processId == processId) {
-      found = &proc;
-      break;
+  if (cache->processes[g_processHint].processId == processId) {
+    found = &cache->processes[g_processHint];
+  } else {
+    for (size_t i = 0; i < kMaxProcesses; ++i) {
+      if (cache->processes[i].processId == processId) {
+        found = &cache->processes[i];
+        g_processHint = i;
+        break;
+      }
     }
   }
   if (found != nullptr && processId == platform::CurrentProcessId() && g_ownRecordPid != processId) {
@@ -520,7 +557,7 @@ void TraceOutputLine(uint32_t processId, uint32_t threadId, int32_t level, uint3
   const uint32_t flags = thread->outputFlags;
   if ((flags & qvtrace::kOutputDebugger) != 0) platform::DebugOutput(line);
   if ((flags & qvtrace::kOutputConsole) != 0) platform::ConsoleOutput(line);
-  if ((flags & qvtrace::kOutputLogFile) != 0) TraceQueueLogText(thread, line);
+  if ((flags & qvtrace::kOutputLogFile) != 0) TraceQueueLogText(processId, thread, line);
 }
 
 void TraceFlushLog() {

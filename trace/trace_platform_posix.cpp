@@ -277,10 +277,39 @@ void NameThread(uint32_t threadId, const char* fullName) {
   close(fd);
 }
 
-uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+namespace {
+// getpid and gettid are system calls on every use, so both are kept; a forked child forgets them.
+std::atomic<uint32_t> g_processId{0};
+std::atomic<uint32_t> g_forks{0};
+void ForgetIds() {
+  g_processId.store(0, std::memory_order_relaxed);
+  g_forks.fetch_add(1, std::memory_order_relaxed);
+}
+void WatchForks() {
+  static const int registered = pthread_atfork(nullptr, nullptr, &ForgetIds);
+  (void)registered;
+}
+}  // namespace
+
+uint32_t CurrentProcessId() {
+  uint32_t id = g_processId.load(std::memory_order_relaxed);
+  if (id == 0) {
+    WatchForks();
+    id = static_cast<uint32_t>(getpid());
+    g_processId.store(id, std::memory_order_relaxed);
+  }
+  return id;
+}
 
 uint32_t CurrentThreadId() {
-  thread_local uint32_t id = static_cast<uint32_t>(gettid());
+  thread_local uint32_t id = 0;
+  thread_local uint32_t forks = 0;
+  const uint32_t now = g_forks.load(std::memory_order_relaxed);
+  if (id == 0 || forks != now) {
+    WatchForks();
+    id = static_cast<uint32_t>(gettid());
+    forks = now;
+  }
   return id;
 }
 

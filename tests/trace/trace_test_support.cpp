@@ -216,7 +216,9 @@ std::string TempPath(const std::string& name) {
     char pattern[] = "/tmp/qvtrace-test-XXXXXX";
     if (mkdtemp(pattern) != nullptr) g_tempFolder = pattern;
   }
-  return g_tempFolder + "/" + name;
+  const std::string path = g_tempFolder + "/" + name;
+  unlink(path.c_str());  // a repeated test starts without the last run's file
+  return path;
 }
 
 }  // namespace trace_test

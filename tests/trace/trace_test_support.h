@@ -67,7 +67,7 @@ class Child {
 std::string ReadFile(const std::string& path);
 // Waits up to timeoutMs for the file to contain text.
 bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 3000);
-// A path in a fresh temporary folder of this test process.
+// A path in a temporary folder of this test process; no file is there yet.
 std::string TempPath(const std::string& name);
 
 }  // namespace trace_test
