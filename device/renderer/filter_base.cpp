@@ -204,8 +204,3 @@ bool FilterBase::IsStopped() {
   CriticalSection::Scoped lock(*m_lock);
   return m_state == State_Stopped;
 }
-
-FILTER_STATE FilterBase::State() {
-  CriticalSection::Scoped lock(*m_lock);
-  return m_state;
-}

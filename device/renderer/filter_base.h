@@ -58,9 +58,8 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
   // Changes whenever the set of pins changes; a pin enumerator started at another version is out of sync.
   LONG GetPinVersion();
 
-  // Under the filter lock.
+  // Takes the filter lock.
   bool IsStopped();
-  FILTER_STATE State();
   // The name given by JoinFilterGraph, empty before. Control thread only.
   const WCHAR* Name() const { return m_name ? m_name.get() : kEmptyName; }
 
