@@ -13,7 +13,7 @@ struct CommandLine {
 
 // Reads exactly eight arguments after the program name as four pairs, in any order; unknown names are
 // skipped and a repeated name keeps its last value. False (exit code 1) for another argument count, a port
-// of 0 or a missing or empty value; out is then unspecified.
+// of 0 or a missing or empty value; out then holds what was read.
 bool ParseCommandLine(int argc, const char* const argv[], CommandLine& out);
 
 // Converts as atoi does (leading white space, optional sign, decimal digits up to the first other character,

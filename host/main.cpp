@@ -5,19 +5,27 @@
 #include "host/pnx_connection_manager.h"
 #include "plugin/my_panelox_plugin.h"
 
+namespace {
+
+// Plug-in and connection live until the process exits; nothing tears them down while Run is running. Held
+// here, not only on main's stack, so that they stay reachable to the end.
+MyPaneloxPlugin* g_plugin = nullptr;
+PnxConnectionManager* g_connection = nullptr;
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
   CommandLine commandLine;
   if (!ParseCommandLine(argc, argv, commandLine)) return 1;
 
-  // Plug-in and connection live until the process exits; nothing tears them down while Run is running.
-  auto* plugin = new MyPaneloxPlugin();
+  g_plugin = new MyPaneloxPlugin();
   const std::string language = ReadLanguage(commandLine.info);
   if (!g_localizer) g_localizer = new Localizer(language);
-  auto* connection = new PnxConnectionManager(commandLine.port, commandLine.pluginUUID,
-                                              commandLine.registerEvent, plugin);
-  plugin->SetConnectionManager(connection);
-  connection->Run();
+  g_connection = new PnxConnectionManager(commandLine.port, commandLine.pluginUUID, commandLine.registerEvent,
+                                          g_plugin);
+  g_plugin->SetConnectionManager(g_connection);
+  g_connection->Run();
   // No streaming thread may still deliver preview frames while the process tears down.
-  plugin->StopPreview();
+  g_plugin->StopPreview();
   return 0;
 }

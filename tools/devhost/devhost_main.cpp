@@ -38,13 +38,15 @@ const char kUsage[] =
     "  --timeout-ms N      time allowed for the registration (default 10000)\n"
     "  --plugin-output F   append the plug-in's standard output and error to F (default: discarded)\n"
     "  --quiet             no progress lines on standard error\n"
+    "  --exchange          show the whole exchange on standard output: \"-> \" before each message sent,\n"
+    "                      \"<- \" before each message received, \"# \" before the scenario's comments\n"
     "scenario steps (objects):\n"
     "  {\"send\": {...}}            send the object as one text message\n"
     "  {\"sendText\": \"...\"}        send the text as it is\n"
     "  {\"sendBinary\": \"...\"}      send the text's bytes as a binary message\n"
     "  {\"wait\": MS}                pause\n"
     "  {\"waitFor\": \"EVENT\", \"timeout\": MS}   wait for a message with that \"event\" (default 5000 ms)\n"
-    "  {\"comment\": \"...\"}         print a comment line on standard error\n"
+    "  {\"comment\": \"...\"}         print a comment line\n"
     "exit status: 0 when the plug-in registered, every waitFor was met and the plug-in exited with code 0;\n"
     "1 otherwise; 2 for a usage error.\n";
 
@@ -59,10 +61,12 @@ struct Options {
   int registrationTimeoutMs = 10000;
   std::string pluginOutput;
   bool quiet = false;
+  bool exchange = false;
 };
 
 std::mutex g_printLock;  // keeps the lines of the two streams whole and in order
 bool g_quiet = false;
+bool g_exchange = false;
 
 void Progress(const std::string& line) {
   if (g_quiet) return;
@@ -73,6 +77,16 @@ void Progress(const std::string& line) {
 void Fail(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_printLock);
   std::cerr << "pnx-devhost: " << line << std::endl;
+}
+
+// A sent message or a scenario comment: part of the exchange on standard output, else progress.
+void Exchange(const std::string& line) {
+  if (!g_exchange) {
+    Progress(line);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g_printLock);
+  std::cout << line << std::endl;
 }
 
 bool ParseNumber(const char* text, long min, long max, long& out) {
@@ -100,6 +114,8 @@ bool ParseOptions(int argc, char* argv[], Options& options) {
       options.elideImages = true;
     } else if (arg == "--quiet") {
       options.quiet = true;
+    } else if (arg == "--exchange") {
+      options.exchange = true;
     } else if (arg == "--port") {
       if (!needValue(value) || !ParseNumber(value, 0, 65535, number)) return false;
       options.port = static_cast<uint16_t>(number);
@@ -191,7 +207,7 @@ class MessagePrinter {
       HandleImage(line);
     }
     std::lock_guard<std::mutex> lock(g_printLock);
-    std::cout << line << std::endl;
+    std::cout << (options_.exchange ? "<- " : "") << line << std::endl;
   }
 
  private:
@@ -250,7 +266,7 @@ bool WaitForRegistration(DevHostServer& server, ChildProcess& child, const Plugi
 bool PlayScenario(DevHostServer& server, const nlohmann::json& steps) {
   for (const nlohmann::json& step : steps) {
     if (step.contains("comment")) {
-      Progress("# " + step["comment"].get<std::string>());
+      Exchange("# " + step["comment"].get<std::string>());
     } else if (step.contains("wait")) {
       std::this_thread::sleep_for(milliseconds(step["wait"].get<uint64_t>()));
     } else if (step.contains("waitFor")) {
@@ -262,24 +278,25 @@ bool PlayScenario(DevHostServer& server, const nlohmann::json& steps) {
         return false;
       }
     } else {
+      // Shown before it goes out, so that a quick answer cannot appear above it.
       bool sent = false;
-      std::string shown;
       if (step.contains("send")) {
-        shown = step["send"].dump();
-        sent = server.SendText(shown);
+        const std::string text = step["send"].dump();
+        Exchange("-> " + text);
+        sent = server.SendText(text);
       } else if (step.contains("sendText")) {
-        shown = step["sendText"].get<std::string>();
-        sent = server.SendText(shown);
+        const std::string text = step["sendText"].get<std::string>();
+        Exchange("-> " + text);
+        sent = server.SendText(text);
       } else {
         const std::string bytes = step["sendBinary"].get<std::string>();
-        shown = "(binary) " + bytes;
+        Exchange("-> (binary) " + bytes);
         sent = server.SendBinary(bytes);
       }
       if (!sent) {
-        Fail("cannot send, the connection has ended: " + shown);
+        Fail("cannot send, the connection has ended");
         return false;
       }
-      Progress("-> " + shown);
     }
   }
   return true;
@@ -334,6 +351,7 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   g_quiet = options.quiet;
+  g_exchange = options.exchange;
   try {
     return RunDevHost(options);
   } catch (const std::exception& e) {

@@ -1,0 +1,110 @@
+// The command line, the port conversion and the language from the information block.
+#include "host/command_line.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CommandLineCase {
+  const char* name;
+  std::vector<std::string> args;  // after the program name
+  bool accepted;
+  int32_t port = 0;
+  std::string uuid = "", event = "", info = "";
+};
+
+TEST(ParseCommandLine, AcceptsFourPairsInAnyOrderAndRejectsTheRest) {
+  const std::string info = R"({"application":{"language":"de"}})";
+  const std::vector<CommandLineCase> cases = {
+      {"usual order", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info},
+       true, 28196, "U", "reg", info},
+      {"reverse order", {"-info", info, "-registerEvent", "reg", "-pluginUUID", "U", "-port", "28196"},
+       true, 28196, "U", "reg", info},
+      {"seven arguments", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info"}, false},
+      {"nine arguments", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info, "x"},
+       false},
+      {"no arguments", {}, false},
+      {"unknown name instead of one", {"-port", "28196", "-pluginUUID", "U", "-registerevent", "reg", "-info", info},
+       false},
+      {"empty value", {"-port", "28196", "-pluginUUID", "", "-registerEvent", "reg", "-info", info}, false},
+      {"empty info", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info", ""}, false},
+      {"letters as port", {"-port", "abc", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info}, false},
+      {"port 0", {"-port", "0", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info}, false},
+      {"trailing letters", {"-port", "28196abc", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info},
+       true, 28196, "U", "reg", info},
+      {"out of range passes", {"-port", "70000", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info},
+       true, 70000, "U", "reg", info},
+      {"negative passes", {"-port", "-5", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info},
+       true, -5, "U", "reg", info},
+      {"values verbatim", {"-port", " +12", "-pluginUUID", " U ", "-registerEvent", "-port", "-info", "not json"},
+       true, 12, " U ", "-port", "not json"},
+  };
+  for (const CommandLineCase& c : cases) {
+    std::vector<const char*> argv = {"BrelvonMultiview"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    CommandLine parsed;
+    const bool accepted = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed);
+    EXPECT_EQ(accepted, c.accepted) << c.name;
+    if (!c.accepted || !accepted) continue;
+    EXPECT_EQ(parsed.port, c.port) << c.name;
+    EXPECT_EQ(parsed.pluginUUID, c.uuid) << c.name;
+    EXPECT_EQ(parsed.registerEvent, c.event) << c.name;
+    EXPECT_EQ(parsed.info, c.info) << c.name;
+  }
+}
+
+TEST(ParseCommandLine, RepeatedNameKeepsItsLastValue) {
+  // With only four pairs a repeat always leaves one name out, so the line is rejected; the value read is kept.
+  const char* argv[] = {"BrelvonMultiview", "-port", "1", "-pluginUUID", "U", "-port", "28196", "-info", "{}"};
+  CommandLine parsed;
+  EXPECT_FALSE(ParseCommandLine(9, argv, parsed));
+  EXPECT_EQ(parsed.port, 28196);
+  EXPECT_EQ(parsed.pluginUUID, "U");
+}
+
+TEST(ConvertPortValue, AgreesWithAtoiInRangeAndSaturatesBeyond) {
+  const char* inRange[] = {"0",      "28196",  "  \t\n\v\f\r42", "+7",   "-5",          "007",
+                           "12ab34", "abc",    "",               "-",    "+",           "- 5",
+                           "65536",  "-65536", "2147483647",     "-2147483648", "0x10", "1e3",
+                           "999999999"};
+  for (const char* text : inRange) EXPECT_EQ(ConvertPortValue(text), std::atoi(text)) << '"' << text << '"';
+
+  const struct {
+    const char* text;
+    int32_t expected;
+  } beyond[] = {
+      {"2147483648", INT32_MAX},          {"-2147483649", INT32_MIN},
+      {"99999999999999999999999", INT32_MAX}, {"-99999999999999999999999", INT32_MIN},
+      {"4294967296", INT32_MAX},          {"4294995496", INT32_MAX},  // would wrap to a valid port
+  };
+  for (const auto& c : beyond) EXPECT_EQ(ConvertPortValue(c.text), c.expected) << c.text;
+}
+
+TEST(ReadLanguage, TakesApplicationLanguageOrEnglish) {
+  const struct {
+    const char* info;
+    const char* language;
+  } cases[] = {
+      {R"({"application":{"language":"de","version":"6"}})", "de"},
+      {R"({"application":{"language":""}})", ""},
+      {"{}", "en"},
+      {"[]", "en"},
+      {"not json", "en"},
+      {R"({"application":{"language":7}})", "en"},
+      {R"({"application":"de"})", "en"},
+      {R"({"application":{}})", "en"},
+      {R"({"language":"de"})", "en"},
+      {R"({"application":{"language":"de"}} trailing)", "en"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReadLanguage(c.info), c.language) << c.info;
+
+  std::string deep = R"({"application":{"language":"de","x":)";
+  for (int i = 0; i < 100000; ++i) deep += "{\"a\":";
+  deep += "1" + std::string(100000, '}') + "}}";
+  EXPECT_EQ(ReadLanguage(deep), "en");
+}
+
+}  // namespace

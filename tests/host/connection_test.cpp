@@ -1,0 +1,176 @@
+// The connection manager in this process against a test host on a loopback port.
+#include "host/pnx_connection_manager.h"
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host/host_protocol.h"
+#include "tests/host/recording_plugin.h"
+#include "tools/devhost/dev_host_server.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const char kRegistration[] = R"({"event":"registerPlugin","uuid":"U-1"})";
+
+// Runs a manager's Run on a thread of its own, as the entry point runs it on the main thread.
+class RunningManager {
+ public:
+  RunningManager(int32_t port, RecordingPlugin& plugin) : manager(port, "U-1", "registerPlugin", &plugin) {
+    plugin.SetConnectionManager(&manager);
+  }
+  ~RunningManager() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Start() {
+    thread_ = std::thread([this] {
+      manager.Run();
+      returned_.set_value();
+    });
+  }
+  bool WaitForReturn(std::chrono::milliseconds timeout) {
+    return done_.wait_for(timeout) == std::future_status::ready;
+  }
+
+  PnxConnectionManager manager;
+
+ private:
+  std::promise<void> returned_;
+  std::future<void> done_ = returned_.get_future();
+  std::thread thread_;
+};
+
+TEST(PnxConnectionManager, RegistersFirstThenDispatchesTextEventsInOrder) {
+  DevHostServer host;
+  RecordingPlugin plugin;
+  RunningManager running(host.Port(), plugin);
+  running.Start();
+
+  DevHostServer::Message first;
+  ASSERT_TRUE(host.NextMessage(first, seconds(10)));
+  EXPECT_EQ(first.text, kRegistration);
+  EXPECT_FALSE(first.binary);
+
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"c1","payload":{"a":1}})"));
+  ASSERT_TRUE(host.SendBinary(R"({"event":"keyDown","context":"binary"})"));
+  ASSERT_TRUE(host.SendText("not json"));
+  ASSERT_TRUE(host.SendText("[1,2]"));
+  ASSERT_TRUE(host.SendText(R"({"event":"deviceDidConnect","device":"D"})"));
+  ASSERT_TRUE(host.SendText(R"({"event":"keyUp","context":"c2"})"));
+  ASSERT_TRUE(plugin.WaitForCalls(3));
+  EXPECT_EQ(plugin.Calls(), (std::vector<std::string>{"OnKeyDown||c1|{\"a\":1}|", "OnDeviceDidConnect|D|null",
+                                                      "OnKeyUp||c2|null|"}));
+  EXPECT_TRUE(host.IsConnected());
+
+  host.Close();
+  EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+  EXPECT_EQ(host.ReceivedCount(), 1u);
+}
+
+TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
+  constexpr int kEach = 200;
+  DevHostServer host;
+  RecordingPlugin plugin;
+  std::thread sender;
+  std::promise<void> senderStarted;
+  // Like the preview path: an event starts a second thread that sends while the loop handles more events.
+  plugin.onCall = [&](const std::string& call) {
+    if (call.rfind("OnWillAppear", 0) == 0) {
+      sender = std::thread([&plugin] {
+        for (int i = 0; i < kEach; ++i) {
+          plugin.Connection()->SendToPropertyInspector("act", "ctx", {{"n", i}});
+        }
+      });
+      senderStarted.set_value();
+    } else if (call.rfind("OnKeyUp", 0) == 0) {
+      plugin.Connection()->SetSettings({{"k", call}}, "ctx");
+    }
+  };
+  RunningManager running(host.Port(), plugin);
+  running.Start();
+  DevHostServer::Message message;
+  ASSERT_TRUE(host.NextMessage(message, seconds(10)));
+
+  ASSERT_TRUE(host.SendText(R"({"event":"willAppear"})"));
+  for (int i = 0; i < kEach; ++i) {
+    ASSERT_TRUE(host.SendText(R"({"event":"keyUp","context":")" + std::to_string(i) + "\"}"));
+  }
+  senderStarted.get_future().wait();
+
+  int nextPreview = 0;
+  int nextSettings = 0;
+  while (nextPreview < kEach || nextSettings < kEach) {
+    ASSERT_TRUE(host.NextMessage(message, seconds(20))) << nextPreview << " " << nextSettings;
+    const nlohmann::json parsed = nlohmann::json::parse(message.text);
+    if (parsed["event"] == "sendToPropertyInspector") {
+      EXPECT_EQ(parsed["payload"]["n"], nextPreview++);
+    } else {
+      const std::string call = "OnKeyUp||" + std::to_string(nextSettings++) + "|null|";
+      EXPECT_EQ(message.text, BuildSetSettingsMessage({{"k", call}}, "ctx"));
+    }
+  }
+  sender.join();
+  host.Close();
+  EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+}
+
+TEST(PnxConnectionManager, DropsSendsBeforeOpenAndAfterTheEnd) {
+  DevHostServer host;
+  RecordingPlugin plugin;
+  RunningManager running(host.Port(), plugin);
+  const auto sendAll = [&] {
+    running.manager.SetImage("img", "ctx");
+    running.manager.SetSettings({{"a", 1}}, "ctx");
+    running.manager.SendToPropertyInspector("act", "ctx", {{"a", 1}});
+    running.manager.SendToPropertyInspectorText("act", "ctx", "{}");
+  };
+  sendAll();
+  running.Start();
+  DevHostServer::Message message;
+  ASSERT_TRUE(host.NextMessage(message, seconds(10)));
+  EXPECT_EQ(message.text, kRegistration);
+  host.Close();
+  ASSERT_TRUE(running.WaitForReturn(seconds(10)));
+  sendAll();
+  EXPECT_FALSE(host.NextMessage(message, milliseconds(200)));
+  EXPECT_EQ(host.ReceivedCount(), 1u);
+}
+
+TEST(PnxConnectionManager, RunReturnsAtOnceForAPortOutsideTheRange) {
+  for (const int32_t port : {65536, 70000, -5, 0, INT32_MAX, INT32_MIN}) {
+    RecordingPlugin plugin;
+    RunningManager running(port, plugin);
+    running.Start();
+    EXPECT_TRUE(running.WaitForReturn(seconds(2))) << port;
+  }
+}
+
+TEST(PnxConnectionManager, RunReturnsWhenNothingListens) {
+  // A port that was free a moment ago: the connect is refused.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof(address);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  close(fd);
+
+  RecordingPlugin plugin;
+  RunningManager running(ntohs(address.sin_port), plugin);
+  running.Start();
+  EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+  EXPECT_TRUE(plugin.Calls().empty());
+}
+
+}  // namespace

@@ -1,0 +1,187 @@
+// Incoming dispatch and outgoing message texts, without a socket.
+#include "host/host_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include "host/json_members.h"
+#include "tests/host/recording_plugin.h"
+
+namespace {
+
+struct DispatchCase {
+  const char* name;
+  std::string message;
+  std::vector<std::string> expected;
+};
+
+std::string Nested(const char* open, const char* close, size_t depth, const std::string& inner = "1") {
+  std::string text;
+  for (size_t i = 0; i < depth; ++i) text += open;
+  text += inner;
+  for (size_t i = 0; i < depth; ++i) text += close;
+  return text;
+}
+
+TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
+  const std::string all = R"("action":"a.b","context":"C1","device":"D1","payload":{"k":[1,"x"]})";
+  const std::vector<DispatchCase> cases = {
+      {"keyDown", "{\"event\":\"keyDown\"," + all + "}", {"OnKeyDown|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      {"keyUp", "{\"event\":\"keyUp\"," + all + "}", {"OnKeyUp|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      {"willAppear", "{\"event\":\"willAppear\"," + all + "}", {"OnWillAppear|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      {"willDisappear", "{\"event\":\"willDisappear\"," + all + "}",
+       {"OnWillDisappear|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      {"deviceDidConnect", R"({"event":"deviceDidConnect","device":"D1","deviceInfo":{"type":7},"payload":{}})",
+       {"OnDeviceDidConnect|D1|{\"type\":7}"}},
+      {"deviceDidDisconnect", "{\"event\":\"deviceDidDisconnect\"," + all + "}", {"OnDeviceDidDisconnect|D1"}},
+      {"sendToPlugin", "{\"event\":\"sendToPlugin\"," + all + "}", {"OnSendToPlugin|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      {"applicationDidLaunch", "{\"event\":\"applicationDidLaunch\"," + all + "}",
+       {"OnApplicationDidLaunch|{\"k\":[1,\"x\"]}"}},
+      {"applicationDidTerminate", "{\"event\":\"applicationDidTerminate\"," + all + "}",
+       {"OnApplicationDidTerminate|{\"k\":[1,\"x\"]}"}},
+      {"propertyInspectorDidAppear", "{\"event\":\"propertyInspectorDidAppear\"," + all + "}",
+       {"OnPropertyInspectorDidAppear|a.b|C1|D1"}},
+      {"propertyInspectorDidDisappear", "{\"event\":\"propertyInspectorDidDisappear\"," + all + "}",
+       {"OnPropertyInspectorDidDisappear|a.b|C1|D1"}},
+      {"didReceiveSettings", "{\"event\":\"didReceiveSettings\"," + all + "}",
+       {"OnDidReceiveSettings|a.b|C1|{\"k\":[1,\"x\"]}|D1"}},
+      // Defaults for what is missing or of another type.
+      {"no payload", R"({"event":"keyDown","action":"a","context":"c","device":"d"})",
+       {"OnKeyDown|a|c|null|d"}},
+      {"string payload", R"({"event":"keyDown","payload":"{}"})", {"OnKeyDown|||null|"}},
+      {"array payload", R"({"event":"keyDown","payload":[{}]})", {"OnKeyDown|||null|"}},
+      {"no deviceInfo", R"({"event":"deviceDidConnect","device":"D"})", {"OnDeviceDidConnect|D|null"}},
+      {"deviceInfo not an object", R"({"event":"deviceDidConnect","deviceInfo":[1]})",
+       {"OnDeviceDidConnect||null"}},
+      {"no device", R"({"event":"willAppear","context":"c","payload":{}})", {"OnWillAppear||c|{}|"}},
+      {"strings of other types", R"({"event":"keyUp","action":1,"context":null,"device":{"a":1},"payload":{}})",
+       {"OnKeyUp|||{}|"}},
+      {"unicode kept", "{\"event\":\"keyUp\",\"context\":\"K\xc3\xa4se \\u00e9\",\"payload\":{}}",
+       {"OnKeyUp||K\xc3\xa4se \xc3\xa9|{}|"}},
+      // Ignored: nothing is called.
+      {"other case", R"({"event":"KeyDown","payload":{}})", {}},
+      {"unknown event", R"({"event":"keyPressed"})", {}},
+      {"event not a string", R"({"event":["keyDown"]})", {}},
+      {"empty object", "{}", {}},
+      {"array", R"([{"event":"keyDown"}])", {}},
+      {"bare string", R"("keyDown")", {}},
+      {"number", "42", {}},
+      {"null", "null", {}},
+      {"not JSON", "keyDown", {}},
+      {"truncated", R"({"event":"keyDown","payload":{)", {}},
+      {"empty text", "", {}},
+      {"lone surrogate escape", R"({"event":"keyDown","context":"\ud800"})", {}},
+      {"invalid UTF-8 bytes", "{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}", {}},
+      {"two documents", R"({"event":"keyDown"} {"event":"keyUp"})", {}},
+      {"nesting past the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", 200000) + "}", {}},
+      {"nesting at the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", kMaxJsonNesting - 1) + "}",
+       {"OnKeyDown|||" + Nested("{\"a\":", "}", kMaxJsonNesting - 1) + "|"}},
+      {"one level past the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", kMaxJsonNesting) + "}",
+       {}},
+      {"brackets in strings do not count", R"({"event":"keyDown","context":")" + std::string(500, '[') + "\\\"\"}",
+       {"OnKeyDown||" + std::string(500, '[') + "\"|null|"}},
+  };
+  for (const DispatchCase& c : cases) {
+    RecordingPlugin plugin;
+    DispatchHostMessage(c.message, plugin);
+    EXPECT_EQ(plugin.Calls(), c.expected) << c.name;
+  }
+}
+
+TEST(DispatchHostMessage, SwallowsWhatTheOperationThrowsAndGoesOn) {
+  RecordingPlugin plugin;
+  plugin.onCall = [](const std::string& call) {
+    if (call.rfind("OnKeyDown", 0) == 0) throw nlohmann::json::type_error::create(302, "boom", nullptr);
+    if (call.rfind("OnKeyUp", 0) == 0) throw std::out_of_range("boom");
+  };
+  DispatchHostMessage(R"({"event":"keyDown"})", plugin);
+  DispatchHostMessage(R"({"event":"keyUp"})", plugin);
+  DispatchHostMessage(R"({"event":"willAppear"})", plugin);
+  EXPECT_EQ(plugin.Calls(), (std::vector<std::string>{"OnKeyDown|||null|", "OnKeyUp|||null|",
+                                                      "OnWillAppear|||null|"}));
+}
+
+// Only the seven pure operations: the other five events arrive as no-ops.
+class MinimalPlugin : public PnxBasePlugin {
+ public:
+  int calls = 0;
+  void OnKeyDown(const std::string&, const std::string&, const nlohmann::json&, const std::string&) override {
+    ++calls;
+  }
+  void OnKeyUp(const std::string&, const std::string&, const nlohmann::json&, const std::string&) override {
+    ++calls;
+  }
+  void OnWillAppear(const std::string&, const std::string&, const nlohmann::json&, const std::string&) override {
+    ++calls;
+  }
+  void OnWillDisappear(const std::string&, const std::string&, const nlohmann::json&,
+                       const std::string&) override {
+    ++calls;
+  }
+  void OnDeviceDidConnect(const std::string&, const nlohmann::json&) override { ++calls; }
+  void OnDeviceDidDisconnect(const std::string&) override { ++calls; }
+  void OnSendToPlugin(const std::string&, const std::string&, const nlohmann::json&,
+                      const std::string&) override {
+    ++calls;
+  }
+};
+
+TEST(DispatchHostMessage, DefaultOperationsDoNothing) {
+  MinimalPlugin plugin;
+  for (const char* event : {"applicationDidLaunch", "applicationDidTerminate", "propertyInspectorDidAppear",
+                            "propertyInspectorDidDisappear", "didReceiveSettings"}) {
+    DispatchHostMessage(std::string(R"({"payload":{},"event":")") + event + "\"}", plugin);
+  }
+  EXPECT_EQ(plugin.calls, 0);
+}
+
+// The library's own serialisation of the equivalent object is the reference for every outgoing text.
+TEST(OutgoingMessages, AreByteForByteTheLibrarysCompactSortedText) {
+  const std::vector<std::string> strings = {
+      "", "ctx-1", "K\xc3\xa4se \xe2\x82\xac \xf0\x9f\x8e\xa5", "quote\" backslash\\ slash/ tab\t nl\n \x01 \x7f",
+      std::string(1, '\0') + "nul",
+  };
+  const nlohmann::json payloads[] = {
+      nlohmann::json::object(),
+      {{"settings", {{"devices", {{{"multiViewLayout", 100}, {"toggle", true}}}}, {"currentDevice", "Brelvon"}}}},
+      nlohmann::json::array({1, 2.5, -3, nullptr, "x"}),
+      nullptr,
+      "text",
+      {{"imageData", std::vector<int>{66, 77, 0, 255}}, {"z", 1}, {"a", {{"b", 1}}}},
+  };
+  for (const std::string& a : strings) {
+    for (const std::string& b : strings) {
+      EXPECT_EQ(BuildRegistrationMessage(a, b), nlohmann::json({{"event", a}, {"uuid", b}}).dump());
+      EXPECT_EQ(BuildSetImageMessage(a, b),
+                nlohmann::json({{"event", "setImage"}, {"context", b}, {"payload", {{"target", 0}, {"image", a}}}})
+                    .dump());
+      for (const nlohmann::json& p : payloads) {
+        EXPECT_EQ(BuildSetSettingsMessage(p, b),
+                  nlohmann::json({{"event", "setSettings"}, {"context", b}, {"payload", p}}).dump());
+        const std::string expected =
+            nlohmann::json({{"event", "sendToPropertyInspector"}, {"context", b}, {"action", a}, {"payload", p}})
+                .dump();
+        EXPECT_EQ(BuildSendToPropertyInspectorMessage(a, b, p), expected);
+        EXPECT_EQ(BuildSendToPropertyInspectorMessageFromText(a, b, p.dump()), expected);
+      }
+    }
+  }
+}
+
+TEST(OutgoingMessages, ShowTheMemberOrderAndRawUtf8) {
+  EXPECT_EQ(BuildSetImageMessage("data:image/png;base64,AA==", "c\xc3\xa9"),
+            "{\"context\":\"c\xc3\xa9\",\"event\":\"setImage\",\"payload\":{\"image\":\"data:image/png;base64,AA==\","
+            "\"target\":0}}");
+  EXPECT_EQ(BuildRegistrationMessage("registerPlugin", "U-1"), R"({"event":"registerPlugin","uuid":"U-1"})");
+}
+
+TEST(OutgoingMessages, InvalidUtf8RaisesTheLibrarysTypeError) {
+  const std::string bad = "\xc3(";
+  EXPECT_THROW(BuildRegistrationMessage("registerPlugin", bad), nlohmann::json::type_error);
+  EXPECT_THROW(BuildRegistrationMessage(bad, "U"), nlohmann::json::type_error);
+  EXPECT_THROW(BuildSetImageMessage(bad, "c"), nlohmann::json::type_error);
+  EXPECT_THROW(BuildSetSettingsMessage({{"k", bad}}, "c"), nlohmann::json::type_error);
+  EXPECT_THROW(BuildSendToPropertyInspectorMessage("a", bad, nlohmann::json::object()),
+               nlohmann::json::type_error);
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// Path operations, the plug-in folder search and the localization table.
+#include "host/plugin_folder.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "host/localizer.h"
+
+namespace {
+
+struct PathCase {
+  std::string path;
+  std::string last;
+  std::string parent;
+  bool shareRoot;
+};
+
+TEST(PathOperations, FollowWindowsConventionsForEitherSeparator) {
+  const std::vector<PathCase> cases = {
+      {R"(C:\Program Files\X.pxPlugin\bin\p.exe)", "p.exe", R"(C:\Program Files\X.pxPlugin\bin)", false},
+      {R"(C:\dir\sub\)", "sub", R"(C:\dir)", false},
+      {R"(C:\dir\\\)", "dir", R"(C:\)", false},
+      {R"(C:\dir)", "dir", R"(C:\)", false},
+      {R"(C:\)", R"(C:\)", R"(C:\)", false},
+      {"C:", "C:", "C:/", false},  // no "\" anywhere, so "/" is the separator
+      {"C:/", "C:", "C:/", false},
+      {"C:/dir", "dir", R"(C:\)", false},
+      {R"(\\server\share)", "share", R"(\\server\share)", true},
+      {R"(\\server)", "server", R"(\\server)", true},
+      {R"(\\server\share\dir)", "dir", R"(\\server\share)", false},
+      {R"(\\server\share\)", "share", R"(\\server)", false},
+      {"/usr/lib/x.pxPlugin/bin/p", "p", "/usr/lib/x.pxPlugin/bin", false},
+      {"/usr/", "usr", "/", false},
+      {"/usr", "usr", "/", false},
+      {"/", "/", "/", false},
+      {"//", "/", "//", true},
+      {"//server/share", "share", "//server/share", true},
+      {"mixed/dir\\file", "file", "mixed/dir", false},
+      {"plain", "plain", "", false},
+      {"", "", "", false},
+  };
+  for (const PathCase& c : cases) {
+    EXPECT_EQ(LastPathComponent(c.path), c.last) << c.path;
+    EXPECT_EQ(ParentPath(c.path), c.parent) << c.path;
+    EXPECT_EQ(IsNetworkShareRoot(c.path), c.shareRoot) << c.path;
+  }
+}
+
+TEST(PathOperations, JoinWritesBackslashesOnly) {
+  const struct {
+    const char* folder;
+    const char* name;
+    const char* joined;
+  } cases[] = {
+      {R"(C:\x.pxPlugin)", "de.json", R"(C:\x.pxPlugin\de.json)"},
+      {R"(C:\x.pxPlugin\)", "de.json", R"(C:\x.pxPlugin\de.json)"},
+      {R"(C:\x.pxPlugin\)", R"(\de.json)", R"(C:\x.pxPlugin\de.json)"},
+      {"C:/x.pxPlugin/", "/de.json", R"(C:\x.pxPlugin\de.json)"},
+      {"/opt/x.pxPlugin", "en.json", R"(\opt\x.pxPlugin\en.json)"},
+      {"/opt/x.pxPlugin", "/en.json", R"(\opt\x.pxPlugin\en.json)"},
+      {"", "en.json", "en.json"},
+      {"", "a/b", "a/b"},
+      {R"(C:\x)", "", R"(C:\x\)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JoinPath(c.folder, c.name), c.joined) << c.folder << " + " << c.name;
+}
+
+TEST(FindPluginFolderFrom, NearestAncestorWithTheExactExtension) {
+  const struct {
+    const char* program;
+    const char* folder;
+  } cases[] = {
+      {R"(C:\Users\u\AppData\Plugins\com.x.pxPlugin\bin\win\BrelvonMultiview.exe)",
+       R"(C:\Users\u\AppData\Plugins\com.x.pxPlugin)"},
+      {R"(C:\Plugins\com.x.pxPlugin\BrelvonMultiview.exe)", R"(C:\Plugins\com.x.pxPlugin)"},
+      {R"(C:\a.pxPlugin\b.pxPlugin\p.exe)", R"(C:\a.pxPlugin\b.pxPlugin)"},
+      {R"(C:\Plugins\bin\BrelvonMultiview.exe)", ""},
+      {R"(C:\Plugins\com.x.PXPLUGIN\p.exe)", ""},
+      {R"(C:\Plugins\com.x.pxPlugin.old\p.exe)", ""},
+      {R"(C:\Plugins\pxPlugin\p.exe)", ""},
+      {R"(\\server\share\com.x.pxPlugin\p.exe)", R"(\\server\share\com.x.pxPlugin)"},
+      {R"(\\server\share\bin\p.exe)", ""},
+      {"/home/u/com.x.pxPlugin/bin/BrelvonMultiview", "/home/u/com.x.pxPlugin"},
+      {"/home/u/bin/BrelvonMultiview", ""},
+      {"relative/com.x.pxPlugin/p", "relative/com.x.pxPlugin"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FindPluginFolderFrom(c.program), c.folder) << c.program;
+}
+
+TEST(FindPluginFolder, SearchesFromThisProgram) {
+  // The test program does not sit in a plug-in folder.
+  EXPECT_FALSE(ProgramFilePath().empty());
+  EXPECT_EQ(FindPluginFolder(), FindPluginFolderFrom(ProgramFilePath()));
+}
+
+class LocalizationTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/pnx-localizer-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    folder_ = root_ + "/com.x.pxPlugin";
+    ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    for (const std::string& f : files_) unlink(f.c_str());
+    rmdir(folder_.c_str());
+    rmdir(root_.c_str());
+  }
+  void Write(const std::string& name, const std::string& text) {
+    const std::string path = folder_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    files_.push_back(path);
+  }
+  std::string root_, folder_;
+  std::vector<std::string> files_;
+};
+
+TEST_F(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
+  Write("de.json", "{\"Localization\":{\"Layout\":\"Aufteilung\",\"Gr\xc3\xb6\xc3\x9f" "e\":\"x\"},\"Other\":1}");
+  Write("fr.json", R"({"Localization":["not","an","object"]})");
+  Write("it.json", R"({"Localization":{"a":"b",}})");
+  Write("es.json", R"([{"Localization":{"a":"b"}}])");
+  Write("nl.json", R"({"localization":{"a":"b"}})");
+  Write("pt.json", "");
+  std::string deep = R"({"Localization":{"a":)";
+  for (int i = 0; i < 100000; ++i) deep += "[";
+  Write("da.json", deep + std::string(100000, ']') + "}}");
+
+  EXPECT_EQ(LoadLocalizationTable(folder_, "de"),
+            nlohmann::json::parse("{\"Layout\":\"Aufteilung\",\"Gr\xc3\xb6\xc3\x9f" "e\":\"x\"}"));
+  // A folder written the Windows way (as JoinPath leaves it) is opened all the same.
+  EXPECT_EQ(LoadLocalizationTable(folder_ + "/", "de")["Layout"], "Aufteilung");
+  for (const char* language : {"fr", "it", "es", "nl", "pt", "da", "sv", ""}) {
+    EXPECT_TRUE(LoadLocalizationTable(folder_, language).is_null()) << language;
+  }
+  EXPECT_TRUE(LoadLocalizationTable("", "de").is_null());
+}
+
+TEST(Localizer, WithoutAPluginFolderTheTableStaysNull) {
+  Localizer localizer("en");
+  EXPECT_TRUE(localizer.table.is_null());
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+// A plug-in for tests that records each call as one line "Operation|arg|arg...", payloads as compact JSON.
+// Calls come from the event-loop thread; the test thread reads and waits.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/pnx_base_plugin.h"
+
+class RecordingPlugin : public PnxBasePlugin {
+ public:
+  // Runs inside each call after it is recorded (on the event-loop thread); may throw.
+  std::function<void(const std::string& call)> onCall;
+
+  std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+  bool WaitForCalls(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return calls_.size() >= count; });
+  }
+  PnxConnectionManager* Connection() const { return connectionManager; }
+
+  void OnKeyDown(const std::string& a, const std::string& c, const nlohmann::json& p,
+                 const std::string& d) override {
+    Record("OnKeyDown|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+  void OnKeyUp(const std::string& a, const std::string& c, const nlohmann::json& p,
+               const std::string& d) override {
+    Record("OnKeyUp|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+  void OnWillAppear(const std::string& a, const std::string& c, const nlohmann::json& p,
+                    const std::string& d) override {
+    Record("OnWillAppear|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+  void OnWillDisappear(const std::string& a, const std::string& c, const nlohmann::json& p,
+                       const std::string& d) override {
+    Record("OnWillDisappear|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+  void OnDeviceDidConnect(const std::string& d, const nlohmann::json& info) override {
+    Record("OnDeviceDidConnect|" + d + "|" + info.dump());
+  }
+  void OnDeviceDidDisconnect(const std::string& d) override { Record("OnDeviceDidDisconnect|" + d); }
+  void OnSendToPlugin(const std::string& a, const std::string& c, const nlohmann::json& p,
+                      const std::string& d) override {
+    Record("OnSendToPlugin|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+  void OnApplicationDidLaunch(const nlohmann::json& p) override { Record("OnApplicationDidLaunch|" + p.dump()); }
+  void OnApplicationDidTerminate(const nlohmann::json& p) override {
+    Record("OnApplicationDidTerminate|" + p.dump());
+  }
+  void OnPropertyInspectorDidAppear(const std::string& a, const std::string& c, const std::string& d) override {
+    Record("OnPropertyInspectorDidAppear|" + a + "|" + c + "|" + d);
+  }
+  void OnPropertyInspectorDidDisappear(const std::string& a, const std::string& c,
+                                       const std::string& d) override {
+    Record("OnPropertyInspectorDidDisappear|" + a + "|" + c + "|" + d);
+  }
+  void OnDidReceiveSettings(const std::string& a, const std::string& c, const nlohmann::json& p,
+                            const std::string& d) override {
+    Record("OnDidReceiveSettings|" + a + "|" + c + "|" + p.dump() + "|" + d);
+  }
+
+ private:
+  void Record(const std::string& call) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls_.push_back(call);
+      changed_.notify_all();
+    }
+    if (onCall) onCall(call);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> calls_;
+};

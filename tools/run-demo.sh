@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The main job: set-up, the native build of the plug-in and the development host, and one run of the plug-in
+# against pnx-devhost on the demo scenario, printing the whole exchange ("->" sent by the host, "<-" received).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/setup.sh
+
+build=build/native
+mkdir -p "$build"
+log="$build/demo-build.log"
+echo "building the plug-in and the development host (log: $log) ..."
+if ! { cmake --preset native && cmake --build --preset native --target BrelvonMultiview pnx-devhost -j "$(nproc)"; } \
+    >"$log" 2>&1; then
+  tail -n 40 "$log" >&2
+  echo "run-demo: the build failed; the whole log is in $log" >&2
+  exit 1
+fi
+
+images="$build/demo-images"
+rm -rf "$images"
+echo "running $build/BrelvonMultiview against $build/pnx-devhost with tools/devhost/demo-scenario.json"
+status=0
+"$build/pnx-devhost" --exchange --elide-images --save-images "$images" \
+  "$build/BrelvonMultiview" tools/devhost/demo-scenario.json || status=$?
+
+count=$(find "$images" -name '*.bmp' 2>/dev/null | wc -l)
+if [ "$count" -gt 0 ]; then
+  echo "$count preview images saved in $images"
+fi
+exit "$status"
