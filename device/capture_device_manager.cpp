@@ -71,7 +71,9 @@ HRESULT SetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size) {
 }  // namespace
 
 CaptureDeviceManager::CaptureDeviceManager() {
-  CoInitialize(nullptr);
+  // Only a successful initialisation (S_OK, or S_FALSE when the thread already had it) is balanced later;
+  // uninitialising after a refusal would take COM away from whoever initialised the thread.
+  m_comInitialized = SUCCEEDED(CoInitialize(nullptr));
 }
 
 CaptureDeviceManager::~CaptureDeviceManager() {
@@ -97,7 +99,7 @@ CaptureDeviceManager::~CaptureDeviceManager() {
   m_sourceFilters.clear();
   m_inputSignals.clear();
   m_inputCounts.clear();
-  CoUninitialize();
+  if (m_comInitialized) CoUninitialize();
 }
 
 bool CaptureDeviceManager::OpenDevice(int device) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device/device_state.h"
+#include "device/image_scaler.h"
 #include "device/renderer/norvex_sink.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -38,7 +39,7 @@ class CaptureDeviceManager {
  public:
   // Largest frame or preview side, in pixels, that the frame path accepts; with it every byte count of an
   // image (width x height x 3) fits in 32 bits.
-  static constexpr int32_t kMaxImageSide = 16384;
+  static constexpr int32_t kMaxImageSide = kMaxScaleDimension;
 
   // Initialises COM (single-threaded apartment) on the calling thread.
   CaptureDeviceManager();
@@ -58,8 +59,9 @@ class CaptureDeviceManager {
   // or empty slot keeps its earlier bit (or none).
   std::vector<std::vector<bool>> QueryInputSignals();
 
-  // The vendor property set: all return false when the device has no property
-  // set. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
+  // The vendor property set: all return false when the device has no property set. ReadDeviceState keeps a
+  // record's earlier values when a get fails; RestoreDeviceState writes back only a record that was read
+  // whole at least once. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
   bool ReadDeviceState(int device);
   bool RestoreDeviceState(int device);
   bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
@@ -69,8 +71,10 @@ class CaptureDeviceManager {
   static uint64_t PackSources(const std::vector<int32_t>& sources);
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
-  // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. Nothing thrown
-  // below it leaves it; such a frame is dropped.
+  // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size comes
+  // from the first sample whose media type has a whole VIDEOINFOHEADER with a bottom-up size within
+  // kMaxImageSide, and is kept until a new sink is made (another device may send another size); until then
+  // samples are dropped without counting. Nothing thrown below it leaves it; such a frame is dropped.
   static int32_t OnPreviewSample(const uint8_t* data, int32_t length, int64_t start, int64_t duration,
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);
@@ -97,7 +101,7 @@ class CaptureDeviceManager {
   std::vector<std::vector<ComPtr<IBaseFilter>>> m_sourceFilters;  // [device][slot]; null = empty slot
   std::vector<ComPtr<IKsPropertySet>> m_propertySets;             // of each device's HDMI-1 node
   std::vector<std::vector<bool>> m_inputSignals;                  // at the last QueryInputSignals
-  int32_t m_sourceWidth = 0;                                      // learned from the sink's first frame
+  int32_t m_sourceWidth = 0;                                      // learned anew for every sink
   int32_t m_sourceHeight = 0;
   ComPtr<IFilterGraph2> m_graph;
   ComPtr<ICaptureGraphBuilder2> m_captureBuilder;
@@ -131,5 +135,6 @@ class CaptureDeviceManager {
 
   // True while m_currentDevice is connected to the sink in the present graph.
   bool m_deviceConnected = false;
+  bool m_comInitialized = false;
   std::mutex m_previewLock;
 };

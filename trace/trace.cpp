@@ -54,6 +54,16 @@ ProcessCache* g_view = nullptr;
 // did not take was left by an earlier process with the same identifier.
 uint32_t g_ownRecordPid = 0;
 
+// Where the last look-ups found records. Every record searched costs a page or more of the block, so a hint
+// that is checked before use saves most of a line's cost when its output is off.
+size_t g_processHint = 0;
+thread_local const ProcInfo* t_threadHintRecord = nullptr;
+thread_local size_t t_threadHint = 0;
+
+// The length of the own record's pendingLog after the last append.
+const ProcInfo* g_pendingRecord = nullptr;
+size_t g_pendingLength = 0;
+
 // The log writer of the current registration period; older writers see a changed epoch and end.
 platform::WriterThread* g_writer = nullptr;
 uint64_t g_writerEpoch = 0;
@@ -127,8 +137,15 @@ void FreeProcInfo(ProcInfo* proc) {
 
 ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId) {
   if (threadId == 0) return nullptr;
-  for (ThreadInfo& thread : proc->threads) {
-    if (thread.threadId == threadId) return &thread;
+  if (t_threadHintRecord == proc && proc->threads[t_threadHint].threadId == threadId) {
+    return &proc->threads[t_threadHint];
+  }
+  for (size_t i = 0; i < kMaxThreads; ++i) {
+    if (proc->threads[i].threadId == threadId) {
+      t_threadHintRecord = proc;
+      t_threadHint = i;
+      return &proc->threads[i];
+    }
   }
   return nullptr;
 }
@@ -158,7 +175,18 @@ void TraceQueueLogText(ThreadInfo* thread, const wchar_t* line) {
   ProcInfo* proc = QVTRACE_GetProcInfoPtr(platform::CurrentProcessId(), 0, 0);
   if (proc == nullptr || proc->refCount <= 0) return;
   proc->pendingLogThreadId = thread->threadId;
-  qvtrace::AppendUtf16(proc->pendingLog, qvtrace::kPendingLogChars, line);
+  // The length found last time saves scanning up to 51200 units per line while the writer lags behind; it is
+  // used only while the text still ends there.
+  char16_t* pending = proc->pendingLog;
+  size_t used = g_pendingLength;
+  const bool hintHolds = g_pendingRecord == proc && used < qvtrace::kPendingLogChars && pending[used] == 0 &&
+                         (used == 0 || (pending[0] != 0 && pending[used - 1] != 0));
+  if (!hintHolds) {
+    used = qvtrace::BoundedLength(pending, qvtrace::kPendingLogChars);
+    if (used == qvtrace::kPendingLogChars) used = qvtrace::kPendingLogChars - 1;
+  }
+  g_pendingLength = qvtrace::AppendUtf16At(pending, qvtrace::kPendingLogChars, used, line);
+  g_pendingRecord = proc;
 }
 
 int32_t TraceLogWriterThread(uint64_t epoch) {
@@ -171,9 +199,11 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
     path[0] = 0;
     text[0] = 0;
     {
-      TraceLockScope lock;
-      // A writer of an earlier registration period, or one whose shared memory this process released.
+      // A writer of an earlier registration period, or one whose shared memory this process released, ends
+      // without touching any shared object (a late start must not bring the mutex back).
+      std::lock_guard<std::recursive_mutex> local(g_localLock);
       if (epoch != g_writerEpoch || g_view == nullptr) return -1;
+      TraceLockScope lock;
       ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
       if (proc == nullptr) return -1;
       stop = proc->writerStop != 0;
@@ -206,7 +236,7 @@ void TraceLock() {
   g_localLock.lock();
   if (t_lockDepth++ > 0) return;
   if (!g_namesBuilt) BuildNames(nullptr);
-  if (g_mutex == nullptr) g_mutex = platform::OpenSystemMutex(g_mutexName);
+  if (g_mutex == nullptr) g_mutex = platform::OpenSystemMutex(g_mutexName, g_existingOnly);
   t_systemLocked = g_mutex != nullptr && platform::LockSystemMutex(g_mutex);
 }
 
@@ -225,7 +255,12 @@ void TraceUnlock() {
   g_localLock.unlock();
 }
 
-ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
+namespace {
+
+// The mapped block; create false: only an existing block is mapped (without notices), as a block that does
+// not exist holds no records and one made only to look would outlive the process where names persist.
+ProcessCache* MapProcessCache(bool create) {
+  create = create && !g_existingOnly;
   TraceLockScope lock;
   if (!t_systemLocked) return nullptr;
   if (g_view != nullptr && !platform::SharedMemoryCurrent(g_memory, g_mutex)) {
@@ -238,10 +273,10 @@ ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
   if (g_view == nullptr) {
     void* view = nullptr;
     bool created = false;
-    platform::MapResult result = platform::MapSharedMemory(g_cacheName, qvtrace::kProcessCacheBytes, g_existingOnly,
-                                                           g_mutex, &g_memory, &view, &created);
+    platform::MapResult result = platform::MapSharedMemory(g_cacheName, qvtrace::kProcessCacheBytes, !create, g_mutex,
+                                                           &g_memory, &view, &created);
     if (result == platform::MapResult::kCreateFailed) {
-      if (!g_existingOnly) {
+      if (create) {
         platform::DebugOutput(L"QVTRACE_GM_GetProcessCachePtr(): ERROR: Could not create file mapping object.");
       }
       return nullptr;
@@ -257,6 +292,10 @@ ProcessCache* QVTRACE_GM_GetProcessCachePtr() {
   return g_view;
 }
 
+}  // namespace
+
+ProcessCache* QVTRACE_GM_GetProcessCachePtr() { return MapProcessCache(true); }
+
 void TraceFreeProcessCache(bool lastUser) {
   TraceLockScope lock;
   if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, lastUser, g_mutex);
@@ -268,7 +307,7 @@ void TraceFreeProcessCache(bool lastUser) {
 
 int32_t TraceReclaimDeadProcesses() {
   TraceLockScope lock;
-  ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr();
+  ProcessCache* cache = MapProcessCache(false);
   if (cache == nullptr) return 0;
   const uint32_t self = platform::CurrentProcessId();
   int32_t reclaimed = 0;
@@ -284,13 +323,18 @@ int32_t TraceReclaimDeadProcesses() {
 
 ProcInfo* QVTRACE_GetProcInfoPtr(uint32_t processId, int32_t warn, int32_t create) {
   TraceLockScope lock;
-  ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr();
+  ProcessCache* cache = MapProcessCache(create != 0);
   if (cache == nullptr || processId == 0) return nullptr;
   ProcInfo* found = nullptr;
-  for (ProcInfo& proc : cache->processes) {
-    if (proc.processId == processId) {
-      found = &proc;
-      break;
+  if (cache->processes[g_processHint].processId == processId) {
+    found = &cache->processes[g_processHint];
+  } else {
+    for (size_t i = 0; i < kMaxProcesses; ++i) {
+      if (cache->processes[i].processId == processId) {
+        found = &cache->processes[i];
+        g_processHint = i;
+        break;
+      }
     }
   }
   if (found != nullptr && processId == platform::CurrentProcessId() && g_ownRecordPid != processId) {
@@ -601,7 +645,7 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
 
   TraceReclaimDeadProcesses();
   bool anyRegistered = false;
-  if (ProcessCache* cache = QVTRACE_GM_GetProcessCachePtr()) {
+  if (ProcessCache* cache = MapProcessCache(false)) {
     for (const ProcInfo& other : cache->processes) {
       if (other.refCount != 0) anyRegistered = true;
     }
@@ -652,6 +696,17 @@ void TraceSetObjectNamesForTesting(const wchar_t* baseName) {
   if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
   g_mutex = nullptr;
   BuildNames(baseName);
+}
+
+void TraceRemoveObjectsForTesting() {
+  std::lock_guard<std::recursive_mutex> local(g_localLock);
+  if (!g_namesBuilt) BuildNames(nullptr);
+  if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, false, g_mutex);
+  g_memory = nullptr;
+  g_view = nullptr;
+  if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
+  g_mutex = nullptr;
+  platform::RemoveNamedObjects(g_cacheName, g_mutexName);
 }
 
 const wchar_t* TraceCacheName() {

@@ -32,6 +32,9 @@ void TraceUseExistingCacheOnly();
 // For tests only: object names built from baseName instead of the product's, so test runs never meet a running
 // plug-in or each other. Call before the first use in the process.
 void TraceSetObjectNamesForTesting(const wchar_t* baseName);
+// For tests only: closes this process's handles and removes both named objects where names outlive their users
+// (POSIX), so a test run leaves nothing behind. Call when no thread of the process uses the facility any more.
+void TraceRemoveObjectsForTesting();
 // The names in use (shared memory, mutex).
 const wchar_t* TraceCacheName();
 const wchar_t* TraceMutexName();

@@ -13,8 +13,9 @@ struct SystemMutex;
 struct SharedMemory;
 struct WriterThread;
 
-// The system-wide recursive mutex of the given name, created or opened; null when that fails.
-SystemMutex* OpenSystemMutex(const wchar_t* name);
+// The system-wide recursive mutex of the given name, created or opened (existingOnly: only opened); null when
+// that fails.
+SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly);
 // Waits without limit. An owner that died releases it to the next waiter (which goes on as the owner).
 // False only when the mutex is broken beyond use.
 bool LockSystemMutex(SystemMutex* mutex);
@@ -33,6 +34,9 @@ bool SharedMemoryCurrent(SharedMemory* memory, SystemMutex* mutex);
 // Unmaps and closes; lastUser: no registered process is left, so the name goes too where names outlive their
 // users (POSIX). Called with mutex held.
 void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex);
+
+// Removes the named objects where names outlive their users (POSIX); nothing elsewhere.
+void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName);
 
 // Debugger output: the text as it is, without a line end of its own. Where there is no system debugger channel
 // (POSIX) the lines go to a channel named after baseName that `qvtrace monitor` reads.

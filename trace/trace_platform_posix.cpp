@@ -86,9 +86,9 @@ struct WriterThread {
   bool joined;
 };
 
-SystemMutex* OpenSystemMutex(const wchar_t* name) {
+SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly) {
   const std::string path = ObjectPath(name);
-  int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = shm_open(path.c_str(), O_RDWR | O_CLOEXEC | (existingOnly ? 0 : O_CREAT), 0600);
   if (fd < 0) return nullptr;
   struct stat info;
   if (!TrustedObject(fd, &info)) {
@@ -207,6 +207,11 @@ void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex) 
   delete memory;
 }
 
+void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName) {
+  shm_unlink(ObjectPath(memoryName).c_str());
+  shm_unlink(ObjectPath(mutexName).c_str());
+}
+
 void SetDebugChannel(const wchar_t* baseName) {
   std::lock_guard<std::mutex> lock(g_channelLock);
   g_channelAddress = DebugChannelAddress(baseName);
@@ -272,10 +277,39 @@ void NameThread(uint32_t threadId, const char* fullName) {
   close(fd);
 }
 
-uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+namespace {
+// getpid and gettid are system calls on every use, so both are kept; a forked child forgets them.
+std::atomic<uint32_t> g_processId{0};
+std::atomic<uint32_t> g_forks{0};
+void ForgetIds() {
+  g_processId.store(0, std::memory_order_relaxed);
+  g_forks.fetch_add(1, std::memory_order_relaxed);
+}
+void WatchForks() {
+  static const int registered = pthread_atfork(nullptr, nullptr, &ForgetIds);
+  (void)registered;
+}
+}  // namespace
+
+uint32_t CurrentProcessId() {
+  uint32_t id = g_processId.load(std::memory_order_relaxed);
+  if (id == 0) {
+    WatchForks();
+    id = static_cast<uint32_t>(getpid());
+    g_processId.store(id, std::memory_order_relaxed);
+  }
+  return id;
+}
 
 uint32_t CurrentThreadId() {
-  thread_local uint32_t id = static_cast<uint32_t>(gettid());
+  thread_local uint32_t id = 0;
+  thread_local uint32_t forks = 0;
+  const uint32_t now = g_forks.load(std::memory_order_relaxed);
+  if (id == 0 || forks != now) {
+    WatchForks();
+    id = static_cast<uint32_t>(gettid());
+    forks = now;
+  }
   return id;
 }
 

@@ -108,6 +108,11 @@ void AppendUtf16(char16_t* dst, size_t cap, const wchar_t* text) {
   if (cap == 0) return;
   size_t used = BoundedLength(dst, cap);
   if (used == cap) used = cap - 1;
+  AppendUtf16At(dst, cap, used, text);
+}
+
+size_t AppendUtf16At(char16_t* dst, size_t cap, size_t used, const wchar_t* text) {
+  if (used >= cap) return used;
   size_t length = BoundedLength(text, static_cast<size_t>(-1));
   size_t i = 0;
   while (i < length) {
@@ -123,6 +128,7 @@ void AppendUtf16(char16_t* dst, size_t cap, const wchar_t* text) {
     }
   }
   dst[used] = 0;
+  return used;
 }
 
 void CopyToUtf16(char16_t* dst, size_t cap, const wchar_t* text) {

@@ -26,6 +26,10 @@ void Utf16ToWide(const char16_t* src, size_t srcCap, wchar_t* buf, size_t cap);
 // without terminator is treated as full and cut to cap - 1). A pair of surrogates is never split.
 void AppendUtf16(char16_t* dst, size_t cap, const wchar_t* text);
 
+// As AppendUtf16 for a field whose first used units are known not to hold a terminator and dst[used] to be
+// one (used < cap); returns the new length.
+size_t AppendUtf16At(char16_t* dst, size_t cap, size_t used, const wchar_t* text);
+
 // Copies wide text into the UTF-16 field dst of cap units, cut and terminated.
 void CopyToUtf16(char16_t* dst, size_t cap, const wchar_t* text);
 

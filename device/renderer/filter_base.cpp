@@ -180,7 +180,13 @@ HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     if (!copy) return E_OUTOFMEMORY;
     std::memcpy(copy.get(), name, (n + 1) * sizeof(WCHAR));
   }
+  IMediaEventSink* eventSink = nullptr;
+  if (graph) {
+    ComPtr<IMediaEventSink> counted;
+    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, counted.ReceiveVoid()))) eventSink = counted.Get();
+  }
   m_graph = graph;
+  m_eventSink = eventSink;
   m_name = std::move(copy);
   return S_OK;
 }
@@ -197,9 +203,4 @@ void FilterBase::IncrementPinVersion() { ++m_pinVersion; }
 bool FilterBase::IsStopped() {
   CriticalSection::Scoped lock(*m_lock);
   return m_state == State_Stopped;
-}
-
-FILTER_STATE FilterBase::State() {
-  CriticalSection::Scoped lock(*m_lock);
-  return m_state;
 }

@@ -58,9 +58,8 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
   // Changes whenever the set of pins changes; a pin enumerator started at another version is out of sync.
   LONG GetPinVersion();
 
-  // Under the filter lock.
+  // Takes the filter lock.
   bool IsStopped();
-  FILTER_STATE State();
   // The name given by JoinFilterGraph, empty before. Control thread only.
   const WCHAR* Name() const { return m_name ? m_name.get() : kEmptyName; }
 
@@ -83,5 +82,6 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
   std::unique_ptr<WCHAR[]> m_name;
   // Uncounted: the graph holds the filter, a counted pointer back would be a cycle.
   IFilterGraph* m_graph = nullptr;
+  IMediaEventSink* m_eventSink = nullptr;
   std::atomic<LONG> m_pinVersion{1};
 };

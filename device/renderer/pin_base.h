@@ -67,7 +67,6 @@ class PinBase : public IPin, public IQualityControl {
 
   bool IsConnected();
   const WCHAR* Name() const { return m_name; }
-  FilterBase* Filter() const { return m_filter; }
 
  protected:
   // name must outlive the pin (a literal). filter and lock belong to the owning filter.

@@ -94,6 +94,8 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     return timeResult;
   }
 
+  // Times come from upstream as they are: wrap rather than overflow on absurd ones.
+  const int64_t duration = static_cast<int64_t>(static_cast<uint64_t>(stop) - static_cast<uint64_t>(start));
   const int32_t discontinuity = sample->IsDiscontinuity() == S_OK ? 1 : 0;
   const int32_t syncPoint = sample->IsSyncPoint() == S_OK ? 1 : 0;
 
@@ -102,7 +104,7 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     // The streaming thread belongs to the platform: nothing thrown by the callback may reach it. The frame is
     // dropped and the next one is delivered as usual.
     try {
-      m_callback(data, length, start, stop - start, discontinuity, syncPoint, type, m_callbackContext);
+      m_callback(data, length, start, duration, discontinuity, syncPoint, type, m_callbackContext);
     } catch (...) {
     }
   }

@@ -4,8 +4,9 @@
 // Threads and locks:
 // - Control thread: IBaseFilter, IPin and INorvexSink operations. m_filterLock guards the filter state, the
 //   connection, the clock, the name and the allocator (held by the base classes).
-// - Streaming thread: Receive -> ProcessSample. It does not take m_filterLock (except once, to read the name
-//   for the missing-timestamp warning). m_attachConnectionType and m_timestampWarningGiven are its own.
+// - Streaming thread: Receive -> ProcessSample. It takes m_filterLock only briefly and never around the
+//   callback: to copy the connection type for the first sample and to read the name for the missing-timestamp
+//   warning. m_attachConnectionType and m_timestampWarningGiven are its own.
 // - m_callbackLock guards m_callback and m_callbackContext; ProcessSample holds it for the whole callback and
 //   SetSampleCallback takes it to change them, so SetSampleCallback waits for a callback in progress.
 //

@@ -256,7 +256,7 @@ std::string TracePathLocked(Global& g) {
   return path ? std::string(path) : std::string();
 }
 
-void AppendLine(const json& line) {
+void AppendLine(const nlohmann::ordered_json& line) {
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
   std::string path = TracePathLocked(g);

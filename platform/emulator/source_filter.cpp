@@ -353,25 +353,35 @@ HRESULT CapturePin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return 
 
 HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   if (!pmt) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
-  if (filter_->StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
   Format format;
-  if (!FindFormat(*pmt, &format)) return VFW_E_INVALIDMEDIATYPE;
-  bool hadFormat = formatSet_;
-  Format previous = setFormat_;
-  formatSet_ = true;
-  setFormat_ = format;
-  if (connected_ && (format.subtype != connectionFormat_.subtype || format.width != connectionFormat_.width ||
-                     format.height != connectionFormat_.height)) {
-    // A connected pin changes its type by reconnecting through the graph, as capture filters do.
-    IFilterGraph* graph = filter_->GraphLocked();
+  bool hadFormat;
+  Format previous;
+  ComPtr<IFilterGraph> graph;
+  bool reconnect;
+  {
+    std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
+    if (filter_->StateLocked() != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (!FindFormat(*pmt, &format)) return VFW_E_INVALIDMEDIATYPE;
+    hadFormat = formatSet_;
+    previous = setFormat_;
+    formatSet_ = true;
+    setFormat_ = format;
+    reconnect = connected_ && (format.subtype != connectionFormat_.subtype ||
+                               format.width != connectionFormat_.width || format.height != connectionFormat_.height);
+    graph = ComPtr<IFilterGraph>(filter_->GraphLocked());
+  }
+  if (reconnect) {
+    // A connected pin changes its type by reconnecting through the graph, as capture filters do. The graph
+    // takes its own lock and then ours, so ours is not held here.
     HRESULT hr = graph ? graph->Reconnect(this) : VFW_E_NOT_IN_GRAPH;
     if (FAILED(hr)) {
+      std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
       formatSet_ = hadFormat;
       setFormat_ = previous;
       return hr;
     }
   }
+  std::lock_guard<std::recursive_mutex> lock(filter_->Lock());
   filter_->TraceFormatChange(format);
   return S_OK;
 }
@@ -459,14 +469,14 @@ void CapturePin::Inactive() {
   if (allocator_) allocator_->Decommit();
 }
 
-void CapturePin::StartStreaming() {
+void CapturePin::StartStreaming(REFERENCE_TIME timeOffset) {
   auto node = filter_->NodeLocked();
   if (!connected_ || !node || node->fps <= 0 || thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(streamMutex_);
     stopping_ = false;
   }
-  thread_ = std::thread(&CapturePin::StreamLoop, this, allocator_, input_, connectionFormat_, node);
+  thread_ = std::thread(&CapturePin::StreamLoop, this, allocator_, input_, connectionFormat_, node, timeOffset);
 }
 
 void CapturePin::StopStreaming() {
@@ -484,10 +494,10 @@ void CapturePin::StopStreaming() {
   }
 }
 
-// Delivers frame n at n/fps seconds after the start with its stream times, dropping frames when late. The
-// picture is redrawn only when a device's view changed.
+// Delivers frame n at n/fps seconds after the start with its stream times (shifted by timeOffset), dropping
+// frames when late. The picture is redrawn only when a device's view changed.
 void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
-                            std::shared_ptr<const NodeConfig> node) {
+                            std::shared_ptr<const NodeConfig> node, REFERENCE_TIME timeOffset) {
   using Clock = std::chrono::steady_clock;
   const int64_t fps = node->fps;
   const Clock::time_point t0 = Clock::now();
@@ -495,11 +505,12 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
   uint64_t drawnVersion = 0;
   bool first = true;
   for (int64_t n = 0;;) {
-    REFERENCE_TIME start = n * kUnitsPerSecond / fps;
-    REFERENCE_TIME stop = (n + 1) * kUnitsPerSecond / fps;
+    const REFERENCE_TIME due = n * kUnitsPerSecond / fps;
+    REFERENCE_TIME start = timeOffset + due;
+    REFERENCE_TIME stop = timeOffset + (n + 1) * kUnitsPerSecond / fps;
     {
       std::unique_lock<std::mutex> lock(streamMutex_);
-      if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(start / 10), [this] { return stopping_; }))
+      if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(due / 10), [this] { return stopping_; }))
         return;
     }
     uint64_t version = ViewVersion();
@@ -603,14 +614,19 @@ HRESULT SourceFilter::Pause() {
   return VFW_S_CANT_CUE;
 }
 
-HRESULT SourceFilter::Run(REFERENCE_TIME) {
+HRESULT SourceFilter::Run(REFERENCE_TIME start) {
   std::lock_guard<std::recursive_mutex> lock(filterLock_);
   if (state_ == State_Stopped) {
     HRESULT hr = Pause();
     if (FAILED(hr)) return hr;
   }
   if (state_ != State_Running) {
-    pin_.StartStreaming();
+    // Samples carry stream times: the graph clock's time at capture less the start time given here. A
+    // graph may start the stream ahead of its clock (wine's by 200 ms); stamping from zero instead would
+    // make a renderer that waits on the clock hold every sample that much longer.
+    REFERENCE_TIME now = 0, offset = 0;
+    if (clock_ && SUCCEEDED(clock_->GetTime(&now))) offset = now - start;
+    pin_.StartStreaming(offset);
     SetStateLocked(State_Running);
   }
   return S_OK;

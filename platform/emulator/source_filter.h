@@ -64,7 +64,8 @@ class CapturePin final : public IPin, public IAMStreamConfig, public IKsProperty
   // Filter state changes, under the filter's lock.
   HRESULT Active();         // stopped -> paused: commits the allocator
   void Inactive();          // -> stopped: ends streaming, decommits the allocator
-  void StartStreaming();    // -> running
+  // -> running; samples are stamped timeOffset + n / fps (see SourceFilter::Run).
+  void StartStreaming(REFERENCE_TIME timeOffset);
   void StopStreaming();     // running -> paused or stopped
   bool IsConnected() const { return connected_ != nullptr; }
   // The node became known (IPersistPropertyBag::Load).
@@ -79,7 +80,7 @@ class CapturePin final : public IPin, public IAMStreamConfig, public IKsProperty
   bool FindFormat(const AM_MEDIA_TYPE& pmt, Format* format) const;
   HRESULT DecideAllocator(IMemInputPin* input, const Format& format, ComPtr<IMemAllocator>* out);
   void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
-                  std::shared_ptr<const NodeConfig> node);
+                  std::shared_ptr<const NodeConfig> node, REFERENCE_TIME timeOffset);
 
   SourceFilter* filter_;  // owner; the pin lives inside it
   std::vector<Format> formats_;

@@ -214,8 +214,11 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
     std::lock_guard<std::recursive_mutex> lock(lock_);
     return ChangeState(State_Paused, 0);
   }
+  // A running graph passes through paused on its way to stopped, as DirectShow's graph manager does: filters
+  // see Pause before Stop.
   HRESULT STDMETHODCALLTYPE Stop() override {
     std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (state_ == State_Running) ChangeState(State_Paused, 0);
     return ChangeState(State_Stopped, 0);
   }
   HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState* pfs) override {

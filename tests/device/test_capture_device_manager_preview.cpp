@@ -208,20 +208,6 @@ TEST_F(BmpFixture, DefaultSizeMakesTheWholeImage) {
   EXPECT_EQ(images.last.size(), 84726u);
 }
 
-TEST_F(BmpFixture, OddWidthRowsAreNotPadded) {
-  SetPreview(manager, 225, 126);
-  DeliverSeven(frame);
-  ASSERT_EQ(images.images, 1);
-  EXPECT_EQ(images.last.size(), 54u + 225 * 126 * 3);
-}
-
-TEST_F(BmpFixture, WithoutImageCallbackTheImageStaysInTheManager) {
-  SetPreview(manager, 16, 9);
-  manager.ChangePreview([&] { manager.m_imageReadyCallback = nullptr; });
-  DeliverSeven(frame);
-  EXPECT_EQ(manager.m_bmpBytes.size(), 54u + 16 * 9 * 3);
-}
-
 // Conditions under which no image is made and the previous one stays in m_bmpBytes.
 TEST_F(BmpFixture, RefusedFramesAndSizesMakeNoImage) {
   struct Case {

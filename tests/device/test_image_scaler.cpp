@@ -201,20 +201,6 @@ TEST(ImageScaler, KeepsRowOrder) {
   }
 }
 
-// Growing keeps the corner values and never leaves the range of its two neighbours.
-TEST(ImageScaler, UpscaleInterpolatesBetweenNeighbours) {
-  const std::vector<uint8_t> src = {0, 0, 0, 200, 100, 50};  // one row of two pixels
-  std::vector<uint8_t> dst(8 * 3);
-  ASSERT_GT(ScaleImageBgr24(src.data(), 6, 2, 1, dst.data(), 24, 8, 1), 0);
-  EXPECT_EQ(dst[0], 0);
-  EXPECT_EQ(dst[21], 200);
-  EXPECT_EQ(dst[22], 100);
-  EXPECT_EQ(dst[23], 50);
-  for (int x = 1; x < 8; ++x) {
-    EXPECT_GE(dst[x * 3], dst[(x - 1) * 3]) << "pixel " << x;
-  }
-}
-
 struct Refusal {
   const char* what;
   bool nullSource;
