@@ -23,6 +23,7 @@ struct DevHostServer::Impl {
   std::condition_variable changed;
   websocketpp::connection_hdl connection;  // guarded by mutex
   bool connected = false;                  // guarded by mutex
+  int connectionCount = 0;                 // guarded by mutex
   bool ended = false;                      // guarded by mutex
   std::deque<Message> queue;               // guarded by mutex
   size_t receivedCount = 0;                // guarded by mutex
@@ -32,6 +33,7 @@ struct DevHostServer::Impl {
     connection = hdl;
     connected = true;
     ended = false;
+    ++connectionCount;
     changed.notify_all();
   }
   void OnEnd(websocketpp::connection_hdl) {
@@ -103,7 +105,7 @@ uint16_t DevHostServer::Port() const { return impl_->port; }
 
 bool DevHostServer::WaitForConnection(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout, [this] { return impl_->connected; });
+  return impl_->changed.wait_for(lock, timeout, [this] { return impl_->connectionCount > 0; });
 }
 
 bool DevHostServer::WaitForDisconnect(std::chrono::milliseconds timeout) {

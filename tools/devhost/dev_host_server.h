@@ -26,6 +26,7 @@ class DevHostServer {
 
   uint16_t Port() const;
 
+  // True once a connection has opened (even if it has ended since).
   bool WaitForConnection(std::chrono::milliseconds timeout);
   // True once a connection has opened and then ended (closed or failed).
   bool WaitForDisconnect(std::chrono::milliseconds timeout);
