@@ -72,7 +72,7 @@ int main() {
   const std::string config = TempPath("devices.json");
   WriteFile(config, R"({"frame": {"width": 1920, "height": 1080, "fps": 60}, "devices": [{}, {"number": 2}]})");
   PluginTestHost host;
-  if (!host.Launch(PNX_PLUGIN_EXECUTABLE, {"PNX_SIM_DEVICES=" + config})) {
+  if (!host.Launch(PNX_PLUGIN_EXECUTABLE, {"PNX_SIM_DEVICES=" + config}, "")) {
     std::fprintf(stderr, "the plug-in did not register\n");
     return 1;
   }
