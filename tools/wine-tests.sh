@@ -25,7 +25,7 @@ done
 
 start=$(date +%s.%N)
 [ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
-cmake --build --preset native --target wine_scenarios -j "$(nproc)" >/tmp/pnx-wine-runner-build.log 2>&1 || { cat /tmp/pnx-wine-runner-build.log; exit 1; }
+cmake --build --preset native --target wine_scenarios -j "$(nproc)" >build/native/wine-runner-build.log 2>&1 || { cat build/native/wine-runner-build.log; exit 1; }
 
 built=$(date +%s.%N)
 

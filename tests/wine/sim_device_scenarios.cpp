@@ -104,6 +104,14 @@ TEST(SimDevice, EveryConfiguredNodeIsListedInOrderAndBinds) {
   }
   EXPECT_EQ(nodes[0].formats, "YUY2:640x360,RGB24:640x360");
   EXPECT_EQ(nodes[4].formats, "RGB24:640x360");
+
+  // Registering a smaller configuration leaves none of the earlier nodes behind.
+  WriteFile(config, R"({"devices": [{"inputs": [1, 2]}]})");
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register-again.log")));
+  ASSERT_EQ(RunWine(Probe(), {"list"}, {{"PNX_SIM_DEVICES", WindowsPath(config)}}, out), 0) << Dump(out);
+  nodes = ParseNodes(ReadLines(out));
+  ASSERT_EQ(nodes.size(), 2u) << Dump(out);
+  EXPECT_EQ(nodes[1].name, "Brelvon HDMI-2 / Multiview");
 }
 
 TEST(SimDevice, NodeStreamsFramesOfTheLastRgb24CapabilityAndTracesRequests) {
