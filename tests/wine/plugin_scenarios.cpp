@@ -244,4 +244,26 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   EXPECT_EQ(PropertyRequests(trace), expected) << Dump(trace);
 }
 
+TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
+  // No configuration file: one device, four inputs with signal, 1920x1080 at 60 frames per second.
+  ASSERT_TRUE(RegisterEmulator("", Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
+  TestHost& host = run.host;
+  ASSERT_FALSE(host.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  ASSERT_TRUE(host.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(host.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  json image = host.WaitFor(IsImage, 20s);
+  ASSERT_FALSE(image.is_null()) << Dump(out);
+  Preview preview = ReadPreview(image);
+  EXPECT_EQ(preview.bytes, 84726u);
+  EXPECT_EQ(preview.width, 224);
+  EXPECT_EQ(preview.height, 126);
+  EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
+  ASSERT_TRUE(host.Send(Event("willDisappear", "ctx-1")));
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+}
+
 }  // namespace
