@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -51,10 +52,40 @@ Usage ReadUsage(pid_t pid) {
   return usage;
 }
 
+// CPU seconds per thread, by thread name and id.
+std::map<std::string, double> ThreadTimes(pid_t pid) {
+  std::map<std::string, double> times;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  if (DIR* dir = opendir(tasks.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] == '.') continue;
+      std::ifstream stat(tasks + "/" + entry->d_name + "/stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      const size_t open = text.find('('), close = text.rfind(')');
+      if (open == std::string::npos || close == std::string::npos) continue;
+      std::istringstream fields(text.substr(close + 2));
+      std::vector<std::string> f;
+      std::string word;
+      while (fields >> word) f.push_back(word);
+      if (f.size() <= 12) continue;
+      const std::string name = text.substr(open + 1, close - open - 1) + "/" + entry->d_name;
+      times[name] = (std::stod(f[11]) + std::stod(f[12])) / sysconf(_SC_CLK_TCK);
+    }
+    closedir(dir);
+  }
+  return times;
+}
+
 Usage Measure(pid_t pid, int seconds) {
   Usage before = ReadUsage(pid);
+  const auto threadsBefore = ThreadTimes(pid);
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   Usage after = ReadUsage(pid);
+  for (const auto& [name, time] : ThreadTimes(pid)) {
+    auto it = threadsBefore.find(name);
+    const double used = time - (it == threadsBefore.end() ? 0.0 : it->second);
+    if (used > 0) std::printf("    thread %-24s %.3f s\n", name.c_str(), used);
+  }
   return {after.cpuSeconds - before.cpuSeconds, after.switches - before.switches};
 }
 
