@@ -25,5 +25,7 @@ int main(int argc, char* argv[]) {
                                           g_plugin);
   g_plugin->SetConnectionManager(g_connection);
   g_connection->Run();
+  // No streaming thread may still deliver preview frames while the process tears down.
+  g_plugin->StopPreview();
   return 0;
 }

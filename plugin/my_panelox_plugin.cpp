@@ -1,17 +1,241 @@
-// The concrete plug-in. For now every handler is empty.
+// The concrete plug-in's handlers.
 #include "plugin/my_panelox_plugin.h"
 
-MyPaneloxPlugin::MyPaneloxPlugin() = default;
+#include <memory>
 
-void MyPaneloxPlugin::OnKeyDown(const std::string&, const std::string&, const nlohmann::json&,
-                                const std::string&) {}
-void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string&, const nlohmann::json&,
-                              const std::string&) {}
-void MyPaneloxPlugin::OnWillAppear(const std::string&, const std::string&, const nlohmann::json&,
-                                   const std::string&) {}
-void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string&, const nlohmann::json&,
-                                      const std::string&) {}
-void MyPaneloxPlugin::OnDeviceDidConnect(const std::string&, const nlohmann::json&) {}
+#include "host/json_members.h"
+#include "host/pnx_connection_manager.h"
+#include "plugin/image_data_message.h"
+
+using nlohmann::json;
+
+namespace {
+
+// "imageWidth"/"imageHeight": a JSON integer, signed or unsigned, taken by its low 32 bits.
+int32_t ImageSizeMember(const json& payload, const char* key, int32_t fallback) {
+  if (!payload.is_object()) return fallback;
+  auto it = payload.find(key);
+  if (it == payload.end()) return fallback;
+  if (it->is_number_unsigned()) return static_cast<int32_t>(static_cast<uint32_t>(it->get<uint64_t>()));
+  if (it->is_number_integer()) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(it->get<int64_t>())));
+  }
+  return fallback;
+}
+
+}  // namespace
+
+MyPaneloxPlugin::MyPaneloxPlugin() {
+  // The second call is a second full attempt only when the first one failed.
+  m_deviceManager.OpenDevice(0);
+  m_deviceManager.OpenDevice(0);
+}
+
+// The graph must not run while the fields its frames use are destroyed (the manager goes last).
+MyPaneloxPlugin::~MyPaneloxPlugin() { StopPreview(); }
+
+// ---- settings ------------------------------------------------------------------------------------------
+
+bool MyPaneloxPlugin::ReadActionSettings(const json& payload, ActionSettings& out) {
+  json settings;
+  if (!ReadObjectMember(payload, "settings", settings)) return false;
+  DeviceSnapshot devices;
+  devices.deviceCount = m_deviceManager.m_deviceCount;
+  devices.inputCounts = m_deviceManager.m_inputCounts;
+  if (devices.deviceCount > 0) devices.inputSignals = m_deviceManager.QueryInputSignals();
+  ActionSettings read;
+  CompleteActionSettings(settings, devices, read);
+  out = std::move(read);
+  return true;
+}
+
+void MyPaneloxPlugin::WriteBackSettings(const ActionSettings& settings, const std::string& context) {
+  json out;
+  if (WriteActionSettings(settings, out) && connectionManager) connectionManager->SetSettings(out, context);
+}
+
+void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& context) {
+  if (!image.empty() && connectionManager) connectionManager->SetImage(image, context);
+}
+
+void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
+  m_inspectorAction = action;
+  m_inspectorContext = context;
+  m_deviceManager.ChangePreview([&] {
+    m_imageAction = action;
+    m_imageContext = context;
+  });
+}
+
+// ---- key instances -------------------------------------------------------------------------------------
+
+void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string& context, const json& payload,
+                                   const std::string& device) {
+  ActionSettings settings;
+  if (ReadActionSettings(payload, settings)) {
+    for (size_t d = 0; d < settings.devices.size(); ++d) {
+      if (DeviceDisplayName(static_cast<int32_t>(d)) != settings.currentDevice) continue;
+      ShowIcon(settings.icon, context);
+      m_instances[context] = ActionInstance{context, device, action, static_cast<int32_t>(d)};
+      break;
+    }
+    WriteBackSettings(settings, context);
+  }
+  if (m_openInspectors < 2) SetInspectorTarget(action, context);
+}
+
+void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& context, const json&,
+                                      const std::string&) {
+  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  m_instances.erase(context);
+}
+
+void MyPaneloxPlugin::OnKeyDown(const std::string&, const std::string&, const json&, const std::string&) {}
+
+void MyPaneloxPlugin::OnDeviceDidConnect(const std::string&, const json&) {}
+
 void MyPaneloxPlugin::OnDeviceDidDisconnect(const std::string&) {}
-void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, const nlohmann::json&,
-                                     const std::string&) {}
+
+void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string& context, const json& payload,
+                              const std::string&) {
+  ActionSettings settings;
+  if (!ReadActionSettings(payload, settings)) return;
+  for (size_t i = 0; i < settings.devices.size(); ++i) {
+    const int32_t d = static_cast<int32_t>(i);
+    if (DeviceDisplayName(d) != settings.currentDevice) continue;
+    DeviceSettings& entry = settings.devices[i];
+    m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, true);
+    if (entry.toggle) {
+      const auto& counts = m_deviceManager.m_inputCounts;
+      ToggleFirstSource(entry, i < counts.size() ? counts[i] : 0);
+    }
+    m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
+    WriteBackSettings(settings, context);
+    break;
+  }
+}
+
+// ---- property inspector --------------------------------------------------------------------------------
+
+void MyPaneloxPlugin::OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
+                                                   const std::string&) {
+  SetInspectorTarget(action, context);
+  ++m_openInspectors;
+}
+
+void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const std::string& context,
+                                                      const std::string&) {
+  auto it = m_instances.find(context);
+  if (m_openInspectors <= 1 && it != m_instances.end()) {
+    m_deviceManager.RestoreDeviceState(it->second.deviceIndex);
+    if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  }
+  --m_openInspectors;
+}
+
+void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string& context, const json& payload,
+                                           const std::string&) {
+  ActionSettings settings;
+  if (!ReadActionSettings(payload, settings)) return;
+  for (size_t i = 0; i < settings.devices.size(); ++i) {
+    const int32_t d = static_cast<int32_t>(i);
+    if (DeviceDisplayName(d) != settings.currentDevice) continue;
+    if (m_previewDevice == -1) {
+      m_previewDevice = d;
+      m_deviceManager.ReadDeviceState(d);
+    } else if (m_previewDevice != d) {
+      m_deviceManager.RestoreDeviceState(m_previewDevice);
+      m_deviceManager.OpenDevice(d);
+      ApplyPreviewSize();
+      RunPreviewGraph();
+      m_previewDevice = d;
+      m_deviceManager.ReadDeviceState(d);
+      m_instances[context].deviceIndex = d;
+    }
+    // The instance follows the device its inspector edits, so that closing the inspector takes the edit
+    // back on that device (also at the first edit, and when the device was already under edit).
+    auto instance = m_instances.find(context);
+    if (instance != m_instances.end()) instance->second.deviceIndex = d;
+
+    const DeviceSettings& entry = settings.devices[i];
+    m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
+    ShowIcon(settings.icon, m_inspectorContext);
+    m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
+    WriteBackSettings(settings, context);
+    break;
+  }
+}
+
+void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, const json& payload,
+                                     const std::string&) {
+  if (ReadStringMember(payload, "method", "") == "startSendingImages") StartSendingImages(payload);
+}
+
+// ---- preview -------------------------------------------------------------------------------------------
+
+void MyPaneloxPlugin::StartSendingImages(const json& payload) {
+  m_imageWidth = ImageSizeMember(payload, "imageWidth", 224);
+  m_imageHeight = ImageSizeMember(payload, "imageHeight", 126);
+  ApplyPreviewSize();
+  CaptureDeviceManager& manager = m_deviceManager;
+  manager.ChangePreview([&] {
+    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    manager.m_frameContext = &manager;
+    manager.m_imageReadyCallback = &MyPaneloxPlugin::SendPreviewImage;
+    manager.m_imageReadyContext = this;
+  });
+  RunPreviewGraph();
+}
+
+void MyPaneloxPlugin::ApplyPreviewSize() {
+  // The byte count is formed in 64 bits: a product that wraps in 32 bits would hand the scaler a buffer
+  // smaller than the rows it writes. Sizes that make no image get no buffer at all.
+  CaptureDeviceManager& manager = m_deviceManager;
+  const int32_t width = m_imageWidth;
+  const int32_t height = m_imageHeight;
+  const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
+  const bool usable = bytes > 0 && bytes <= kMaxPreviewBytes;
+  const int32_t size = usable ? static_cast<int32_t>(bytes) : 0;
+  // Only this thread writes the buffer fields, so reading them here needs no lock. The new buffer is made
+  // before anything changes: when it cannot be had, the preview keeps its previous, consistent state.
+  std::unique_ptr<uint8_t[]> fresh;
+  if (usable && (manager.m_previewBufferSize != size || !manager.m_previewBuffer)) {
+    fresh.reset(new uint8_t[static_cast<size_t>(size)]);
+  }
+  manager.ChangePreview([&] {
+    manager.m_previewWidth = width;
+    manager.m_previewHeight = height;
+    if (!usable) {
+      manager.m_previewBuffer.reset();
+      manager.m_previewBufferSize = 0;
+    } else if (fresh) {
+      manager.m_previewBuffer = std::move(fresh);
+      manager.m_previewBufferSize = size;
+    }
+  });
+}
+
+void MyPaneloxPlugin::RunPreviewGraph() {
+  IMediaControl* control = m_deviceManager.m_mediaControl.Get();
+  if (!control) return;
+  if (FAILED(control->Run())) control->Run();
+}
+
+void MyPaneloxPlugin::StopPreview() {
+  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  // Waits out a frame that was already in the frame path when the graph stopped.
+  m_deviceManager.ChangePreview([] {});
+}
+
+void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
+  if (!context || !bytes) return;
+  auto* self = static_cast<MyPaneloxPlugin*>(context);
+  // Emptied first: the send raises the JSON library's error for a target that is not valid UTF-8, which
+  // costs this image only (the frame path drops it).
+  WriteImageDataPayload(self->m_imagePayload, bytes->data(), bytes->size());
+  bytes->clear();
+  if (self->connectionManager) {
+    self->connectionManager->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext,
+                                                         self->m_imagePayload);
+  }
+}

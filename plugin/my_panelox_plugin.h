@@ -1,11 +1,36 @@
-// The concrete plug-in. For now every handler is empty.
+// The concrete plug-in: key settings, key presses, the property inspector channel and the live preview.
+// Threads: every handler runs on the connection's event-loop thread. SendPreviewImage runs on the preview's
+// streaming thread inside the device manager's frame path (its preview lock held); it reads
+// connectionManager (set before the loop runs) and the fields marked "frame path" below. Those, and the
+// manager's preview buffer, sizes and callbacks, are changed only inside the manager's ChangePreview, so a
+// frame in progress never sees half a change.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "device/capture_device_manager.h"
 #include "host/pnx_base_plugin.h"
+#include "plugin/action_settings.h"
+
+struct ActionInstance {
+  std::string context;
+  std::string panelDevice;
+  std::string action;
+  int32_t deviceIndex = 0;
+};
 
 class MyPaneloxPlugin : public PnxBasePlugin {
  public:
   MyPaneloxPlugin();
+  ~MyPaneloxPlugin() override;
+
+  MyPaneloxPlugin(const MyPaneloxPlugin&) = delete;
+  MyPaneloxPlugin& operator=(const MyPaneloxPlugin&) = delete;
 
   void OnKeyDown(const std::string& action, const std::string& context, const nlohmann::json& payload,
                  const std::string& device) override;
@@ -19,4 +44,47 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void OnDeviceDidDisconnect(const std::string& device) override;
   void OnSendToPlugin(const std::string& action, const std::string& context, const nlohmann::json& payload,
                       const std::string& device) override;
+  void OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
+                                    const std::string& device) override;
+  void OnPropertyInspectorDidDisappear(const std::string& action, const std::string& context,
+                                       const std::string& device) override;
+  void OnDidReceiveSettings(const std::string& action, const std::string& context, const nlohmann::json& payload,
+                            const std::string& device) override;
+
+  // Stops the preview graph and waits until no frame is in the chain. The entry point calls it after the
+  // connection has ended, so that no streaming thread runs while the process tears down.
+  void StopPreview();
+
+  // The settings of an event payload completed from the live devices; false without a "settings" object.
+  bool ReadActionSettings(const nlohmann::json& payload, ActionSettings& out);
+  void WriteBackSettings(const ActionSettings& settings, const std::string& context);
+  void ShowIcon(const std::string& image, const std::string& context);
+
+  // The plug-in's image-ready callback: sends one finished BMP to the current inspector target and empties
+  // bytes. Streaming thread.
+  static void SendPreviewImage(std::vector<uint8_t>* bytes, void* context);
+
+  // Largest scaled image accepted from the inspector, in bytes; larger or overflowing sizes make no image.
+  static constexpr int64_t kMaxPreviewBytes = 32 * 1024 * 1024;
+
+ private:
+  void SetInspectorTarget(const std::string& action, const std::string& context);
+  void ApplyPreviewSize();
+  void RunPreviewGraph();
+  void StartSendingImages(const nlohmann::json& payload);
+
+  CaptureDeviceManager m_deviceManager;
+  int32_t m_imageWidth = 0;
+  int32_t m_imageHeight = 0;
+  int32_t m_previewDevice = -1;
+  std::map<std::string, ActionInstance> m_instances;
+  std::string m_inspectorAction;
+  std::string m_inspectorContext;
+  int32_t m_openInspectors = 0;
+
+  // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
+  // payload text, which keeps its storage from image to image.
+  std::string m_imageAction;
+  std::string m_imageContext;
+  std::string m_imagePayload;
 };

@@ -19,10 +19,20 @@ fi
 
 images="$build/demo-images"
 rm -rf "$images"
+# The emulated capture device (tools/devhost/demo-devices.json: one device, no signal on input 3) records
+# every property request the plug-in makes of it.
+trace="$build/demo-device-trace.jsonl"
+rm -f "$trace"
+export PNX_SIM_DEVICES="$PWD/tools/devhost/demo-devices.json" PNX_SIM_TRACE="$PWD/$trace"
 echo "running $build/BrelvonMultiview against $build/pnx-devhost with tools/devhost/demo-scenario.json"
 status=0
 "$build/pnx-devhost" --exchange --elide-images --save-images "$images" \
   "$build/BrelvonMultiview" tools/devhost/demo-scenario.json || status=$?
+
+echo
+echo "property requests received by the emulated device (631 layout, 632 sources packed one input per"
+echo "nibble, 25 read after each layout write), in order:"
+grep -E '"op":"(get|set)"' "$trace" 2>/dev/null || echo "(none recorded)"
 
 count=$(find "$images" -name '*.bmp' 2>/dev/null | wc -l)
 if [ "$count" -gt 0 ]; then

@@ -471,12 +471,27 @@ void CapturePin::Inactive() {
 
 void CapturePin::StartStreaming(REFERENCE_TIME timeOffset) {
   auto node = filter_->NodeLocked();
-  if (!connected_ || !node || node->fps <= 0 || thread_.joinable()) return;
+  if (!connected_ || !node || node->fps <= 0) return;
   {
     std::lock_guard<std::mutex> lock(streamMutex_);
-    stopping_ = false;
+    delivering_ = true;
+    ++runNumber_;
+    timeOffset_ = timeOffset;
+    if (!thread_.joinable()) stopping_ = false;
   }
-  thread_ = std::thread(&CapturePin::StreamLoop, this, allocator_, input_, connectionFormat_, node, timeOffset);
+  if (thread_.joinable()) {
+    streamWake_.notify_all();  // the paused thread resumes
+    return;
+  }
+  thread_ = std::thread(&CapturePin::StreamLoop, this, allocator_, input_, connectionFormat_, node);
+}
+
+void CapturePin::PauseStreaming() {
+  {
+    std::lock_guard<std::mutex> lock(streamMutex_);
+    delivering_ = false;
+  }
+  streamWake_.notify_all();
 }
 
 void CapturePin::StopStreaming() {
@@ -484,6 +499,7 @@ void CapturePin::StopStreaming() {
   {
     std::lock_guard<std::mutex> lock(streamMutex_);
     stopping_ = true;
+    delivering_ = false;
   }
   streamWake_.notify_all();
   if (thread_.get_id() == std::this_thread::get_id()) {
@@ -494,61 +510,74 @@ void CapturePin::StopStreaming() {
   }
 }
 
-// Delivers frame n at n/fps seconds after the start with its stream times (shifted by timeOffset), dropping
-// frames when late. The picture is redrawn only when a device's view changed.
+// While running, delivers frame n at n/fps seconds after the run began with its stream times (shifted by
+// the run's time offset), dropping frames when late; while paused, waits. The picture is redrawn only when a
+// device's view changed.
 void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
-                            std::shared_ptr<const NodeConfig> node, REFERENCE_TIME timeOffset) {
+                            std::shared_ptr<const NodeConfig> node) {
   using Clock = std::chrono::steady_clock;
   const int64_t fps = node->fps;
-  const Clock::time_point t0 = Clock::now();
   std::vector<uint8_t> frame;
   uint64_t drawnVersion = 0;
-  bool first = true;
-  for (int64_t n = 0;;) {
-    const REFERENCE_TIME due = n * kUnitsPerSecond / fps;
-    REFERENCE_TIME start = timeOffset + due;
-    REFERENCE_TIME stop = timeOffset + (n + 1) * kUnitsPerSecond / fps;
+  for (;;) {
+    uint64_t run = 0;
+    REFERENCE_TIME timeOffset = 0;
     {
       std::unique_lock<std::mutex> lock(streamMutex_);
-      if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(due / 10), [this] { return stopping_; }))
-        return;
+      streamWake_.wait(lock, [this] { return stopping_ || delivering_; });
+      if (stopping_) return;
+      run = runNumber_;
+      timeOffset = timeOffset_;
     }
-    uint64_t version = ViewVersion();
-    if (frame.empty() || version != drawnVersion) {
-      drawnVersion = version;
-      DeviceView view;
-      bool isDevice = node->deviceNumber != 0 && ReadDeviceView(node->deviceNumber, &view);
-      if (node->deviceNumber != 0 && !isDevice) view.signal[0] = view.signal[1] = view.signal[2] = view.signal[3] = false;
-      DrawFrame(format, node->deviceNumber != 0 ? &view : nullptr, &frame);
-    }
-    ComPtr<IMediaSample> sample;
-    HRESULT hr = allocator->GetBuffer(sample.Receive(), nullptr, nullptr, AM_GBF_NOWAIT);
-    if (SUCCEEDED(hr)) {
-      BYTE* data = nullptr;
-      hr = sample->GetPointer(&data);
-      if (SUCCEEDED(hr)) {
-        LONG length = static_cast<LONG>(std::min<size_t>(frame.size(), static_cast<size_t>(std::max<LONG>(sample->GetSize(), 0))));
-        std::memcpy(data, frame.data(), static_cast<size_t>(length));
-        sample->SetActualDataLength(length);
-        sample->SetTime(&start, &stop);
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(first ? TRUE : FALSE);
-        hr = input->Receive(sample.Get());
-        first = false;
-      }
-      sample.Reset();
-      if (hr != S_OK) {
-        // Downstream asked for no more samples: wait for Stop or Pause.
+    // Ends this run: Stop, Pause, or a new Run that came before the thread saw the pause.
+    auto runOver = [this, run] { return stopping_ || !delivering_ || runNumber_ != run; };
+    const Clock::time_point t0 = Clock::now();
+    bool first = true;
+    for (int64_t n = 0;;) {
+      const REFERENCE_TIME due = n * kUnitsPerSecond / fps;
+      REFERENCE_TIME start = timeOffset + due;
+      REFERENCE_TIME stop = timeOffset + (n + 1) * kUnitsPerSecond / fps;
+      {
         std::unique_lock<std::mutex> lock(streamMutex_);
-        streamWake_.wait(lock, [this] { return stopping_; });
-        return;
+        if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(due / 10), runOver)) break;
       }
-    } else if (hr != VFW_E_TIMEOUT) {
-      return;  // decommitted
+      uint64_t version = ViewVersion();
+      if (frame.empty() || version != drawnVersion) {
+        drawnVersion = version;
+        DeviceView view;
+        bool isDevice = node->deviceNumber != 0 && ReadDeviceView(node->deviceNumber, &view);
+        if (node->deviceNumber != 0 && !isDevice) view.signal[0] = view.signal[1] = view.signal[2] = view.signal[3] = false;
+        DrawFrame(format, node->deviceNumber != 0 ? &view : nullptr, &frame);
+      }
+      ComPtr<IMediaSample> sample;
+      HRESULT hr = allocator->GetBuffer(sample.Receive(), nullptr, nullptr, AM_GBF_NOWAIT);
+      if (SUCCEEDED(hr)) {
+        BYTE* data = nullptr;
+        hr = sample->GetPointer(&data);
+        if (SUCCEEDED(hr)) {
+          LONG length = static_cast<LONG>(std::min<size_t>(frame.size(), static_cast<size_t>(std::max<LONG>(sample->GetSize(), 0))));
+          std::memcpy(data, frame.data(), static_cast<size_t>(length));
+          sample->SetActualDataLength(length);
+          sample->SetTime(&start, &stop);
+          sample->SetSyncPoint(TRUE);
+          sample->SetDiscontinuity(first ? TRUE : FALSE);
+          hr = input->Receive(sample.Get());
+          first = false;
+        }
+        sample.Reset();
+        if (hr != S_OK) {
+          // Downstream asked for no more samples: wait for Stop, Pause or the next Run.
+          std::unique_lock<std::mutex> lock(streamMutex_);
+          streamWake_.wait(lock, runOver);
+          break;
+        }
+      } else if (hr != VFW_E_TIMEOUT) {
+        return;  // decommitted
+      }
+      // No free buffer (VFW_E_TIMEOUT) drops this frame; a late thread skips to the current slot.
+      int64_t elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count() * 10;
+      n = std::max(n + 1, elapsed * fps / kUnitsPerSecond);
     }
-    // No free buffer (VFW_E_TIMEOUT) drops this frame; a late thread skips to the current slot.
-    int64_t elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count() * 10;
-    n = std::max(n + 1, elapsed * fps / kUnitsPerSecond);
   }
 }
 
@@ -608,7 +637,7 @@ HRESULT SourceFilter::Pause() {
     HRESULT hr = pin_.Active();
     if (FAILED(hr)) return hr;
   } else if (state_ == State_Running) {
-    pin_.StopStreaming();
+    pin_.PauseStreaming();
   }
   SetStateLocked(State_Paused);
   return VFW_S_CANT_CUE;

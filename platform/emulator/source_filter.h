@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,7 +67,10 @@ class CapturePin final : public IPin, public IAMStreamConfig, public IKsProperty
   void Inactive();          // -> stopped: ends streaming, decommits the allocator
   // -> running; samples are stamped timeOffset + n / fps (see SourceFilter::Run).
   void StartStreaming(REFERENCE_TIME timeOffset);
-  void StopStreaming();     // running -> paused or stopped
+  // running -> paused: delivery ends, the thread stays. Nothing waits for it here: it may be blocked in a
+  // downstream filter that the graph paused first and releases only when the graph stops it.
+  void PauseStreaming();
+  void StopStreaming();     // -> stopped: the thread ends and is joined
   bool IsConnected() const { return connected_ != nullptr; }
   // The node became known (IPersistPropertyBag::Load).
   void SetFormats(std::vector<Format> formats);
@@ -80,7 +84,7 @@ class CapturePin final : public IPin, public IAMStreamConfig, public IKsProperty
   bool FindFormat(const AM_MEDIA_TYPE& pmt, Format* format) const;
   HRESULT DecideAllocator(IMemInputPin* input, const Format& format, ComPtr<IMemAllocator>* out);
   void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
-                  std::shared_ptr<const NodeConfig> node, REFERENCE_TIME timeOffset);
+                  std::shared_ptr<const NodeConfig> node);
 
   SourceFilter* filter_;  // owner; the pin lives inside it
   std::vector<Format> formats_;
@@ -95,7 +99,12 @@ class CapturePin final : public IPin, public IAMStreamConfig, public IKsProperty
   std::thread thread_;
   std::mutex streamMutex_;
   std::condition_variable streamWake_;
-  bool stopping_ = false;  // guarded by streamMutex_
+  // Guarded by streamMutex_: the thread ends at stopping_, delivers while delivering_, and starts a new run
+  // (times from 0 plus timeOffset_) whenever runNumber_ changes.
+  bool stopping_ = false;
+  bool delivering_ = false;
+  uint64_t runNumber_ = 0;
+  REFERENCE_TIME timeOffset_ = 0;
 };
 
 class SourceFilter final : public pnx::ComObject,

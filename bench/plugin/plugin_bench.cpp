@@ -1,0 +1,107 @@
+// One forwarded preview frame at 1920x1080 -> 224x126: scaling, BMP packing and the "imageData" command,
+// with the command written directly beside the generic path through JSON values.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "device/capture_device_manager.h"
+#include "host/host_protocol.h"
+#include "plugin/image_data_message.h"
+
+namespace {
+
+constexpr int32_t kSourceWidth = 1920, kSourceHeight = 1080, kWidth = 224, kHeight = 126;
+
+std::vector<uint8_t> NoisyBytes(size_t count) {
+  std::vector<uint8_t> bytes(count);
+  std::mt19937 random(1);
+  for (auto& b : bytes) b = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+// The generic path: a JSON value per byte, then the host link's command builder serialises it.
+std::string GenericMessage(const std::string& action, const std::string& context, const std::vector<uint8_t>& bytes) {
+  nlohmann::json payload;
+  payload["imageData"] = nlohmann::json::array();
+  for (uint8_t b : bytes) payload["imageData"].push_back(b);
+  return BuildSendToPropertyInspectorMessage(action, context, payload);
+}
+
+// The plug-in's path: the payload text written directly, then the same command builder around it.
+std::string DirectMessage(std::string& payload, const std::string& action, const std::string& context,
+                          const std::vector<uint8_t>& bytes) {
+  WriteImageDataPayload(payload, bytes.data(), bytes.size());
+  return BuildSendToPropertyInspectorMessageFromText(action, context, payload);
+}
+
+const std::string kActionName = "com.brelvon.multiview.action";
+const std::string kContextName = "7F0E3A2C91B54D1EA3C2D1E0F9A8B7C6";
+
+void BM_ImageMessageGeneric(benchmark::State& state) {
+  const std::vector<uint8_t> image = NoisyBytes(54 + kWidth * kHeight * 3);
+  for (auto _ : state) {
+    std::string text = GenericMessage(kActionName, kContextName, image);
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetLabel("84726 numbers");
+}
+BENCHMARK(BM_ImageMessageGeneric)->Unit(benchmark::kMicrosecond);
+
+void BM_ImageMessageDirect(benchmark::State& state) {
+  const std::vector<uint8_t> image = NoisyBytes(54 + kWidth * kHeight * 3);
+  std::string payload;
+  for (auto _ : state) {
+    std::string text = DirectMessage(payload, kActionName, kContextName, image);
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetLabel("84726 numbers");
+}
+BENCHMARK(BM_ImageMessageDirect)->Unit(benchmark::kMicrosecond);
+
+// The whole forwarded frame: ScaleFrameToBmp with an image-ready callback that writes the command as the
+// plug-in does (direct or generic).
+struct FrameSink {
+  std::string payload;
+  std::string text;
+  bool generic = false;
+  static void Ready(std::vector<uint8_t>* bytes, void* context) {
+    auto* self = static_cast<FrameSink*>(context);
+    if (self->generic) {
+      self->text = GenericMessage(kActionName, kContextName, *bytes);
+    } else {
+      self->text = DirectMessage(self->payload, kActionName, kContextName, *bytes);
+    }
+    bytes->clear();
+  }
+};
+
+void ForwardedFrame(benchmark::State& state, bool generic) {
+  CaptureDeviceManager manager;
+  manager.m_sourceWidth = kSourceWidth;
+  manager.m_sourceHeight = kSourceHeight;
+  manager.m_previewWidth = kWidth;
+  manager.m_previewHeight = kHeight;
+  manager.m_previewBufferSize = kWidth * kHeight * 3;
+  manager.m_previewBuffer.reset(new uint8_t[manager.m_previewBufferSize]);
+  FrameSink sink;
+  sink.generic = generic;
+  manager.m_imageReadyCallback = &FrameSink::Ready;
+  manager.m_imageReadyContext = &sink;
+  const std::vector<uint8_t> frame = NoisyBytes(static_cast<size_t>(kSourceWidth) * kSourceHeight * 3);
+  for (auto _ : state) {
+    CaptureDeviceManager::ScaleFrameToBmp(frame.data(), static_cast<int32_t>(frame.size()), &manager);
+    benchmark::DoNotOptimize(sink.text.data());
+  }
+  if (sink.text.empty()) state.SkipWithError("no image was made");
+}
+
+void BM_ForwardedFrameDirect(benchmark::State& state) { ForwardedFrame(state, false); }
+void BM_ForwardedFrameGeneric(benchmark::State& state) { ForwardedFrame(state, true); }
+BENCHMARK(BM_ForwardedFrameDirect)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ForwardedFrameGeneric)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,132 @@
+// Reading, completing and writing the per-key settings object, and the toggle step.
+#include "plugin/action_settings.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "host/json_members.h"
+
+using nlohmann::json;
+
+namespace {
+
+// "multiViewLayout" counts only as a non-negative integer; its low 32 bits are the layout.
+uint32_t LayoutFromEntry(const json& entry) {
+  if (!entry.is_object()) return 100;
+  auto it = entry.find("multiViewLayout");
+  if (it == entry.end()) return 100;
+  if (it->is_number_unsigned()) return static_cast<uint32_t>(it->get<uint64_t>());
+  if (it->is_number_integer()) {
+    int64_t value = it->get<int64_t>();
+    if (value >= 0) return static_cast<uint32_t>(static_cast<uint64_t>(value));
+  }
+  return 100;
+}
+
+bool ToggleFromEntry(const json& entry) {
+  if (!entry.is_object()) return false;
+  auto it = entry.find("toggle");
+  return it != entry.end() && it->is_boolean() && it->get<bool>();
+}
+
+std::vector<int32_t> DefaultSources(const DeviceSnapshot& devices, int32_t d) {
+  std::vector<int32_t> sources;
+  if (static_cast<size_t>(d) < devices.inputCounts.size()) {
+    for (int32_t n = 1; n <= devices.inputCounts[d]; ++n) sources.push_back(n);
+  }
+  return sources;
+}
+
+}  // namespace
+
+std::string DeviceDisplayName(int32_t index) {
+  if (index == 0) return "Brelvon";
+  char name[50];
+  std::snprintf(name, sizeof(name), "Brelvon %d", index + 1);
+  return name;
+}
+
+int32_t SourceNumberFromJson(const json& element) {
+  if (element.is_number_unsigned()) return static_cast<int32_t>(static_cast<uint32_t>(element.get<uint64_t>()));
+  if (element.is_number_integer()) {
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(element.get<int64_t>())));
+  }
+  if (element.is_number_float()) {
+    // A plain cast of a value outside the int range is undefined; saturate instead.
+    double value = element.get<double>();
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+    if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+  }
+  if (element.is_boolean()) return element.get<bool>() ? 1 : 0;
+  return element.get<int32_t>();  // raises the library's type error for strings, null, objects, arrays
+}
+
+void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices, ActionSettings& out) {
+  out.currentDevice = ReadStringMember(settings, "currentDevice", "Brelvon");
+  out.icon = ReadStringMember(settings, "icon", "");
+  out.devices.clear();
+
+  static const json kEmptyArray = json::array();
+  static const json kNull;
+  const json* entries = &kEmptyArray;
+  if (settings.is_object()) {
+    auto it = settings.find("devices");
+    if (it != settings.end() && it->is_array()) entries = &*it;
+  }
+
+  for (int32_t d = 0; d < devices.deviceCount; ++d) {
+    const json& entry = static_cast<size_t>(d) < entries->size() ? (*entries)[d] : kNull;
+    DeviceSettings device;
+    device.multiViewLayout = LayoutFromEntry(entry);
+    device.toggle = ToggleFromEntry(entry);
+    device.deviceName = DeviceDisplayName(d);
+    const json* sources = nullptr;
+    if (entry.is_object()) {
+      auto it = entry.find("multiViewSources");
+      if (it != entry.end() && it->is_array()) sources = &*it;
+    }
+    if (sources) {
+      for (const json& element : *sources) device.multiViewSources.push_back(SourceNumberFromJson(element));
+    } else {
+      device.multiViewSources = DefaultSources(devices, d);
+    }
+    // A device without a signal entry (a node missing) shows no flags rather than dropping the event.
+    if (static_cast<size_t>(d) < devices.inputSignals.size()) device.inputHasSignal = devices.inputSignals[d];
+    out.devices.push_back(std::move(device));
+  }
+}
+
+bool WriteActionSettings(const ActionSettings& settings, json& out) {
+  out["currentDevice"] = settings.currentDevice;
+  out["icon"] = settings.icon;
+  for (size_t i = 0; i < settings.devices.size(); ++i) {
+    const DeviceSettings& device = settings.devices[i];
+    json& entry = out["devices"][i];
+    entry["multiViewLayout"] = device.multiViewLayout;
+    entry["toggle"] = device.toggle;
+    entry["multiViewSources"] = device.multiViewSources;
+    json signal = json::array();
+    for (bool bit : device.inputHasSignal) signal.push_back(bit);
+    entry["inputHasSignal"] = std::move(signal);
+    entry["deviceName"] = device.deviceName;
+  }
+  return !settings.devices.empty();
+}
+
+void ToggleFirstSource(DeviceSettings& entry, int32_t inputCount) {
+  if (entry.multiViewSources.empty() || inputCount < 1) return;
+  int32_t cur = entry.multiViewSources[0];
+  if (cur < 0 || cur > inputCount) return;
+  // At most inputCount + 1 candidates, starting after the current input; the current one comes round last.
+  for (int32_t tries = 0; tries <= inputCount; ++tries) {
+    cur = cur < inputCount ? cur + 1 : 1;
+    size_t slot = static_cast<size_t>(cur - 1);
+    if (slot < entry.inputHasSignal.size() && entry.inputHasSignal[slot]) {
+      entry.multiViewSources[0] = cur;
+      return;
+    }
+  }
+}

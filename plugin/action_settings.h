@@ -1,0 +1,52 @@
+// The per-key settings object that the host stores: its in-memory form, how it is read and completed from
+// the live devices, how it is written back, and the toggle step of a key press. Pure functions, any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+struct DeviceSettings {
+  std::string deviceName;
+  uint32_t multiViewLayout = 100;
+  std::vector<int32_t> multiViewSources;
+  std::vector<bool> inputHasSignal;
+  bool toggle = false;
+};
+
+struct ActionSettings {
+  std::string currentDevice;
+  std::vector<DeviceSettings> devices;
+  std::string icon;
+};
+
+// What the settings are completed from: the device count and input counts of the last enumeration and the
+// signal locks just read from the hardware (one bit list per device index; a missing entry reads as empty).
+struct DeviceSnapshot {
+  int32_t deviceCount = 0;
+  std::vector<int32_t> inputCounts;
+  std::vector<std::vector<bool>> inputSignals;
+};
+
+// "Brelvon" for index 0, "Brelvon <index+1>" for the others.
+std::string DeviceDisplayName(int32_t index);
+
+// One element of "multiViewSources" as an input number: integers keep their low 32 bits, floating-point
+// numbers are truncated toward zero and saturate at the 32-bit limits (NaN reads as 0), booleans are 1 or 0.
+// Any other type raises the JSON library's type error.
+int32_t SourceNumberFromJson(const nlohmann::json& element);
+
+// Fills out from a "settings" object (any JSON value; a non-object reads as empty), one entry per detected
+// device. May raise the JSON library's type error for a source element of the wrong type; out is then
+// partly filled.
+void CompleteActionSettings(const nlohmann::json& settings, const DeviceSnapshot& devices,
+                            ActionSettings& out);
+
+// Fills out (a JSON null on entry) with the settings object. True when at least one device entry was written.
+bool WriteActionSettings(const ActionSettings& settings, nlohmann::json& out);
+
+// The toggle step: moves the first source on to the next input (1..inputCount, wrapping) whose signal flag
+// is set. A list that is empty, a first source below 0 or above inputCount, or no inputs leave it unchanged.
+void ToggleFirstSource(DeviceSettings& entry, int32_t inputCount);

@@ -1,0 +1,169 @@
+// Reading, completing and writing the key settings object, and the toggle step.
+#include "plugin/action_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using nlohmann::json;
+
+namespace {
+
+DeviceSnapshot TwoDevices() {
+  DeviceSnapshot devices;
+  devices.deviceCount = 2;
+  devices.inputCounts = {4, 4};
+  devices.inputSignals = {{true, true, false, true}, {false, false, false, false}};
+  return devices;
+}
+
+json Completed(const json& settings, const DeviceSnapshot& devices) {
+  ActionSettings read;
+  CompleteActionSettings(settings, devices, read);
+  json out;
+  WriteActionSettings(read, out);
+  return out;
+}
+
+TEST(ActionSettings, EmptySettingsWithTwoDevicesAreCompletedExactly) {
+  json out = Completed(json::object(), TwoDevices());
+  EXPECT_EQ(out.dump(),
+            "{\"currentDevice\":\"Brelvon\",\"devices\":["
+            "{\"deviceName\":\"Brelvon\",\"inputHasSignal\":[true,true,false,true],\"multiViewLayout\":100,"
+            "\"multiViewSources\":[1,2,3,4],\"toggle\":false},"
+            "{\"deviceName\":\"Brelvon 2\",\"inputHasSignal\":[false,false,false,false],\"multiViewLayout\":100,"
+            "\"multiViewSources\":[1,2,3,4],\"toggle\":false}],\"icon\":\"\"}");
+}
+
+TEST(ActionSettings, NoDeviceWritesNothingToSend) {
+  ActionSettings read;
+  CompleteActionSettings(json{{"currentDevice", "Brelvon"}, {"icon", "x"}}, DeviceSnapshot{}, read);
+  json out;
+  EXPECT_FALSE(WriteActionSettings(read, out));
+  EXPECT_EQ(out, (json{{"currentDevice", "Brelvon"}, {"icon", "x"}}));
+}
+
+TEST(ActionSettings, ValuesOfOtherTypesFallBackToDefaults) {
+  struct Case {
+    const char* entry;
+    uint32_t layout;
+    bool toggle;
+    std::vector<int32_t> sources;
+  };
+  const Case cases[] = {
+      {R"({"multiViewLayout": -1})", 100, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": 2.5})", 100, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": 2e0})", 100, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": "3"})", 100, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": true})", 100, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": 4294967297})", 1, false, {1, 2, 3, 4}},
+      {R"({"multiViewLayout": 0, "toggle": 1})", 0, false, {1, 2, 3, 4}},
+      {R"({"toggle": true, "multiViewSources": 5})", 100, true, {1, 2, 3, 4}},
+      {R"({"multiViewSources": [1, 2.9, true, false]})", 100, false, {1, 2, 1, 0}},
+      {R"({"multiViewSources": [-2.7, 4294967298, -4294967295]})", 100, false, {-2, 2, 1}},
+      {R"({"multiViewSources": [1e20, -1e300, 2147483647.5, -2147483648.9]})", 100, false,
+       {std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min(),
+        std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}},
+      {R"({"multiViewSources": []})", 100, false, {}},
+      {R"("not an object")", 100, false, {1, 2, 3, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entry);
+    json settings = {{"devices", json::array({json::parse(c.entry)})}};
+    ActionSettings read;
+    CompleteActionSettings(settings, TwoDevices(), read);
+    ASSERT_EQ(read.devices.size(), 2u);
+    EXPECT_EQ(read.devices[0].multiViewLayout, c.layout);
+    EXPECT_EQ(read.devices[0].toggle, c.toggle);
+    EXPECT_EQ(read.devices[0].multiViewSources, c.sources);
+  }
+}
+
+TEST(ActionSettings, NonFiniteSourcesHaveDefinedValues) {
+  EXPECT_EQ(SourceNumberFromJson(json(std::numeric_limits<double>::quiet_NaN())), 0);
+  EXPECT_EQ(SourceNumberFromJson(json(std::numeric_limits<double>::infinity())),
+            std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(SourceNumberFromJson(json(-std::numeric_limits<double>::infinity())),
+            std::numeric_limits<int32_t>::min());
+}
+
+TEST(ActionSettings, SourceOfWrongTypeRaisesTypeError) {
+  for (const char* sources : {R"([1, "2"])", "[null]", "[[1]]", R"([{"a": 1}])"}) {
+    SCOPED_TRACE(sources);
+    json settings = {{"devices", json::array({json{{"multiViewSources", json::parse(sources)}}})}};
+    ActionSettings read;
+    EXPECT_THROW(CompleteActionSettings(settings, TwoDevices(), read), json::type_error);
+  }
+}
+
+TEST(ActionSettings, IncomingNamesSignalsAndUnknownKeysAreReplacedOrDropped) {
+  json settings = json::parse(R"({"currentDevice": "Brelvon 3", "icon": "data:x", "extra": 1,
+      "devices": [{"deviceName": "Mine", "inputHasSignal": [false], "other": 2, "multiViewSources": [4, 3]},
+                  {}, {"multiViewLayout": 7}]})");
+  DeviceSnapshot one;
+  one.deviceCount = 1;
+  one.inputCounts = {4};
+  one.inputSignals = {{true, false, true, false}};
+  json out = Completed(settings, one);
+  EXPECT_EQ(out.dump(),
+            "{\"currentDevice\":\"Brelvon 3\",\"devices\":[{\"deviceName\":\"Brelvon\","
+            "\"inputHasSignal\":[true,false,true,false],\"multiViewLayout\":100,\"multiViewSources\":[4,3],"
+            "\"toggle\":false}],\"icon\":\"data:x\"}");
+}
+
+TEST(ActionSettings, DeviceWithoutCountsOrSignalsGetsEmptyLists) {
+  DeviceSnapshot odd;
+  odd.deviceCount = 2;
+  odd.inputCounts = {3};
+  odd.inputSignals = {{true, true, true}};
+  ActionSettings read;
+  CompleteActionSettings(json::object(), odd, read);
+  ASSERT_EQ(read.devices.size(), 2u);
+  EXPECT_EQ(read.devices[0].multiViewSources, (std::vector<int32_t>{1, 2, 3}));
+  EXPECT_TRUE(read.devices[1].multiViewSources.empty());
+  EXPECT_TRUE(read.devices[1].inputHasSignal.empty());
+  EXPECT_EQ(read.devices[1].deviceName, "Brelvon 2");
+}
+
+TEST(ActionSettings, DisplayNames) {
+  EXPECT_EQ(DeviceDisplayName(0), "Brelvon");
+  EXPECT_EQ(DeviceDisplayName(1), "Brelvon 2");
+  EXPECT_EQ(DeviceDisplayName(3), "Brelvon 4");
+}
+
+TEST(ToggleStep, AdvancesToNextInputWithSignal) {
+  struct Case {
+    std::vector<int32_t> sources;
+    std::vector<bool> signal;
+    int32_t inputs;
+    int32_t first;  // expected first source afterwards
+  };
+  const std::vector<bool> oneAndFour = {true, false, false, true};
+  const Case cases[] = {
+      {{2, 2, 3, 4}, oneAndFour, 4, 4},
+      {{4, 2, 3, 4}, oneAndFour, 4, 1},
+      {{1, 2, 3, 4}, oneAndFour, 4, 4},
+      {{2, 1, 1, 1}, {false, true, false, false}, 4, 2},   // lone signal: a full cycle back to itself
+      {{3, 1, 1, 1}, {false, false, false, false}, 4, 3},  // no signal: unchanged
+      {{0, 1, 1, 1}, {true, true, true, true}, 4, 1},      // first candidate after 0 is input 1
+      {{5, 1, 1, 1}, {true, true, true, true}, 4, 5},      // beyond the inputs: unchanged
+      {{-1, 1, 1, 1}, {true, true, true, true}, 4, -1},
+      {{0, 1, 1, 1}, {}, 0, 0},                            // no inputs
+      {{2, 1, 1, 1}, {false, false}, 4, 2},                // flags shorter than the inputs
+      {{1, 1, 1, 1}, {false, false, true}, 4, 3},
+  };
+  for (const Case& c : cases) {
+    DeviceSettings entry;
+    entry.multiViewSources = c.sources;
+    entry.inputHasSignal = c.signal;
+    ToggleFirstSource(entry, c.inputs);
+    EXPECT_EQ(entry.multiViewSources[0], c.first) << "from " << c.sources[0];
+    EXPECT_TRUE(std::equal(c.sources.begin() + 1, c.sources.end(), entry.multiViewSources.begin() + 1));
+  }
+  DeviceSettings empty;
+  empty.inputHasSignal = {true};
+  ToggleFirstSource(empty, 4);
+  EXPECT_TRUE(empty.multiViewSources.empty());
+}
+
+}  // namespace

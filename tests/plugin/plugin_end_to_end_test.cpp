@@ -1,0 +1,440 @@
+// The real executable against a loopback test host and the emulated device: host events in, device
+// property requests (read back from the emulator's trace) and host commands out.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/plugin/plugin_test_host.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char kAction[] = "com.brelvon.multiview.action";
+const char kNode1[] = "Brelvon HDMI-1 / Multiview";
+const char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
+
+std::string Packed(int a, int b, int c, int d) {
+  char text[17];
+  std::snprintf(text, sizeof(text), "%x%x%x%x000000000000", b & 15, a & 15, d & 15, c & 15);
+  return text;
+}
+
+json Event(const std::string& event, const std::string& context, const json& payload = json()) {
+  json message = {{"event", event}, {"action", kAction}, {"context", context}, {"device", "PANEL1"}};
+  if (!payload.is_null()) message["payload"] = payload;
+  return message;
+}
+
+json WithSettings(const std::string& event, const std::string& context, const json& settings) {
+  return Event(event, context, json{{"settings", settings}});
+}
+
+class PluginProcess : public ::testing::Test {
+ protected:
+  // Starts the plug-in on the given emulator configuration (a JSON text; empty for the default device).
+  void Start(const std::string& devices) {
+    static int run = 0;
+    const std::string tag = std::to_string(++run);
+    m_tracePath = TempPath("trace" + tag + ".jsonl");
+    m_outputPath = TempPath("output" + tag + ".txt");
+    std::vector<std::string> environment = {"PNX_SIM_TRACE=" + m_tracePath};
+    if (!devices.empty()) {
+      const std::string config = TempPath("devices" + tag + ".json");
+      WriteFile(config, devices);
+      environment.push_back("PNX_SIM_DEVICES=" + config);
+    }
+    ASSERT_TRUE(m_host.Launch(PNX_PLUGIN_EXECUTABLE, environment, m_outputPath));
+  }
+
+  // Every run ends with exit code 0 when the host closes, and the plug-in never writes to the console
+  // (a sanitizer report would land there too).
+  void TearDown() override {
+    if (m_host.Running()) {
+      EXPECT_EQ(m_host.CloseAndWait(), 0);
+    }
+    if (!m_outputPath.empty()) {
+      EXPECT_EQ(ReadFile(m_outputPath), "");
+    }
+  }
+
+  std::vector<json> Trace() { return ReadSimTrace(m_tracePath); }
+
+  // Trace lines of one node and operation from position from on.
+  std::vector<json> TraceOf(const std::string& node, const std::string& op, size_t from = 0) {
+    std::vector<json> all = Trace(), picked;
+    for (size_t i = from; i < all.size(); ++i) {
+      if (all[i].value("node", "") == node && all[i].value("op", "") == op) picked.push_back(all[i]);
+    }
+    return picked;
+  }
+
+  // Polls the trace until check is true or the time is up (the streaming thread stops on its own time,
+  // slowly under a sanitizer).
+  bool TraceShows(const std::function<bool()>& check, std::chrono::milliseconds timeout = 10000ms) {
+    const auto deadline = PluginTestHost::Clock::now() + timeout;
+    while (!check()) {
+      if (PluginTestHost::Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  json SettingsAfter(const json& message) {
+    m_host.Send(message);
+    return m_host.WaitForEvent("setSettings");
+  }
+
+  PluginTestHost m_host;
+  std::string m_tracePath;
+  std::string m_outputPath;
+};
+
+const char kTwoDevices[] = R"({"devices": [{"signal": [true, false, true, true]}, {"number": 2}]})";
+
+// ---- settings read, completed and written back --------------------------------------------------------
+
+TEST_F(PluginProcess, WillAppearWritesBackCompletedSettings) {
+  Start(kTwoDevices);
+  struct Case {
+    const char* name;
+    json settings;
+    const char* expectedImage;  // null: no "setImage" before the "setSettings"
+    std::string expected;       // "setSettings" payload text
+  };
+  const std::string twoEntries =
+      "\"devices\":[{\"deviceName\":\"Brelvon\",\"inputHasSignal\":[true,false,true,true],"
+      "\"multiViewLayout\":100,\"multiViewSources\":[1,2,3,4],\"toggle\":false},"
+      "{\"deviceName\":\"Brelvon 2\",\"inputHasSignal\":[true,true,true,true],\"multiViewLayout\":100,"
+      "\"multiViewSources\":[1,2,3,4],\"toggle\":false}]";
+  const Case cases[] = {
+      {"empty", json::object(), nullptr, "{\"currentDevice\":\"Brelvon\"," + twoEntries + ",\"icon\":\"\"}"},
+      {"unknown device", json{{"currentDevice", "Brelvon 3"}, {"icon", "data:image/png;base64,AA=="}}, nullptr,
+       "{\"currentDevice\":\"Brelvon 3\"," + twoEntries + ",\"icon\":\"data:image/png;base64,AA==\"}"},
+      {"icon", json{{"currentDevice", "Brelvon 2"}, {"icon", "data:image/png;base64,QQ=="}},
+       "data:image/png;base64,QQ==",
+       "{\"currentDevice\":\"Brelvon 2\"," + twoEntries + ",\"icon\":\"data:image/png;base64,QQ==\"}"},
+      {"conversions", json::parse(R"({"devices": [{"multiViewLayout": 4294967297, "toggle": 1,
+           "multiViewSources": [1, 2.9, true, 1e20], "deviceName": "x", "inputHasSignal": [], "more": 1},
+           "junk", {}, {}], "extra": true})"),
+       nullptr,
+       "{\"currentDevice\":\"Brelvon\",\"devices\":[{\"deviceName\":\"Brelvon\",\"inputHasSignal\":"
+       "[true,false,true,true],\"multiViewLayout\":1,\"multiViewSources\":[1,2,1,2147483647],\"toggle\":false},"
+       "{\"deviceName\":\"Brelvon 2\",\"inputHasSignal\":[true,true,true,true],\"multiViewLayout\":100,"
+       "\"multiViewSources\":[1,2,3,4],\"toggle\":false}],\"icon\":\"\"}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_host.Send(WithSettings("willAppear", std::string("CTX-") + c.name, c.settings));
+    json first = m_host.WaitFor([](const json& m) {
+      return m.value("event", "") == "setImage" || m.value("event", "") == "setSettings";
+    });
+    if (c.expectedImage) {
+      ASSERT_EQ(first.value("event", ""), "setImage");
+      EXPECT_EQ(first.dump(), json({{"event", "setImage"}, {"context", std::string("CTX-") + c.name},
+                                    {"payload", {{"image", c.expectedImage}, {"target", 0}}}}).dump());
+      first = m_host.WaitForEvent("setSettings");
+    }
+    ASSERT_EQ(first.value("event", ""), "setSettings");
+    EXPECT_EQ(first.value("context", ""), std::string("CTX-") + c.name);
+    EXPECT_EQ(first["payload"].dump(), c.expected);
+  }
+}
+
+TEST_F(PluginProcess, SurplusEntriesAreDroppedAndBadSourcesDropTheEvent) {
+  Start(R"({"devices": [{}]})");
+  json reply = SettingsAfter(WithSettings("willAppear", "A", json{{"devices", {{{"multiViewLayout", 3}},
+                                                                              json::object(), json::object()}}}));
+  ASSERT_EQ(reply["payload"]["devices"].size(), 1u);
+  EXPECT_EQ(reply["payload"]["devices"][0]["multiViewLayout"], 3);
+
+  m_host.Send(WithSettings("willAppear", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
+  m_host.Send(WithSettings("keyUp", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
+  m_host.Send(Event("willAppear", "C", json{{"settings", "not an object"}}));
+  m_host.Settle();
+  EXPECT_TRUE(m_host.TakeAll().empty());
+  EXPECT_TRUE(PropertySets(Trace()).empty());
+}
+
+TEST_F(PluginProcess, DeviceWithoutSignalEntryReadsAsEmptyLists) {
+  // Only a device numbered 2: it is counted as the one device, but index 0 has no nodes of its own.
+  Start(R"({"devices": [{"number": 2}]})");
+  json reply = SettingsAfter(WithSettings("willAppear", "A", json::object()));
+  EXPECT_EQ(reply["payload"].dump(),
+            "{\"currentDevice\":\"Brelvon\",\"devices\":[{\"deviceName\":\"Brelvon\",\"inputHasSignal\":[],"
+            "\"multiViewLayout\":100,\"multiViewSources\":[],\"toggle\":false}],\"icon\":\"\"}");
+}
+
+// ---- key presses -------------------------------------------------------------------------------------
+
+TEST_F(PluginProcess, KeyUpAppliesLayoutAndSourcesWithTheToggleStep) {
+  Start(R"({"devices": [{"signal": [true, false, false, true]}, {"number": 2, "signal": [false, true, false, false]},
+            {"number": 3, "signal": [false, false, false, false]}]})");
+  struct Press {
+    const char* device;
+    std::vector<int> sources;  // first source before the press
+    int expectedFirst;
+  };
+  const Press presses[] = {
+      {"Brelvon", {2, 2, 3, 4}, 4}, {"Brelvon", {4, 2, 3, 4}, 1}, {"Brelvon", {1, 2, 3, 4}, 4},
+      {"Brelvon 2", {2, 1, 1, 1}, 2},  // lone signal: full cycle
+      {"Brelvon 3", {3, 1, 1, 1}, 3},  // no signal
+      {"Brelvon", {0, 3, 3, 3}, 1},    // first candidate after 0
+      {"Brelvon", {5, 3, 3, 3}, 5},    // beyond the inputs
+  };
+  // The written-back settings of one press feed the next press, as the host would store them.
+  json stored = {{"currentDevice", "Brelvon"},
+                 {"devices", {{{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", {2, 2, 3, 4}}}}}};
+  for (const Press& p : presses) {
+    SCOPED_TRACE(std::string(p.device) + " from " + std::to_string(p.sources[0]));
+    json settings = json::object();
+    settings["currentDevice"] = p.device;
+    json entry = {{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", p.sources}};
+    settings["devices"] = json::array();
+    for (int d = 0; d < 3; ++d) settings["devices"].push_back(entry);
+    if (&p == &presses[1] || &p == &presses[2]) settings = stored;  // continue from the host's copy
+    const size_t before = Trace().size();
+    json reply = SettingsAfter(WithSettings("keyUp", "K", settings));
+    ASSERT_TRUE(reply.is_object());
+    const int index = std::string(p.device) == "Brelvon" ? 0 : std::string(p.device) == "Brelvon 2" ? 1 : 2;
+    std::vector<int> sent = reply["payload"]["devices"][index]["multiViewSources"];
+    EXPECT_EQ(sent[0], p.expectedFirst);
+    if (index == 0) stored = reply["payload"];
+    std::vector<int> expect = p.sources;
+    if (&p == &presses[1] || &p == &presses[2]) expect = {p.sources[0], 2, 3, 4};
+    expect[0] = p.expectedFirst;
+    const std::string node = index == 0 ? kNode1 : index == 1 ? kNode2 : "Brelvon 3 HDMI-1 / Multiview";
+    std::vector<json> sets = TraceOf(node, "set", before);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0]["id"], 631);
+    EXPECT_EQ(sets[0]["data"], "07000000");
+    EXPECT_EQ(sets[1]["id"], 632);
+    EXPECT_EQ(sets[1]["data"], Packed(expect[0], expect[1], expect[2], expect[3]));
+  }
+}
+
+TEST_F(PluginProcess, ShortSourceListSendsLayoutOnly) {
+  Start("");
+  m_host.Send(WithSettings("keyUp", "K", json{{"devices", {{{"multiViewLayout", 0}, {"multiViewSources", {3, 1}}}}}}));
+  m_host.Send(Event("keyUp", "K", json{{"settings", json{{"currentDevice", "Brelvon 2"}}}}));
+  m_host.Settle();
+  EXPECT_TRUE(m_host.TakeAll().empty());
+  auto sets = PropertySets(Trace());
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0], std::make_pair(631, std::string("00000000")));
+}
+
+// ---- property inspector ------------------------------------------------------------------------------
+
+TEST_F(PluginProcess, InspectorEditsAreTakenBackWhenTheLastInspectorCloses) {
+  Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})");
+  // Key set to "Brelvon"; its inspector edits "Brelvon 2" first, then "Brelvon".
+  SettingsAfter(WithSettings("willAppear", "K1", json::object()));
+  m_host.Send(Event("propertyInspectorDidAppear", "K1"));
+  m_host.Send(Event("sendToPlugin", "K1", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
+
+  size_t mark = Trace().size();
+  json edit = {{"currentDevice", "Brelvon 2"}, {"devices", {json::object(), {{"multiViewLayout", 9},
+                                                                             {"multiViewSources", {3, 3, 3, 3}}}}}};
+  SettingsAfter(WithSettings("didReceiveSettings", "K1", edit));
+  // The first edit reads the device's state and shows the edit; the preview graph is not rebuilt.
+  auto gets = TraceOf(kNode2, "get", mark);
+  ASSERT_GE(gets.size(), 2u);
+  EXPECT_EQ(gets[0]["id"], 632);
+  EXPECT_EQ(gets[1]["id"], 631);
+  auto sets = TraceOf(kNode2, "set", mark);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0]["data"], "09000000");
+  EXPECT_EQ(sets[1]["data"], Packed(3, 3, 3, 3));
+  EXPECT_TRUE(TraceOf(kNode1, "state", mark).empty());
+
+  // A second inspector counted: the first disappear neither restores nor stops.
+  m_host.Send(Event("propertyInspectorDidAppear", "K2"));
+  mark = Trace().size();
+  m_host.Send(Event("propertyInspectorDidDisappear", "K2"));
+  m_host.Settle();
+  std::vector<json> trace = Trace();
+  EXPECT_TRUE(PropertySets(std::vector<json>(trace.begin() + mark, trace.end())).empty());
+
+  // The last one closes: the device the edit was made on gets its state back, and the preview stops.
+  mark = Trace().size();
+  m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
+  EXPECT_TRUE(TraceShows([&] {
+    auto states = TraceOf(kNode1, "state", mark);
+    return !states.empty() && states.back()["state"] == "stopped";
+  }));
+  sets = TraceOf(kNode2, "set", mark);
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(sets[0]["data"], Packed(2, 2, 2, 2));
+  EXPECT_EQ(sets[1]["data"], "06000000");
+  EXPECT_TRUE(TraceOf(kNode1, "set", mark).empty());
+}
+
+TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThePreview) {
+  Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})");
+  SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 2"}}));
+  m_host.Send(Event("propertyInspectorDidAppear", "K1"));
+  SettingsAfter(WithSettings("didReceiveSettings", "K1", json{{"currentDevice", "Brelvon 2"}}));
+  size_t mark = Trace().size();
+  SettingsAfter(WithSettings("didReceiveSettings", "K1",
+                             json{{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}}));
+  // Device 2 restored, device 1 read, then shown the edit; the preview graph now runs on device 1.
+  auto sets2 = TraceOf(kNode2, "set", mark);
+  ASSERT_EQ(sets2.size(), 2u);
+  EXPECT_EQ(sets2[0]["data"], Packed(2, 2, 2, 2));
+  EXPECT_EQ(sets2[1]["data"], "06000000");
+  auto sets1 = TraceOf(kNode1, "set", mark);
+  ASSERT_EQ(sets1.size(), 2u);
+  EXPECT_EQ(sets1[0]["data"], "00000000");
+  EXPECT_EQ(sets1[1]["data"], Packed(1, 2, 3, 4));
+  auto states = TraceOf(kNode1, "state", mark);
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.back()["state"], "running");
+
+  mark = Trace().size();
+  m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
+  EXPECT_TRUE(TraceShows([&] { return TraceOf(kNode1, "set", mark).size() >= 2; }));
+  m_host.Settle();
+  sets1 = TraceOf(kNode1, "set", mark);
+  ASSERT_EQ(sets1.size(), 2u);
+  EXPECT_EQ(sets1[0]["data"], Packed(4, 4, 4, 4));
+  EXPECT_EQ(sets1[1]["data"], "05000000");
+  EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
+}
+
+TEST_F(PluginProcess, InspectorOfUnknownInstanceNeitherRestoresNorStops) {
+  Start("");
+  SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 4"}}));
+  m_host.Send(Event("propertyInspectorDidAppear", "K1"));
+  m_host.Send(Event("sendToPlugin", "K1", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
+  m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
+  m_host.Settle();
+  m_host.TakeAll();
+  EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 2000ms).is_object());
+}
+
+// ---- preview -----------------------------------------------------------------------------------------
+
+std::vector<uint8_t> ImageBytes(const json& message) {
+  std::vector<uint8_t> bytes;
+  for (const json& v : message["payload"]["imageData"]) bytes.push_back(v.get<uint8_t>());
+  return bytes;
+}
+
+TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
+  Start("");
+  m_host.Send(Event("propertyInspectorDidAppear", "P1"));
+  m_host.Send(Event("sendToPlugin", "P1", json{{"method", "other"}}));
+  m_host.Send(Event("sendToPlugin", "P1", json{{"imageWidth", 160}}));
+  m_host.Settle();
+  EXPECT_TRUE(m_host.TakeAll().empty());
+
+  m_host.Send(Event("sendToPlugin", "P1", json{{"method", "startSendingImages"}, {"imageWidth", 320.5}}));
+  json image = m_host.WaitForEvent("sendToPropertyInspector");
+  ASSERT_TRUE(image.is_object());
+  EXPECT_EQ(image["context"], "P1");
+  EXPECT_EQ(image["action"], kAction);
+  std::vector<uint8_t> bytes = ImageBytes(image);
+  ASSERT_EQ(bytes.size(), 84726u);
+  EXPECT_EQ(bytes[0], 66);
+  EXPECT_EQ(bytes[1], 77);
+  EXPECT_EQ(bytes[18], 224);
+  EXPECT_EQ(bytes[22], 126);
+  // Byte for byte what the JSON library writes.
+  std::this_thread::sleep_for(500ms);
+  auto texts = m_host.TakeAllText();
+  ASSERT_FALSE(texts.empty());
+  for (const std::string& text : texts) EXPECT_EQ(text, json::parse(text).dump());
+
+  // Pacing: one frame in seven of the 60 frames per second (fewer when a sanitizer slows the emulator).
+  m_host.TakeAllText();
+  const auto windowStart = PluginTestHost::Clock::now();
+  std::this_thread::sleep_for(2s);
+  const size_t count = m_host.TakeAllText().size();
+  const double seconds = std::chrono::duration<double>(PluginTestHost::Clock::now() - windowStart).count();
+  EXPECT_GE(count, 3u);
+  EXPECT_LE(count, static_cast<size_t>(seconds * 60 / 7) + 2);
+
+  m_host.Send(Event("sendToPlugin", "P1", json{{"method", "startSendingImages"}, {"imageWidth", 160},
+                                               {"imageHeight", 90}}));
+  json small = m_host.WaitFor([](const json& m) {
+    return m.value("event", "") == "sendToPropertyInspector" && m["payload"]["imageData"].size() == 43254u;
+  });
+  EXPECT_TRUE(small.is_object());
+
+  // Another inspector appears: the following images go to it.
+  m_host.Send(Event("propertyInspectorDidAppear", "P2"));
+  json moved = m_host.WaitFor([](const json& m) {
+    return m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == "P2";
+  });
+  EXPECT_TRUE(moved.is_object());
+  m_host.Settle(200ms);
+  for (const json& m : m_host.TakeAll()) EXPECT_EQ(m.value("context", ""), "P2");
+
+  // Any key disappearing stops the preview.
+  const size_t mark = Trace().size();
+  m_host.Send(Event("willDisappear", "never-seen"));
+  EXPECT_TRUE(TraceShows([&] {
+    auto states = TraceOf(kNode1, "state", mark);
+    return !states.empty() && states.back()["state"] == "stopped";
+  }));
+  m_host.Settle();
+  m_host.TakeAll();
+  EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 1000ms).is_null());
+}
+
+TEST_F(PluginProcess, SizesThatMakeNoImageSendNothing) {
+  Start("");
+  for (json size : {json{{"imageWidth", 0}}, json{{"imageHeight", -5}}, json{{"imageWidth", 65536}, {"imageHeight", 65536}},
+                    json{{"imageWidth", 1431655766}, {"imageHeight", 1}}, json{{"imageWidth", 100000}, {"imageHeight", 100000}}}) {
+    SCOPED_TRACE(size.dump());
+    size["method"] = "startSendingImages";
+    m_host.Send(Event("sendToPlugin", "P", size));
+    m_host.Settle(100ms);
+    EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 600ms).is_null());
+  }
+  // A sane size afterwards works again.
+  m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}, {"imageWidth", 8}, {"imageHeight", 4}}));
+  json image = m_host.WaitForEvent("sendToPropertyInspector");
+  ASSERT_TRUE(image.is_object());
+  EXPECT_EQ(image["payload"]["imageData"].size(), 54u + 8 * 4 * 3);
+}
+
+TEST_F(PluginProcess, PreviewShowsTheSourcesOfTheLastPress) {
+  Start("");
+  m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
+  SettingsAfter(WithSettings("keyUp", "K", json{{"devices", {{{"multiViewLayout", 100},
+                                                              {"multiViewSources", {4, 3, 2, 1}}}}}}));
+  m_host.TakeAll();
+  m_host.WaitForEvent("sendToPropertyInspector");  // may still show the frame before the change
+  json image = m_host.WaitForEvent("sendToPropertyInspector");
+  ASSERT_TRUE(image.is_object());
+  std::vector<uint8_t> bytes = ImageBytes(image);
+  ASSERT_EQ(bytes.size(), 84726u);
+  // Rows are stored bottom row first; pixels are blue, green, red.
+  auto pixel = [&](int x, int yFromTop) {
+    size_t at = 54 + (static_cast<size_t>(125 - yFromTop) * 224 + x) * 3;
+    return std::vector<int>{bytes[at + 2], bytes[at + 1], bytes[at]};
+  };
+  EXPECT_EQ(pixel(56, 31), (std::vector<int>{255, 255, 255}));  // input 4, white
+  EXPECT_EQ(pixel(168, 31), (std::vector<int>{0, 0, 255}));     // input 3, blue
+  EXPECT_EQ(pixel(56, 94), (std::vector<int>{0, 255, 0}));      // input 2, green
+  EXPECT_EQ(pixel(168, 94), (std::vector<int>{255, 0, 0}));     // input 1, red
+}
+
+TEST_F(PluginProcess, HostClosingDuringPreviewEndsWithExitCodeZero) {
+  Start("");
+  m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
+  EXPECT_EQ(m_host.CloseAndWait(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The host side of the end-to-end tests: the development host's server on a loopback port and the real
+// plug-in executable started with the four command-line pairs and the emulator's environment.
+// One test thread uses it; the server runs its own thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/devhost/child_process.h"
+#include "tools/devhost/dev_host_server.h"
+
+class PluginTestHost {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Starts the executable with extra environment entries ("NAME=value"); its console output goes to
+  // outputPath. False when it did not start or did not register in time.
+  bool Launch(const std::string& executable, const std::vector<std::string>& environment,
+              const std::string& outputPath);
+
+  void Send(const nlohmann::json& message);
+
+  // The next message for which match is true; earlier ones are dropped. Null on time-out.
+  nlohmann::json WaitFor(const std::function<bool(const nlohmann::json&)>& match,
+                         std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+  nlohmann::json WaitForEvent(const std::string& event,
+                              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+  // The raw text of every message received and not yet taken.
+  std::vector<std::string> TakeAllText();
+  std::vector<nlohmann::json> TakeAll();
+
+  // Gives the plug-in time to handle what was sent; for proving that nothing came back.
+  void Settle(std::chrono::milliseconds pause = std::chrono::milliseconds(300));
+
+  // Closes the connection; the plug-in's exit code, or -1 when it did not end in time (it is then killed).
+  int CloseAndWait(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+  bool Running() { return m_child.Running(); }
+  pid_t Pid() const { return m_child.Pid(); }
+
+ private:
+  DevHostServer m_server;
+  ChildProcess m_child;
+};
+
+// The emulator's trace file, one parsed JSON value per line.
+std::vector<nlohmann::json> ReadSimTrace(const std::string& path);
+
+// The "set" property requests of a trace as (id, data) pairs.
+std::vector<std::pair<int, std::string>> PropertySets(const std::vector<nlohmann::json>& trace);
+
+// A path in a temporary folder of this test process, removed when the process ends.
+std::string TempPath(const std::string& name);
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);

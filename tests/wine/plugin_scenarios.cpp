@@ -1,0 +1,269 @@
+// BrelvonMultiview.exe under wine against the emulated device registered as real video input devices and
+// the test host on the Linux side: discovery, a key press, an inspector edit and its restore, a device
+// switch and the preview images.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/wine/test_host.h"
+#include "tests/wine/wine_session.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Plugin() { return Wine().windowsBuild + "/BrelvonMultiview.exe"; }
+
+std::string Scenario(const std::string& name) {
+  return Wine().work + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+std::function<bool(const json&)> IsEvent(const std::string& event) {
+  return [event](const json& m) { return m.is_object() && m.value("event", "") == event; };
+}
+
+bool IsImage(const json& m) {
+  return m.is_object() && m.value("event", "") == "sendToPropertyInspector" && m.contains("payload") &&
+         m["payload"].is_object() && m["payload"].contains("imageData");
+}
+
+json Event(const std::string& event, const std::string& context, json payload = json::object()) {
+  return {{"event", event}, {"action", "com.pnx.multiview"}, {"context", context}, {"device", "panel-1"},
+          {"payload", std::move(payload)}};
+}
+
+json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
+
+// The plug-in process under wine, connected to a test host of its own.
+class PluginRun {
+ public:
+  bool Start(const std::map<std::string, std::string>& env, const std::string& output) {
+    if (!host.Start()) return false;
+    std::vector<std::string> args{"-port", std::to_string(host.port()), "-pluginUUID", "pnx-wine-uuid",
+                                  "-registerEvent", "registerPlugin", "-info",
+                                  R"({"application":{"language":"en"}})"};
+    return process.Start(Plugin(), args, env, output) && host.WaitConnected(60s);
+  }
+  // Closes the connection; the plug-in must then end with exit code 0.
+  int Finish() {
+    host.CloseConnection();
+    return process.Wait(30s);
+  }
+
+  TestHost host;
+  WineProcess process;
+};
+
+// A BMP of the preview format: the header fields and the colour at the centre of each quadrant.
+struct Preview {
+  size_t bytes = 0;
+  std::vector<uint8_t> header;  // the first 54 bytes
+  int32_t width = 0, height = 0;
+  std::vector<std::string> quadrants;  // "r,g,b" in reading order
+};
+
+Preview ReadPreview(const json& message) {
+  Preview p;
+  std::vector<uint8_t> data;
+  for (const json& v : message["payload"]["imageData"]) data.push_back(v.get<uint8_t>());
+  p.bytes = data.size();
+  if (data.size() < 54) return p;
+  p.header.assign(data.begin(), data.begin() + 54);
+  if (data[0] != 'B' || data[1] != 'M') return p;
+  auto i32 = [&](size_t at) {
+    return static_cast<int32_t>(data[at] | data[at + 1] << 8 | data[at + 2] << 16 |
+                                static_cast<uint32_t>(data[at + 3]) << 24);
+  };
+  p.width = i32(18);
+  p.height = i32(22);
+  if (p.width <= 0 || p.height <= 0 || data.size() != 54 + static_cast<size_t>(p.width) * p.height * 3) return p;
+  for (int32_t y : {p.height / 4, p.height * 3 / 4}) {
+    for (int32_t x : {p.width / 4, p.width * 3 / 4}) {
+      size_t row = static_cast<size_t>(p.height - 1 - y);  // bottom row stored first
+      const uint8_t* px = &data[54 + (row * p.width + x) * 3];
+      p.quadrants.push_back(std::to_string(px[2]) + "," + std::to_string(px[1]) + "," + std::to_string(px[0]));
+    }
+  }
+  return p;
+}
+
+// Property requests of the trace file as "node: op id data" (the value of the read-back property 25
+// is the device's business and left out).
+std::vector<std::string> PropertyRequests(const std::string& trace) {
+  std::vector<std::string> requests;
+  for (const std::string& line : ReadLines(trace)) {
+    json e = json::parse(line, nullptr, false);
+    if (!e.is_object()) continue;
+    std::string op = e.value("op", "");
+    if (op != "get" && op != "set") continue;
+    int id = e.value("id", 0);
+    std::string text = e.value("node", "") + ": " + op + " " + std::to_string(id);
+    if (id != 25) text += " " + e.value("data", "");
+    if (e.value("hr", 0) != 0) text += " hr=" + std::to_string(e.value("hr", 0));
+    requests.push_back(text);
+  }
+  return requests;
+}
+
+std::string Dump(const std::string& file) { return "--- " + file + ":\n" + ReadFile(file); }
+
+const char kTwoDevices[] = R"({"frame": {"width": 640, "height": 360, "fps": 30},
+  "devices": [{"signal": [true, true, false, true]},
+              {"number": 2, "signal": [false, true, true, true]}]})";
+
+class PluginUnderWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Exists(Plugin())) GTEST_SKIP() << Plugin() << " is not built";
+  }
+};
+
+TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
+  ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
+  json registration = run.host.WaitFor(IsEvent("registerPlugin"), 30s);
+  EXPECT_EQ(registration, (json{{"event", "registerPlugin"}, {"uuid", "pnx-wine-uuid"}}));
+  // No device: the settings are read with no device entry and nothing is written back.
+  ASSERT_TRUE(run.host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  ASSERT_TRUE(run.host.Send(Event("keyUp", "ctx-1", WithSettings(json::object()))));
+  EXPECT_TRUE(run.host.WaitFor(IsEvent("setSettings"), 2s).is_null());
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
+TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
+  std::string config = Scenario("devices.json");
+  std::string trace = Scenario("trace.jsonl");
+  WriteFile(config, kTwoDevices);
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
+      << Dump(out);
+  TestHost& host = run.host;
+  ASSERT_FALSE(host.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+
+  // Discovery: both devices with their inputs and signals.
+  size_t at = host.MessageCount();
+  ASSERT_TRUE(host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  json settings = host.WaitFor(IsEvent("setSettings"), 10s, at, &at);
+  ASSERT_FALSE(settings.is_null()) << Dump(out);
+  json device0 = {{"deviceName", "Brelvon"}, {"inputHasSignal", {true, true, false, true}},
+                  {"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}, {"toggle", false}};
+  json device1 = {{"deviceName", "Brelvon 2"}, {"inputHasSignal", {false, true, true, true}},
+                  {"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}, {"toggle", false}};
+  EXPECT_EQ(settings, (json{{"event", "setSettings"}, {"context", "ctx-1"},
+                            {"payload", {{"currentDevice", "Brelvon"}, {"icon", ""}, {"devices", {device0, device1}}}}}));
+
+  // A key press on device 2 with toggle: the first source steps from 3 to 4, the next input with a signal.
+  json press = {{"currentDevice", "Brelvon 2"},
+                {"devices", {json::object(), {{"multiViewLayout", 0}, {"multiViewSources", {3, 1, 2, 4}}, {"toggle", true}}}}};
+  ASSERT_TRUE(host.Send(Event("keyUp", "ctx-1", WithSettings(press))));
+  settings = host.WaitFor(IsEvent("setSettings"), 10s, at + 1, &at);
+  ASSERT_FALSE(settings.is_null());
+  EXPECT_EQ(settings["payload"]["devices"][1]["multiViewSources"], (json{4, 1, 2, 4}));
+
+  // The inspector edits device 1 and asks for a preview: 2x2 grid of inputs 2, 1, 4, 3.
+  ASSERT_TRUE(host.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  json edit = {{"currentDevice", "Brelvon"},
+               {"devices", {{{"multiViewLayout", 100}, {"multiViewSources", {2, 1, 4, 3}}}}}};
+  ASSERT_TRUE(host.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit))));
+  ASSERT_FALSE(host.WaitFor(IsEvent("setSettings"), 10s, at + 1, &at).is_null());
+  ASSERT_TRUE(host.Send(Event("sendToPlugin", "ctx-1",
+                              {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}})));
+  const std::vector<std::string> device0Grid = {"0,255,0", "255,0,0", "255,255,255", "0,0,0"};
+  json image = host.WaitFor(
+      [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s, at);
+  ASSERT_FALSE(image.is_null()) << Dump(out);
+  EXPECT_EQ(image.value("context", ""), "ctx-1");
+  Preview preview = ReadPreview(image);
+  EXPECT_EQ(preview.bytes, 54u + 160 * 90 * 3);
+  const std::vector<uint8_t> header = {
+      'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 160, 0, 0, 0, 90, 0, 0, 0, 1, 0, 24, 0,
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(preview.header, header);
+  size_t first = host.MessageCount();
+  std::this_thread::sleep_for(2s);
+  size_t images = 0;
+  for (const json& m : host.Messages(first)) images += IsImage(m) ? 1 : 0;
+  // 30 frames per second, one in seven forwarded: about four a second.
+  std::printf("preview images in 2 s: %zu\n", images);
+  EXPECT_GE(images, 4u);
+
+  // The edit moves to device 2: device 1 gets its state back, the preview follows device 2.
+  json moved = {{"currentDevice", "Brelvon 2"},
+                {"devices", {json::object(), {{"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}}}}};
+  ASSERT_TRUE(host.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved))));
+  ASSERT_FALSE(host.WaitFor(IsEvent("setSettings"), 10s, at, &at).is_null());
+  const std::vector<std::string> device1Grid = {"0,0,0", "0,255,0", "0,0,255", "255,255,255"};
+  ASSERT_FALSE(host.WaitFor([&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device1Grid; },
+                            20s, at)
+                   .is_null())
+      << Dump(out);
+
+  // Closing the inspector restores device 2's key-press state and stops the preview.
+  ASSERT_TRUE(host.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  std::this_thread::sleep_for(1s);
+  size_t afterStop = host.MessageCount();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(host.MessageCount(), afterStop) << "no image after the inspector closed";
+
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+
+  const std::string d1 = "Brelvon HDMI-1 / Multiview: ", d2 = "Brelvon 2 HDMI-1 / Multiview: ";
+  const std::vector<std::string> expected = {
+      // key press on device 2
+      d2 + "set 631 00000000", d2 + "get 25", d2 + "set 632 1442000000000000",
+      // first edit of device 1: its state is read, then the edit is shown
+      d1 + "get 632 2143000000000000", d1 + "get 631 64000000", d1 + "set 631 64000000", d1 + "get 25",
+      d1 + "set 632 1234000000000000",
+      // the edit moves to device 2: device 1 restored, device 2 read (the key press state) and edited
+      d1 + "set 632 2143000000000000", d1 + "set 631 64000000", d2 + "get 632 1442000000000000",
+      d2 + "get 631 00000000", d2 + "set 631 64000000", d2 + "get 25", d2 + "set 632 2143000000000000",
+      // the inspector closes: device 2 back to the key press state
+      d2 + "set 632 1442000000000000", d2 + "set 631 00000000"};
+  EXPECT_EQ(PropertyRequests(trace), expected) << Dump(trace);
+}
+
+TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
+  // No configuration file: one device, four inputs with signal, 1920x1080 at 60 frames per second.
+  ASSERT_TRUE(RegisterEmulator("", Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
+  TestHost& host = run.host;
+  ASSERT_FALSE(host.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  ASSERT_TRUE(host.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(host.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  json image = host.WaitFor(IsImage, 20s);
+  ASSERT_FALSE(image.is_null()) << Dump(out);
+  Preview preview = ReadPreview(image);
+  EXPECT_EQ(preview.bytes, 84726u);
+  EXPECT_EQ(preview.width, 224);
+  EXPECT_EQ(preview.height, 126);
+  EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
+  ASSERT_TRUE(host.Send(Event("willDisappear", "ctx-1")));
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+}
+
+}  // namespace
