@@ -93,12 +93,6 @@ TEST(FindPluginFolderFrom, NearestAncestorWithTheExactExtension) {
   for (const auto& c : cases) EXPECT_EQ(FindPluginFolderFrom(c.program), c.folder) << c.program;
 }
 
-TEST(FindPluginFolder, SearchesFromThisProgram) {
-  // The test program does not sit in a plug-in folder.
-  EXPECT_FALSE(ProgramFilePath().empty());
-  EXPECT_EQ(FindPluginFolder(), FindPluginFolderFrom(ProgramFilePath()));
-}
-
 class LocalizationTable : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -141,11 +135,6 @@ TEST_F(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
     EXPECT_TRUE(LoadLocalizationTable(folder_, language).is_null()) << language;
   }
   EXPECT_TRUE(LoadLocalizationTable("", "de").is_null());
-}
-
-TEST(Localizer, WithoutAPluginFolderTheTableStaysNull) {
-  Localizer localizer("en");
-  EXPECT_TRUE(localizer.table.is_null());
 }
 
 }  // namespace
