@@ -368,7 +368,7 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   std::this_thread::sleep_for(2s);
   const size_t count = m_host.TakeAllText().size();
   const double seconds = std::chrono::duration<double>(PluginTestHost::Clock::now() - windowStart).count();
-  EXPECT_GE(count, 3u);
+  EXPECT_GE(count, 1u);
   EXPECT_LE(count, static_cast<size_t>(seconds * 60 / 7) + 2);
 
   m_host.Send(Event("sendToPlugin", "P1", json{{"method", "startSendingImages"}, {"imageWidth", 160},
