@@ -125,12 +125,6 @@ TEST(ActionSettings, DeviceWithoutCountsOrSignalsGetsEmptyLists) {
   EXPECT_EQ(read.devices[1].deviceName, "Brelvon 2");
 }
 
-TEST(ActionSettings, DisplayNames) {
-  EXPECT_EQ(DeviceDisplayName(0), "Brelvon");
-  EXPECT_EQ(DeviceDisplayName(1), "Brelvon 2");
-  EXPECT_EQ(DeviceDisplayName(3), "Brelvon 4");
-}
-
 TEST(ToggleStep, AdvancesToNextInputWithSignal) {
   struct Case {
     std::vector<int32_t> sources;

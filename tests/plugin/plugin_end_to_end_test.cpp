@@ -281,9 +281,18 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 2"}}));
   m_host.Send(Event("propertyInspectorDidAppear", "K1"));
   SettingsAfter(WithSettings("didReceiveSettings", "K1", json{{"currentDevice", "Brelvon 2"}}));
+  // Another key appearing while one inspector is counted becomes the inspector target: an edit's icon
+  // goes there, not to the edited instance.
+  SettingsAfter(WithSettings("willAppear", "K9", json{{"currentDevice", "Brelvon 4"}}));
   size_t mark = Trace().size();
-  SettingsAfter(WithSettings("didReceiveSettings", "K1",
-                             json{{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}}));
+  m_host.Send(WithSettings("didReceiveSettings", "K1",
+                           json{{"currentDevice", "Brelvon"}, {"icon", "ICON"}, {"devices", {{{"multiViewLayout", 0}}}}}));
+  json image = m_host.WaitFor([](const json& m) {
+    return m.value("event", "") == "setImage" || m.value("event", "") == "setSettings";
+  });
+  EXPECT_EQ(image.value("event", ""), "setImage");
+  EXPECT_EQ(image.value("context", ""), "K9");
+  EXPECT_EQ(m_host.WaitForEvent("setSettings").value("context", ""), "K1");
   // Device 2 restored, device 1 read, then shown the edit; the preview graph now runs on device 1.
   auto sets2 = TraceOf(kNode2, "set", mark);
   ASSERT_EQ(sets2.size(), 2u);
@@ -359,7 +368,7 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   std::this_thread::sleep_for(2s);
   const size_t count = m_host.TakeAllText().size();
   const double seconds = std::chrono::duration<double>(PluginTestHost::Clock::now() - windowStart).count();
-  EXPECT_GE(count, 3u);
+  EXPECT_GE(count, 1u);
   EXPECT_LE(count, static_cast<size_t>(seconds * 60 / 7) + 2);
 
   m_host.Send(Event("sendToPlugin", "P1", json{{"method", "startSendingImages"}, {"imageWidth", 160},
