@@ -105,8 +105,8 @@ HRESULT PinBase::TryMediaTypes(IPin* receivePin, const AM_MEDIA_TYPE* filter, IE
   }
 }
 
-HRESULT PinBase::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type) {
-  HRESULT hr = CheckConnect(receivePin);
+HRESULT PinBase::AgreeConnection(IPin* other, const AM_MEDIA_TYPE* type) {
+  HRESULT hr = CheckConnect(other);
   if (FAILED(hr)) {
     BreakConnect();
     return hr;
@@ -121,6 +121,12 @@ HRESULT PinBase::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type) 
     BreakConnect();
     return hr;
   }
+  return S_OK;
+}
+
+HRESULT PinBase::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type) {
+  HRESULT hr = AgreeConnection(receivePin, type);
+  if (FAILED(hr)) return hr;
   m_connected = ComPtr<IPin>(receivePin);
   hr = receivePin->ReceiveConnection(static_cast<IPin*>(this), type);
   if (SUCCEEDED(hr)) hr = CompleteConnect(receivePin);
@@ -138,21 +144,8 @@ HRESULT PinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
   if (m_connected) return VFW_E_ALREADY_CONNECTED;
   if (!m_filter->IsStopped()) return VFW_E_NOT_STOPPED;
 
-  HRESULT hr = CheckConnect(connector);
-  if (FAILED(hr)) {
-    BreakConnect();
-    return hr;
-  }
-  hr = CheckMediaType(type);
-  if (hr != S_OK) {
-    BreakConnect();
-    return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
-  }
-  hr = SetMediaType(type);
-  if (FAILED(hr)) {
-    BreakConnect();
-    return hr;
-  }
+  HRESULT hr = AgreeConnection(connector, type);
+  if (FAILED(hr)) return hr;
   m_connected = ComPtr<IPin>(connector);
   hr = CompleteConnect(connector);
   if (FAILED(hr)) {

@@ -88,6 +88,8 @@ class PinBase : public IPin, public IQualityControl {
 
  private:
   HRESULT AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type);
+  // The checks both ends of a connection make before it exists; breaks the connection on failure.
+  HRESULT AgreeConnection(IPin* other, const AM_MEDIA_TYPE* type);
   HRESULT TryMediaTypes(IPin* receivePin, const AM_MEDIA_TYPE* filter, IEnumMediaTypes* types);
 
   const WCHAR* const m_name;
