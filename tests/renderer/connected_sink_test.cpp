@@ -4,10 +4,10 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
@@ -20,32 +20,28 @@ struct Frames {
   std::condition_variable arrived;
   int count = 0;
   int typed = 0;
+  int wrong = 0;  // frames of another length, without duration, or not after the frame before
+  int64_t lastStart = INT64_MIN;
   LONG width = 0;
   LONG height = 0;
-  std::vector<int32_t> lengths;
-  std::vector<int64_t> starts;
-  std::vector<int64_t> durations;
   std::string threadName;
 
   static int32_t Callback(const uint8_t* data, int32_t length, int64_t start, int64_t duration, int32_t,
                           int32_t, const AM_MEDIA_TYPE* type, void* context) {
     auto* frames = static_cast<Frames*>(context);
     std::lock_guard<std::mutex> lock(frames->mutex);
-    if (type) {
-      ++frames->typed;
-      if (IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
-        frames->width = info->bmiHeader.biWidth;
-        frames->height = info->bmiHeader.biHeight;
-      }
+    if (type && IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+      const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+      frames->width = info->bmiHeader.biWidth;
+      frames->height = info->bmiHeader.biHeight;
     }
+    frames->typed += type != nullptr;
     // The whole buffer is readable during the call.
     volatile uint8_t sum = 0;
     for (int32_t i = 0; i < length; i += 4096) sum = static_cast<uint8_t>(sum + data[i]);
     sum = static_cast<uint8_t>(sum + data[length - 1]);
-    frames->lengths.push_back(length);
-    frames->starts.push_back(start);
-    frames->durations.push_back(duration);
+    frames->wrong += length != 320 * 180 * 3 || duration <= 0 || start <= frames->lastStart;
+    frames->lastStart = start;
     char name[16] = {};
     pthread_getname_np(pthread_self(), name, sizeof(name));
     frames->threadName = name;
@@ -122,13 +118,7 @@ TEST(ConnectedSinkTest, ReceivesTheEmulatedDevicesFrames) {
     EXPECT_EQ(1, frames.typed);  // the connection type, on the first frame only
     EXPECT_EQ(320, frames.width);
     EXPECT_EQ(180, frames.height);
-    for (int i = 0; i < frames.count; ++i) {
-      EXPECT_EQ(320 * 180 * 3, frames.lengths[i]);
-      EXPECT_GT(frames.durations[i], 0);
-      if (i > 0) {
-        EXPECT_GT(frames.starts[i], frames.starts[i - 1]);
-      }
-    }
+    EXPECT_EQ(0, frames.wrong);
     EXPECT_EQ("NX:  VideoSink", frames.threadName);
 
     EXPECT_EQ(S_OK, graph->RemoveFilter(sinkFilter.Get()));

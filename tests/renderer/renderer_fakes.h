@@ -3,9 +3,12 @@
 #pragma once
 
 #include <atomic>
-#include <cstring>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "device/renderer/sink_filter.h"
+#include "platform/com_ptr.h"
 #include "platform/dshow.h"
 #include "platform/media_type.h"
 
@@ -43,8 +46,6 @@ class FakeSample : public StackObject<IMediaSample> {
   REFERENCE_TIME start = 1000;
   REFERENCE_TIME stop = 1400;
   const AM_MEDIA_TYPE* ownType = nullptr;  // handed out as a fresh copy on each GetMediaType
-  bool discontinuity = false;
-  bool syncPoint = false;
 
   HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
     if (FAILED(pointerResult)) return pointerResult;
@@ -53,45 +54,26 @@ class FakeSample : public StackObject<IMediaSample> {
   }
   LONG STDMETHODCALLTYPE GetSize() override { return static_cast<LONG>(bytes.size()); }
   HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* startOut, REFERENCE_TIME* stopOut) override {
-    switch (time) {
-      case SampleTime::kSet:
-        *startOut = start;
-        *stopOut = stop;
-        return S_OK;
-      case SampleTime::kStartOnly:
-        // As the platform's samples do: the stop time is made up as start + 1.
-        *startOut = start;
-        *stopOut = start + 1;
-        return VFW_S_NO_STOP_TIME;
-      case SampleTime::kNotSet:
-        return VFW_E_SAMPLE_TIME_NOT_SET;
-      case SampleTime::kFails:
-        break;
-    }
-    return E_UNEXPECTED;
+    if (time == SampleTime::kNotSet) return VFW_E_SAMPLE_TIME_NOT_SET;
+    if (time == SampleTime::kFails) return E_UNEXPECTED;
+    *startOut = start;
+    // Start only: as the platform's samples do, the stop time is made up as start + 1.
+    *stopOut = time == SampleTime::kSet ? stop : start + 1;
+    return time == SampleTime::kSet ? S_OK : VFW_S_NO_STOP_TIME;
   }
   HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return syncPoint ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE IsPreroll() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
   LONG STDMETHODCALLTYPE GetActualDataLength() override { return actualLength; }
   HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** type) override {
-    *type = nullptr;
-    if (!ownType) return S_FALSE;
-    auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!copy) return E_OUTOFMEMORY;
-    const HRESULT hr = CopyMediaType(copy, ownType);
-    if (FAILED(hr)) {
-      CoTaskMemFree(copy);
-      return hr;
-    }
-    *type = copy;
-    return S_OK;
+    *type = ownType ? CreateMediaType(ownType) : nullptr;
+    return !ownType ? S_FALSE : *type ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return discontinuity ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
@@ -167,5 +149,19 @@ inline MediaType MakeVideoType(LONG width, LONG height) {
   info->bmiHeader.biBitCount = 24;
   return type;
 }
+
+// A new sink filter and the interfaces the tests drive it through.
+struct Sink {
+  Sink() {
+    EXPECT_EQ(S_OK, (new SinkFilter())->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReceiveVoid()));
+    EXPECT_EQ(S_OK, filter.As(IID_INorvexSink, &sink));
+    EXPECT_EQ(S_OK, filter->FindPin(L"Input", pin.Receive()));
+    EXPECT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
+  }
+  ComPtr<IBaseFilter> filter;
+  ComPtr<INorvexSink> sink;
+  ComPtr<IPin> pin;
+  ComPtr<IMemInputPin> input;
+};
 
 }  // namespace renderer_test

@@ -1,11 +1,16 @@
-// The renderer's sample step, driven through the pin's IMemInputPin with fake samples.
+// The renderer's sample step, driven through the pin's IMemInputPin with fake samples, and the hand-over of
+// its callback.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <string>
+#include <thread>
 #include <vector>
 
-#include "device/renderer/sink_filter.h"
-#include "platform/com_ptr.h"
 #include "tests/renderer/renderer_fakes.h"
 
 namespace {
@@ -20,48 +25,32 @@ struct Delivery {
   int32_t length;
   int64_t start;
   int64_t duration;
-  int32_t discontinuity;
-  int32_t syncPoint;
-  bool hasType;
   LONG width;  // from the type's format block, 0 without a type
 };
 
-int32_t Record(const uint8_t* data, int32_t length, int64_t start, int64_t duration, int32_t discontinuity,
-               int32_t syncPoint, const AM_MEDIA_TYPE* type, void* context) {
+int32_t Record(const uint8_t* data, int32_t length, int64_t start, int64_t duration, int32_t, int32_t,
+               const AM_MEDIA_TYPE* type, void* context) {
   LONG width = 0;
   if (type && type->cbFormat >= sizeof(VIDEOINFOHEADER) && type->pbFormat) {
     width = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader.biWidth;
   }
-  static_cast<std::vector<Delivery>*>(context)->push_back(
-      {data, length, start, duration, discontinuity, syncPoint, type != nullptr, width});
+  static_cast<std::vector<Delivery>*>(context)->push_back({data, length, start, duration, width});
   return 0;
 }
 
 class SampleStepTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(S_OK, (new SinkFilter())->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReceiveVoid()));
-    ASSERT_EQ(S_OK, filter.As(IID_INorvexSink, &sink));
-    ASSERT_EQ(S_OK, filter->FindPin(L"Input", pin.Receive()));
-    ASSERT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
-    ASSERT_EQ(S_OK, sink->SetSampleCallback(&Record, &deliveries));
-  }
-
-  void Connect() {
-    ASSERT_EQ(S_OK, pin->ReceiveConnection(&upstream, connectionType.Get()));
-  }
+  void SetUp() override { ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries)); }
+  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connectionType.Get())); }
 
   MediaType connectionType = MakeVideoType(640, 360);
-  MediaType ownType = MakeVideoType(320, 180);
-  FakePin upstream{PINDIR_OUTPUT};
-  ComPtr<IBaseFilter> filter;
-  ComPtr<INorvexSink> sink;
-  ComPtr<IPin> pin;
-  ComPtr<IMemInputPin> input;
+  FakePin upstream{PINDIR_OUTPUT};  // outlives the pin that holds it
+  renderer_test::Sink s;
   std::vector<Delivery> deliveries;
 };
 
-// One sample of each kind on a connected pin: what reaches the callback and what upstream is told.
+// One sample of each kind on a connected pin, with and without a callback: what reaches the callback and what
+// upstream is told.
 TEST_F(SampleStepTest, AnswersAndDeliveriesPerSampleKind) {
   struct Case {
     const char* name;
@@ -83,108 +72,98 @@ TEST_F(SampleStepTest, AnswersAndDeliveriesPerSampleKind) {
       {"no pointer", 16, E_FAIL, SampleTime::kSet, E_FAIL, false, 0, 0},
   };
   Connect();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    deliveries.clear();
-    FakeSample sample;
-    sample.actualLength = c.length;
-    sample.pointerResult = c.pointerResult;
-    sample.time = c.time;
-    EXPECT_EQ(c.answer, input->Receive(&sample));
-    ASSERT_EQ(c.delivered ? 1u : 0u, deliveries.size());
-    if (c.delivered) {
-      EXPECT_EQ(sample.bytes.data(), deliveries[0].data);  // in place, not copied
-      EXPECT_EQ(c.length, deliveries[0].length);
-      EXPECT_EQ(c.start, deliveries[0].start);
-      EXPECT_EQ(c.duration, deliveries[0].duration);
+  for (bool withCallback : {true, false}) {
+    ASSERT_EQ(S_OK, withCallback ? s.sink->SetSampleCallback(&Record, &deliveries)
+                                 : s.sink->SetSampleCallback(nullptr, nullptr));
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (withCallback ? "" : ", no callback"));
+      deliveries.clear();
+      FakeSample sample;
+      sample.actualLength = c.length;
+      sample.pointerResult = c.pointerResult;
+      sample.time = c.time;
+      EXPECT_EQ(c.answer, s.input->Receive(&sample));
+      ASSERT_EQ(c.delivered && withCallback ? 1u : 0u, deliveries.size());
+      if (!deliveries.empty()) {
+        EXPECT_EQ(sample.bytes.data(), deliveries[0].data);  // in place, not copied
+        EXPECT_EQ(c.length, deliveries[0].length);
+        EXPECT_EQ(c.start, deliveries[0].start);
+        EXPECT_EQ(c.duration, deliveries[0].duration);
+      }
+      EXPECT_EQ(0u, sample.refs.load());
     }
-    EXPECT_EQ(0u, sample.refs.load());
   }
 }
 
-TEST_F(SampleStepTest, FirstTypelessSampleCarriesTheConnectionTypeOnce) {
-  Connect();
-  FakeSample empty;
-  empty.actualLength = 0;
-  FakeSample plain;
-  EXPECT_EQ(S_FALSE, input->Receive(&empty));  // does not use up the one-shot type
-  EXPECT_EQ(S_OK, input->Receive(&plain));
-  EXPECT_EQ(S_OK, input->Receive(&plain));
-  ASSERT_EQ(2u, deliveries.size());
-  EXPECT_TRUE(deliveries[0].hasType);
-  EXPECT_EQ(640, deliveries[0].width);
-  EXPECT_FALSE(deliveries[1].hasType);
-}
-
-TEST_F(SampleStepTest, SampleTypeIsPassedAndUsesUpTheOneShot) {
-  Connect();
-  FakeSample typed;
-  typed.ownType = ownType.Get();
-  FakeSample plain;
-  EXPECT_EQ(S_OK, input->Receive(&typed));
-  EXPECT_EQ(S_OK, input->Receive(&plain));
-  EXPECT_EQ(S_OK, input->Receive(&typed));
-  ASSERT_EQ(3u, deliveries.size());
-  EXPECT_EQ(320, deliveries[0].width);
-  EXPECT_FALSE(deliveries[1].hasType);
-  EXPECT_EQ(320, deliveries[2].width);
-}
-
-TEST_F(SampleStepTest, UnconnectedPinCannotSupplyTheFirstType) {
-  FakeSample plain;
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, input->Receive(&plain));
-  EXPECT_TRUE(deliveries.empty());
-  // A sample with its own type needs no connection.
-  FakeSample typed;
-  typed.ownType = ownType.Get();
-  EXPECT_EQ(S_OK, input->Receive(&typed));
-  EXPECT_EQ(1u, deliveries.size());
+// The connection type goes with the first sample that has no type of its own; a sample's own type goes with it.
+TEST(SampleStepOneShotTest, ConnectionTypeGoesWithTheFirstTypelessSampleOnly) {
+  struct Case {
+    const char* name;
+    bool connect;
+    const char* samples;  // e: empty, p: plain, t: with its own type
+    std::vector<HRESULT> answers;
+    std::vector<LONG> widths;  // of the delivered types, 0: none
+  };
+  const Case cases[] = {
+      {"an empty sample does not use it up", true, "epp", {S_FALSE, S_OK, S_OK}, {640, 0}},
+      {"a sample's own type uses it up", true, "tpt", {S_OK, S_OK, S_OK}, {320, 0, 320}},
+      {"an unconnected pin has none to give", false, "pt", {VFW_E_NOT_CONNECTED, S_OK}, {320}},
+  };
+  MediaType connection = MakeVideoType(640, 360);
+  MediaType own = MakeVideoType(320, 180);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakePin upstream(PINDIR_OUTPUT);
+    renderer_test::Sink s;
+    std::vector<Delivery> deliveries;
+    ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries));
+    if (c.connect) {
+      ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connection.Get()));
+    }
+    for (size_t i = 0; c.samples[i] != 0; ++i) {
+      FakeSample sample;
+      if (c.samples[i] == 'e') sample.actualLength = 0;
+      if (c.samples[i] == 't') sample.ownType = own.Get();
+      EXPECT_EQ(c.answers[i], s.input->Receive(&sample));
+    }
+    std::vector<LONG> widths;
+    for (const Delivery& delivery : deliveries) widths.push_back(delivery.width);
+    EXPECT_EQ(c.widths, widths);
+  }
 }
 
 // Neither flushing, nor a stopped filter, nor a running one holds a sample back.
 TEST_F(SampleStepTest, DeliversInEveryStateAndWhileFlushing) {
   Connect();
   FakeSample sample;
-  EXPECT_EQ(S_OK, input->Receive(&sample));  // stopped
-  EXPECT_EQ(S_OK, pin->BeginFlush());
-  EXPECT_EQ(S_OK, input->Receive(&sample));
-  EXPECT_EQ(S_OK, pin->EndFlush());
+  EXPECT_EQ(S_OK, s.input->Receive(&sample));  // stopped
+  EXPECT_EQ(S_OK, s.pin->BeginFlush());
+  EXPECT_EQ(S_OK, s.input->Receive(&sample));
+  EXPECT_EQ(S_OK, s.pin->EndFlush());
   renderer_test::FakeAllocator allocator;
-  EXPECT_EQ(S_OK, input->NotifyAllocator(&allocator, FALSE));
-  EXPECT_EQ(S_OK, filter->Run(0));
-  EXPECT_EQ(S_OK, input->Receive(&sample));
-  EXPECT_EQ(S_OK, filter->Stop());
+  EXPECT_EQ(S_OK, s.input->NotifyAllocator(&allocator, FALSE));
+  EXPECT_EQ(S_OK, s.filter->Run(0));
+  EXPECT_EQ(S_OK, s.input->Receive(&sample));
+  EXPECT_EQ(S_OK, s.filter->Stop());
   EXPECT_EQ(3u, deliveries.size());
-  EXPECT_EQ(S_OK, pin->Disconnect());
+  EXPECT_EQ(S_OK, s.pin->Disconnect());
   EXPECT_EQ(0u, allocator.refs.load());
-}
-
-TEST_F(SampleStepTest, WithoutCallbackSamplesAreConsumed) {
-  Connect();
-  ASSERT_EQ(S_OK, sink->SetSampleCallback(nullptr, nullptr));
-  FakeSample sample;
-  EXPECT_EQ(S_OK, input->Receive(&sample));
-  sample.time = SampleTime::kNotSet;
-  EXPECT_EQ(S_FALSE, input->Receive(&sample));
-  EXPECT_TRUE(deliveries.empty());
 }
 
 // A callback that throws loses its frame; the streaming thread goes on and the next frame is delivered.
 TEST_F(SampleStepTest, ExceptionFromCallbackStopsAtTheRenderer) {
   Connect();
-  struct Context {
-    int calls = 0;
-  } context;
+  int calls = 0;
   auto throwing = [](const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
                      void* c) -> int32_t {
-    if (++static_cast<Context*>(c)->calls == 1) throw std::runtime_error("no room");
+    if (++*static_cast<int*>(c) == 1) throw std::runtime_error("no room");
     return 0;
   };
-  ASSERT_EQ(S_OK, sink->SetSampleCallback(throwing, &context));
+  ASSERT_EQ(S_OK, s.sink->SetSampleCallback(throwing, &calls));
   FakeSample sample;
-  EXPECT_EQ(S_OK, input->Receive(&sample));
-  EXPECT_EQ(S_OK, input->Receive(&sample));
-  EXPECT_EQ(2, context.calls);
+  EXPECT_EQ(S_OK, s.input->Receive(&sample));
+  EXPECT_EQ(S_OK, s.input->Receive(&sample));
+  EXPECT_EQ(2, calls);
 }
 
 TEST_F(SampleStepTest, ReceiveMultipleStopsAtTheFirstAnswerOtherThanOk) {
@@ -194,13 +173,85 @@ TEST_F(SampleStepTest, ReceiveMultipleStopsAtTheFirstAnswerOtherThanOk) {
   empty.actualLength = 0;
   IMediaSample* batch[] = {&timed, &timed, &empty, &timed};
   LONG processed = -1;
-  EXPECT_EQ(S_FALSE, input->ReceiveMultiple(batch, 4, &processed));
+  EXPECT_EQ(S_FALSE, s.input->ReceiveMultiple(batch, 4, &processed));
   EXPECT_EQ(2, processed);
   EXPECT_EQ(2u, deliveries.size());
-  EXPECT_EQ(S_OK, input->ReceiveMultiple(batch, 0, &processed));
+  EXPECT_EQ(S_OK, s.input->ReceiveMultiple(batch, 0, &processed));
   EXPECT_EQ(0, processed);
-  EXPECT_EQ(S_OK, input->ReceiveMultiple(batch, -3, &processed));
+  EXPECT_EQ(S_OK, s.input->ReceiveMultiple(batch, -3, &processed));
   EXPECT_EQ(0, processed);
+}
+
+// Taking the callback off while the streaming thread is inside it: the caller waits for that frame to end, and
+// no frame reaches the old callback afterwards. Meant to run under ThreadSanitizer as well.
+// The callback's side: it signals when it has entered and holds the frame until released.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool release = false;
+  int calls = 0;     // guarded by the renderer's callback lock, read by the test after the hand-over
+  int finished = 0;  // likewise
+
+  static int32_t Callback(const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
+                          void* context) {
+    auto* gate = static_cast<Gate*>(context);
+    ++gate->calls;
+    std::unique_lock<std::mutex> lock(gate->mutex);
+    gate->entered = true;
+    gate->changed.notify_all();
+    gate->changed.wait(lock, [gate] { return gate->release; });
+    ++gate->finished;
+    return 0;
+  }
+};
+
+TEST(CallbackHandoverTest, RemovingTheCallbackWaitsForTheFrameInProgress) {
+  renderer_test::Sink s;
+  Gate gate;
+  ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Gate::Callback, &gate));
+  // Samples carry their own type so that no connection is needed.
+  MediaType type = renderer_test::MakeVideoType(4, 4);
+  FakeSample sample;
+  sample.ownType = type.Get();
+
+  std::atomic<bool> streaming{true};
+  std::atomic<int> samplesSent{0};
+  std::thread streamer([&] {
+    while (streaming) {
+      s.input->Receive(&sample);
+      ++samplesSent;
+    }
+  });
+
+  {
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.changed.wait(lock, [&] { return gate.entered; });
+  }
+  std::atomic<bool> removed{false};
+  std::thread control([&] {
+    EXPECT_EQ(S_OK, s.sink->SetSampleCallback(nullptr, nullptr));
+    removed = true;
+  });
+  // The control thread stays blocked while the frame is held.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(removed);
+  {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    gate.release = true;
+  }
+  gate.changed.notify_all();
+  control.join();
+  EXPECT_TRUE(removed);
+
+  // From here on the old callback is never entered again, however many samples follow.
+  const int callsAtHandover = gate.calls;
+  EXPECT_EQ(callsAtHandover, gate.finished);
+  const int sentAtHandover = samplesSent;
+  while (samplesSent < sentAtHandover + 100) std::this_thread::yield();
+  streaming = false;
+  streamer.join();
+  EXPECT_EQ(callsAtHandover, gate.calls);
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <string>
 #include <thread>
 
-#include "device/renderer/sink_filter.h"
-#include "platform/com_ptr.h"
 #include "tests/renderer/renderer_fakes.h"
 #include "trace/debug_channel_posix.h"
 #include "trace/trace_internal.h"
@@ -32,15 +30,7 @@ const auto* const g_traceNames = ::testing::AddGlobalTestEnvironment(new TraceNa
 
 class TraceUseTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(S_OK, (new SinkFilter())->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReceiveVoid()));
-    ASSERT_EQ(S_OK, filter.As(IID_INorvexSink, &sink));
-    ComPtr<IPin> pin;
-    ASSERT_EQ(S_OK, filter->FindPin(L"Input", pin.Receive()));
-    ASSERT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
-    type = renderer_test::MakeVideoType(4, 4);
-    sample.ownType = type.Get();
-  }
+  void SetUp() override { sample.ownType = type.Get(); }
 
   // Receives the sample count times on a new thread; returns that thread's trace identifier.
   uint32_t ReceiveOnNewThread(int count, bool registerFirst = false) {
@@ -48,7 +38,7 @@ class TraceUseTest : public ::testing::Test {
     std::thread streaming([&] {
       id = TraceCurrentThreadId();
       if (registerFirst) TraceInitEx();
-      for (int i = 0; i < count; ++i) input->Receive(&sample);
+      for (int i = 0; i < count; ++i) s.input->Receive(&sample);
       threadName = CurrentThreadName();
     });
     streaming.join();
@@ -68,11 +58,9 @@ class TraceUseTest : public ::testing::Test {
     return found;
   }
 
-  MediaType type;
+  MediaType type = renderer_test::MakeVideoType(4, 4);
   FakeSample sample;
-  ComPtr<IBaseFilter> filter;
-  ComPtr<INorvexSink> sink;
-  ComPtr<IMemInputPin> input;
+  renderer_test::Sink s;
   std::string threadName;
 };
 
@@ -80,14 +68,14 @@ TEST_F(TraceUseTest, StreamingThreadIsNamedOnItsFirstSampleAndAgainAfterRenaming
   ReceiveOnNewThread(1);
   EXPECT_NE("NX:  VideoSink", threadName);  // no name given: nothing announced
 
-  ASSERT_EQ(S_OK, sink->SetStreamThreadName("VideoSink"));
+  ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("VideoSink"));
   ReceiveOnNewThread(1);
   EXPECT_EQ("NX:  VideoSink", threadName);
   // Announced once: a later sample on another thread keeps that thread's own name.
   ReceiveOnNewThread(1);
   EXPECT_NE("NX:  VideoSink", threadName);
 
-  ASSERT_EQ(S_OK, sink->SetStreamThreadName("Preview"));
+  ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("Preview"));
   ReceiveOnNewThread(1);
   EXPECT_EQ("NX:  Preview", threadName);
 }
@@ -96,7 +84,7 @@ TEST_F(TraceUseTest, StreamingThreadIsNamedOnItsFirstSampleAndAgainAfterRenaming
 TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
   const int monitor = qvtrace::OpenDebugMonitor(TraceCacheName());
   ASSERT_GE(monitor, 0);
-  ASSERT_EQ(S_OK, filter->JoinFilterGraph(nullptr, L"Video Sink"));
+  ASSERT_EQ(S_OK, s.filter->JoinFilterGraph(nullptr, L"Video Sink"));
 
   // The main thread registers first and switches debugger output on; a new thread's record inherits that.
   ASSERT_EQ(1, TraceInitEx());

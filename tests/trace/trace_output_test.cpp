@@ -1,8 +1,7 @@
-// Trace lines: filtering by level and context, level tags, prefix, the header modes, the single line end, and
-// the log file written by the writer thread.
+// Trace lines: filtering by level and context, level tags, prefix, the header modes, the single line end, the
+// log file written by the writer thread, and the bounded text helpers behind them.
 #include <unistd.h>
 
-#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -18,12 +17,7 @@
 namespace {
 
 using trace_test::DebugCapture;
-
-std::string Hex4(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%04X", value);
-  return text;
-}
+using trace_test::Hex4;
 
 // Registers the calling thread and lets a test set its record as another process would.
 class TraceOutputTest : public ::testing::Test {
@@ -229,6 +223,52 @@ TEST_F(TraceOutputTest, PendingTextIsFlushedWhenTheThreadUnregisters) {
   TraceTerminateThread(TraceCurrentThreadId(), 0, 1);
   EXPECT_EQ(trace_test::ReadFile(path), "MSG  queued\n");
   TraceUnlock();
+}
+
+// The bounded UTF-16 helpers behind the shared text fields: cutting never splits a character or overruns.
+TEST(TraceTextTest, AppendingToAFieldCutsWithoutSplittingACharacter) {
+  struct Case {
+    const char* name;
+    std::u16string before;  // the field's content; size 4 means no terminator
+    std::wstring text;
+    std::u16string after;
+  };
+  const Case cases[] = {
+      {"fits", u"a", L"bc", u"abc"},
+      {"cut at the end", u"", L"abcdef", u"abc"},
+      {"pair that does not fit is left out", u"ab", L"\U0001F600", u"ab"},
+      {"pair that fits", u"a", L"\U0001F600", u"a\U0001F600"},
+      {"field without terminator is treated as full", u"wxyz", L"q", u"wxy"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char16_t field[5] = {u'#', u'#', u'#', u'#', u'!'};  // [4] is a guard outside the field
+    for (size_t i = 0; i < c.before.size(); ++i) field[i] = c.before[i];
+    if (c.before.size() < 4) field[c.before.size()] = 0;
+    qvtrace::AppendUtf16(field, 4, c.text.c_str());
+    EXPECT_EQ(std::u16string(field), c.after);
+    EXPECT_EQ(field[4], u'!');
+  }
+}
+
+TEST(TraceTextTest, ReadingAFieldStopsAtItsEndAndReplacesBrokenPairs) {
+  const char16_t unterminated[3] = {u'a', u'b', u'c'};
+  wchar_t out[8];
+  qvtrace::Utf16ToWide(unterminated, 3, out, 8);
+  EXPECT_EQ(std::wstring(out), L"abc");
+  const char16_t broken[] = {0xD83D, u'x', 0xDE00, 0};
+  qvtrace::Utf16ToWide(broken, 4, out, 8);
+  EXPECT_EQ(std::wstring(out), L"\uFFFDx\uFFFD");
+  qvtrace::Utf16ToWide(unterminated, 3, out, 2);
+  EXPECT_EQ(std::wstring(out), L"a");
+}
+
+TEST(TraceTextTest, FormattingIsCutAndTerminated) {
+  wchar_t out[6];
+  qvtrace::FormatWide(out, 6, L"%ls-%d", L"abcdefgh", 12);
+  EXPECT_EQ(std::wstring(out), L"abcde");
+  EXPECT_EQ(qvtrace::WideToUtf8(L"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(qvtrace::Utf8ToWide("\xC3\xA9\xF0\x9F\x98\x80\xFF"), L"\u00e9\U0001F600\uFFFD");
 }
 
 }  // namespace

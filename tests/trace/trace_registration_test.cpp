@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <cstdio>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,14 +18,9 @@
 namespace {
 
 using trace_test::DebugCapture;
+using trace_test::Hex4;
 using trace_test::Matching;
 using trace_test::WithoutTime;
-
-std::string Hex4(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%04X", value);
-  return text;
-}
 
 // "NX:    " and the call header of operation for the given thread of this process.
 std::string CallHeader(uint32_t threadId, const std::string& operation) {
@@ -101,25 +94,23 @@ TEST_F(TraceRegistrationTest, FirstRegistrationWritesNoticesAndFreshSettingsAndL
   EXPECT_EQ(WithoutTime(lines[3]), CallHeader(tid, "TraceTerminateThread") + " Last process was removed!\n");
 }
 
-TEST_F(TraceRegistrationTest, OperationsOfAnUnregisteredProcessDoNothing) {
+TEST_F(TraceRegistrationTest, UnregisteredProcessIsLeftAloneAndItsUnusedRecordGivesTheNotice) {
   DebugCapture capture;
+  // Without a record nothing is written and the block is not brought into being (it would outlive us).
   TraceMessage(1, 0xFFFFFFFF, L"nobody");
   TraceTerminateThread(TraceCurrentThreadId(), 1, 0);
   TraceSetVerboseLevel(5);
   std::vector<std::string> lines = capture.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(WithoutTime(lines[0]), "NX:    TraceSetVerboseLevel(5)\n");
-  // Looking for records never brings the block into being (it would outlive this process).
-}
+  EXPECT_FALSE(trace_test::SharedObjectExists());
 
-TEST_F(TraceRegistrationTest, RecordOfAProcessThatIsNotRegisteredGivesTheNotice) {
   // A record taken but never registered (refCount 0) answers "called before TraceInitInternal".
   TraceLock();
   ASSERT_NE(QVTRACE_GetProcInfoPtr(TraceCurrentProcessId(), 0, 1), nullptr);
   TraceUnlock();
-  DebugCapture capture;
   TraceSetContext(0x10);
-  std::vector<std::string> lines = capture.Lines();
+  lines = capture.Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(WithoutTime(lines[0]), "NX:    TraceSetContext(0x00000010)\n");
   // The notice carries the time header: "NX:    ", the time again, 21 spaces, process and thread.
@@ -169,27 +160,20 @@ TEST_F(TraceRegistrationTest, SecondThreadCopiesTheFirstRecordsSettings) {
 
 TEST_F(TraceRegistrationTest, NinetySeventhThreadIsRefusedWithTheNotice) {
   ASSERT_EQ(TraceInitEx(), 1);
-  std::mutex lock;
-  std::condition_variable changed;
-  int registered = 0;
-  bool release = false;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
   std::vector<std::thread> threads;
+  std::atomic<int> registered{0};
   std::atomic<int> failures{0};
   for (int i = 0; i < 95; ++i) {
     threads.emplace_back([&] {
       if (TraceInitEx() != 1) ++failures;
-      std::unique_lock<std::mutex> guard(lock);
       ++registered;
-      changed.notify_all();
-      changed.wait(guard, [&] { return release; });
-      guard.unlock();
+      released.wait();
       TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
     });
   }
-  {
-    std::unique_lock<std::mutex> guard(lock);
-    changed.wait(guard, [&] { return registered == 95; });
-  }
+  while (registered < 95) std::this_thread::yield();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(TraceCountThreads(TraceCurrentProcessId()), 96);
 
@@ -210,11 +194,7 @@ TEST_F(TraceRegistrationTest, NinetySeventhThreadIsRefusedWithTheNotice) {
   EXPECT_EQ(WithoutTime(lines[1]), CallHeader(refusedId, "TraceTerminateThread") + " ERROR: Thread " +
                                        Hex4(refusedId) + " not found: Max. number of threads (96) reached!!!\n");
 
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    release = true;
-  }
-  changed.notify_all();
+  release.set_value();
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(OwnProcessCount(), 1);
   TraceTerminateThread(refusedId, 1, 0);
@@ -225,23 +205,24 @@ TEST_F(TraceRegistrationTest, NinetySeventhThreadIsRefusedWithTheNotice) {
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
-// The renderer's pattern for its one warning on the streaming thread.
-void WriteOneShotWarning() {
-  TraceLock();
-  const bool had = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0) != nullptr;
-  TraceUnlock();
-  if (!had) TraceInitEx();
-  TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive", L"Video Sink");
-  if (!had) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+// The renderer's pattern for its one warning, on a new (streaming) thread; returns that thread's identifier.
+uint32_t WriteOneShotWarning() {
+  uint32_t streamingId = 0;
+  std::thread([&] {
+    streamingId = TraceCurrentThreadId();
+    TraceLock();
+    const bool had = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), streamingId, 1, 0) != nullptr;
+    TraceUnlock();
+    if (!had) TraceInitEx();
+    TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive", L"Video Sink");
+    if (!had) TraceTerminateThread(streamingId, 1, 1);
+  }).join();
+  return streamingId;
 }
 
 TEST_F(TraceRegistrationTest, OneShotRegistrationAloneFreesProcessRecordAndBlock) {
   DebugCapture capture;
-  uint32_t streamingId = 0;
-  std::thread([&] {
-    streamingId = TraceCurrentThreadId();
-    WriteOneShotWarning();
-  }).join();
+  const uint32_t streamingId = WriteOneShotWarning();
   std::vector<std::string> lines = capture.Lines();
   EXPECT_TRUE(Matching(lines, "Reference count").empty()) << "quiet";
   ASSERT_EQ(Matching(lines, "Last reference for this process was removed!").size(), 1u);
@@ -254,11 +235,7 @@ TEST_F(TraceRegistrationTest, OneShotRegistrationAloneFreesProcessRecordAndBlock
 TEST_F(TraceRegistrationTest, OneShotRegistrationBesideARegisteredThreadLeavesOnlyItsRecord) {
   ASSERT_EQ(TraceInitEx(), 1);
   DebugCapture capture;
-  uint32_t streamingId = 0;
-  std::thread([&] {
-    streamingId = TraceCurrentThreadId();
-    WriteOneShotWarning();
-  }).join();
+  const uint32_t streamingId = WriteOneShotWarning();
   EXPECT_EQ(OwnProcessCount(), 1);
   EXPECT_EQ(OwnThread(streamingId).threadId, 0u) << "the streaming thread's record was cleared";
   EXPECT_EQ(TraceCountThreads(TraceCurrentProcessId()), 1);
@@ -296,31 +273,20 @@ TEST_F(TraceRegistrationTest, ThreadNameCarriesTheTagCutToWhatTheSystemKeeps) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
   };
-  std::mutex lock;
-  std::condition_variable changed;
-  bool named = false;
-  uint32_t otherId = 0;
+  std::promise<uint32_t> otherId;
+  std::promise<void> named;
   std::thread other([&] {
-    std::unique_lock<std::mutex> guard(lock);
-    otherId = TraceCurrentThreadId();
-    changed.notify_all();
-    changed.wait(guard, [&] { return named; });
+    otherId.set_value(TraceCurrentThreadId());
+    named.get_future().wait();
   });
-  {
-    std::unique_lock<std::mutex> guard(lock);
-    changed.wait(guard, [&] { return otherId != 0; });
-  }
-  TraceSetThreadName(otherId, "Sink");
-  EXPECT_EQ(comm(otherId), "NX:  Sink");
-  TraceSetThreadName(otherId, "Preview renderer");
-  EXPECT_EQ(comm(otherId), "NX:  Preview re");
-  TraceSetThreadName(otherId, nullptr);
-  EXPECT_EQ(comm(otherId), "NX:  Preview re");
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    named = true;
-  }
-  changed.notify_all();
+  const uint32_t id = otherId.get_future().get();
+  TraceSetThreadName(id, "Sink");
+  EXPECT_EQ(comm(id), "NX:  Sink");
+  TraceSetThreadName(id, "Preview renderer");
+  EXPECT_EQ(comm(id), "NX:  Preview re");
+  TraceSetThreadName(id, nullptr);
+  EXPECT_EQ(comm(id), "NX:  Preview re");
+  named.set_value();
   other.join();
 
   std::thread([&] {

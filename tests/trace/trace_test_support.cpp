@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -26,7 +26,7 @@ extern char** environ;
 namespace trace_test {
 namespace {
 
-std::string g_tempFolder;
+std::vector<std::string> g_tempFiles;
 
 // Every test process has names of its own, so test runs meet neither each other nor a running plug-in, and
 // leaves no object behind.
@@ -35,11 +35,7 @@ class NamesEnvironment : public ::testing::Environment {
   void SetUp() override { TraceSetObjectNamesForTesting(qvtrace::Utf8ToWide(BaseName()).c_str()); }
   void TearDown() override {
     TraceRemoveObjectsForTesting();
-    if (!g_tempFolder.empty()) {
-      std::string command = "rm -rf '" + g_tempFolder + "'";
-      if (std::system(command.c_str()) != 0) {
-      }
-    }
+    for (const std::string& path : g_tempFiles) unlink(path.c_str());
   }
 };
 
@@ -65,34 +61,19 @@ DebugCapture::~DebugCapture() {
 }
 
 std::vector<std::string> DebugCapture::Lines(int quietMs) {
+  std::string received;
   std::string text;
-  while (socket_ >= 0 && qvtrace::ReadDebugMonitor(socket_, &text, quietMs)) received_ += text;
+  while (socket_ >= 0 && qvtrace::ReadDebugMonitor(socket_, &text, quietMs)) received += text;
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < received_.size()) {
-    size_t end = received_.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(received_.substr(start));
-      break;
-    }
-    lines.push_back(received_.substr(start, end + 1 - start));
-    start = end + 1;
-  }
-  received_.clear();
+  std::istringstream stream(received);
+  for (std::string line; std::getline(stream, line);) lines.push_back(stream.eof() ? line : line + "\n");
   return lines;
 }
 
-bool DebugCapture::WaitFor(const std::string& text, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  std::string piece;
-  while (received_.find(text) == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !qvtrace::ReadDebugMonitor(socket_, &piece, static_cast<int>(left.count()))) {
-      return false;
-    }
-    received_ += piece;
-  }
-  return true;
+std::string Hex4(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%04X", value);
+  return text;
 }
 
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& text) {
@@ -212,12 +193,9 @@ bool WaitForFileText(const std::string& path, const std::string& text, int timeo
 }
 
 std::string TempPath(const std::string& name) {
-  if (g_tempFolder.empty()) {
-    char pattern[] = "/tmp/qvtrace-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) g_tempFolder = pattern;
-  }
-  const std::string path = g_tempFolder + "/" + name;
+  const std::string path = "/tmp/qvtrace-test-" + std::to_string(getpid()) + "-" + name;
   unlink(path.c_str());  // a repeated test starts without the last run's file
+  g_tempFiles.push_back(path);
   return path;
 }
 

@@ -24,14 +24,13 @@ class DebugCapture {
   ~DebugCapture();
   // Everything received until nothing came for quietMs, cut into lines (line ends kept).
   std::vector<std::string> Lines(int quietMs = 100);
-  // Waits up to timeoutMs for a line containing text; the lines read so far are kept for Lines().
-  bool WaitFor(const std::string& text, int timeoutMs = 3000);
 
  private:
   int socket_;
-  std::string received_;
 };
 
+// Four upper-case hex digits, as identifiers appear in trace lines.
+std::string Hex4(uint32_t value);
 // Lines of lines that contain text.
 std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& text);
 // The lines with the raw-notice time ("hh:mm:ss.mmm ") taken off.
@@ -67,7 +66,7 @@ class Child {
 std::string ReadFile(const std::string& path);
 // Waits up to timeoutMs for the file to contain text.
 bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 3000);
-// A path in a temporary folder of this test process; no file is there yet.
+// A temporary path of this test process, removed at the end; no file is there yet.
 std::string TempPath(const std::string& name);
 
 }  // namespace trace_test

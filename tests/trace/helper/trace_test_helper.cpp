@@ -1,7 +1,6 @@
 // A second process for the trace tests: trace_test_helper BASE_NAME COMMAND [COUNT].
 //   hold   register, print "PID TID", write a "tick N" line every 5 ms; "quit" on stdin (or its end) unregisters
 //   lock   take the trace lock, print "locked" and wait to be killed
-//   crash  register, print "PID TID" and end without unregistering
 //   cycle  COUNT times: register, one line, unregister quietly; then print "done"
 #include <poll.h>
 #include <unistd.h>
@@ -17,14 +16,10 @@
 
 namespace {
 
-void PrintIds() {
-  std::printf("%u %u\n", TraceCurrentProcessId(), TraceCurrentThreadId());
-  std::fflush(stdout);
-}
-
 int Hold() {
   if (TraceInitEx() != 1) return 1;
-  PrintIds();
+  std::printf("%u %u\n", TraceCurrentProcessId(), TraceCurrentThreadId());
+  std::fflush(stdout);
   std::string pending;
   for (int tick = 0;; ++tick) {
     TraceMessage(1, 0xFFFFFFFF, L"tick %d", tick);
@@ -53,11 +48,6 @@ int main(int argc, char** argv) {
     std::printf("locked\n");
     std::fflush(stdout);
     for (;;) pause();
-  }
-  if (command == "crash") {
-    if (TraceInitEx() != 1) return 1;
-    PrintIds();
-    _exit(3);
   }
   if (command == "cycle" && argc >= 4) {
     const int count = std::atoi(argv[3]);
