@@ -8,16 +8,7 @@ namespace {
 
 class AllocatorTest : public PlatformTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    ASSERT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                               allocator_.ReceiveVoid()),
-              S_OK);
-  }
-  void TearDown() override {
-    allocator_.Reset();
-    PlatformTest::TearDown();
-  }
+  void SetUp() override { ASSERT_TRUE(allocator_ = Create<IMemAllocator>(CLSID_MemoryAllocator, IID_IMemAllocator)); }
   void Configure(LONG buffers, LONG bytes, LONG align = 1) {
     ALLOCATOR_PROPERTIES request{buffers, bytes, align, 0};
     ALLOCATOR_PROPERTIES actual{};
