@@ -62,19 +62,10 @@ TEST(ComRuntime, BstrKeepsItsLengthAndVariantClearFreesIt) {
   SysFreeString(empty);
 }
 
-// A counted object to watch what media-type helpers do with pUnk.
-class Counted final : public pnx::ComObject, public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  PNX_COM_REFCOUNT
-};
-
 TEST(MediaTypes, CopiesAreDeepAndFreeingReleasesEverything) {
   {
-    ComPtr<IUnknown> unk(new Counted());
+    // Any counted object shows what the media-type helpers do with pUnk.
+    ComPtr<IUnknown> unk(TestSink::Make()->Filter());
     MediaType original;
     original->majortype = MEDIATYPE_Video;
     original->subtype = MEDIASUBTYPE_RGB24;

@@ -8,57 +8,44 @@
 
 namespace {
 
-struct EnumCase {
-  const char* label;
-  const char* config;
-  std::vector<std::wstring> names;
-};
-
-class DeviceEnumeratorTest : public PlatformTest, public ::testing::WithParamInterface<EnumCase> {};
-
-TEST_P(DeviceEnumeratorTest, ListsTheConfiguredNodesInOrder) {
-  const EnumCase& c = GetParam();
-  emulator::LoadConfigurationText(c.config);
-  HRESULT hr = E_FAIL;
-  std::vector<std::wstring> names = ListVideoInputs(&hr);
-  EXPECT_EQ(hr, c.names.empty() ? S_FALSE : S_OK);
-  EXPECT_EQ(names, c.names);
+TEST_F(PlatformTest, EnumeratorListsTheConfiguredNodesInOrder) {
+  const struct {
+    const char* config;
+    std::vector<std::wstring> names;  // none: the configuration is refused or empty
+  } cases[] = {
+      {"{}",
+       {L"Brelvon HDMI-1 / Multiview", L"Brelvon HDMI-2 / Multiview", L"Brelvon HDMI-3 / Multiview",
+        L"Brelvon HDMI-4 / Multiview"}},
+      // two devices, inputs sorted, other nodes last
+      {R"({"devices": [{"inputs": [2, 1]}, {"number": 5, "inputs": [4]}],
+           "otherNodes": ["Integrated Camera", "Brelvon"]})",
+       {L"Brelvon HDMI-1 / Multiview", L"Brelvon HDMI-2 / Multiview", L"Brelvon 5 HDMI-4 / Multiview",
+        L"Integrated Camera", L"Brelvon"}},
+      // the number follows the position
+      {R"({"devices": [{"inputs": []}, {"inputs": [3]}]})", {L"Brelvon 2 HDMI-3 / Multiview"}},
+      {R"({"devices": []})", {}},
+      {"{devices", {}},
+      {R"({"devices": [{"signal": [1, 0]}]})", {}},
+      {R"({"devices": [{"inputs": [5]}]})", {}},
+      {R"({"devices": [{"inputs": [1, 1]}]})", {}},
+      {R"({"devices": [{}, {"number": 1}]})", {}},
+      {R"({"devices": [{"formats": ["H264"]}]})", {}},
+      {R"({"frame": {"width": -1}})", {}},
+      {R"({"devices": [{"sources": [1, 2, 3, 16]}]})", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    emulator::LoadConfigurationText(c.config);
+    HRESULT hr = E_FAIL;
+    EXPECT_EQ(ListVideoInputs(&hr), c.names);
+    EXPECT_EQ(hr, c.names.empty() ? S_FALSE : S_OK);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Configurations, DeviceEnumeratorTest,
-    ::testing::Values(
-        EnumCase{"default", "{}",
-                 {L"Brelvon HDMI-1 / Multiview", L"Brelvon HDMI-2 / Multiview", L"Brelvon HDMI-3 / Multiview",
-                  L"Brelvon HDMI-4 / Multiview"}},
-        EnumCase{"two devices, inputs sorted, others last",
-                 R"({"devices": [{"inputs": [2, 1]}, {"number": 5, "inputs": [4]}],
-                     "otherNodes": ["Integrated Camera", "Brelvon"]})",
-                 {L"Brelvon HDMI-1 / Multiview", L"Brelvon HDMI-2 / Multiview", L"Brelvon 5 HDMI-4 / Multiview",
-                  L"Integrated Camera", L"Brelvon"}},
-        EnumCase{"number from position", R"({"devices": [{"inputs": []}, {"inputs": [3]}]})",
-                 {L"Brelvon 2 HDMI-3 / Multiview"}},
-        EnumCase{"no devices", R"({"devices": []})", {}},
-        EnumCase{"not JSON", "{devices", {}},
-        EnumCase{"wrong type", R"({"devices": [{"signal": [1, 0]}]})", {}},
-        EnumCase{"impossible input", R"({"devices": [{"inputs": [5]}]})", {}},
-        EnumCase{"duplicate input", R"({"devices": [{"inputs": [1, 1]}]})", {}},
-        EnumCase{"duplicate number", R"({"devices": [{}, {"number": 1}]})", {}},
-        EnumCase{"unknown subtype", R"({"devices": [{"formats": ["H264"]}]})", {}},
-        EnumCase{"negative size", R"({"frame": {"width": -1}})", {}},
-        EnumCase{"source out of range", R"({"devices": [{"sources": [1, 2, 3, 16]}]})", {}}),
-    [](const ::testing::TestParamInfo<EnumCase>& info) {
-      std::string name;
-      for (const char* p = info.param.label; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-      return name;
-    });
 
 TEST_F(PlatformTest, EmptyCategoryAnswersSFalseWithNoEnumerator) {
   emulator::LoadConfigurationText(R"({"devices": []})");
-  ComPtr<ICreateDevEnum> devEnum;
-  ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                             devEnum.ReceiveVoid()),
-            S_OK);
+  auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+  ASSERT_TRUE(devEnum);
   IEnumMoniker* monikers = reinterpret_cast<IEnumMoniker*>(1);
   EXPECT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_FALSE);
   EXPECT_EQ(monikers, nullptr);
@@ -68,13 +55,10 @@ TEST_F(PlatformTest, EmptyCategoryAnswersSFalseWithNoEnumerator) {
 
 TEST_F(PlatformTest, PropertyBagHasOnlyTheFriendlyName) {
   emulator::LoadConfigurationText("{}");
-  ComPtr<ICreateDevEnum> devEnum;
+  auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
   ComPtr<IEnumMoniker> monikers;
   ComPtr<IMoniker> moniker;
   ComPtr<IPropertyBag> bag;
-  ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                             devEnum.ReceiveVoid()),
-            S_OK);
   ASSERT_EQ(devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0), S_OK);
   ASSERT_EQ(monikers->Skip(3), S_OK);
   ASSERT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_OK);
@@ -89,22 +73,19 @@ TEST_F(PlatformTest, PropertyBagHasOnlyTheFriendlyName) {
   EXPECT_EQ(monikers->Next(1, moniker.Receive(), nullptr), S_FALSE);
 }
 
-struct OfferCase {
-  const char* config;
-  const wchar_t* node;
-  bool propertySet;
-  bool decoder;
-};
-
 TEST_F(PlatformTest, BoundNodesOfferTheConfiguredInterfaces) {
-  const OfferCase cases[] = {
+  const struct {
+    const char* config;
+    const wchar_t* node;
+    bool propertySet, decoder;
+  } cases[] = {
       {"{}", L"Brelvon HDMI-1 / Multiview", true, true},
       {"{}", L"Brelvon HDMI-2 / Multiview", false, true},
       {R"({"devices": [{"propertySet": false, "decoder": false}]})", L"Brelvon HDMI-1 / Multiview", false, false},
       {R"({"devices": [{}, {}]})", L"Brelvon 2 HDMI-1 / Multiview", true, true},
       {R"({"otherNodes": ["Brelvon"]})", L"Brelvon", false, false},
   };
-  for (const OfferCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
     emulator::LoadConfigurationText(c.config);
     ComPtr<IBaseFilter> filter = BindNode(c.node);

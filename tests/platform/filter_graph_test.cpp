@@ -1,67 +1,42 @@
 // The filter graph and capture graph builder with an emulated node and the recording sink: connection with
-// allocator agreement, running, stopping, removal and filter enumeration.
+// allocator agreement, sample times, running, stopping, removal and filter enumeration.
 #include <thread>
 
 #include "tests/platform/platform_test_util.h"
-#include "tests/platform/test_sink.h"
 
 namespace {
 
-class GraphTest : public PlatformTest {
- protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    ASSERT_TRUE(emulator::LoadConfigurationText(R"({"frame": {"width": 64, "height": 48, "fps": 100}})"));
-    graph_ = NewGraph();
-    ASSERT_TRUE(graph_);
-    ASSERT_EQ(graph_.As(IID_IMediaControl, &control_), S_OK);
-    source_ = BindNode(kHdmi1);
-    ASSERT_TRUE(source_);
-    ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(source_.Get(), kHdmi1)));
-    out_ = OutputPinOf(source_.Get());
-    ASSERT_TRUE(out_);
-  }
-  void TearDown() override {
-    out_.Reset();
-    source_.Reset();
-    control_.Reset();
-    graph_.Reset();
-    sink_.Reset();
-    PlatformTest::TearDown();
-  }
-  void AddSink(bool offerAllocator) {
-    sink_ = TestSink::Make(offerAllocator);
-    ASSERT_EQ(graph_->AddFilter(sink_->Filter(), L"Video Sink"), S_OK);
-  }
+const char kConfig[] = R"({"frame": {"width": 64, "height": 48, "fps": 100}})";
 
-  ComPtr<IFilterGraph2> graph_;
-  ComPtr<IMediaControl> control_;
-  ComPtr<IBaseFilter> source_;
-  ComPtr<IPin> out_;
-  ComPtr<TestSink> sink_;
-};
-
-TEST_F(GraphTest, ConnectionUsesTheDownstreamAllocatorOrElseAStandardOne) {
+TEST_F(GraphTest, ConnectionAgreesOnAnAllocatorAndSamplesCarryStreamTimes) {
+  Build(kConfig);
   for (bool offer : {true, false}) {
     SCOPED_TRACE(offer ? "sink offers an allocator" : "sink offers none");
     AddSink(offer);
-    ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
+    Connect();
     ASSERT_NE(sink_->NotifiedAllocator(), nullptr);
-    if (offer) {
-      EXPECT_EQ(sink_->NotifiedAllocator(), sink_->OfferedAllocator());
-    }
+    EXPECT_EQ(sink_->NotifiedAllocator() == sink_->OfferedAllocator(), offer);
     ALLOCATOR_PROPERTIES props{};
     ASSERT_EQ(sink_->NotifiedAllocator()->GetProperties(&props), S_OK);
     EXPECT_GE(props.cbBuffer, 64 * 48 * 3);
-    MediaType type = sink_->ConnectionType();
-    EXPECT_EQ(type->subtype, MEDIASUBTYPE_RGB24);
+    EXPECT_EQ(sink_->ConnectionType()->subtype, MEDIASUBTYPE_RGB24);
 
     ASSERT_EQ(control_->Run(), S_OK);
-    ASSERT_TRUE(sink_->WaitForSamples(3, std::chrono::seconds(5)));
+    ASSERT_TRUE(sink_->WaitForSamples(6, std::chrono::seconds(5)));
     ASSERT_EQ(control_->Stop(), S_OK);
-    for (const ReceivedSample& sample : sink_->Samples()) {
-      EXPECT_EQ(sample.allocatorSeen, sink_->NotifiedAllocator());
-      EXPECT_EQ(sample.length, 64 * 48 * 3);
+    std::vector<ReceivedSample> samples = sink_->Samples();
+    EXPECT_EQ(samples[0].start, 0);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(samples[i].allocatorSeen, sink_->NotifiedAllocator());
+      EXPECT_EQ(samples[i].length, 64 * 48 * 3);
+      // Consecutive stream times at the configured rate; only the first sample follows a gap.
+      EXPECT_EQ(samples[i].timeResult, S_OK);
+      EXPECT_EQ(samples[i].stop - samples[i].start, 100000);
+      EXPECT_EQ(samples[i].start % 100000, 0);
+      EXPECT_TRUE(samples[i].syncPoint);
+      EXPECT_EQ(samples[i].discontinuity, i == 0);
+      EXPECT_TRUE(i == 0 || samples[i].start > samples[i - 1].start);
     }
     ASSERT_EQ(graph_->RemoveFilter(sink_->Filter()), S_OK);
     ComPtr<IPin> peer;
@@ -71,7 +46,8 @@ TEST_F(GraphTest, ConnectionUsesTheDownstreamAllocatorOrElseAStandardOne) {
 }
 
 TEST_F(GraphTest, ConnectRefusesWhatThePlatformRefuses) {
-  AddSink(true);
+  Build(kConfig);
+  AddSink();
   EXPECT_EQ(graph_->ConnectDirect(sink_->Pin(), out_.Get(), nullptr), VFW_E_INVALID_DIRECTION);
   ComPtr<TestSink> outsider = TestSink::Make();
   EXPECT_EQ(graph_->ConnectDirect(out_.Get(), outsider->Pin(), nullptr), VFW_E_NOT_IN_GRAPH);
@@ -90,9 +66,8 @@ TEST_F(GraphTest, ConnectRefusesWhatThePlatformRefuses) {
   EXPECT_EQ(control_->Stop(), S_OK);
 }
 
-TEST_F(GraphTest, RunPausesFirstAndStopEndsDelivery) {
-  AddSink(true);
-  ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
+TEST_F(GraphTest, RunPausesFirstStopEndsDeliveryAndReleaseDismantles) {
+  BuildConnected(kConfig);
   ASSERT_EQ(control_->Run(), S_OK);
   FILTER_STATE state;
   EXPECT_EQ(source_->GetState(0, &state), S_OK);
@@ -111,17 +86,14 @@ TEST_F(GraphTest, RunPausesFirstAndStopEndsDelivery) {
   size_t stopped = sink_->Samples().size();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(sink_->Samples().size(), stopped);
-}
 
-TEST_F(GraphTest, ReleasingARunningGraphStopsAndDismantlesIt) {
-  AddSink(true);
-  ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
+  // Releasing a running graph stops and dismantles it.
   ASSERT_EQ(control_->Run(), S_OK);
-  ASSERT_TRUE(sink_->WaitForSamples(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(sink_->WaitForSamples(stopped + 1, std::chrono::seconds(5)));
+  config_.Reset();
   out_.Reset();
   control_.Reset();
   graph_.Reset();
-  FILTER_STATE state;
   EXPECT_EQ(source_->GetState(0, &state), S_OK);
   EXPECT_EQ(state, State_Stopped);
   FILTER_INFO info;
@@ -131,8 +103,18 @@ TEST_F(GraphTest, ReleasingARunningGraphStopsAndDismantlesIt) {
   EXPECT_EQ(sink_->ConnectedTo(peer.Receive()), VFW_E_NOT_CONNECTED);
 }
 
-TEST_F(GraphTest, FilterEnumerationGoesOutOfSyncUntilReset) {
-  AddSink(true);
+TEST_F(GraphTest, FilterNamesDuplicatesAndEnumeration) {
+  Build(kConfig);
+  ComPtr<IBaseFilter> found;
+  EXPECT_EQ(graph_->FindFilterByName(kHdmi1, found.Receive()), S_OK);
+  EXPECT_EQ(found.Get(), source_.Get());
+  ComPtr<IBaseFilter> second = BindNode(kHdmi1);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second.Get(), source_.Get());  // every bind makes a new filter object
+  EXPECT_EQ(graph_->AddFilter(second.Get(), kHdmi1), VFW_S_DUPLICATE_NAME);
+  EXPECT_EQ(graph_->AddFilter(second.Get(), L"again"), VFW_E_DUPLICATE_NAME);
+  ASSERT_EQ(graph_->RemoveFilter(second.Get()), S_OK);
+  AddSink();
   ComPtr<IEnumFilters> filters;
   ASSERT_EQ(graph_->EnumFilters(filters.Receive()), S_OK);
   ComPtr<IBaseFilter> filter;
@@ -151,18 +133,8 @@ TEST_F(GraphTest, FilterEnumerationGoesOutOfSyncUntilReset) {
   EXPECT_EQ(graph_->RemoveFilter(source_.Get()), VFW_E_NOT_FOUND);
 }
 
-TEST_F(GraphTest, AddFilterNamesAndDuplicates) {
-  ComPtr<IBaseFilter> found;
-  EXPECT_EQ(graph_->FindFilterByName(kHdmi1, found.Receive()), S_OK);
-  EXPECT_EQ(found.Get(), source_.Get());
-  ComPtr<IBaseFilter> second = BindNode(kHdmi1);
-  ASSERT_TRUE(second);
-  EXPECT_NE(second.Get(), source_.Get());  // every bind makes a new filter object
-  EXPECT_EQ(graph_->AddFilter(second.Get(), kHdmi1), VFW_S_DUPLICATE_NAME);
-  EXPECT_EQ(graph_->AddFilter(second.Get(), L"again"), VFW_E_DUPLICATE_NAME);
-}
-
 TEST_F(GraphTest, CaptureGraphBuilderFindsPinsByDirectionCategoryAndConnection) {
+  Build(kConfig);
   ComPtr<ICaptureGraphBuilder2> builder;
   ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
                              builder.ReceiveVoid()),
@@ -180,8 +152,8 @@ TEST_F(GraphTest, CaptureGraphBuilderFindsPinsByDirectionCategoryAndConnection) 
             E_FAIL);
   EXPECT_EQ(builder->FindPin(source_.Get(), PINDIR_INPUT, nullptr, nullptr, FALSE, 0, pin.Receive()), E_FAIL);
   EXPECT_EQ(builder->FindPin(source_.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 1, pin.Receive()), E_FAIL);
-  AddSink(true);
-  ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
+  AddSink();
+  Connect();
   EXPECT_EQ(builder->FindPin(source_.Get(), PINDIR_OUTPUT, nullptr, nullptr, TRUE, 0, pin.Receive()), E_FAIL);
 }
 

@@ -1,9 +1,11 @@
-// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, and
-// short ways to reach the emulated nodes through the system device enumerator.
+// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, short
+// ways to reach the emulated nodes through the system device enumerator, and a graph of one node and the
+// recording sink.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,85 +14,126 @@
 #include "platform/dshow.h"
 #include "platform/emulator_control.h"
 #include "platform/media_type.h"
+#include "tests/platform/test_sink.h"
 
+// The leak check runs in the destructor, after a derived fixture's members have released their objects.
 class PlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  PlatformTest() {
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
     emulator::SetTracePath("");
   }
-  void TearDown() override {
+  ~PlatformTest() override {
     CoUninitialize();
     EXPECT_EQ(PnxLiveComObjectCount(), 0) << "COM objects leaked";
     emulator::UseEnvironmentConfiguration();
   }
 };
 
+const GUID kVendorSet = {0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
+inline const wchar_t* kHdmi1 = L"Brelvon HDMI-1 / Multiview";
+
+// A new instance of clsid asked for iid; empty on failure.
+template <typename T>
+ComPtr<T> Create(REFCLSID clsid, REFIID iid) {
+  ComPtr<T> object;
+  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object.ReceiveVoid());
+  return object;
+}
+
+// Calls visit with each video input's moniker and friendly name until it answers false; the answer is the
+// class enumerator's.
+inline HRESULT ForEachVideoInput(const std::function<bool(IMoniker*, const std::wstring&)>& visit) {
+  auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
+  ComPtr<IEnumMoniker> monikers;
+  if (!devEnum) return E_FAIL;
+  HRESULT hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+  for (ComPtr<IMoniker> moniker; hr == S_OK && monikers->Next(1, moniker.Receive(), nullptr) == S_OK;) {
+    ComPtr<IPropertyBag> bag;
+    VARIANT name;
+    VariantInit(&name);
+    std::wstring text;
+    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
+        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr))) {
+      text = name.bstrVal;
+    }
+    VariantClear(&name);
+    if (!visit(moniker.Get(), text)) break;
+  }
+  return hr;
+}
+
 // Names the video input category lists, in order; hr is the class enumerator's answer.
 inline std::vector<std::wstring> ListVideoInputs(HRESULT* hr = nullptr) {
   std::vector<std::wstring> names;
-  ComPtr<ICreateDevEnum> devEnum;
-  HRESULT result = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                    devEnum.ReceiveVoid());
-  if (SUCCEEDED(result)) {
-    ComPtr<IEnumMoniker> monikers;
-    result = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-    if (result == S_OK) {
-      ComPtr<IMoniker> moniker;
-      while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
-        ComPtr<IPropertyBag> bag;
-        VARIANT name;
-        VariantInit(&name);
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
-            SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr))) {
-          names.push_back(name.bstrVal);
-        }
-        VariantClear(&name);
-      }
-    }
-  }
+  HRESULT result = ForEachVideoInput([&](IMoniker*, const std::wstring& name) {
+    names.push_back(name);
+    return true;
+  });
   if (hr) *hr = result;
   return names;
 }
 
 // Binds the node with that friendly name as a filter; empty when there is none.
 inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
-  ComPtr<ICreateDevEnum> devEnum;
-  ComPtr<IEnumMoniker> monikers;
-  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                              devEnum.ReceiveVoid())) ||
-      devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) != S_OK) {
-    return nullptr;
-  }
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    VARIANT name;
-    VariantInit(&name);
-    bool match = SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
-                 SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && wanted == name.bstrVal;
-    VariantClear(&name);
-    if (!match) continue;
-    ComPtr<IBaseFilter> filter;
-    if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid()))) return filter;
-  }
-  return nullptr;
+  ComPtr<IBaseFilter> filter;
+  ForEachVideoInput([&](IMoniker* moniker, const std::wstring& name) {
+    return name != wanted || FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid()));
+  });
+  return filter;
 }
 
 inline ComPtr<IPin> OutputPinOf(IBaseFilter* filter) {
-  ComPtr<ICaptureGraphBuilder2> builder;
+  auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
   ComPtr<IPin> pin;
-  if (SUCCEEDED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_ICaptureGraphBuilder2, builder.ReceiveVoid()))) {
-    builder->FindPin(filter, PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, pin.Receive());
-  }
+  if (builder) builder->FindPin(filter, PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, pin.Receive());
   return pin;
 }
 
-inline ComPtr<IFilterGraph2> NewGraph() {
-  ComPtr<IFilterGraph2> graph;
-  CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph2, graph.ReceiveVoid());
-  return graph;
-}
+// One emulated node in a graph, and the recording sink.
+class GraphTest : public PlatformTest {
+ protected:
+  // Loads the configuration and puts the node into a new graph (without the sink).
+  void Build(const char* config, const wchar_t* node = kHdmi1) {
+    config_.Reset();
+    out_.Reset();
+    source_.Reset();
+    control_.Reset();
+    graph_.Reset();
+    sink_.Reset();
+    ASSERT_TRUE(emulator::LoadConfigurationText(config));
+    ASSERT_TRUE(graph_ = Create<IFilterGraph2>(CLSID_FilterGraph, IID_IFilterGraph2));
+    ASSERT_EQ(graph_.As(IID_IMediaControl, &control_), S_OK);
+    source_ = BindNode(node);
+    ASSERT_TRUE(source_);
+    ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(source_.Get(), node)));
+    out_ = OutputPinOf(source_.Get());
+    ASSERT_EQ(out_.As(IID_IAMStreamConfig, &config_), S_OK);
+  }
+  void AddSink(bool offerAllocator = true) {
+    sink_ = TestSink::Make(offerAllocator);
+    ASSERT_EQ(graph_->AddFilter(sink_->Filter(), L"Video Sink"), S_OK);
+  }
+  void Connect() { ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK); }
+  // Builds, adds the sink and connects.
+  void BuildConnected(const char* config, const wchar_t* node = kHdmi1) {
+    Build(config, node);
+    ASSERT_FALSE(HasFatalFailure());
+    AddSink();
+    Connect();
+  }
+  // Runs until count samples arrived, then stops.
+  void Capture(size_t count) {
+    ASSERT_EQ(control_->Run(), S_OK);
+    EXPECT_TRUE(sink_->WaitForSamples(count, std::chrono::seconds(10)));
+    ASSERT_EQ(control_->Stop(), S_OK);
+  }
 
-inline const wchar_t* kHdmi1 = L"Brelvon HDMI-1 / Multiview";
+  // Declared first, released last: the sink outlives the graph that holds it.
+  ComPtr<TestSink> sink_;
+  ComPtr<IFilterGraph2> graph_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IBaseFilter> source_;
+  ComPtr<IPin> out_;
+  ComPtr<IAMStreamConfig> config_;
+};

@@ -24,40 +24,93 @@ struct ReceivedSample {
 };
 
 class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, public IMemInputPin {
+  using Lock = std::lock_guard<std::mutex>;
+
  public:
   // offerAllocator: GetAllocator hands out an allocator of its own (else VFW_E_NO_ALLOCATOR).
   explicit TestSink(bool offerAllocator = true) : offerAllocator_(offerAllocator) {}
+  static ComPtr<TestSink> Make(bool offerAllocator = true) { return ComPtr<TestSink>(new TestSink(offerAllocator)); }
 
-  static ComPtr<TestSink> Make(bool offerAllocator = true) {
-    ComPtr<TestSink> sink(new TestSink(offerAllocator));
-    return sink;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IBaseFilter || riid == IID_IMediaFilter || riid == IID_IPersist)
+      return pnx::HandOut(Filter(), ppv);
+    if (riid == IID_IPin) return pnx::HandOut(Pin(), ppv);
+    if (riid == IID_IMemInputPin) return pnx::HandOut(static_cast<IMemInputPin*>(this), ppv);
+    *ppv = nullptr;
+    return E_NOINTERFACE;
   }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
   PNX_COM_REFCOUNT
 
   // IBaseFilter
-  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
-  HRESULT STDMETHODCALLTYPE Stop() override;
-  HRESULT STDMETHODCALLTYPE Pause() override;
-  HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
-  HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE* state) override;
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
+    *clsid = GUID_NULL;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
+  HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
+  HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return SetState(State_Running); }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE* state) override {
+    Lock lock(mutex_);
+    *state = state_;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock*) override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock** clock) override;
-  HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** ppEnum) override;
-  HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin** pin) override;
-  HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override;
-  HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+  HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock** clock) override {
+    *clock = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** ppEnum) override {
+    return pnx::CreateComObject<OnePinEnum>(IID_IEnumPins, reinterpret_cast<void**>(ppEnum), this);
+  }
+  HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin** pin) override {
+    return pnx::HandOut(Pin(), reinterpret_cast<void**>(pin));
+  }
+  HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override {
+    info->achName[0] = 0;
+    info->pGraph = graph_;
+    if (graph_) graph_->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, LPCWSTR) override {
+    graph_ = graph;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 
   // IPin
   HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override;
-  HRESULT STDMETHODCALLTYPE Disconnect() override;
-  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
-  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* pmt) override;
-  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override;
-  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* dir) override;
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override {
+    if (!connector || !pmt) return E_POINTER;
+    if (connected_) return VFW_E_ALREADY_CONNECTED;
+    connected_ = ComPtr<IPin>(connector);
+    return type_.Set(*pmt);
+  }
+  HRESULT STDMETHODCALLTYPE Disconnect() override {
+    if (!connected_) return S_FALSE;
+    connected_.Reset();
+    notified_.Reset();
+    type_.Clear();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override {
+    *pin = nullptr;
+    return connected_ ? connected_.CopyTo(pin) : VFW_E_NOT_CONNECTED;
+  }
+  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* pmt) override {
+    return connected_ ? CopyMediaType(pmt, type_.Get()) : VFW_E_NOT_CONNECTED;
+  }
+  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override {
+    info->pFilter = Filter();
+    info->pFilter->AddRef();
+    info->dir = PINDIR_INPUT;
+    info->achName[0] = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* dir) override {
+    *dir = PINDIR_INPUT;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
@@ -68,27 +121,104 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
   // IMemInputPin
-  HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
-  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+  HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override {
+    *allocator = nullptr;
+    if (!offerAllocator_) return VFW_E_NO_ALLOCATOR;
+    if (!offered_) {
+      HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                    offered_.ReceiveVoid());
+      if (FAILED(hr)) return hr;
+    }
+    return offered_.CopyTo(allocator);
+  }
+  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL) override {
+    if (!allocator) return E_POINTER;
+    notified_ = ComPtr<IMemAllocator>(allocator);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
+  HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
+    ReceivedSample record;
+    record.length = sample->GetActualDataLength();
+    record.timeResult = sample->GetTime(&record.start, &record.stop);
+    record.syncPoint = sample->IsSyncPoint() == S_OK;
+    record.discontinuity = sample->IsDiscontinuity() == S_OK;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    Lock lock(mutex_);
+    record.allocatorSeen = notified_.Get();
+    samples_.push_back(record);
+    if (keepFrames_) lastFrame_.assign(data, data + record.length);
+    received_.notify_all();
+    return receiveAnswer_;
+  }
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, LONG, LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_OK; }
 
   // For the tests.
   IPin* Pin() { return static_cast<IPin*>(this); }
   IBaseFilter* Filter() { return static_cast<IBaseFilter*>(this); }
-  bool WaitForSamples(size_t count, std::chrono::milliseconds limit);
-  std::vector<ReceivedSample> Samples();
-  std::vector<uint8_t> LastFrame();
+  bool WaitForSamples(size_t count, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return received_.wait_for(lock, limit, [&] { return samples_.size() >= count; });
+  }
+  std::vector<ReceivedSample> Samples() {
+    Lock lock(mutex_);
+    return samples_;
+  }
+  std::vector<uint8_t> LastFrame() {
+    Lock lock(mutex_);
+    return lastFrame_;
+  }
   IMemAllocator* OfferedAllocator() { return offered_.Get(); }
   IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
-  void SetReceiveAnswer(HRESULT hr);
+  void SetReceiveAnswer(HRESULT hr) {
+    Lock lock(mutex_);
+    receiveAnswer_ = hr;
+  }
   // Whether Receive keeps a copy of the last frame (off for measurements).
-  void SetKeepFrames(bool keep);
-  MediaType ConnectionType();
+  void SetKeepFrames(bool keep) {
+    Lock lock(mutex_);
+    keepFrames_ = keep;
+  }
+  MediaType ConnectionType() { return type_; }
 
  private:
+  // Yields the sink's one pin.
+  class OnePinEnum final : public pnx::ComObject, public IEnumPins {
+   public:
+    explicit OnePinEnum(TestSink* sink) : sink_(sink) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+      if (riid == IID_IUnknown || riid == IID_IEnumPins) return pnx::HandOut(static_cast<IEnumPins*>(this), ppv);
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    PNX_COM_REFCOUNT
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
+      ULONG done = count > 0 && !given_ ? 1 : 0;
+      if (done) pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(&pins[0]));
+      given_ = given_ || done;
+      if (fetched) *fetched = done;
+      return done == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+      given_ = false;
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
+
+   private:
+    ComPtr<TestSink> sink_;
+    bool given_ = false;
+  };
+
+  HRESULT SetState(FILTER_STATE state) {
+    Lock lock(mutex_);
+    state_ = state;
+    return S_OK;
+  }
+
   const bool offerAllocator_;
   std::mutex mutex_;
   std::condition_variable received_;

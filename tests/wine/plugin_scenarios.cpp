@@ -15,8 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/wine/test_host.h"
 #include "tests/wine/wine_session.h"
+#include "tools/devhost/dev_host_server.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -24,10 +24,6 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string Plugin() { return Wine().windowsBuild + "/BrelvonMultiview.exe"; }
-
-std::string Scenario(const std::string& name) {
-  return Wine().work + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
-}
 
 bool Exists(const std::string& path) {
   struct stat info;
@@ -53,21 +49,38 @@ json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
 // The plug-in process under wine, connected to a test host of its own.
 class PluginRun {
  public:
-  bool Start(const std::map<std::string, std::string>& env, const std::string& output) {
-    if (!host.Start()) return false;
-    std::vector<std::string> args{"-port", std::to_string(host.port()), "-pluginUUID", "pnx-wine-uuid",
+  bool Start(const Environment& env, const std::string& output) {
+    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", "pnx-wine-uuid",
                                   "-registerEvent", "registerPlugin", "-info",
                                   R"({"application":{"language":"en"}})"};
-    return process.Start(Plugin(), args, env, output) && host.WaitConnected(60s);
+    return StartWine(process, Plugin(), args, env, output) && host.WaitForConnection(60s);
+  }
+  bool Send(const json& event) { return host.SendText(event.dump()); }
+  // The next message that satisfies `match` (earlier ones are dropped); null when none arrived in time.
+  json WaitFor(const std::function<bool(const json&)>& match, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    DevHostServer::Message message;
+    for (;;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() < 0 || !host.NextMessage(message, left)) return json();
+      json parsed = json::parse(message.text, nullptr, false);
+      if (match(parsed)) return parsed;
+    }
+  }
+  // The messages received and not yet taken.
+  std::vector<json> TakeAll() {
+    std::vector<json> all;
+    for (DevHostServer::Message m; host.NextMessage(m, 0ms);) all.push_back(json::parse(m.text, nullptr, false));
+    return all;
   }
   // Closes the connection; the plug-in must then end with exit code 0.
   int Finish() {
-    host.CloseConnection();
-    return process.Wait(30s);
+    host.Close();
+    return WaitExit(process, 30s);
   }
 
-  TestHost host;
-  WineProcess process;
+  DevHostServer host;
+  ChildProcess process;
 };
 
 // A BMP of the preview format: the header fields and the colour at the centre of each quadrant.
@@ -121,8 +134,6 @@ std::vector<std::string> PropertyRequests(const std::string& trace) {
   return requests;
 }
 
-std::string Dump(const std::string& file) { return "--- " + file + ":\n" + ReadFile(file); }
-
 const char kTwoDevices[] = R"({"frame": {"width": 640, "height": 360, "fps": 30},
   "devices": [{"signal": [true, true, false, true]},
               {"number": 2, "signal": [false, true, true, true]}]})";
@@ -139,12 +150,12 @@ TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   PluginRun run;
   std::string out = Scenario("plugin.log");
   ASSERT_TRUE(run.Start({}, out)) << Dump(out);
-  json registration = run.host.WaitFor(IsEvent("registerPlugin"), 30s);
+  json registration = run.WaitFor(IsEvent("registerPlugin"), 30s);
   EXPECT_EQ(registration, (json{{"event", "registerPlugin"}, {"uuid", "pnx-wine-uuid"}}));
   // No device: the settings are read with no device entry and nothing is written back.
-  ASSERT_TRUE(run.host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(run.host.Send(Event("keyUp", "ctx-1", WithSettings(json::object()))));
-  EXPECT_TRUE(run.host.WaitFor(IsEvent("setSettings"), 2s).is_null());
+  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(json::object()))));
+  EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null());
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
@@ -158,13 +169,11 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   std::string out = Scenario("plugin.log");
   ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
       << Dump(out);
-  TestHost& host = run.host;
-  ASSERT_FALSE(host.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
 
   // Discovery: both devices with their inputs and signals.
-  size_t at = host.MessageCount();
-  ASSERT_TRUE(host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  json settings = host.WaitFor(IsEvent("setSettings"), 10s, at, &at);
+  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  json settings = run.WaitFor(IsEvent("setSettings"), 10s);
   ASSERT_FALSE(settings.is_null()) << Dump(out);
   json device0 = {{"deviceName", "Brelvon"}, {"inputHasSignal", {true, true, false, true}},
                   {"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}, {"toggle", false}};
@@ -176,22 +185,22 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // A key press on device 2 with toggle: the first source steps from 3 to 4, the next input with a signal.
   json press = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 0}, {"multiViewSources", {3, 1, 2, 4}}, {"toggle", true}}}}};
-  ASSERT_TRUE(host.Send(Event("keyUp", "ctx-1", WithSettings(press))));
-  settings = host.WaitFor(IsEvent("setSettings"), 10s, at + 1, &at);
+  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(press))));
+  settings = run.WaitFor(IsEvent("setSettings"), 10s);
   ASSERT_FALSE(settings.is_null());
   EXPECT_EQ(settings["payload"]["devices"][1]["multiViewSources"], (json{4, 1, 2, 4}));
 
   // The inspector edits device 1 and asks for a preview: 2x2 grid of inputs 2, 1, 4, 3.
-  ASSERT_TRUE(host.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
   json edit = {{"currentDevice", "Brelvon"},
                {"devices", {{{"multiViewLayout", 100}, {"multiViewSources", {2, 1, 4, 3}}}}}};
-  ASSERT_TRUE(host.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit))));
-  ASSERT_FALSE(host.WaitFor(IsEvent("setSettings"), 10s, at + 1, &at).is_null());
-  ASSERT_TRUE(host.Send(Event("sendToPlugin", "ctx-1",
+  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit))));
+  ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
+  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1",
                               {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}})));
   const std::vector<std::string> device0Grid = {"0,255,0", "255,0,0", "255,255,255", "0,0,0"};
-  json image = host.WaitFor(
-      [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s, at);
+  json image = run.WaitFor(
+      [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
   ASSERT_FALSE(image.is_null()) << Dump(out);
   EXPECT_EQ(image.value("context", ""), "ctx-1");
   Preview preview = ReadPreview(image);
@@ -200,10 +209,10 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
       'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 160, 0, 0, 0, 90, 0, 0, 0, 1, 0, 24, 0,
       0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(preview.header, header);
-  size_t first = host.MessageCount();
+  run.TakeAll();
   std::this_thread::sleep_for(2s);
   size_t images = 0;
-  for (const json& m : host.Messages(first)) images += IsImage(m) ? 1 : 0;
+  for (const json& m : run.TakeAll()) images += IsImage(m) ? 1 : 0;
   // 30 frames per second, one in seven forwarded: about four a second.
   std::printf("preview images in 2 s: %zu\n", images);
   EXPECT_GE(images, 4u);
@@ -211,20 +220,20 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // The edit moves to device 2: device 1 gets its state back, the preview follows device 2.
   json moved = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}}}}};
-  ASSERT_TRUE(host.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved))));
-  ASSERT_FALSE(host.WaitFor(IsEvent("setSettings"), 10s, at, &at).is_null());
+  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved))));
+  ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
   const std::vector<std::string> device1Grid = {"0,0,0", "0,255,0", "0,0,255", "255,255,255"};
-  ASSERT_FALSE(host.WaitFor([&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device1Grid; },
-                            20s, at)
+  ASSERT_FALSE(run.WaitFor([&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device1Grid; },
+                            20s)
                    .is_null())
       << Dump(out);
 
   // Closing the inspector restores device 2's key-press state and stops the preview.
-  ASSERT_TRUE(host.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
   std::this_thread::sleep_for(1s);
-  size_t afterStop = host.MessageCount();
+  size_t afterStop = run.host.ReceivedCount();
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(host.MessageCount(), afterStop) << "no image after the inspector closed";
+  EXPECT_EQ(run.host.ReceivedCount(), afterStop) << "no image after the inspector closed";
 
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
@@ -250,19 +259,18 @@ TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
   PluginRun run;
   std::string out = Scenario("plugin.log");
   ASSERT_TRUE(run.Start({}, out)) << Dump(out);
-  TestHost& host = run.host;
-  ASSERT_FALSE(host.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  ASSERT_TRUE(host.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(host.Send(Event("propertyInspectorDidAppear", "ctx-1")));
-  ASSERT_TRUE(host.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
-  json image = host.WaitFor(IsImage, 20s);
+  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  json image = run.WaitFor(IsImage, 20s);
   ASSERT_FALSE(image.is_null()) << Dump(out);
   Preview preview = ReadPreview(image);
   EXPECT_EQ(preview.bytes, 84726u);
   EXPECT_EQ(preview.width, 224);
   EXPECT_EQ(preview.height, 126);
   EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
-  ASSERT_TRUE(host.Send(Event("willDisappear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("willDisappear", "ctx-1")));
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
 }
 

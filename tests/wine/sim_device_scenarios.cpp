@@ -17,10 +17,6 @@ namespace {
 
 std::string Probe() { return Wine().windowsBuild + "/tools/simdevice/simdevice_probe.exe"; }
 
-std::string Scenario(const std::string& name) {
-  return Wine().work + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
-}
-
 struct NodeLine {
   std::string name;
   long bind = 1;
@@ -55,8 +51,6 @@ std::string Line(const std::vector<std::string>& lines, const std::string& prefi
   }
   return "";
 }
-
-std::string Dump(const std::string& file) { return "--- " + file + ":\n" + ReadFile(file); }
 
 TEST(SimDevice, EmptyCategoryAnswersSFalseWithoutEnumerator) {
   ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
@@ -108,6 +102,7 @@ TEST(SimDevice, EveryConfiguredNodeIsListedInOrderAndBinds) {
   // Registering a smaller configuration leaves none of the earlier nodes behind.
   WriteFile(config, R"({"devices": [{"inputs": [1, 2]}]})");
   ASSERT_TRUE(RegisterEmulator(config, Scenario("register-again.log")));
+  out = Scenario("list-again.log");
   ASSERT_EQ(RunWine(Probe(), {"list"}, {{"PNX_SIM_DEVICES", WindowsPath(config)}}, out), 0) << Dump(out);
   nodes = ParseNodes(ReadLines(out));
   ASSERT_EQ(nodes.size(), 2u) << Dump(out);

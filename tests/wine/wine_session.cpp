@@ -1,93 +1,36 @@
 #include "tests/wine/wine_session.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
-#include <thread>
-
-extern char** environ;
 
 WineSettings& Wine() {
   static WineSettings settings;
   return settings;
 }
 
-WineProcess::~WineProcess() {
-  if (pid_ > 0) Wait(std::chrono::milliseconds(0));
+bool StartWine(ChildProcess& process, const std::string& program, const std::vector<std::string>& args,
+               const Environment& env, const std::string& outputFile) {
+  std::vector<std::string> argv{"env", "-u", "PNX_SIM_DEVICES", "-u", "PNX_SIM_TRACE"};
+  for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
+  argv.push_back(Wine().wine);
+  argv.push_back(program);
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::string error;
+  return process.Start(argv, outputFile, error);
 }
 
-bool WineProcess::Start(const std::string& program, const std::vector<std::string>& args,
-                        const std::map<std::string, std::string>& env, const std::string& outputFile) {
-  std::vector<std::string> argStrings{Wine().wine, program};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e; ++e) {
-    std::string entry(*e);
-    size_t eq = entry.find('=');
-    // The emulator's settings come from the scenario alone, never from the caller's shell.
-    if (eq == std::string::npos || entry.compare(0, 8, "PNX_SIM_") == 0) continue;
-    merged[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const auto& [name, value] : env) merged[name] = value;
-  std::vector<std::string> envStrings;
-  for (const auto& [name, value] : merged) envStrings.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& e : envStrings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  int rc = posix_spawn(&pid_, Wine().wine.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) pid_ = -1;
-  return rc == 0;
+int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout) {
+  if (process.WaitForExit(timeout)) return process.ExitCode();
+  process.Kill();
+  return -1;
 }
 
-bool WineProcess::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) == pid_) {
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
-    return false;
-  }
-  return true;
-}
-
-int WineProcess::Wait(std::chrono::milliseconds timeout) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= end) {
-      kill(pid_, SIGKILL);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-      pid_ = -1;
-      status_ = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
-}
-
-int RunWine(const std::string& program, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, const std::string& outputFile,
-            std::chrono::milliseconds timeout) {
-  WineProcess process;
-  if (!process.Start(program, args, env, outputFile)) return -1;
-  return process.Wait(timeout);
+int RunWine(const std::string& program, const std::vector<std::string>& args, const Environment& env,
+            const std::string& outputFile, std::chrono::milliseconds timeout) {
+  ChildProcess process;
+  return StartWine(process, program, args, env, outputFile) ? WaitExit(process, timeout) : -1;
 }
 
 std::string WindowsPath(const std::string& linuxPath) {
@@ -121,6 +64,12 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
+std::string Scenario(const std::string& name) {
+  return Wine().work + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
+}
+
+std::string Dump(const std::string& file) { return "--- " + file + ":\n" + ReadFile(file); }
+
 namespace {
 
 std::string SimDeviceDll() { return Wine().windowsBuild + "/tools/simdevice/pnx_simdevice.dll"; }
@@ -128,7 +77,7 @@ std::string SimDeviceDll() { return Wine().windowsBuild + "/tools/simdevice/pnx_
 }  // namespace
 
 bool RegisterEmulator(const std::string& config, const std::string& outputFile) {
-  std::map<std::string, std::string> env;
+  Environment env;
   // An empty value would be a path; the default configuration needs the variable absent.
   if (!config.empty()) env["PNX_SIM_DEVICES"] = WindowsPath(config);
   std::vector<std::string> args{"/s", WindowsPath(SimDeviceDll())};

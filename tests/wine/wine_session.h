@@ -1,13 +1,13 @@
-// Starting the Windows build's programs under wine from the Linux side, for the wine scenarios. Used from
+// Starting the Windows build's programs under wine from the Linux side, and the scenarios' files. Used from
 // the test thread only.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "tools/devhost/child_process.h"
 
 struct WineSettings {
   std::string wine;          // the wine64 loader
@@ -18,31 +18,17 @@ struct WineSettings {
 // Settings given on the runner's command line; set once by main.
 WineSettings& Wine();
 
-// A Windows process under wine with its standard output and error in files. Wine's background processes
-// inherit both, so a pipe would stay open until the wineserver leaves; files do not wait.
-class WineProcess {
- public:
-  WineProcess() = default;
-  ~WineProcess();
-  WineProcess(const WineProcess&) = delete;
-  WineProcess& operator=(const WineProcess&) = delete;
+using Environment = std::map<std::string, std::string>;
 
-  // Starts `program` (a Linux path) with `args` and extra environment variables; false when it cannot start.
-  bool Start(const std::string& program, const std::vector<std::string>& args,
-             const std::map<std::string, std::string>& env, const std::string& outputFile);
-  // The exit code, or -1 after killing the process when it did not end in time.
-  int Wait(std::chrono::milliseconds timeout);
-  bool Running();
-
- private:
-  pid_t pid_ = -1;
-  int status_ = -1;
-};
-
-// Runs to completion; returns the exit code (-1 on time-out) and leaves the output in `outputFile`.
-int RunWine(const std::string& program, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, const std::string& outputFile,
-            std::chrono::milliseconds timeout = std::chrono::seconds(60));
+// Starts `program` (a Linux path) under wine with `args`; the emulator's variables come from `env` alone,
+// never from the caller's shell. Output goes to a file: wine's background processes inherit it, so a pipe
+// would stay open until the wineserver leaves.
+bool StartWine(ChildProcess& process, const std::string& program, const std::vector<std::string>& args,
+               const Environment& env, const std::string& outputFile);
+// The exit code, or -1 after killing the process when it did not end in time.
+int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout);
+int RunWine(const std::string& program, const std::vector<std::string>& args, const Environment& env,
+            const std::string& outputFile, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // The path under which Windows programs in the prefix see a Linux file (drive Z: is the Linux root).
 std::string WindowsPath(const std::string& linuxPath);
@@ -50,6 +36,9 @@ std::string WindowsPath(const std::string& linuxPath);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ReadLines(const std::string& path);
+// A file of the running scenario in the run's folder, and its text for a failure message.
+std::string Scenario(const std::string& name);
+std::string Dump(const std::string& file);
 
 // Registers the emulated device's COM server in the prefix for configuration file `config` (a Linux
 // path; empty for the emulator's default configuration); true when regsvr32 reports success.
