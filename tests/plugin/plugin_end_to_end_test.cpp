@@ -85,6 +85,27 @@ class PluginProcess : public ::testing::Test {
     return true;
   }
 
+  // The data of the property writes to one node from position from on.
+  std::vector<std::string> SetData(const std::string& node, size_t from) {
+    std::vector<std::string> data;
+    for (const json& line : TraceOf(node, "set", from)) data.push_back(line.value("data", ""));
+    return data;
+  }
+
+  bool PreviewStopsAfter(size_t mark) {
+    return TraceShows([&] {
+      auto states = TraceOf(kNode1, "state", mark);
+      return !states.empty() && states.back()["state"] == "stopped";
+    });
+  }
+
+  // The next "setImage" or "setSettings", whichever comes first.
+  json NextImageOrSettings() {
+    return m_host.WaitFor([](const json& m) {
+      return m.value("event", "") == "setImage" || m.value("event", "") == "setSettings";
+    });
+  }
+
   json SettingsAfter(const json& message) {
     m_host.Send(message);
     return m_host.WaitForEvent("setSettings");
@@ -131,9 +152,7 @@ TEST_F(PluginProcess, WillAppearWritesBackCompletedSettings) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_host.Send(WithSettings("willAppear", std::string("CTX-") + c.name, c.settings));
-    json first = m_host.WaitFor([](const json& m) {
-      return m.value("event", "") == "setImage" || m.value("event", "") == "setSettings";
-    });
+    json first = NextImageOrSettings();
     if (c.expectedImage) {
       ASSERT_EQ(first.value("event", ""), "setImage");
       EXPECT_EQ(first.dump(), json({{"event", "setImage"}, {"context", std::string("CTX-") + c.name},
@@ -248,10 +267,7 @@ TEST_F(PluginProcess, InspectorEditsAreTakenBackWhenTheLastInspectorCloses) {
   ASSERT_GE(gets.size(), 2u);
   EXPECT_EQ(gets[0]["id"], 632);
   EXPECT_EQ(gets[1]["id"], 631);
-  auto sets = TraceOf(kNode2, "set", mark);
-  ASSERT_EQ(sets.size(), 2u);
-  EXPECT_EQ(sets[0]["data"], "09000000");
-  EXPECT_EQ(sets[1]["data"], Packed(3, 3, 3, 3));
+  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{"09000000", Packed(3, 3, 3, 3)}));
   EXPECT_TRUE(TraceOf(kNode1, "state", mark).empty());
 
   // A second inspector counted: the first disappear neither restores nor stops.
@@ -265,14 +281,8 @@ TEST_F(PluginProcess, InspectorEditsAreTakenBackWhenTheLastInspectorCloses) {
   // The last one closes: the device the edit was made on gets its state back, and the preview stops.
   mark = Trace().size();
   m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
-  EXPECT_TRUE(TraceShows([&] {
-    auto states = TraceOf(kNode1, "state", mark);
-    return !states.empty() && states.back()["state"] == "stopped";
-  }));
-  sets = TraceOf(kNode2, "set", mark);
-  ASSERT_EQ(sets.size(), 2u);
-  EXPECT_EQ(sets[0]["data"], Packed(2, 2, 2, 2));
-  EXPECT_EQ(sets[1]["data"], "06000000");
+  EXPECT_TRUE(PreviewStopsAfter(mark));
+  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{Packed(2, 2, 2, 2), "06000000"}));
   EXPECT_TRUE(TraceOf(kNode1, "set", mark).empty());
 }
 
@@ -287,21 +297,13 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   size_t mark = Trace().size();
   m_host.Send(WithSettings("didReceiveSettings", "K1",
                            json{{"currentDevice", "Brelvon"}, {"icon", "ICON"}, {"devices", {{{"multiViewLayout", 0}}}}}));
-  json image = m_host.WaitFor([](const json& m) {
-    return m.value("event", "") == "setImage" || m.value("event", "") == "setSettings";
-  });
+  json image = NextImageOrSettings();
   EXPECT_EQ(image.value("event", ""), "setImage");
   EXPECT_EQ(image.value("context", ""), "K9");
   EXPECT_EQ(m_host.WaitForEvent("setSettings").value("context", ""), "K1");
   // Device 2 restored, device 1 read, then shown the edit; the preview graph now runs on device 1.
-  auto sets2 = TraceOf(kNode2, "set", mark);
-  ASSERT_EQ(sets2.size(), 2u);
-  EXPECT_EQ(sets2[0]["data"], Packed(2, 2, 2, 2));
-  EXPECT_EQ(sets2[1]["data"], "06000000");
-  auto sets1 = TraceOf(kNode1, "set", mark);
-  ASSERT_EQ(sets1.size(), 2u);
-  EXPECT_EQ(sets1[0]["data"], "00000000");
-  EXPECT_EQ(sets1[1]["data"], Packed(1, 2, 3, 4));
+  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{Packed(2, 2, 2, 2), "06000000"}));
+  EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{"00000000", Packed(1, 2, 3, 4)}));
   auto states = TraceOf(kNode1, "state", mark);
   ASSERT_FALSE(states.empty());
   EXPECT_EQ(states.back()["state"], "running");
@@ -310,10 +312,7 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
   EXPECT_TRUE(TraceShows([&] { return TraceOf(kNode1, "set", mark).size() >= 2; }));
   m_host.Settle();
-  sets1 = TraceOf(kNode1, "set", mark);
-  ASSERT_EQ(sets1.size(), 2u);
-  EXPECT_EQ(sets1[0]["data"], Packed(4, 4, 4, 4));
-  EXPECT_EQ(sets1[1]["data"], "05000000");
+  EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{Packed(4, 4, 4, 4), "05000000"}));
   EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
 }
 
@@ -390,10 +389,7 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   // Any key disappearing stops the preview.
   const size_t mark = Trace().size();
   m_host.Send(Event("willDisappear", "never-seen"));
-  EXPECT_TRUE(TraceShows([&] {
-    auto states = TraceOf(kNode1, "state", mark);
-    return !states.empty() && states.back()["state"] == "stopped";
-  }));
+  EXPECT_TRUE(PreviewStopsAfter(mark));
   m_host.Settle();
   m_host.TakeAll();
   EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 1000ms).is_null());
