@@ -120,7 +120,9 @@ TEST(DeviceDiscovery, NamesNumbersAndCounts) {
     for (const auto& device : manager.m_sourceFilters) slots.push_back(device.size());
     EXPECT_EQ(slots, c.slots);
     EXPECT_EQ(manager.m_propertySets.size(), c.propertySets);
-    if (c.opened) EXPECT_EQ(std::count(manager.m_propertySets.begin(), manager.m_propertySets.end(), nullptr), 0);
+    if (c.opened) {
+      EXPECT_EQ(std::count(manager.m_propertySets.begin(), manager.m_propertySets.end(), nullptr), 0);
+    }
     EXPECT_EQ(manager.m_currentDevice, c.currentDevice);
   }
 }

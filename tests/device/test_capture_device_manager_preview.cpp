@@ -95,7 +95,7 @@ TEST(PreviewPacing, ForwardsTheSeventhFrameOfEverySeven) {
     for (int i = 1; i <= 14; ++i) {
       if (Deliver(manager, frame, i == 1 ? &type.type : nullptr) == 1) forwarded.push_back(i);
     }
-    EXPECT_EQ(forwarded, withCallback ? std::vector<int>{7, 14} : std::vector<int>{});
+    EXPECT_EQ(forwarded, (withCallback ? std::vector<int>{7, 14} : std::vector<int>{}));
     EXPECT_EQ(manager.m_previewCounter, 0);
   }
   EXPECT_EQ(log.lengths, (std::vector<int32_t>{24, 24}));

@@ -71,9 +71,11 @@ TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
       {"brackets in strings do not count", R"({"event":"keyDown","context":")" + std::string(500, '[') + "\\\"\"}",
        {"OnKeyDown||" + std::string(500, '[') + "\"|null|"}},
   };
-  for (const auto& [event, call] : {std::pair<const char*, const char*>{"keyDown", "OnKeyDown"}, {"keyUp", "OnKeyUp"},
-                                    {"willAppear", "OnWillAppear"}, {"willDisappear", "OnWillDisappear"},
-                                    {"sendToPlugin", "OnSendToPlugin"}, {"didReceiveSettings", "OnDidReceiveSettings"}}) {
+  const std::pair<const char*, const char*> fullEvents[] = {
+      {"keyDown", "OnKeyDown"},           {"keyUp", "OnKeyUp"},           {"willAppear", "OnWillAppear"},
+      {"willDisappear", "OnWillDisappear"}, {"sendToPlugin", "OnSendToPlugin"},
+      {"didReceiveSettings", "OnDidReceiveSettings"}};
+  for (const auto& [event, call] : fullEvents) {
     cases.push_back({event, full(event), {std::string(call) + "|a.b|C1|" + p + "|D1"}});
   }
   for (const DispatchCase& c : cases) {

@@ -66,7 +66,8 @@ class RawHost {
   // A server frame header (unmasked, FIN set) announcing a payload of length bytes, without the payload.
   static std::string ServerFrameHeader(uint8_t opcode, uint64_t length) {
     const int extra = length < 126 ? 0 : length <= 0xFFFF ? 2 : 8;  // bytes of extended length
-    std::string frame = {static_cast<char>(0x80 | opcode), static_cast<char>(extra == 0 ? length : extra == 2 ? 126 : 127)};
+    std::string frame = {static_cast<char>(0x80 | opcode),
+                         static_cast<char>(extra == 0 ? length : extra == 2 ? 126 : 127)};
     for (int i = extra - 1; i >= 0; --i) frame += static_cast<char>((length >> (8 * i)) & 0xFF);
     return frame;
   }
