@@ -412,6 +412,7 @@ TEST_F(PluginProcess, SizesThatMakeNoImageSendNothing) {
   EXPECT_EQ(image["payload"]["imageData"].size(), 54u + 8 * 4 * 3);
 }
 
+// Leaves the preview running: TearDown then checks that the host closing mid-preview still ends with 0.
 TEST_F(PluginProcess, PreviewShowsTheSourcesOfTheLastPress) {
   Start("");
   m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}}));
@@ -433,13 +434,6 @@ TEST_F(PluginProcess, PreviewShowsTheSourcesOfTheLastPress) {
   EXPECT_EQ(pixel(168, 31), (std::vector<int>{0, 0, 255}));     // input 3, blue
   EXPECT_EQ(pixel(56, 94), (std::vector<int>{0, 255, 0}));      // input 2, green
   EXPECT_EQ(pixel(168, 94), (std::vector<int>{255, 0, 0}));     // input 1, red
-}
-
-TEST_F(PluginProcess, HostClosingDuringPreviewEndsWithExitCodeZero) {
-  Start("");
-  m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}}));
-  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
-  EXPECT_EQ(m_host.CloseAndWait(), 0);
 }
 
 }  // namespace
