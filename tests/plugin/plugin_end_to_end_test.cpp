@@ -194,46 +194,42 @@ TEST_F(PluginProcess, DeviceWithoutSignalEntryReadsAsEmptyLists) {
 TEST_F(PluginProcess, KeyUpAppliesLayoutAndSourcesWithTheToggleStep) {
   Start(R"({"devices": [{"signal": [true, false, false, true]}, {"number": 2, "signal": [false, true, false, false]},
             {"number": 3, "signal": [false, false, false, false]}]})");
-  struct Press {
-    const char* device;
-    std::vector<int> sources;  // first source before the press
-    int expectedFirst;
-  };
-  const Press presses[] = {
-      {"Brelvon", {2, 2, 3, 4}, 4}, {"Brelvon", {4, 2, 3, 4}, 1}, {"Brelvon", {1, 2, 3, 4}, 4},
-      {"Brelvon 2", {2, 1, 1, 1}, 2},  // lone signal: full cycle
-      {"Brelvon 3", {3, 1, 1, 1}, 3},  // no signal
-      {"Brelvon", {0, 3, 3, 3}, 1},    // first candidate after 0
-      {"Brelvon", {5, 3, 3, 3}, 5},    // beyond the inputs
-  };
-  // The written-back settings of one press feed the next press, as the host would store them.
-  json stored = {{"currentDevice", "Brelvon"},
-                 {"devices", {{{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", {2, 2, 3, 4}}}}}};
-  for (const Press& p : presses) {
-    SCOPED_TRACE(std::string(p.device) + " from " + std::to_string(p.sources[0]));
-    json settings = json::object();
-    settings["currentDevice"] = p.device;
-    json entry = {{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", p.sources}};
-    settings["devices"] = json::array();
-    for (int d = 0; d < 3; ++d) settings["devices"].push_back(entry);
-    if (&p == &presses[1] || &p == &presses[2]) settings = stored;  // continue from the host's copy
+  const char* const names[] = {"Brelvon", "Brelvon 2", "Brelvon 3"};
+  const char* const nodes[] = {kNode1, kNode2, "Brelvon 3 HDMI-1 / Multiview"};
+  // One press on device d: the first source sent back and written to the device (layout first, then sources).
+  const auto press = [&](int d, const json& settings, std::vector<int> expected) {
     const size_t before = Trace().size();
     json reply = SettingsAfter(WithSettings("keyUp", "K", settings));
-    ASSERT_TRUE(reply.is_object());
-    const int index = std::string(p.device) == "Brelvon" ? 0 : std::string(p.device) == "Brelvon 2" ? 1 : 2;
-    std::vector<int> sent = reply["payload"]["devices"][index]["multiViewSources"];
-    EXPECT_EQ(sent[0], p.expectedFirst);
-    if (index == 0) stored = reply["payload"];
-    std::vector<int> expect = p.sources;
-    if (&p == &presses[1] || &p == &presses[2]) expect = {p.sources[0], 2, 3, 4};
-    expect[0] = p.expectedFirst;
-    const std::string node = index == 0 ? kNode1 : index == 1 ? kNode2 : "Brelvon 3 HDMI-1 / Multiview";
-    std::vector<json> sets = TraceOf(node, "set", before);
-    ASSERT_EQ(sets.size(), 2u);
-    EXPECT_EQ(sets[0]["id"], 631);
-    EXPECT_EQ(sets[0]["data"], "07000000");
-    EXPECT_EQ(sets[1]["id"], 632);
-    EXPECT_EQ(sets[1]["data"], Packed(expect[0], expect[1], expect[2], expect[3]));
+    EXPECT_EQ(reply["payload"]["devices"][d]["multiViewSources"], json(expected));
+    std::vector<std::string> written;
+    for (const json& line : TraceOf(nodes[d], "set", before)) {
+      written.push_back(std::to_string(line.value("id", 0)) + " " + line.value("data", ""));
+    }
+    EXPECT_EQ(written, (std::vector<std::string>{"631 07000000",
+                                                 "632 " + Packed(expected[0], expected[1], expected[2], expected[3])}));
+    return reply["payload"];
+  };
+  // 2 -> 4 -> 1 -> 4 with signal on inputs 1 and 4, each press starting from what the previous one wrote back,
+  // as the host would store it.
+  json stored = {{"currentDevice", "Brelvon"},
+                 {"devices", {{{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", {2, 2, 3, 4}}}}}};
+  for (const int first : {4, 1, 4}) {
+    SCOPED_TRACE(first);
+    stored = press(0, stored, {first, 2, 3, 4});
+  }
+  const struct {
+    int device, from, expected;
+  } others[] = {
+      {1, 2, 2},  // lone signal: a full cycle back to itself
+      {2, 3, 3},  // no signal: unchanged
+      {0, 0, 1},  // the first candidate after 0 is input 1
+      {0, 5, 5},  // beyond the inputs: unchanged
+  };
+  for (const auto& o : others) {
+    SCOPED_TRACE(std::string(names[o.device]) + " from " + std::to_string(o.from));
+    const json entry = {{"toggle", true}, {"multiViewLayout", 7}, {"multiViewSources", {o.from, 3, 3, 3}}};
+    press(o.device, json{{"currentDevice", names[o.device]}, {"devices", {entry, entry, entry}}},
+          {o.expected, 3, 3, 3});
   }
 }
 
