@@ -93,48 +93,32 @@ TEST(FindPluginFolderFrom, NearestAncestorWithTheExactExtension) {
   for (const auto& c : cases) EXPECT_EQ(FindPluginFolderFrom(c.program), c.folder) << c.program;
 }
 
-class LocalizationTable : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/pnx-localizer-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    folder_ = root_ + "/com.x.pxPlugin";
-    ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
-  }
-  void TearDown() override {
-    for (const std::string& f : files_) unlink(f.c_str());
-    rmdir(folder_.c_str());
-    rmdir(root_.c_str());
-  }
-  void Write(const std::string& name, const std::string& text) {
-    const std::string path = folder_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    files_.push_back(path);
-  }
-  std::string root_, folder_;
-  std::vector<std::string> files_;
-};
-
-TEST_F(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
-  Write("de.json", "{\"Localization\":{\"Layout\":\"Aufteilung\",\"Gr\xc3\xb6\xc3\x9f" "e\":\"x\"},\"Other\":1}");
-  Write("fr.json", R"({"Localization":["not","an","object"]})");
-  Write("it.json", R"({"Localization":{"a":"b",}})");
-  Write("es.json", R"([{"Localization":{"a":"b"}}])");
-  Write("nl.json", R"({"localization":{"a":"b"}})");
-  Write("pt.json", "");
+TEST(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
+  char root[] = "/tmp/pnx-localizer-XXXXXX";
+  ASSERT_NE(mkdtemp(root), nullptr);
+  const std::string folder = std::string(root) + "/com.x.pxPlugin";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   std::string deep = R"({"Localization":{"a":)";
   for (int i = 0; i < 100000; ++i) deep += "[";
-  Write("da.json", deep + std::string(100000, ']') + "}}");
+  const std::pair<const char*, std::string> files[] = {
+      {"de", "{\"Localization\":{\"Layout\":\"Aufteilung\",\"Gr\xc3\xb6\xc3\x9f" "e\":\"x\"},\"Other\":1}"},
+      {"fr", R"({"Localization":["not","an","object"]})"}, {"it", R"({"Localization":{"a":"b",}})"},
+      {"es", R"([{"Localization":{"a":"b"}}])"}, {"nl", R"({"localization":{"a":"b"}})"}, {"pt", ""},
+      {"da", deep + std::string(100000, ']') + "}}"},
+  };
+  for (const auto& [language, text] : files) std::ofstream(folder + "/" + language + ".json", std::ios::binary) << text;
 
-  EXPECT_EQ(LoadLocalizationTable(folder_, "de"),
+  EXPECT_EQ(LoadLocalizationTable(folder, "de"),
             nlohmann::json::parse("{\"Layout\":\"Aufteilung\",\"Gr\xc3\xb6\xc3\x9f" "e\":\"x\"}"));
   // A folder written the Windows way (as JoinPath leaves it) is opened all the same.
-  EXPECT_EQ(LoadLocalizationTable(folder_ + "/", "de")["Layout"], "Aufteilung");
+  EXPECT_EQ(LoadLocalizationTable(folder + "/", "de")["Layout"], "Aufteilung");
   for (const char* language : {"fr", "it", "es", "nl", "pt", "da", "sv", ""}) {
-    EXPECT_TRUE(LoadLocalizationTable(folder_, language).is_null()) << language;
+    EXPECT_TRUE(LoadLocalizationTable(folder, language).is_null()) << language;
   }
   EXPECT_TRUE(LoadLocalizationTable("", "de").is_null());
+  for (const auto& file : files) unlink((folder + "/" + file.first + ".json").c_str());
+  rmdir(folder.c_str());
+  rmdir(root);
 }
 
 }  // namespace

@@ -26,44 +26,29 @@ class RecordingPlugin : public PnxBasePlugin {
   }
   PnxConnectionManager* Connection() const { return connectionManager; }
 
-  void OnKeyDown(const std::string& a, const std::string& c, const nlohmann::json& p,
-                 const std::string& d) override {
-    Record("OnKeyDown|" + a + "|" + c + "|" + p.dump() + "|" + d);
+// The eight operations with action, context, payload and device all record the same way.
+#define PNX_RECORD_ACTION_EVENT(Name)                                                                       \
+  void Name(const std::string& a, const std::string& c, const nlohmann::json& p, const std::string& d) override { \
+    Record(#Name "|" + a + "|" + c + "|" + p.dump() + "|" + d);                                             \
   }
-  void OnKeyUp(const std::string& a, const std::string& c, const nlohmann::json& p,
-               const std::string& d) override {
-    Record("OnKeyUp|" + a + "|" + c + "|" + p.dump() + "|" + d);
-  }
-  void OnWillAppear(const std::string& a, const std::string& c, const nlohmann::json& p,
-                    const std::string& d) override {
-    Record("OnWillAppear|" + a + "|" + c + "|" + p.dump() + "|" + d);
-  }
-  void OnWillDisappear(const std::string& a, const std::string& c, const nlohmann::json& p,
-                       const std::string& d) override {
-    Record("OnWillDisappear|" + a + "|" + c + "|" + p.dump() + "|" + d);
-  }
+  PNX_RECORD_ACTION_EVENT(OnKeyDown)
+  PNX_RECORD_ACTION_EVENT(OnKeyUp)
+  PNX_RECORD_ACTION_EVENT(OnWillAppear)
+  PNX_RECORD_ACTION_EVENT(OnWillDisappear)
+  PNX_RECORD_ACTION_EVENT(OnSendToPlugin)
+  PNX_RECORD_ACTION_EVENT(OnDidReceiveSettings)
+#undef PNX_RECORD_ACTION_EVENT
   void OnDeviceDidConnect(const std::string& d, const nlohmann::json& info) override {
     Record("OnDeviceDidConnect|" + d + "|" + info.dump());
   }
   void OnDeviceDidDisconnect(const std::string& d) override { Record("OnDeviceDidDisconnect|" + d); }
-  void OnSendToPlugin(const std::string& a, const std::string& c, const nlohmann::json& p,
-                      const std::string& d) override {
-    Record("OnSendToPlugin|" + a + "|" + c + "|" + p.dump() + "|" + d);
-  }
   void OnApplicationDidLaunch(const nlohmann::json& p) override { Record("OnApplicationDidLaunch|" + p.dump()); }
-  void OnApplicationDidTerminate(const nlohmann::json& p) override {
-    Record("OnApplicationDidTerminate|" + p.dump());
-  }
+  void OnApplicationDidTerminate(const nlohmann::json& p) override { Record("OnApplicationDidTerminate|" + p.dump()); }
   void OnPropertyInspectorDidAppear(const std::string& a, const std::string& c, const std::string& d) override {
     Record("OnPropertyInspectorDidAppear|" + a + "|" + c + "|" + d);
   }
-  void OnPropertyInspectorDidDisappear(const std::string& a, const std::string& c,
-                                       const std::string& d) override {
+  void OnPropertyInspectorDidDisappear(const std::string& a, const std::string& c, const std::string& d) override {
     Record("OnPropertyInspectorDidDisappear|" + a + "|" + c + "|" + d);
-  }
-  void OnDidReceiveSettings(const std::string& a, const std::string& c, const nlohmann::json& p,
-                            const std::string& d) override {
-    Record("OnDidReceiveSettings|" + a + "|" + c + "|" + p.dump() + "|" + d);
   }
 
  private:

@@ -17,24 +17,6 @@ DeviceSnapshot TwoDevices() {
   return devices;
 }
 
-json Completed(const json& settings, const DeviceSnapshot& devices) {
-  ActionSettings read;
-  CompleteActionSettings(settings, devices, read);
-  json out;
-  WriteActionSettings(read, out);
-  return out;
-}
-
-TEST(ActionSettings, EmptySettingsWithTwoDevicesAreCompletedExactly) {
-  json out = Completed(json::object(), TwoDevices());
-  EXPECT_EQ(out.dump(),
-            "{\"currentDevice\":\"Brelvon\",\"devices\":["
-            "{\"deviceName\":\"Brelvon\",\"inputHasSignal\":[true,true,false,true],\"multiViewLayout\":100,"
-            "\"multiViewSources\":[1,2,3,4],\"toggle\":false},"
-            "{\"deviceName\":\"Brelvon 2\",\"inputHasSignal\":[false,false,false,false],\"multiViewLayout\":100,"
-            "\"multiViewSources\":[1,2,3,4],\"toggle\":false}],\"icon\":\"\"}");
-}
-
 TEST(ActionSettings, NoDeviceWritesNothingToSend) {
   ActionSettings read;
   CompleteActionSettings(json{{"currentDevice", "Brelvon"}, {"icon", "x"}}, DeviceSnapshot{}, read);
@@ -80,11 +62,10 @@ TEST(ActionSettings, ValuesOfOtherTypesFallBackToDefaults) {
 }
 
 TEST(ActionSettings, NonFiniteSourcesHaveDefinedValues) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
   EXPECT_EQ(SourceNumberFromJson(json(std::numeric_limits<double>::quiet_NaN())), 0);
-  EXPECT_EQ(SourceNumberFromJson(json(std::numeric_limits<double>::infinity())),
-            std::numeric_limits<int32_t>::max());
-  EXPECT_EQ(SourceNumberFromJson(json(-std::numeric_limits<double>::infinity())),
-            std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(SourceNumberFromJson(json(kInfinity)), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(SourceNumberFromJson(json(-kInfinity)), std::numeric_limits<int32_t>::min());
 }
 
 TEST(ActionSettings, SourceOfWrongTypeRaisesTypeError) {
@@ -94,21 +75,6 @@ TEST(ActionSettings, SourceOfWrongTypeRaisesTypeError) {
     ActionSettings read;
     EXPECT_THROW(CompleteActionSettings(settings, TwoDevices(), read), json::type_error);
   }
-}
-
-TEST(ActionSettings, IncomingNamesSignalsAndUnknownKeysAreReplacedOrDropped) {
-  json settings = json::parse(R"({"currentDevice": "Brelvon 3", "icon": "data:x", "extra": 1,
-      "devices": [{"deviceName": "Mine", "inputHasSignal": [false], "other": 2, "multiViewSources": [4, 3]},
-                  {}, {"multiViewLayout": 7}]})");
-  DeviceSnapshot one;
-  one.deviceCount = 1;
-  one.inputCounts = {4};
-  one.inputSignals = {{true, false, true, false}};
-  json out = Completed(settings, one);
-  EXPECT_EQ(out.dump(),
-            "{\"currentDevice\":\"Brelvon 3\",\"devices\":[{\"deviceName\":\"Brelvon\","
-            "\"inputHasSignal\":[true,false,true,false],\"multiViewLayout\":100,\"multiViewSources\":[4,3],"
-            "\"toggle\":false}],\"icon\":\"data:x\"}");
 }
 
 TEST(ActionSettings, DeviceWithoutCountsOrSignalsGetsEmptyLists) {
@@ -134,13 +100,8 @@ TEST(ToggleStep, AdvancesToNextInputWithSignal) {
   };
   const std::vector<bool> oneAndFour = {true, false, false, true};
   const Case cases[] = {
-      {{2, 2, 3, 4}, oneAndFour, 4, 4},
+      // The usual sequences (2 -> 4 -> 1 -> 4, a lone signal, none, 0 and 5) run end to end as key presses.
       {{4, 2, 3, 4}, oneAndFour, 4, 1},
-      {{1, 2, 3, 4}, oneAndFour, 4, 4},
-      {{2, 1, 1, 1}, {false, true, false, false}, 4, 2},   // lone signal: a full cycle back to itself
-      {{3, 1, 1, 1}, {false, false, false, false}, 4, 3},  // no signal: unchanged
-      {{0, 1, 1, 1}, {true, true, true, true}, 4, 1},      // first candidate after 0 is input 1
-      {{5, 1, 1, 1}, {true, true, true, true}, 4, 5},      // beyond the inputs: unchanged
       {{-1, 1, 1, 1}, {true, true, true, true}, 4, -1},
       {{0, 1, 1, 1}, {}, 0, 0},                            // no inputs
       {{2, 1, 1, 1}, {false, false}, 4, 2},                // flags shorter than the inputs

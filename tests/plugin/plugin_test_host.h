@@ -42,7 +42,6 @@ class PluginTestHost {
   int CloseAndWait(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
   bool Running() { return m_child.Running(); }
-  pid_t Pid() const { return m_child.Pid(); }
 
  private:
   DevHostServer m_server;
