@@ -42,6 +42,8 @@ class PluginTestHost {
   int CloseAndWait(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
   bool Running() { return m_child.Running(); }
+  // The plug-in's process id, for measuring its CPU use.
+  pid_t Pid() const { return m_child.Pid(); }
 
  private:
   DevHostServer m_server;
