@@ -63,6 +63,32 @@ HRESULT CreateComObject(REFIID riid, void** ppv, Args&&... args) {
   return hr;
 }
 
+// The IEnumXxx::Next protocol over a list of size items: hands out up to count of them from position on,
+// made by make(index, slot) (false ends the batch). A batch of more than one needs a fetched count.
+template <class T, class Make>
+HRESULT EnumNext(size_t& position, size_t size, ULONG count, T** out, ULONG* fetched, Make make) {
+  if (!out) return E_POINTER;
+  if (count != 1 && !fetched) return E_POINTER;
+  ULONG done = 0;
+  while (done < count && position < size) {
+    if (!make(position, &out[done])) break;
+    ++done;
+    ++position;
+  }
+  if (fetched) *fetched = done;
+  return done == count ? S_OK : S_FALSE;
+}
+
+// IEnumXxx::Skip over a list of size items: S_FALSE, at the end, when fewer than count were left.
+inline HRESULT EnumSkip(size_t& position, size_t size, ULONG count) {
+  if (count > size - position) {
+    position = size;
+    return S_FALSE;
+  }
+  position += count;
+  return S_OK;
+}
+
 }  // namespace pnx
 
 #define PNX_COM_REFCOUNT                                                     \

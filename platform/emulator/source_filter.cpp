@@ -13,6 +13,8 @@ namespace emulator {
 namespace {
 
 using pnx::CreateComObject;
+using pnx::EnumNext;
+using pnx::EnumSkip;
 using pnx::HandOut;
 
 // KSPROPSETID_VendorControl of the device.
@@ -107,26 +109,12 @@ class MediaTypeEnum final : public pnx::ComObject, public IEnumMediaTypes {
   }
   PNX_COM_REFCOUNT
   HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    if (!types) return E_POINTER;
-    if (count != 1 && !fetched) return E_POINTER;
-    ULONG done = 0;
-    while (done < count && position_ < types_.size()) {
-      types[done] = CreateMediaType(types_[position_].Get());
-      if (!types[done]) break;
-      ++done;
-      ++position_;
-    }
-    if (fetched) *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+    return EnumNext(position_, types_.size(), count, types, fetched, [this](size_t i, AM_MEDIA_TYPE** slot) {
+      *slot = CreateMediaType(types_[i].Get());
+      return *slot != nullptr;
+    });
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    if (position_ + count > types_.size()) {
-      position_ = types_.size();
-      return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return EnumSkip(position_, types_.size(), count); }
   HRESULT STDMETHODCALLTYPE Reset() override {
     position_ = 0;
     return S_OK;

@@ -90,27 +90,11 @@ class MonikerEnum final : public ComObject, public IEnumMoniker {
   PNX_COM_REFCOUNT
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-    if (!monikers) return E_POINTER;
-    if (count != 1 && !fetched) return E_POINTER;
-    ULONG done = 0;
-    while (done < count && position_ < names_.size()) {
-      HRESULT hr = CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(&monikers[done]),
-                                                  names_[position_]);
-      if (FAILED(hr)) break;
-      ++position_;
-      ++done;
-    }
-    if (fetched) *fetched = done;
-    return done == count ? S_OK : S_FALSE;
+    return EnumNext(position_, names_.size(), count, monikers, fetched, [this](size_t i, IMoniker** slot) {
+      return SUCCEEDED(CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), names_[i]));
+    });
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    if (position_ + count > names_.size()) {
-      position_ = names_.size();
-      return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return EnumSkip(position_, names_.size(), count); }
   HRESULT STDMETHODCALLTYPE Reset() override {
     position_ = 0;
     return S_OK;
