@@ -158,6 +158,11 @@ void DevHostServer::Close(uint16_t code) {
     if (!impl_->connected) return;
     hdl = impl_->connection;
   }
-  websocketpp::lib::error_code ec;
-  impl_->server.close(hdl, code, "", ec);
+  // websocketpp reads the connection state on its event-loop thread without the lock close() takes, so the
+  // close is run there rather than on the caller's thread.
+  Impl* impl = impl_.get();
+  asio::post(impl->server.get_io_service(), [impl, hdl, code] {
+    websocketpp::lib::error_code ec;
+    impl->server.close(hdl, code, "", ec);
+  });
 }
