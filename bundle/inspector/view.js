@@ -1,0 +1,146 @@
+// The inspector's view: built once, then brought up to date from the state object by render(state).
+// Settings text only ever reaches the page through textContent and option values.
+
+import { describeSettings, kPlaces } from './settings.js';
+
+function element(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [name, value] of Object.entries(props)) {
+    if (name === 'text') node.textContent = value;
+    else if (name in node && !name.startsWith('aria')) node[name] = value;
+    else node.setAttribute(name, value);
+  }
+  node.append(...children);
+  return node;
+}
+
+function field(id, labelText, control) {
+  const label = element('label', { htmlFor: id });
+  control.id = id;
+  return { row: element('div', { className: 'field' }, label, control), label };
+}
+
+// Replaces a select's options only when they differ, so an open list or the focus are not disturbed.
+function setOptions(select, options, value) {
+  const key = JSON.stringify(options);
+  if (select.dataset.options !== key) {
+    select.dataset.options = key;
+    select.replaceChildren(...options.map((o) => element('option', { value: String(o.value), text: o.label })));
+  }
+  select.value = String(value);
+}
+
+const isImageUrl = (text) => /^data:image\/(png|jpeg|gif|webp|bmp|svg\+xml)[;,]/.test(text);
+
+export const kMaxIconBytes = 512 * 1024;
+
+// actions.edit(edit) for every change a person makes; edits have the shapes editSettings takes.
+export function createView(root, t, actions) {
+  const status = element('p', { className: 'status', role: 'status' });
+
+  const device = element('select');
+  const layout = element('select');
+  const layoutNumber = element('input', { type: 'number', min: 0, max: 4294967295, step: 1 });
+  const places = Array.from({ length: kPlaces }, () => element('select'));
+  const toggle = element('input', { type: 'checkbox' });
+  const iconPicker = element('input', { type: 'file', accept: 'image/*' });
+  const iconPreview = element('img', { className: 'icon', alt: '' });
+  const iconError = element('p', { className: 'error' });
+
+  const fields = {
+    device: field('device', '', device),
+    layout: field('layout', '', layout),
+    layoutNumber: field('layout-number', '', layoutNumber),
+    places: places.map((select, k) => field(`place-${k + 1}`, '', select)),
+    icon: field('icon', '', iconPicker),
+  };
+  const toggleLabel = element('label', { htmlFor: 'toggle' });
+  toggle.id = 'toggle';
+  const toggleRow = element('div', { className: 'field check' }, toggle, toggleLabel);
+  fields.icon.row.append(iconPreview);
+
+  const previewLabel = element('span', { id: 'preview-label', className: 'preview-label' });
+  const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label', width: 224, height: 126 });
+  const preview = element('figure', { className: 'preview' }, previewLabel, canvas);
+
+  const deviceControls = element('div', { className: 'device-controls' },
+    fields.layout.row, fields.layoutNumber.row, ...fields.places.map((f) => f.row), toggleRow);
+  const form = element('form', { className: 'settings' }, fields.device.row, deviceControls, fields.icon.row, iconError);
+  form.addEventListener('submit', (event) => event.preventDefault());
+  root.replaceChildren(status, form, preview);
+
+  device.addEventListener('change', () => actions.edit({ device: device.value }));
+  layout.addEventListener('change', () => actions.edit({ layout: Number(layout.value) }));
+  layoutNumber.addEventListener('change', () => {
+    if (layoutNumber.validity.valid && layoutNumber.value !== '') actions.edit({ layout: Number(layoutNumber.value) });
+  });
+  places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
+  toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
+  iconPicker.addEventListener('change', () => {
+    const file = iconPicker.files?.[0];
+    iconPicker.value = '';
+    if (file) actions.pickIcon(file);
+  });
+
+  const context = canvas.getContext('2d', { alpha: false });
+
+  return {
+    render(state) {
+      const view = describeSettings(state.settings);
+      const connected = state.status === 'connected';
+      fields.device.label.textContent = t('inspector.device');
+      fields.layout.label.textContent = t('inspector.layout');
+      fields.layoutNumber.label.textContent = t('inspector.layoutNumber');
+      fields.places.forEach((f, k) => { f.label.textContent = t('inspector.place', { n: k + 1 }); });
+      toggleLabel.textContent = t('inspector.toggle');
+      fields.icon.label.textContent = t('inspector.icon');
+      previewLabel.textContent = t('inspector.preview');
+
+      status.textContent = !connected ? t(state.status === 'connecting' ? 'inspector.connecting' : 'inspector.disconnected')
+        : view.devices.length === 0 ? t('inspector.noDevice') : '';
+      status.hidden = status.textContent === '';
+      form.inert = !connected;
+      form.classList.toggle('offline', !connected);
+      fields.device.row.hidden = view.devices.length === 0;
+
+      const deviceOptions = view.devices.map((d) => ({ value: d.name, label: d.name }));
+      if (view.current < 0) deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: view.currentDevice }) });
+      setOptions(device, deviceOptions, view.currentDevice);
+
+      const entry = view.devices[view.current];
+      deviceControls.hidden = !entry;
+      if (entry) {
+        const layoutOptions = state.layouts.map((l) => ({ value: l.number, label: t(`layout.${l.number}`) === `layout.${l.number}` ? l.name : t(`layout.${l.number}`) }));
+        if (!state.layouts.some((l) => l.number === entry.layout)) layoutOptions.push({ value: entry.layout, label: t('inspector.layoutOther', { n: entry.layout }) });
+        setOptions(layout, layoutOptions, entry.layout);
+        if (document.activeElement !== layoutNumber) layoutNumber.value = String(entry.layout);
+
+        const inputs = Math.max(entry.signal.length, 1);
+        places.forEach((select, k) => {
+          const options = [];
+          for (let n = 1; n <= inputs; ++n) {
+            options.push({ value: n, label: entry.signal[n - 1] === false ? t('inspector.inputNoSignal', { n }) : t('inspector.input', { n }) });
+          }
+          const chosen = entry.sources[k];
+          if (chosen < 1 || chosen > inputs) options.push({ value: chosen, label: t('inspector.input', { n: chosen }) });
+          setOptions(select, options, chosen);
+        });
+        toggle.checked = entry.toggle;
+      }
+
+      iconPreview.hidden = !isImageUrl(view.icon);
+      if (isImageUrl(view.icon) && iconPreview.getAttribute('src') !== view.icon) iconPreview.src = view.icon;
+      iconError.textContent = state.iconError ? t(state.iconError) : '';
+      iconError.hidden = !state.iconError;
+    },
+
+    // image: {width, height, rgba} from decodePreviewBmp.
+    drawPreview(image) {
+      if (canvas.width !== image.width || canvas.height !== image.height) {
+        canvas.width = image.width;
+        canvas.height = image.height;
+      }
+      context.putImageData(new ImageData(image.rgba, image.width, image.height), 0, 0);
+    },
+  };
+}

@@ -1,0 +1,126 @@
+// Unit tests of the inspector's own logic: preview BMP decoding and settings editing.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { decodePreviewBmp } from '../../bundle/inspector/bmp.js';
+import { describeSettings, editSettings } from '../../bundle/inspector/settings.js';
+
+const colour = (x, y) => [(x * 7) & 255, (y * 13) & 255, (x + y) & 255]; // r, g, b of the picture's (x, y)
+
+// A 24-bit BMP of the test picture; rows padded to 4 bytes only when asked (the plug-in never pads).
+function makeBmp(width, height, { padded = false, topDown = false } = {}) {
+  const stride = padded ? (width * 3 + 3) & ~3 : width * 3;
+  const bytes = new Uint8Array(54 + stride * height);
+  const view = new DataView(bytes.buffer);
+  bytes.set([66, 77]);
+  view.setUint32(2, bytes.length, true);
+  view.setUint32(10, 54, true);
+  view.setUint32(14, 40, true);
+  view.setInt32(18, width, true);
+  view.setInt32(22, topDown ? -height : height, true);
+  view.setUint16(26, 1, true);
+  view.setUint16(28, 24, true);
+  for (let row = 0; row < height; ++row) {
+    const y = topDown ? row : height - 1 - row;
+    for (let x = 0; x < width; ++x) {
+      const [r, g, b] = colour(x, y);
+      bytes.set([b, g, r], 54 + row * stride + x * 3);
+    }
+  }
+  return Array.from(bytes); // as JSON.parse hands it over
+}
+
+function assertPicture(image, width, height) {
+  assert.equal(image.width, width);
+  assert.equal(image.height, height);
+  for (let y = 0; y < height; ++y) {
+    for (let x = 0; x < width; ++x) {
+      const at = (y * width + x) * 4;
+      assert.deepEqual([...image.rgba.subarray(at, at + 4)], [...colour(x, y), 255], `pixel ${x},${y}`);
+    }
+  }
+}
+
+test('preview BMPs decode unsheared and upright at any width', () => {
+  const cases = [[1, 1], [2, 3], [3, 2], [5, 4], [223, 3], [224, 2], [225, 3], [226, 1]];
+  for (const [width, height] of cases) {
+    assertPicture(decodePreviewBmp(makeBmp(width, height)), width, height);
+    assertPicture(decodePreviewBmp(makeBmp(width, height, { topDown: true })), width, height);
+    assertPicture(decodePreviewBmp(makeBmp(width, height, { padded: true })), width, height);
+  }
+  assertPicture(decodePreviewBmp(Uint8Array.from(makeBmp(7, 3))), 7, 3);
+});
+
+test('input that is not a whole 24-bit BMP is refused', () => {
+  const good = makeBmp(5, 3);
+  const patched = (at, values) => { const b = good.slice(); b.splice(at, values.length, ...values); return b; };
+  const cases = {
+    'nothing': undefined,
+    'not an array': { length: 'many' },
+    'empty': [],
+    'header only': good.slice(0, 54),
+    'one byte short': good.slice(0, -1),
+    'no signature': patched(0, [0, 0]),
+    '32 bits per pixel': patched(28, [32]),
+    'compressed': patched(30, [1]),
+    'zero width': patched(18, [0, 0, 0, 0]),
+    'negative width': patched(18, [251, 255, 255, 255]),
+    'absurd height': patched(22, [0, 0, 0, 64]),
+    'pixel offset inside the header': patched(10, [20]),
+    'header byte out of range': patched(18, [300]),
+    'header byte not a number': patched(18, ['5']),
+  };
+  for (const [name, input] of Object.entries(cases)) assert.equal(decodePreviewBmp(input), null, name);
+});
+
+const twoDevices = () => ({
+  currentDevice: 'Brelvon 2',
+  icon: '',
+  extra: { kept: true },
+  devices: [
+    { deviceName: 'Brelvon', multiViewLayout: 100, multiViewSources: [1, 2, 3, 4], inputHasSignal: [true, true, true, true], toggle: false },
+    { deviceName: 'Brelvon 2', multiViewLayout: 0, multiViewSources: [2, 1], inputHasSignal: [true, false, true, true], toggle: true },
+  ],
+});
+
+test('an edit changes only the current device and returns the whole object', () => {
+  const before = twoDevices();
+  const snapshot = structuredClone(before);
+  const cases = [
+    [{ layout: 7 }, (s) => { s.devices[1].multiViewLayout = 7; }],
+    [{ toggle: false }, (s) => { s.devices[1].toggle = false; }],
+    // The device takes all four places at once: a short list is completed, place by place number.
+    [{ place: 3, input: 1 }, (s) => { s.devices[1].multiViewSources = [2, 1, 3, 1]; }],
+    [{ place: 0, input: 4 }, (s) => { s.devices[1].multiViewSources = [4, 1, 3, 4]; }],
+    [{ device: 'Brelvon' }, (s) => { s.currentDevice = 'Brelvon'; }],
+    [{ icon: 'data:image/png;base64,AA==' }, (s) => { s.icon = 'data:image/png;base64,AA=='; }],
+  ];
+  for (const [edit, change] of cases) {
+    const expected = twoDevices();
+    change(expected);
+    assert.deepEqual(editSettings(before, edit), expected, JSON.stringify(edit));
+  }
+  assert.deepEqual(before, snapshot, 'the settings given are left as they were');
+});
+
+test('edits that cannot reach a device are refused', () => {
+  const cases = [
+    [{}, { layout: 5 }],
+    [{ currentDevice: 'Brelvon 9', devices: twoDevices().devices }, { place: 0, input: 2 }],
+    [twoDevices(), { layout: -1 }],
+    [twoDevices(), { layout: 2 ** 32 }],
+    [twoDevices(), { layout: 1.5 }],
+    [twoDevices(), { unknown: 1 }],
+  ];
+  for (const [settings, edit] of cases) assert.equal(editSettings(settings, edit), null, JSON.stringify(edit));
+});
+
+test('settings of the wrong shape read as the plug-in would read them', () => {
+  const view = describeSettings({
+    devices: ['junk', { deviceName: 'Brelvon', multiViewLayout: -3, multiViewSources: 'x', toggle: 1 }],
+  });
+  assert.equal(view.currentDevice, 'Brelvon');
+  assert.equal(view.current, 1);
+  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon', signal: [], sources: [1, 2, 3, 4], layout: 100, toggle: false });
+  assert.deepEqual(describeSettings(null).devices, []);
+  assert.deepEqual(describeSettings({ devices: {} }).devices, []);
+});

@@ -1,0 +1,126 @@
+// The panel page's view: fifteen keys and the property inspector frame, updated from the page state.
+
+const kColumns = 5;
+const kRows = 3;
+
+function element(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [name, value] of Object.entries(props)) {
+    if (name === 'text') node.textContent = value;
+    else if (name in node && !name.startsWith('aria')) node[name] = value;
+    else node.setAttribute(name, value);
+  }
+  node.append(...children);
+  return node;
+}
+
+// Images come from the plug-in: only inline images and this host's own files are shown.
+const safeImage = (url) => typeof url === 'string' && (/^data:image\//.test(url) || /^\/(?!\/)/.test(url));
+
+// actions: press(key), release(key), configure(key), closeInspector().
+export function createPanelView(root, actions) {
+  const title = element('h1');
+  const status = element('p', { className: 'status', role: 'status' });
+  const grid = element('div', { className: 'keys', role: 'group' });
+  const keys = [];
+  for (let n = 1; n <= kColumns * kRows; ++n) {
+    const image = element('img', { alt: '', draggable: false });
+    const caption = element('span', { className: 'caption' });
+    const key = element('button', { type: 'button', className: 'key' }, image, caption);
+    const configureName = element('span', { className: 'visually-hidden' });
+    const configure = element('button', { type: 'button', className: 'configure' },
+      element('span', { 'aria-hidden': 'true', text: '\u2699' }), configureName);
+    bindPress(key, n, actions);
+    configure.addEventListener('click', () => actions.configure(n));
+    grid.append(element('div', { className: 'cell' }, key, configure));
+    keys.push({ key, image, caption, configure, configureName });
+  }
+
+  const inspectorHeading = element('h2');
+  const close = element('button', { type: 'button', className: 'close' });
+  close.addEventListener('click', () => actions.closeInspector());
+  const hint = element('p', { className: 'hint' });
+  const frame = element('iframe');
+  const inspector = element('aside', { className: 'inspector' },
+    element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint, frame);
+
+  root.replaceChildren(element('header', {}, title, status),
+    element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector));
+
+  return {
+    render(state, t) {
+      const panel = state.panel;
+      title.textContent = panel?.plugin?.name ? String(panel.plugin.name) : t('panel.title');
+      status.textContent = !state.connected ? t('panel.disconnected')
+        : panel && panel.plugin?.connected !== true ? t('panel.pluginNotConnected') : '';
+      status.hidden = status.textContent === '';
+      grid.setAttribute('aria-label', t('panel.keys'));
+
+      const byNumber = new Map((panel?.keys ?? []).map((k) => [k?.key, k]));
+      keys.forEach((k, i) => {
+        const n = i + 1;
+        const own = byNumber.get(n)?.image;
+        const src = safeImage(own) && own !== '' ? own : safeImage(panel?.defaultImage) ? panel.defaultImage : '';
+        if (k.image.getAttribute('src') !== src) {
+          if (src) k.image.src = src;
+          else k.image.removeAttribute('src');
+        }
+        k.caption.textContent = t('panel.key', { n });
+        k.configureName.textContent = t('panel.configure', { n });
+        k.configure.title = k.configureName.textContent;
+        k.key.disabled = !state.connected;
+        k.configure.disabled = !state.connected;
+      });
+
+      const open = panel?.inspector;
+      const url = typeof open?.url === 'string' && open.url.startsWith('/plugin/') ? open.url : '';
+      keys.forEach((k, i) => k.key.closest('.cell').classList.toggle('selected', url !== '' && open.key === i + 1));
+      inspectorHeading.textContent = url ? t('panel.inspectorFor', { n: open.key }) : t('panel.inspector');
+      close.textContent = t('panel.closeInspector');
+      close.hidden = !url;
+      hint.textContent = t('panel.hint');
+      hint.hidden = url !== '';
+      frame.title = t('panel.inspectorFrame');
+      frame.hidden = !url;
+      // Reloading the frame on every panel update would restart the inspector; only a new URL does.
+      if (frame.getAttribute('src') !== (url || null)) {
+        if (url) frame.src = url;
+        else frame.removeAttribute('src');
+      }
+    },
+  };
+}
+
+// keyDown when the key goes down by pointer, Space or Enter; keyUp when it comes back up (or is left).
+function bindPress(button, n, actions) {
+  let down = false;
+  const press = () => {
+    if (down) return;
+    down = true;
+    button.classList.add('pressed');
+    actions.press(n);
+  };
+  const release = () => {
+    if (!down) return;
+    down = false;
+    button.classList.remove('pressed');
+    actions.release(n);
+  };
+  button.addEventListener('pointerdown', (event) => {
+    if (event.button !== 0) return;
+    button.setPointerCapture(event.pointerId);
+    press();
+  });
+  button.addEventListener('pointerup', release);
+  button.addEventListener('pointercancel', release);
+  button.addEventListener('keydown', (event) => {
+    if ((event.key === ' ' || event.key === 'Enter') && !event.repeat) {
+      event.preventDefault();
+      press();
+    }
+  });
+  button.addEventListener('keyup', (event) => {
+    if (event.key === ' ' || event.key === 'Enter') release();
+  });
+  button.addEventListener('blur', release);
+}
