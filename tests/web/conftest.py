@@ -1,0 +1,164 @@
+"""Browser tests of the panel page and the property inspector against pnx-devhost --web, the native plug-in
+and the emulated device. Build first (build/native, or PNX_BUILD_DIR)."""
+import json
+import os
+import select
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get('PNX_BUILD_DIR', REPO / 'build' / 'native'))
+BUNDLE = BUILD / 'com.brelvon.multiview.pxPlugin'
+OUTPUT = BUILD / 'web-tests'  # screenshots and measured figures, kept after every run
+
+# Device 1 has no signal on input 3; device 2 has signal everywhere.
+DEVICES = {
+    'frame': {'width': 1920, 'height': 1080, 'fps': 60},
+    'devices': [
+        {'number': 1, 'inputs': [1, 2, 3, 4], 'signal': [True, True, False, True], 'layout': 100, 'sources': [1, 2, 3, 4]},
+        {'number': 2, 'inputs': [1, 2, 3, 4], 'signal': [True, True, True, True], 'layout': 100, 'sources': [1, 2, 3, 4]},
+    ],
+}
+
+
+class Trace:
+    """The emulated device's record of property requests, one JSON object a line."""
+
+    def __init__(self, path):
+        self.path = path
+        self.path.touch()
+
+    def lines(self):
+        return [json.loads(line) for line in self.path.read_text().splitlines() if line.strip()]
+
+    def mark(self):
+        return len(self.lines())
+
+    def sets(self, since=0, device=None):
+        """(property id, hex data) of every "set" after line `since`, optionally of one device only."""
+        return [(l['id'], l['data']) for l in self.lines()[since:]
+                if l.get('op') == 'set' and (device is None or f'HDMI-{device} ' in l['node'])]
+
+    def wait_for_set(self, since, wanted, device=1, timeout=10):
+        """Waits until every (id, data) in `wanted` was set on the device after line `since`."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if all(w in self.sets(since, device) for w in wanted):
+                return
+            time.sleep(0.02)
+        raise AssertionError(f'device {device} did not get {wanted}; it got {self.sets(since, device)}')
+
+
+class Host:
+    """pnx-devhost --web over a private copy of the bundle, so a test may plant files in it."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.bundle = folder / BUNDLE.name
+        if not self.bundle.exists():
+            shutil.copytree(BUNDLE, self.bundle, symlinks=True)
+        self.settings = folder / 'settings.json'
+        self.stderr_path = folder / 'devhost.err'
+        self.trace = Trace(folder / 'trace.jsonl')
+        devices = folder / 'devices.json'
+        devices.write_text(json.dumps(DEVICES))
+        self.env = dict(os.environ, PNX_SIM_DEVICES=str(devices), PNX_SIM_TRACE=str(self.trace.path))
+        self.process = None
+        self.url = None
+
+    def start(self):
+        with open(self.stderr_path, 'ab') as err:
+            self.process = subprocess.Popen(
+                [str(BUILD / 'pnx-devhost'), '--web', '--port', '0', '--settings', str(self.settings), str(self.bundle)],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, env=self.env)
+        ready, _, _ = select.select([self.process.stdout], [], [], 20)
+        line = self.process.stdout.readline().decode() if ready else ''
+        if not line.startswith('http://127.0.0.1:'):
+            self.stop()
+            raise AssertionError(f'pnx-devhost printed {line!r}; stderr: {self.stderr_path.read_text()}')
+        self.url = line.strip()
+        self.port = int(self.url.rstrip('/').rsplit(':', 1)[1])
+        return self
+
+    def stop(self):
+        if not self.process:
+            return
+        self.process.stdin.close()  # the host ends when its standard input closes
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+        self.process = None
+
+
+@pytest.fixture
+def host(tmp_path):
+    if not (BUILD / 'pnx-devhost').exists() or not BUNDLE.exists():
+        pytest.fail(f'build the native preset first: {BUILD} has no pnx-devhost or bundle')
+    h = Host(tmp_path)
+    yield h
+    h.stop()
+
+
+@pytest.fixture(scope='session')
+def browser(tmp_path_factory):
+    options = webdriver.ChromeOptions()
+    options.binary_location = '/usr/bin/chromium'
+    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                 '--window-size=1100,800', f'--user-data-dir={tmp_path_factory.mktemp("chromium")}'):
+        options.add_argument(flag)
+    options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
+    driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    yield driver
+    driver.quit()
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, f'report_{report.when}', report)
+
+
+@pytest.fixture
+def page(request, browser):
+    """The browser for one test: console errors fail the test; a failure leaves a screenshot."""
+    browser.get_log('browser')  # drop what earlier tests left
+    yield browser
+    report = getattr(request.node, 'report_call', None)
+    if report is not None and report.failed:
+        OUTPUT.mkdir(parents=True, exist_ok=True)
+        browser.switch_to.default_content()
+        browser.save_screenshot(str(OUTPUT / f'failed-{request.node.name}.png'))
+    errors = [e for e in browser.get_log('browser') if e['level'] == 'SEVERE']
+    browser.get('about:blank')
+    assert not errors, f'browser console errors: {errors}'
+
+
+def wait(driver, condition, timeout=10, message=''):
+    return WebDriverWait(driver, timeout, poll_frequency=0.05).until(lambda d: condition(d), message)
+
+
+def control(driver, label):
+    """The control whose visible <label> reads `label`; its accessible name must be that text too."""
+    found = driver.find_element(By.XPATH, f'//label[normalize-space()="{label}"]')
+    element = driver.find_element(By.ID, found.get_attribute('for'))
+    assert element.accessible_name == label
+    return element
+
+
+def button(driver, name):
+    matches = [b for b in driver.find_elements(By.TAG_NAME, 'button') if b.accessible_name == name]
+    assert len(matches) == 1, f'{len(matches)} buttons named {name!r}'
+    return matches[0]

@@ -1,0 +1,234 @@
+"""The panel page and the property inspector in headless Chromium, driving the emulated device."""
+import json
+import statistics
+import threading
+import time
+
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.support.ui import Select
+
+from conftest import OUTPUT, button, control, wait
+
+LAYOUT = 631   # property ids of the device's multiview layout and sources
+SOURCES = 632
+RED, GREEN, BLUE, WHITE, BLACK = (255, 0, 0), (0, 255, 0), (0, 0, 255), (255, 255, 255), (0, 0, 0)
+
+
+def layout_data(n):
+    return n.to_bytes(4, 'little').hex()
+
+
+def sources_data(places):
+    value = sum(input_ << (4 * k) for k, input_ in enumerate(places))
+    return value.to_bytes(8, 'little').hex()
+
+
+def open_panel(driver, host):
+    driver.get(host.url)
+    wait(driver, lambda d: button(d, 'Key 15').is_enabled(), message='panel keys')
+
+
+def open_inspector(driver, key):
+    driver.switch_to.default_content()
+    button(driver, f'Configure key {key}').click()
+    frame = wait(driver, lambda d: next((f for f in d.find_elements(By.CSS_SELECTOR, 'iframe[title="Property inspector"]')
+                                         if f.is_displayed()), None), message='inspector frame')
+    driver.switch_to.frame(frame)
+    wait(driver, lambda d: d.find_elements(By.XPATH, '//label[normalize-space()="Device"]'), message='inspector page')
+
+
+def preview(driver):
+    """The preview's accessible element and its four quadrant centres' colours (reading order)."""
+    canvas = driver.find_element(By.CSS_SELECTOR, '[role="img"]')
+    assert canvas.accessible_name == 'Preview'
+    return driver.execute_script('''
+        const c = arguments[0], g = c.getContext('2d');
+        return [[1, 1], [3, 1], [1, 3], [3, 3]].map(([x, y]) =>
+            Array.from(g.getImageData(Math.floor(c.width * x / 4), Math.floor(c.height * y / 4), 1, 1).data.slice(0, 3)));
+        ''', canvas)
+
+
+def wait_for_preview(driver, colours):
+    def close(got):
+        return all(abs(a - b) <= 8 for g, w in zip(got, colours) for a, b in zip(g, w))
+    try:
+        wait(driver, lambda d: close(preview(d)))
+    except Exception:
+        raise AssertionError(f'preview shows {preview(driver)}, expected {colours}')
+
+
+def option_texts(select):
+    return [o.text for o in Select(select).options]
+
+
+def test_configure_edit_close_press_and_restart(page, host):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 1)
+
+    # The plug-in's write-back lists both devices; device 1's input 3 has no signal.
+    wait(page, lambda d: option_texts(control(d, 'Device')) == ['Brelvon', 'Brelvon 2'], message='devices')
+    assert Select(control(page, 'Device')).first_selected_option.text == 'Brelvon'
+    assert option_texts(control(page, 'Place 3')) == ['Input 1', 'Input 2', 'Input 3 (no signal)', 'Input 4']
+    assert control(page, 'Step place 1 through inputs with signal').get_attribute('type') == 'checkbox'
+    assert control(page, 'Key image').get_attribute('type') == 'file'
+    wait_for_preview(page, [RED, GREEN, BLACK, WHITE])
+
+    # Each edit reaches the device at once, and the preview follows.
+    mark = host.trace.mark()
+    Select(control(page, 'Layout')).select_by_visible_text('Place 1 full frame')
+    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(0))])
+    wait_for_preview(page, [RED] * 4)
+    assert control(page, 'Layout number').get_attribute('value') == '0'
+
+    mark = host.trace.mark()
+    Select(control(page, 'Place 1')).select_by_visible_text('Input 2')
+    host.trace.wait_for_set(mark, [(SOURCES, sources_data([2, 2, 3, 4]))])
+    wait_for_preview(page, [GREEN] * 4)
+
+    page.switch_to.default_content()
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    page.save_screenshot(str(OUTPUT / 'panel.png'))
+
+    # Closing takes the edits back; the frame goes away.
+    mark = host.trace.mark()
+    button(page, 'Close inspector').click()
+    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100)), (SOURCES, sources_data([1, 2, 3, 4]))])
+    wait(page, lambda d: not any(f.is_displayed() for f in d.find_elements(By.TAG_NAME, 'iframe')), message='frame closed')
+
+    # A press, by keyboard and by pointer, applies the stored settings (on release).
+    for press in (lambda key: key.send_keys(Keys.SPACE),
+                  lambda key: ActionChains(page).click_and_hold(key).pause(0.05).release().perform()):
+        mark = host.trace.mark()
+        press(button(page, 'Key 1'))
+        host.trace.wait_for_set(mark, [(LAYOUT, layout_data(0)), (SOURCES, sources_data([2, 2, 3, 4]))])
+
+    # The settings outlive the host.
+    host.stop()
+    assert json.loads(host.settings.read_text())['keys']['key-1']['devices'][0]['multiViewLayout'] == 0
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 1)
+    wait(page, lambda d: Select(control(d, 'Place 1')).first_selected_option.text == 'Input 2', message='stored place 1')
+    assert Select(control(page, 'Layout')).first_selected_option.text == 'Place 1 full frame'
+
+
+def test_device_switch_moves_edit_and_preview(page, host):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 2)
+    wait(page, lambda d: len(option_texts(control(d, 'Device'))) == 2, message='devices')
+    mark = host.trace.mark()
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
+    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100)), (SOURCES, sources_data([1, 2, 3, 4]))], device=2)
+    wait_for_preview(page, [RED, GREEN, BLUE, WHITE])  # device 2 has a signal on input 3
+    assert option_texts(control(page, 'Place 3'))[2] == 'Input 3'
+
+
+def test_markup_in_settings_stays_text(page, host):
+    markup = '<img id="injected" src="x" onerror="window.injected=1">'
+    host.settings.write_text(json.dumps({'keys': {'key-3': {'currentDevice': markup, 'icon': markup}}}))
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 3)
+    wait(page, lambda d: option_texts(control(d, 'Device'))[0] == f'{markup} (not found)', message='device named by markup')
+    for document in (page, page.switch_to.default_content() or page):
+        assert not document.find_elements(By.ID, 'injected')
+        assert document.execute_script('return window.injected') is None
+
+
+def test_without_devices_the_inspector_says_so(page, host):
+    host.env['PNX_SIM_DEVICES'] = str(host.folder / 'none.json')
+    (host.folder / 'none.json').write_text('{"devices": []}')
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 4)
+    wait(page, lambda d: d.find_element(By.CSS_SELECTOR, '[role="status"]').text.lower() == 'no device found')
+    assert not control(page, 'Device').is_displayed()
+
+
+def test_inspector_reconnects_after_the_host_goes(page, host):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 5)
+    status = lambda d: d.find_element(By.CSS_SELECTOR, '[role="status"]').text.lower()
+    wait(page, lambda d: status(d) == '', message='connected')
+    host.stop()
+    wait(page, lambda d: status(d) == 'disconnected', message='disconnected')
+    page.switch_to.default_content()
+
+
+def test_performance_figures(page, host):
+    """Measures (does not assert) the preview's cost in the page and how soon an edit reaches the device."""
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 6)
+    wait(page, lambda d: len(option_texts(control(d, 'Device'))) == 2, message='devices')
+    page.execute_script('''
+        window.figures = { draws: [], longTasks: [], since: performance.now() };
+        new PerformanceObserver((list) => list.getEntries().forEach((e) => {
+            if (e.name === 'preview-drawn') figures.draws.push(e.duration); })).observe({ type: 'measure' });
+        new PerformanceObserver((list) => list.getEntries().forEach((e) => figures.longTasks.push(e.duration)))
+            .observe({ type: 'longtask' });''')
+    time.sleep(6)
+    drawn = page.execute_script('return { ...figures, now: performance.now() }')
+    elapsed = drawn['now'] - drawn['since']
+    draws = sorted(drawn['draws'])
+
+    # Edit → property request, both stamped on this machine's wall clock: the page's just before its change
+    # event, the test's when the request's line appears in the device's trace.
+    appeared = []
+    stop = threading.Event()
+
+    def watch():
+        seen = host.trace.path.stat().st_size
+        while not stop.is_set():
+            size = host.trace.path.stat().st_size
+            if size != seen:
+                now = time.time()
+                with open(host.trace.path) as f:
+                    f.seek(seen)
+                    appeared.extend((now, json.loads(line)) for line in f.read().splitlines() if line.strip())
+                seen = size
+            time.sleep(0.0005)
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    latencies = []
+    try:
+        for i in range(20):
+            value = 0 if i % 2 == 0 else 100
+            before = len(appeared)
+            sent = page.execute_script('''
+                const s = document.getElementById('layout'); s.value = arguments[0];
+                const t = performance.timeOrigin + performance.now();
+                s.dispatchEvent(new Event('change')); return t;''', str(value)) / 1000
+            want = {'op': 'set', 'id': LAYOUT, 'data': layout_data(value)}
+            deadline = time.time() + 5
+            while time.time() < deadline:
+                hit = next((t for t, l in appeared[before:] if all(l.get(k) == v for k, v in want.items())), None)
+                if hit:
+                    latencies.append((hit - sent) * 1000)
+                    break
+                time.sleep(0.005)
+            time.sleep(0.1)
+    finally:
+        stop.set()
+        watcher.join()
+
+    figures = {
+        'preview images drawn': len(draws),
+        'preview images per second': round(len(draws) / elapsed * 1000, 2),
+        'arrival to drawn, median ms': round(statistics.median(draws), 2) if draws else None,
+        'arrival to drawn, p95 ms': round(draws[int(0.95 * (len(draws) - 1))], 2) if draws else None,
+        'main thread share of preview handling %': round(sum(draws) / elapsed * 100, 2),
+        'long tasks (>50 ms) share %': round(sum(drawn['longTasks']) / elapsed * 100, 2),
+        'edits measured': len(latencies),
+        'edit to property request, median ms': round(statistics.median(latencies), 2) if latencies else None,
+        'edit to property request, max ms': round(max(latencies), 2) if latencies else None,
+    }
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    (OUTPUT / 'performance.json').write_text(json.dumps(figures, indent=1) + '\n')
+    print('\n' + json.dumps(figures, indent=1))
+    assert draws and latencies, 'nothing to measure: no preview or no property request arrived'
