@@ -17,6 +17,8 @@ class ChildProcess {
 
   // Starts argv[0] (searched on PATH when it has no "/"); stdin from /dev/null, stdout and stderr appended to
   // outputPath ("" = /dev/null). False with error set when it cannot start.
+  // A child in a process group of its own does not receive the terminal's Ctrl+C (set before Start).
+  void SetOwnProcessGroup(bool own) { ownProcessGroup_ = own; }
   bool Start(const std::vector<std::string>& argv, const std::string& outputPath, std::string& error);
 
   // Waits for the exit; true once it has ended. Then ExitCode() is its code, or 128 + signal when a
@@ -31,6 +33,7 @@ class ChildProcess {
  private:
   bool Reap(bool block);
 
+  bool ownProcessGroup_ = false;
   pid_t pid_ = -1;
   bool exited_ = false;
   int exitCode_ = -1;

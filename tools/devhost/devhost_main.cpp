@@ -18,6 +18,7 @@
 #include "tools/devhost/child_process.h"
 #include "tools/devhost/dev_host_server.h"
 #include "tools/devhost/plugin_launch.h"
+#include "tools/devhost/web_host.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ const char kUsage[] =
     "  {\"wait\": MS}                pause\n"
     "  {\"waitFor\": \"EVENT\", \"timeout\": MS}   wait for a message with that \"event\" (default 5000 ms)\n"
     "  {\"comment\": \"...\"}         print a comment line\n"
+    "The web mode (a panel page in a browser): pnx-devhost --web ... PLUGIN_FOLDER; see pnx-devhost --web.\n"
     "exit status: 0 when the plug-in registered, every waitFor was met and the plug-in exited with code 0;\n"
     "1 otherwise; 2 for a usage error.\n";
 
@@ -345,6 +347,20 @@ int RunDevHost(const Options& options) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--web") continue;
+    WebHostOptions webOptions;
+    if (!ParseWebHostOptions(argc, argv, webOptions)) {
+      std::cerr << kWebHostUsage;
+      return 2;
+    }
+    try {
+      return RunWebHost(webOptions);
+    } catch (const std::exception& e) {
+      Fail(e.what());
+      return 1;
+    }
+  }
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::cerr << kUsage;

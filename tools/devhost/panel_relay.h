@@ -1,0 +1,84 @@
+// What pnx-devhost's web mode does with the messages of its three kinds of client: the plug-in, the property
+// inspector of the key being configured, and the panel pages. Knows nothing of sockets: it is handed each
+// connection's messages and answers through the Send and Close functions it was given. Not thread-safe: every
+// call comes from the server's event loop.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/devhost/settings_store.h"
+
+// True when a WebSocket handshake may proceed: no Origin header ("" here), or exactly this server's origin.
+bool OriginAllowed(const std::string& origin, uint16_t port);
+
+class PanelRelay {
+ public:
+  using ClientId = uint64_t;
+  static constexpr int kKeyCount = 15;
+  static constexpr int kColumns = 5;
+
+  struct Config {
+    uint16_t port = 0;
+    std::string pluginUUID;
+    std::string info;      // the plug-in's "-info" block, handed to inspectors too
+    std::string language;  // for the panel page
+    std::string pluginName;
+    std::string action;        // the action every key carries
+    std::string defaultImage;  // URL path of the action's key image
+    std::string inspectorPage; // URL path of the inspector page
+    std::string device = "panel-1";
+  };
+  struct Callbacks {
+    std::function<void(ClientId, const std::string&)> send;
+    std::function<void(ClientId)> close;
+    std::function<void(const std::string&)> warn;
+    std::function<std::string()> newUUID;
+  };
+
+  PanelRelay(Config config, SettingsStore& store, Callbacks callbacks);
+
+  void OnMessage(ClientId client, const std::string& text);
+  void OnClose(ClientId client);
+
+  static std::string ContextOf(int key) { return "key-" + std::to_string(key); }
+
+ private:
+  enum class Role { kUnknown, kPlugin, kInspector, kPanel };
+  struct Inspector {
+    int key = 0;  // 0 = none open
+    std::string uuid;
+    ClientId client = 0;  // 0 = not connected
+  };
+
+  void Register(ClientId client, const std::string& text);
+  void FromPlugin(const std::string& text);
+  void FromInspector(ClientId client, const std::string& text);
+  void FromPanel(const std::string& text);
+
+  void OpenInspector(int key);
+  void CloseInspector();
+  void SendToPlugin(const nlohmann::json& message);
+  void SendKeyEvent(const std::string& event, int key);
+  void StoreSettings(int key, const nlohmann::json& settings);
+  nlohmann::json KeyPayload(int key) const;
+  nlohmann::json PanelState() const;
+  void BroadcastPanelState();
+  // The key number of a "key-N" context, 0 when it names no key.
+  static int KeyOfContext(const std::string& context);
+
+  Config config_;
+  SettingsStore& store_;
+  Callbacks callbacks_;
+  std::map<ClientId, Role> roles_;
+  ClientId plugin_ = 0;
+  std::set<ClientId> panels_;
+  Inspector inspector_;
+  std::array<std::string, kKeyCount> images_;
+};

@@ -1,0 +1,102 @@
+// The key settings of pnx-devhost's web mode.
+#include "tools/devhost/settings_store.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+// Large enough for any settings a person makes with the inspector, small enough to refuse a stray file.
+constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
+
+bool ReadSettingsFile(const std::string& path, nlohmann::json& keys) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  file.seekg(0, std::ios::end);
+  const std::streamoff size = file.tellg();
+  if (size < 0 || size > kMaxFileBytes) return false;
+  file.seekg(0);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+  if (!document.is_object()) return false;
+  const auto found = document.find("keys");
+  if (found == document.end() || !found->is_object()) return false;
+  for (const auto& entry : found->items()) {
+    if (!entry.value().is_object()) return false;
+  }
+  keys = *found;
+  return true;
+}
+
+std::string Timestamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y%m%dT%H%M%SZ", &utc);
+  return text;
+}
+
+}  // namespace
+
+bool SettingsStore::Load(std::string& warning) {
+  keys_ = nlohmann::json::object();
+  if (access(path_.c_str(), F_OK) != 0) return true;
+  if (ReadSettingsFile(path_, keys_)) return true;
+  keys_ = nlohmann::json::object();
+  // Never overwrite what the person configured: the unreadable file moves aside under a name not yet taken.
+  std::string aside = path_ + ".corrupt-" + Timestamp();
+  for (int n = 2; access(aside.c_str(), F_OK) == 0; ++n) {
+    aside = path_ + ".corrupt-" + Timestamp() + "-" + std::to_string(n);
+  }
+  if (std::rename(path_.c_str(), aside.c_str()) != 0) {
+    warning = path_ + " cannot be read as settings and cannot be renamed aside (" + std::strerror(errno) +
+              "); starting with no settings and leaving it as it is";
+    // Nothing may be written over it later either.
+    path_.clear();
+    return false;
+  }
+  warning = path_ + " cannot be read as settings; kept as " + aside + ", starting with no settings";
+  return false;
+}
+
+nlohmann::json SettingsStore::Get(const std::string& context) const {
+  const auto found = keys_.find(context);
+  return found == keys_.end() ? nlohmann::json::object() : *found;
+}
+
+bool SettingsStore::Set(const std::string& context, const nlohmann::json& settings, std::string& error) {
+  keys_[context] = settings;
+  return Save(error);
+}
+
+bool SettingsStore::Save(std::string& error) const {
+  if (path_.empty()) {
+    error = "the settings are not saved (the settings file could not be moved aside)";
+    return false;
+  }
+  const std::string temporary = path_ + ".tmp-" + std::to_string(getpid());
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << nlohmann::json{{"keys", keys_}}.dump(2) << '\n';
+    file.flush();
+    if (!file) {
+      file.close();
+      std::remove(temporary.c_str());
+      error = "cannot write " + temporary;
+      return false;
+    }
+  }
+  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
+    error = "cannot replace " + path_ + ": " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,30 @@
+// The key settings pnx-devhost's web mode keeps between runs: {"keys": {"key-1": {...}, ...}} in one file,
+// rewritten whole and atomically after every change. Not thread-safe: one owner.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+class SettingsStore {
+ public:
+  explicit SettingsStore(std::string path) : path_(std::move(path)) {}
+
+  // Reads the file. A missing file starts empty. A file that cannot be read as settings is renamed aside
+  // (its bytes untouched) and the store starts empty; warning then says so. False only in that case.
+  bool Load(std::string& warning);
+
+  // The stored settings of a context, {} when none.
+  nlohmann::json Get(const std::string& context) const;
+  // Stores settings (an object) for a context and writes the file; false with error when the write failed
+  // (the value is kept in memory either way).
+  bool Set(const std::string& context, const nlohmann::json& settings, std::string& error);
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  bool Save(std::string& error) const;
+
+  std::string path_;
+  nlohmann::json keys_ = nlohmann::json::object();
+};
