@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite from scratch: set-up, the native build and its tests, the same tests under
-# AddressSanitizer + UBSan and under ThreadSanitizer, the Windows cross-build and its runs under wine.
+# The whole test suite from scratch: set-up, the native build and its tests, the web pages in headless
+# Chromium, the same tests under AddressSanitizer + UBSan and under ThreadSanitizer, the Windows cross-build and
+# its runs under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,17 @@ for preset in native asan tsan; do
   cmake --preset "$preset" -DPNX_WERROR=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  if [ "$preset" = native ]; then
+    step "browser tests: panel page and property inspector (headless Chromium)"
+    node --test tests/web/
+    # pytest's exit code 5 (no test ran) counts as a failure like any other non-zero code.
+    rc=0
+    PYTHONDONTWRITEBYTECODE=1 PNX_BUILD_DIR="$PWD/build/native" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/web || rc=$?
+    if [ "$rc" -ne 0 ]; then
+      echo "browser tests failed (pytest exit code $rc); screenshots in build/native/web-tests/" >&2
+      exit 1
+    fi
+  fi
 done
 
 step "build: windows (mingw-w64)"

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64
   libswscale-dev libyuv-dev
+  chromium chromium-driver python3-selenium python3-pytest nodejs
 )
 
 missing=()

@@ -101,7 +101,8 @@ export function createView(root, t, actions) {
       status.hidden = status.textContent === '';
       form.inert = !connected;
       form.classList.toggle('offline', !connected);
-      fields.device.row.hidden = view.devices.length === 0;
+      // Without a device nothing on the form could take effect.
+      form.hidden = view.devices.length === 0;
 
       const deviceOptions = view.devices.map((d) => ({ value: d.name, label: d.name }));
       if (view.current < 0) deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: view.currentDevice }) });

@@ -44,8 +44,9 @@ class Trace:
 
     def sets(self, since=0, device=None):
         """(property id, hex data) of every "set" after line `since`, optionally of one device only."""
+        name = 'Brelvon' if device == 1 else f'Brelvon {device}'  # as the device's nodes are named
         return [(l['id'], l['data']) for l in self.lines()[since:]
-                if l.get('op') == 'set' and (device is None or f'HDMI-{device} ' in l['node'])]
+                if l.get('op') == 'set' and (device is None or l['node'].startswith(f'{name} HDMI-'))]
 
     def wait_for_set(self, since, wanted, device=1, timeout=10):
         """Waits until every (id, data) in `wanted` was set on the device after line `since`."""
@@ -116,7 +117,7 @@ def browser(tmp_path_factory):
     options.binary_location = '/usr/bin/chromium'
     for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                 '--window-size=1100,800', f'--user-data-dir={tmp_path_factory.mktemp("chromium")}'):
+                 '--window-size=1100,900', f'--user-data-dir={tmp_path_factory.mktemp("chromium")}'):
         options.add_argument(flag)
     options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
     driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
