@@ -75,10 +75,11 @@ class Host:
         self.process = None
         self.url = None
 
-    def start(self):
+    def start(self, port=0, options=()):
         with open(self.stderr_path, 'ab') as err:
             self.process = subprocess.Popen(
-                [str(BUILD / 'pnx-devhost'), '--web', '--port', '0', '--settings', str(self.settings), str(self.bundle)],
+                [str(BUILD / 'pnx-devhost'), '--web', '--port', str(port), '--settings', str(self.settings), *options,
+                 str(self.bundle)],
                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, env=self.env)
         ready, _, _ = select.select([self.process.stdout], [], [], 20)
         line = self.process.stdout.readline().decode() if ready else ''
