@@ -40,9 +40,9 @@ export function createPanelView(root, actions) {
   const close = element('button', { type: 'button', className: 'close' });
   close.addEventListener('click', () => actions.closeInspector());
   const hint = element('p', { className: 'hint' });
-  const frame = element('iframe');
+  let frame = null;
   const inspector = element('aside', { className: 'inspector' },
-    element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint, frame);
+    element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint);
 
   root.replaceChildren(element('header', {}, title, status),
     element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector));
@@ -80,13 +80,14 @@ export function createPanelView(root, actions) {
       close.hidden = !url;
       hint.textContent = t('panel.hint');
       hint.hidden = url !== '';
-      frame.title = t('panel.inspectorFrame');
-      frame.hidden = !url;
-      // Reloading the frame on every panel update would restart the inspector; only a new URL does.
-      if (frame.getAttribute('src') !== (url || null)) {
-        if (url) frame.src = url;
-        else frame.removeAttribute('src');
+      // A new inspector gets a new frame, so the closed one's page (and its connection) is gone for good;
+      // an unchanged URL keeps the frame, since reloading would restart the inspector.
+      if ((frame?.getAttribute('src') ?? '') !== url) {
+        frame?.remove();
+        frame = url ? element('iframe', { src: url }) : null;
+        if (frame) inspector.append(frame);
       }
+      if (frame) frame.title = t('panel.inspectorFrame');
     },
   };
 }
