@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
 # The main job: set-up, the native build of the plug-in and the development host, and one run of the plug-in
 # against pnx-devhost on the demo scenario, printing the whole exchange ("->" sent by the host, "<-" received).
+# With --web: the same build, then pnx-devhost serves a panel page with the plug-in's property inspector and
+# prints its URL; open it in a browser, Ctrl+C ends it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+web=0
+case "${1:-}" in
+  --web) web=1 ;;
+  "") ;;
+  *) echo "usage: bash tools/run-demo.sh [--web]" >&2; exit 2 ;;
+esac
 
 bash tools/setup.sh
 
@@ -15,6 +24,14 @@ if ! { cmake --preset native && cmake --build --preset native --target BrelvonMu
   tail -n 40 "$log" >&2
   echo "run-demo: the build failed; the whole log is in $log" >&2
   exit 1
+fi
+
+if [ "$web" = 1 ]; then
+  # The emulated device of the demo configuration; its property requests are recorded in the trace.
+  export PNX_SIM_DEVICES="$PWD/tools/devhost/demo-devices.json" PNX_SIM_TRACE="$PWD/$build/web-device-trace.jsonl"
+  echo "starting $build/pnx-devhost --web with the bundle $build/com.brelvon.multiview.pxPlugin;" \
+       "open the URL below in a browser (Ctrl+C ends):" >&2
+  exec "$build/pnx-devhost" --web "$build/com.brelvon.multiview.pxPlugin"
 fi
 
 images="$build/demo-images"

@@ -1,0 +1,236 @@
+// The web mode's relay between the plug-in, the open property inspector and the panel pages.
+#include "tools/devhost/panel_relay.h"
+
+#include <stdlib.h>
+
+#include <set>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using nlohmann::json;
+using ClientId = PanelRelay::ClientId;
+
+constexpr ClientId kPlugin = 1, kPanel = 2, kInspector = 3, kStranger = 4;
+
+class PanelRelayTest : public testing::Test {
+ protected:
+  PanelRelayTest() : store_(TempFile()) {
+    PanelRelay::Config config;
+    config.port = 4321;
+    config.pluginUUID = "PLUGIN-UUID";
+    config.info = R"({"application":{"language":"de"}})";
+    config.language = "de";
+    config.pluginName = "Brelvon Multiview";
+    config.action = "com.brelvon.multiview.switch";
+    config.defaultImage = "/plugin/icons/key.svg";
+    config.inspectorPage = "/plugin/inspector/index.html";
+    PanelRelay::Callbacks callbacks;
+    callbacks.send = [this](ClientId id, const std::string& text) { sent_.emplace_back(id, text); };
+    callbacks.close = [this](ClientId id) { closed_.insert(id); };
+    callbacks.warn = [](const std::string&) {};
+    callbacks.newUUID = [this] { return "INSPECTOR-" + std::to_string(++uuidCount_); };
+    relay_ = std::make_unique<PanelRelay>(config, store_, callbacks);
+  }
+
+  static std::string TempFile() {
+    char base[] = "/tmp/pnx-relay-XXXXXX";
+    return std::string(mkdtemp(base)) + "/settings.json";
+  }
+
+  void Say(ClientId id, const json& message) { relay_->OnMessage(id, message.dump()); }
+
+  // The messages sent to one client since the last call, parsed.
+  std::vector<json> To(ClientId id) {
+    std::vector<json> result;
+    std::vector<std::pair<ClientId, std::string>> rest;
+    for (auto& [to, text] : sent_) {
+      if (to == id) {
+        result.push_back(json::parse(text));
+      } else {
+        rest.emplace_back(to, std::move(text));
+      }
+    }
+    sent_ = std::move(rest);
+    return result;
+  }
+
+  // Registers the plug-in and a panel, then opens the inspector for key and registers it.
+  void OpenInspectorFor(int key) {
+    Say(kPanel, {{"event", "openInspector"}, {"key", key}});
+    Say(kInspector, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-" + std::to_string(uuidCount_)}});
+  }
+
+  void RegisterPluginAndPanel() {
+    Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
+    Say(kPanel, {{"event", "registerPanel"}});
+    To(kPlugin);
+    To(kPanel);
+  }
+
+  SettingsStore store_;
+  std::unique_ptr<PanelRelay> relay_;
+  std::vector<std::pair<ClientId, std::string>> sent_;
+  std::set<ClientId> closed_;
+  int uuidCount_ = 0;
+};
+
+TEST(OriginAllowed, OnlyAbsentOrExactlyOwnOrigin) {
+  const struct {
+    const char* origin;
+    bool allowed;
+  } cases[] = {
+      {"", true},
+      {"http://127.0.0.1:4321", true},
+      {"http://127.0.0.1:43210", false},
+      {"http://127.0.0.1:432", false},
+      {"http://localhost:4321", false},
+      {"https://127.0.0.1:4321", false},
+      {"http://127.0.0.1:4321.evil.example", false},
+      {"null", false},
+      {"http://evil.example", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OriginAllowed(c.origin, 4321), c.allowed) << c.origin;
+}
+
+TEST_F(PanelRelayTest, ClientsThatCannotIdentifyThemselvesAreClosed) {
+  Say(kStranger, {{"event", "registerPlugin"}, {"uuid", "WRONG"}});
+  Say(5, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-1"}});  // none open
+  relay_->OnMessage(6, "not json");
+  Say(7, {{"event", "keyDown"}, {"key", 1}});
+  EXPECT_EQ(closed_, (std::set<ClientId>{kStranger, 5, 6, 7}));
+  EXPECT_TRUE(sent_.empty());
+
+  RegisterPluginAndPanel();
+  Say(8, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});  // a second plug-in
+  EXPECT_EQ(closed_.count(8), 1u);
+}
+
+TEST_F(PanelRelayTest, EveryKeyAppearsWithItsStoredSettingsWhenThePluginRegisters) {
+  std::string error;
+  ASSERT_TRUE(store_.Set("key-7", {{"currentDevice", "Brelvon"}}, error));
+  Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
+  const std::vector<json> appeared = To(kPlugin);
+  ASSERT_EQ(appeared.size(), 15u);
+  for (int key = 1; key <= 15; ++key) {
+    const json& m = appeared[key - 1];
+    EXPECT_EQ(m["event"], "willAppear");
+    EXPECT_EQ(m["context"], "key-" + std::to_string(key));
+    EXPECT_EQ(m["device"], "panel-1");
+    EXPECT_EQ(m["payload"]["coordinates"], (json{{"column", (key - 1) % 5}, {"row", (key - 1) / 5}}));
+  }
+  EXPECT_EQ(appeared[6]["payload"]["settings"], (json{{"currentDevice", "Brelvon"}}));
+  EXPECT_EQ(appeared[0]["payload"]["settings"], json::object());
+}
+
+TEST_F(PanelRelayTest, OpeningAnotherInspectorClosesTheFirstAndRefusesItsUuid) {
+  RegisterPluginAndPanel();
+  OpenInspectorFor(2);
+  std::vector<json> toPlugin = To(kPlugin);
+  ASSERT_EQ(toPlugin.size(), 1u);
+  EXPECT_EQ(toPlugin[0], (json{{"event", "propertyInspectorDidAppear"}, {"action", "com.brelvon.multiview.switch"},
+                               {"context", "key-2"}, {"device", "panel-1"}}));
+  const std::vector<json> states = To(kPanel);
+  ASSERT_EQ(states.size(), 1u);
+  const std::string url = states[0]["inspector"]["url"];
+  EXPECT_EQ(url.rfind("/plugin/inspector/index.html?port=4321&uuid=INSPECTOR-1&registerEvent="
+                      "registerPropertyInspector&info=%7B%22application%22",
+                      0),
+            0u)
+      << url;
+  EXPECT_NE(url.find("&actionInfo=%7B%22action%22"), std::string::npos) << url;
+
+  Say(kPanel, {{"event", "openInspector"}, {"key", 9}});
+  toPlugin = To(kPlugin);
+  ASSERT_EQ(toPlugin.size(), 2u);
+  EXPECT_EQ(toPlugin[0]["event"], "propertyInspectorDidDisappear");
+  EXPECT_EQ(toPlugin[0]["context"], "key-2");
+  EXPECT_EQ(toPlugin[1]["event"], "propertyInspectorDidAppear");
+  EXPECT_EQ(toPlugin[1]["context"], "key-9");
+  EXPECT_EQ(closed_.count(kInspector), 1u);
+
+  // The closed inspector's page cannot come back with its old uuid, nor act for the new key.
+  Say(10, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-1"}});
+  EXPECT_EQ(closed_.count(10), 1u);
+  Say(kInspector, {{"event", "setSettings"}, {"context", "INSPECTOR-1"}, {"payload", {{"x", 1}}}});
+  EXPECT_TRUE(To(kPlugin).empty());
+  EXPECT_EQ(store_.Get("key-2"), json::object());
+  EXPECT_EQ(store_.Get("key-9"), json::object());
+
+  Say(kPanel, {{"event", "closeInspector"}});
+  toPlugin = To(kPlugin);
+  ASSERT_EQ(toPlugin.size(), 1u);
+  EXPECT_EQ(toPlugin[0]["event"], "propertyInspectorDidDisappear");
+  EXPECT_EQ(toPlugin[0]["context"], "key-9");
+  EXPECT_TRUE(To(kPanel).back()["inspector"].is_null());
+}
+
+TEST_F(PanelRelayTest, SettingsAndMessagesTravelBetweenInspectorAndPluginByKey) {
+  RegisterPluginAndPanel();
+  OpenInspectorFor(4);
+  To(kPlugin);
+  To(kPanel);
+  const json edited = {{"currentDevice", "Brelvon"}, {"devices", json::array()}};
+  Say(kInspector, {{"event", "setSettings"}, {"context", "INSPECTOR-1"}, {"payload", edited}});
+  Say(kInspector, {{"event", "sendToPlugin"}, {"action", "x"}, {"context", "INSPECTOR-1"},
+                   {"payload", {{"method", "startSendingImages"}, {"imageWidth", 224}, {"imageHeight", 126}}}});
+  Say(kInspector, {{"event", "setSettings"}, {"context", "key-4"}, {"payload", {{"wrong", "context"}}}});
+  std::vector<json> toPlugin = To(kPlugin);
+  ASSERT_EQ(toPlugin.size(), 2u);
+  EXPECT_EQ(toPlugin[0]["event"], "didReceiveSettings");
+  EXPECT_EQ(toPlugin[0]["context"], "key-4");
+  EXPECT_EQ(toPlugin[0]["payload"]["settings"], edited);
+  EXPECT_EQ(toPlugin[0]["payload"]["coordinates"], (json{{"column", 3}, {"row", 0}}));
+  EXPECT_EQ(toPlugin[1], (json{{"event", "sendToPlugin"}, {"action", "com.brelvon.multiview.switch"},
+                               {"context", "key-4"},
+                               {"payload", {{"method", "startSendingImages"}, {"imageWidth", 224},
+                                            {"imageHeight", 126}}}}));
+  EXPECT_EQ(store_.Get("key-4"), edited);
+
+  // The plug-in's write-back reaches the inspector of that key only; its previews pass through unchanged.
+  const json completed = {{"currentDevice", "Brelvon"}, {"devices", {{{"name", "Brelvon"}}}}};
+  Say(kPlugin, {{"event", "setSettings"}, {"context", "key-4"}, {"payload", completed}});
+  Say(kPlugin, {{"event", "setSettings"}, {"context", "key-5"}, {"payload", {{"other", 1}}}});
+  const std::string preview =
+      R"({"action":"com.brelvon.multiview.switch","context":"key-4","event":"sendToPropertyInspector","payload":{"imageData":[66,77,1.0]}})";
+  relay_->OnMessage(kPlugin, preview);
+  relay_->OnMessage(kPlugin, R"({"context":"key-5","event":"sendToPropertyInspector","payload":{}})");
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1], (std::pair<ClientId, std::string>{kInspector, preview}));
+  EXPECT_EQ(To(kInspector)[0], (json{{"event", "didReceiveSettings"}, {"action", "com.brelvon.multiview.switch"},
+                                     {"context", "key-4"}, {"device", "panel-1"},
+                                     {"payload", {{"settings", completed}}}}));
+  EXPECT_EQ(store_.Get("key-4"), completed);
+  EXPECT_EQ(store_.Get("key-5"), (json{{"other", 1}}));
+
+  // A key press carries what is stored now.
+  Say(kPanel, {{"event", "keyUp"}, {"key", 4}});
+  Say(kPanel, {{"event", "keyUp"}, {"key", 16}});
+  toPlugin = To(kPlugin);
+  ASSERT_EQ(toPlugin.size(), 1u);
+  EXPECT_EQ(toPlugin[0]["payload"]["settings"], completed);
+}
+
+TEST_F(PanelRelayTest, PanelStateFollowsImagesAndThePluginsConnection) {
+  RegisterPluginAndPanel();
+  Say(kPlugin, {{"event", "setImage"}, {"context", "key-15"}, {"payload", {{"image", "data:image/png;base64,AA"}}}});
+  Say(kPlugin, {{"event", "setImage"}, {"context", "key-0"}, {"payload", {{"image", "x"}}}});
+  std::vector<json> states = To(kPanel);
+  ASSERT_EQ(states.size(), 1u);
+  EXPECT_EQ(states[0]["keys"][14]["image"], "data:image/png;base64,AA");
+  EXPECT_EQ(states[0]["keys"][0]["image"], "");
+  EXPECT_EQ(states[0]["plugin"]["connected"], true);
+  EXPECT_EQ(states[0]["language"], "de");
+  relay_->OnClose(kPlugin);
+  states = To(kPanel);
+  ASSERT_EQ(states.size(), 1u);
+  EXPECT_EQ(states[0]["plugin"]["connected"], false);
+  // Key events with no plug-in connected go nowhere.
+  Say(kPanel, {{"event", "keyDown"}, {"key", 1}});
+  EXPECT_TRUE(sent_.empty());
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+// pnx-devhost --web as a user starts it: one line on standard output, files and WebSocket on that port, the
+// plug-in of the assembled bundle started from its manifest, and an orderly end when standard input closes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Everything readable from fd until it ends or the deadline passes; stops early at the first newline when
+// asked to.
+std::string ReadFrom(int fd, Clock::time_point deadline, bool lineOnly) {
+  std::string text;
+  char buffer[4096];
+  while (Clock::now() < deadline) {
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    const ssize_t n = read(fd, buffer, lineOnly ? 1 : sizeof(buffer));
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+    if (lineOnly && text.back() == '\n') break;
+  }
+  return text;
+}
+
+// One request on a fresh connection to 127.0.0.1:port; the whole answer as the server sent it.
+std::string Exchange(uint16_t port, const std::string& request, bool untilClose = true) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    answer = ReadFrom(fd, Clock::now() + std::chrono::seconds(5), false);
+    if (!untilClose) answer = answer.substr(0, answer.find("\r\n"));
+  }
+  close(fd);
+  return answer;
+}
+
+std::string Upgrade(uint16_t port, const std::string& originHeader) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+                              originHeader + "\r\n";
+  std::string status;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (status.find("\r\n") == std::string::npos && Clock::now() < deadline) {
+      const std::string more = ReadFrom(fd, deadline, true);
+      if (more.empty()) break;
+      status += more;
+    }
+  }
+  close(fd);
+  return status.substr(0, status.find("\r\n"));
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
+  char base[] = "/tmp/pnx-webhost-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  const std::string settingsPath = std::string(base) + "/settings.json";
+  const std::string stderrPath = std::string(base) + "/stderr.txt";
+  setenv("PNX_SIM_DEVICES", PNX_DEMO_DEVICES, 1);
+
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addclose(&actions, in[1]);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string args[] = {PNX_DEVHOST_EXECUTABLE, "--web", "--settings", settingsPath, PNX_BUNDLE_FOLDER};
+  char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+
+  const std::string line = ReadFrom(out[0], Clock::now() + std::chrono::seconds(20), true);
+  unsigned port = 0;
+  char slash = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "http://127.0.0.1:%u%c", &port, &slash), 2) << line;
+  EXPECT_EQ(line, "http://127.0.0.1:" + std::to_string(port) + "/\n");
+
+  const std::string answer = Exchange(static_cast<uint16_t>(port),
+                                      "GET /plugin/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+  EXPECT_NE(answer.find("Content-Security-Policy: default-src 'self'; img-src 'self' data: blob:; connect-src "
+                        "'self' ws://127.0.0.1:" + std::to_string(port) + ";"),
+            std::string::npos)
+      << answer;
+  EXPECT_NE(answer.find("Content-Type: application/json"), std::string::npos);
+  EXPECT_NE(answer.find("\"identifier\": \"com.brelvon.multiview\""), std::string::npos);
+  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false),
+            "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(Upgrade(static_cast<uint16_t>(port), "Origin: http://evil.example\r\n"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Upgrade(static_cast<uint16_t>(port), "Origin: http://127.0.0.1:" + std::to_string(port) + "\r\n"),
+            "HTTP/1.1 101 Switching Protocols");
+
+  // The plug-in, started from the manifest, answers every key's "willAppear" with its completed settings,
+  // which the host stores.
+  nlohmann::json stored;
+  for (const auto deadline = Clock::now() + std::chrono::seconds(20); Clock::now() < deadline;
+       std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+    stored = nlohmann::json::parse(ReadAll(settingsPath), nullptr, false);
+    if (stored.is_object() && stored["keys"].size() == 15) break;
+  }
+  ASSERT_TRUE(stored.is_object()) << ReadAll(stderrPath);
+  EXPECT_EQ(stored["keys"].size(), 15u);
+  EXPECT_EQ(stored["keys"]["key-15"]["currentDevice"], "Brelvon");
+
+  close(in[1]);
+  const std::string rest = ReadFrom(out[0], Clock::now() + std::chrono::seconds(20), false);
+  close(out[0]);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(rest, "");
+  EXPECT_NE(ReadAll(stderrPath).find("the plug-in exited with code 0"), std::string::npos) << ReadAll(stderrPath);
+}
+
+}  // namespace
