@@ -135,7 +135,8 @@ def pytest_runtest_makereport(item, call):
 
 @pytest.fixture
 def page(request, browser):
-    """The browser for one test: console errors fail the test; a failure leaves a screenshot."""
+    """The browser for one test: console errors fail the test; a failure leaves a screenshot. Ask for it after
+    `host`, so that it is done with the pages before the host goes (their reconnection attempts log errors)."""
     browser.get_log('browser')  # drop what earlier tests left
     yield browser
     report = getattr(request.node, 'report_call', None)

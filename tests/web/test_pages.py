@@ -79,7 +79,7 @@ def option_texts(select):
     return [o.text for o in Select(select).options]
 
 
-def test_configure_edit_close_press_and_restart(page, host):
+def test_configure_edit_close_press_and_restart(host, page):
     host.start()
     open_panel(page, host)
     open_inspector(page, 1)
@@ -121,6 +121,7 @@ def test_configure_edit_close_press_and_restart(page, host):
         host.trace.wait_for_set(mark, [(LAYOUT, layout_data(0)), (SOURCES, sources_data([2, 2, 3, 4]))])
 
     # The settings outlive the host.
+    page.get('about:blank')  # no reconnection attempts while the host is away
     host.stop()
     assert json.loads(host.settings.read_text())['keys']['key-1']['devices'][0]['multiViewLayout'] == 0
     host.start()
@@ -130,7 +131,7 @@ def test_configure_edit_close_press_and_restart(page, host):
     assert Select(control(page, 'Layout')).first_selected_option.text == 'Place 1 full frame'
 
 
-def test_device_switch_moves_edit_and_preview(page, host):
+def test_device_switch_moves_edit_and_preview(host, page):
     host.start()
     open_panel(page, host)
     open_inspector(page, 2)
@@ -155,7 +156,7 @@ def test_device_switch_moves_edit_and_preview(page, host):
     wait(page, lambda d: key_image(d).startswith('data:image/png;base64,'), message='key image')
 
 
-def test_markup_in_settings_stays_text(page, host):
+def test_markup_in_settings_stays_text(host, page):
     markup = '<img id="injected" src="x" onerror="window.injected=1">'
     host.settings.write_text(json.dumps({'keys': {'key-3': {'currentDevice': markup, 'icon': markup}}}))
     host.start()
@@ -167,7 +168,7 @@ def test_markup_in_settings_stays_text(page, host):
         assert document.execute_script('return window.injected') is None
 
 
-def test_without_devices_the_inspector_says_so(page, host):
+def test_without_devices_the_inspector_says_so(host, page):
     host.env['PNX_SIM_DEVICES'] = str(host.folder / 'none.json')
     (host.folder / 'none.json').write_text('{"devices": []}')
     host.start()
@@ -177,7 +178,7 @@ def test_without_devices_the_inspector_says_so(page, host):
     assert not any(label.is_displayed() for label in page.find_elements(By.TAG_NAME, 'label'))
 
 
-def test_inspector_reconnects_after_the_host_goes(page, host):
+def test_inspector_reconnects_after_the_host_goes(host, page):
     host.start()
     open_panel(page, host)
     open_inspector(page, 5)
@@ -200,7 +201,7 @@ def test_inspector_reconnects_after_the_host_goes(page, host):
     assert len(attempts) <= 6, attempts
 
 
-def test_texts_follow_the_language_with_english_fallback(page, host):
+def test_texts_follow_the_language_with_english_fallback(host, page):
     german = json.loads((host.bundle / 'de.json').read_text(encoding='utf-8'))
     del german['Localization']['inspector.preview']
     (host.bundle / 'de.json').write_text(json.dumps(german), encoding='utf-8')
@@ -212,7 +213,7 @@ def test_texts_follow_the_language_with_english_fallback(page, host):
     assert page.find_element(By.ID, 'preview-label').text == 'Preview'
 
 
-def test_performance_figures(page, host):
+def test_performance_figures(host, page):
     """Measures (does not assert) the preview's cost in the page and how soon an edit reaches the device."""
     host.start()
     open_panel(page, host)
