@@ -258,7 +258,8 @@ bool AcquireLock(const std::chrono::steady_clock::time_point* deadline) {
   if (g_mutex != nullptr) {
     uint32_t wait = platform::kWaitForever;
     if (deadline != nullptr) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+      using std::chrono::milliseconds;
+      const milliseconds left = std::chrono::duration_cast<milliseconds>(*deadline - std::chrono::steady_clock::now());
       wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
     }
     result = platform::LockSystemMutex(g_mutex, wait);
