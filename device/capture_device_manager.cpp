@@ -261,20 +261,23 @@ HRESULT CaptureDeviceManager::CreateSink() {
   return norvex->SetSampleCallback(&CaptureDeviceManager::OnPreviewSample, this);
 }
 
+void RemoveAllFilters(IFilterGraph* graph) {
+  ComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(filters.Receive())) || !filters) return;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.Receive(), nullptr) == S_OK) {
+    // After a removal the graph has changed under the enumerator: start the walk again. A filter the graph
+    // keeps leaves it unchanged, and starting again would meet that filter first for ever: walk on past it.
+    if (SUCCEEDED(graph->RemoveFilter(filter.Get()))) filters->Reset();
+  }
+}
+
 void CaptureDeviceManager::CloseGraph() {
   if (!m_graph || !m_captureBuilder) return;
   if (m_mediaControl) m_mediaControl->Stop();
   m_deviceConnected = false;
 
-  ComPtr<IEnumFilters> filters;
-  if (SUCCEEDED(m_graph->EnumFilters(filters.Receive())) && filters) {
-    ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, filter.Receive(), nullptr) == S_OK) {
-      m_graph->RemoveFilter(filter.Get());
-      // The graph has changed under the enumerator: start the walk again.
-      filters->Reset();
-    }
-  }
+  RemoveAllFilters(m_graph.Get());
 
   // Every bound slot is released, also slots beyond a device's count (a gap in its inputs) and slots of a
   // device without an HDMI-1 node: a filter left behind would keep its slot from the next enumeration.

@@ -138,3 +138,7 @@ class CaptureDeviceManager {
   bool m_comInitialized = false;
   std::mutex m_previewLock;
 };
+
+// Removes every filter from graph, in the order the graph lists them. A filter that the graph refuses to
+// remove is passed over, so the walk ends however the graph answers.
+void RemoveAllFilters(IFilterGraph* graph);

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/host/raw_host.h"
 #include "tests/wine/wine_session.h"
 #include "tools/devhost/dev_host_server.h"
 
@@ -49,10 +50,10 @@ json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
 // The plug-in process under wine, connected to a test host of its own.
 class PluginRun {
  public:
-  bool Start(const Environment& env, const std::string& output) {
-    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", "pnx-wine-uuid",
-                                  "-registerEvent", "registerPlugin", "-info",
-                                  R"({"application":{"language":"en"}})"};
+  bool Start(const Environment& env, const std::string& output, const std::string& uuid = "pnx-wine-uuid",
+             const std::string& registerEvent = "registerPlugin") {
+    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", uuid,
+                                  "-registerEvent", registerEvent, "-info", R"({"application":{"language":"en"}})"};
     return StartWine(process, Plugin(), args, env, output) && host.WaitForConnection(60s);
   }
   bool Send(const json& event) { return host.SendText(event.dump()); }
@@ -158,6 +159,37 @@ TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null());
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
+// Wine hands the Linux arguments (UTF-8) to the program as UTF-16; the plug-in must not read them through the
+// ANSI code page, where "中" has no character and "é" turns into a byte that is not UTF-8.
+TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
+  const struct {
+    std::string uuid;
+    std::string registerEvent;
+  } cases[] = {{"id-\xe4\xb8\xad", "registerPlugin"}, {"id-\xc3\xa9", "register-\xc3\xa9"}};
+  for (const auto& c : cases) {
+    PluginRun run;
+    std::string out = Scenario("plugin.log");
+    ASSERT_TRUE(run.Start({}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
+    EXPECT_EQ(run.WaitFor(IsEvent(c.registerEvent), 30s), (json{{"event", c.registerEvent}, {"uuid", c.uuid}}))
+        << c.uuid;
+    EXPECT_EQ(run.Finish(), 0) << c.uuid << Dump(out);
+  }
+}
+
+// A hung host: it takes the TCP connection, never answers the opening handshake and never closes. The library
+// gives up after its 5 s, and the process must end then rather than outlive the host.
+TEST_F(PluginUnderWine, EndsWhenTheHostNeverAnswersTheHandshake) {
+  RawHost host(RawHost::Mode::kSilentHoldOpen);
+  ChildProcess process;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(StartWine(process, Plugin(),
+                        {"-port", std::to_string(host.Port()), "-pluginUUID", "pnx-wine-uuid", "-registerEvent",
+                         "registerPlugin", "-info", "{}"},
+                        {}, out));
+  EXPECT_TRUE(host.WaitForRequest(60s));
+  EXPECT_EQ(WaitExit(process, 30s), 0) << Dump(out);
 }
 
 TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
