@@ -10,8 +10,8 @@
 // - m_previewLock guards the frame path and everything it touches: m_sourceWidth, m_sourceHeight,
 //   m_sourceTopDown, m_previewCounter, m_frameCallback/m_frameContext, m_previewBufferSize, m_previewBuffer,
 //   m_bmpBytes, m_previewWidth, m_previewHeight, m_imageReadyCallback/m_imageReadyContext. OnPreviewSample
-//   holds it for the whole frame, image-ready callback included. The control thread changes these fields only inside
-//   ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
+//   holds it for the whole frame, image-ready callback included. The control thread changes these fields only
+//   inside ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
 //   size. Whatever the image-ready callback reads that the control thread changes (the plug-in's
 //   inspector target) is changed inside ChangePreview too.
 // - All other fields belong to the control thread alone.

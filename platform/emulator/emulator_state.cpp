@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/emulator/emulator.h"
+#include "platform/emulator/multiview_frame.h"
 #include "platform/emulator_control.h"
 
 namespace emulator {
@@ -119,7 +120,7 @@ bool ParseFormats(const json& value, int32_t width, int32_t height, std::vector<
       return false;
     }
     format.name = subtype->get<std::string>();
-    if (format.topDown && format.subtype != MEDIASUBTYPE_RGB24 && format.subtype != MEDIASUBTYPE_RGB32) {
+    if (format.topDown && !IsRgbFormat(format)) {
       *error = "only RGB formats can be top-down";
       return false;
     }

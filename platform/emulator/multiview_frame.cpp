@@ -22,10 +22,6 @@ Bgr PlaceColour(const DeviceView& view, int place) {
   }
 }
 
-bool IsRgb(const Format& format) {
-  return format.subtype == MEDIASUBTYPE_RGB24 || format.subtype == MEDIASUBTYPE_RGB32;
-}
-
 size_t PixelBytes(const Format& format) { return format.subtype == MEDIASUBTYPE_RGB32 ? 4 : 3; }
 
 size_t RowStride(const Format& format) {
@@ -57,7 +53,7 @@ void FillBand(const Format& format, uint8_t* frame, int32_t top, int32_t bottom,
 size_t FrameBytes(const Format& format) {
   size_t w = static_cast<size_t>(format.width);
   size_t h = static_cast<size_t>(format.height);
-  if (IsRgb(format)) return RowStride(format) * h;
+  if (IsRgbFormat(format)) return RowStride(format) * h;
   if (format.subtype == MEDIASUBTYPE_YUY2) return w * h * 2;
   if (format.subtype == MEDIASUBTYPE_NV12) return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
   return w * h;
@@ -70,11 +66,15 @@ uint16_t FormatBitCount(const Format& format) {
   return 12;
 }
 
+bool IsRgbFormat(const Format& format) {
+  return format.subtype == MEDIASUBTYPE_RGB24 || format.subtype == MEDIASUBTYPE_RGB32;
+}
+
 int32_t BitmapHeight(const Format& format) { return format.topDown ? -format.height : format.height; }
 
 void DrawFrame(const Format& format, const DeviceView* view, std::vector<uint8_t>* out) {
   out->assign(FrameBytes(format), 0x80);
-  if (!IsRgb(format)) return;
+  if (!IsRgbFormat(format)) return;
   const Bgr grey{128, 128, 128};
   const size_t pixelBytes = PixelBytes(format);
   int32_t w = format.width;

@@ -14,6 +14,8 @@ namespace emulator {
 size_t FrameBytes(const Format& format);
 // Bits per pixel as the format's bitmap header states it.
 uint16_t FormatBitCount(const Format& format);
+// RGB24 or RGB32: the formats laid out as the platform's bitmaps.
+bool IsRgbFormat(const Format& format);
 // The bitmap header's height: negative for a top-down format.
 int32_t BitmapHeight(const Format& format);
 

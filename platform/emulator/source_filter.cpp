@@ -47,8 +47,7 @@ HRESULT MakeMediaType(const Format& format, int32_t fps, MediaType* out) {
   vih->bmiHeader.biHeight = BitmapHeight(format);  // positive: bottom-up rows
   vih->bmiHeader.biPlanes = 1;
   vih->bmiHeader.biBitCount = FormatBitCount(format);
-  const bool rgb = format.subtype == MEDIASUBTYPE_RGB24 || format.subtype == MEDIASUBTYPE_RGB32;
-  vih->bmiHeader.biCompression = rgb ? BI_RGB : format.subtype.Data1;
+  vih->bmiHeader.biCompression = IsRgbFormat(format) ? BI_RGB : format.subtype.Data1;
   vih->bmiHeader.biSizeImage = static_cast<DWORD>(bytes);
   return S_OK;
 }
