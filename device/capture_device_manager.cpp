@@ -138,7 +138,7 @@ bool CaptureDeviceManager::OpenDevice(int device) {
   hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
   if (FAILED(hr)) return false;
 
-  // Ask the source for packed 24-bit RGB: the frame path expects rows of exactly width x 3 bytes.
+  // Ask the source for packed 24-bit RGB: the frame path scales nothing else.
   ComPtr<IAMStreamConfig> config;
   hr = output.As(IID_IAMStreamConfig, &config);
   if (FAILED(hr)) return false;
@@ -245,6 +245,7 @@ HRESULT CaptureDeviceManager::CreateSink() {
   ChangePreview([this] {
     m_sourceWidth = 0;
     m_sourceHeight = 0;
+    m_sourceTopDown = false;
   });
 
   // The new filter starts at count 0; the query takes this manager's reference.

@@ -83,9 +83,9 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     m_attachConnectionType = false;
   }
 
-  HRESULT answer = timeResult;
+  // Every delivered sample is answered S_OK, with times or without: a capture pin stops delivering at any
+  // other answer, so a device stamping no stop time (or no time) would freeze the preview after one frame.
   if (timeResult == VFW_E_SAMPLE_TIME_NOT_SET) {
-    answer = S_FALSE;
     start = 0;
     stop = 0;
     if (!m_timestampWarningGiven) {
@@ -110,7 +110,7 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     } catch (...) {
     }
   }
-  return answer;
+  return S_OK;
 }
 
 void SinkFilter::WriteTimestampWarning() {

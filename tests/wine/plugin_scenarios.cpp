@@ -306,4 +306,28 @@ TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
 }
 
+// Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
+// 1928), stamped with a start time only. The preview still shows the picture, image after image.
+TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
+  std::string config = Scenario("devices.json");
+  WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
+                        "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}}, out)) << Dump(out);
+  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  for (int i = 0; i < 3; ++i) {
+    json image = run.WaitFor(IsImage, 20s);
+    ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
+    EXPECT_EQ(ReadPreview(image).quadrants,
+              (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
+  }
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
 }  // namespace
