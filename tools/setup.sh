@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64
   libswscale-dev libyuv-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
