@@ -41,12 +41,14 @@ for t in "${targets[@]}"; do
   corpus="build/fuzz/corpus/$t"
   artifacts="build/fuzz/artifacts/$t/"
   mkdir -p "$corpus" "$artifacts"
-  dict=()
-  [ -f "tests/fuzz/dictionaries/$t.dict" ] && dict=(-dict="tests/fuzz/dictionaries/$t.dict")
+  options=()
+  [ -f "tests/fuzz/dictionaries/$t.dict" ] && options+=(-dict="tests/fuzz/dictionaries/$t.dict")
+  # The targets that read their input as a stream of choices need room at once for a whole sequence.
+  case "$t" in host_events|frame_path|scaler_bmp) options+=(-len_control=0 -max_len=1024) ;; esac
   log="build/fuzz/$t.log"
   # New entries go to the build folder's corpus; the repository's seeds are only read. One input may take
   # at most 10 s (a streaming thread is stopped and joined per input in the plug-in targets).
-  if "$exe" "$corpus" "tests/fuzz/corpus/$t" "${dict[@]}" -max_total_time="$seconds" -timeout=10 \
+  if "$exe" "$corpus" "tests/fuzz/corpus/$t" "${options[@]}" -max_total_time="$seconds" -timeout=10 \
       -rss_limit_mb=4096 -artifact_prefix="$artifacts" -print_final_stats=1 >"$log" 2>&1; then
     :
   else
