@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
     host.Send(Event("willDisappear", "key-1"));
     host.Settle(std::chrono::milliseconds(0));
     host.TakeAllText();
-    if ((cycle + 1) % 100 == 0) {
+    if (cycle >= warmUp && (cycle + 1 - warmUp) % 100 == 0) {
       const Figures now = Read(pid);
       std::printf("cycle %4d: RSS %ld kB, threads %ld, open files %ld\n", cycle + 1 - warmUp, now.rssKb,
                   now.threads, now.files);
