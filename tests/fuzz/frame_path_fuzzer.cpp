@@ -15,6 +15,11 @@
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
 #include "platform/media_type.h"
+#include "tests/renderer/renderer_fakes.h"
+
+using renderer_test::FakePin;
+using renderer_test::FakeSample;
+using renderer_test::SampleTime;
 
 namespace {
 
@@ -24,97 +29,7 @@ constexpr GUID kFormatVideoInfo2 = {0xf72a76a0, 0xeb0a, 0x11d0, {0xac, 0xe4, 0x0
 constexpr size_t kVideoInfoHeaderAt = 48;   // bmiHeader inside VIDEOINFOHEADER
 constexpr size_t kVideoInfoHeader2At = 72;  // and inside VIDEOINFOHEADER2
 constexpr size_t kVideoInfo2Bytes = kVideoInfoHeader2At + sizeof(BITMAPINFOHEADER);
-constexpr int64_t kMaxSampleBytes = int64_t{4} << 20;
-
-template <class Interface>
-class StackObject : public Interface {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, Iid())) return E_NOINTERFACE;
-    *out = static_cast<Interface*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  ULONG refs = 0;
-
- private:
-  virtual REFIID Iid() const = 0;
-};
-
-// The upstream end of the connection: it only says which way it points.
-class UpstreamPin : public StackObject<IPin> {
- public:
-  HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* d) override {
-    *d = PINDIR_OUTPUT;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
-
- private:
-  REFIID Iid() const override { return IID_IPin; }
-};
-
-// A sample over a buffer of exactly its length, with an optional type of its own and optional times.
-class Sample : public StackObject<IMediaSample> {
- public:
-  std::unique_ptr<uint8_t[]> bytes;
-  LONG length = 0;
-  const AM_MEDIA_TYPE* ownType = nullptr;
-  int timeKind = 0;  // 0 start and stop, 1 start only, 2 none, 3 fails
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME stop = 0;
-  bool discontinuity = false;
-
-  HRESULT STDMETHODCALLTYPE GetPointer(BYTE** buffer) override {
-    *buffer = bytes.get();
-    return S_OK;
-  }
-  LONG STDMETHODCALLTYPE GetSize() override { return length; }
-  HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* startOut, REFERENCE_TIME* stopOut) override {
-    if (timeKind == 2) return VFW_E_SAMPLE_TIME_NOT_SET;
-    if (timeKind == 3) return E_UNEXPECTED;
-    *startOut = start;
-    // Start only: the stop time is made up as start + 1, as the platform's samples do (wrapping here).
-    *stopOut = timeKind == 0 ? stop : static_cast<REFERENCE_TIME>(static_cast<uint64_t>(start) + 1);
-    return timeKind == 0 ? S_OK : VFW_S_NO_STOP_TIME;
-  }
-  HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsPreroll() override { return S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetPreroll(BOOL) override { return E_NOTIMPL; }
-  LONG STDMETHODCALLTYPE GetActualDataLength() override { return length; }
-  HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** type) override {
-    *type = ownType ? CreateMediaType(ownType) : nullptr;
-    return !ownType ? S_FALSE : *type ? S_OK : E_OUTOFMEMORY;
-  }
-  HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return discontinuity ? S_OK : S_FALSE; }
-  HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
-
- private:
-  REFIID Iid() const override { return IID_IMediaSample; }
-};
+constexpr int64_t kMaxSampleBytes = int64_t{1} << 20;
 
 int32_t Dimension(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 7)) {
@@ -187,7 +102,7 @@ void CheckImage(std::vector<uint8_t>* bytes, void* context) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  UpstreamPin upstream;  // outlives the sink that connects to it
+  FakePin upstream{PINDIR_OUTPUT};  // outlives the sink that connects to it
 
   CaptureDeviceManager manager;
   manager.m_previewRate = in.ConsumeIntegralInRange(-1, 61);
@@ -225,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (int i = 0; i < 16 && in.remaining_bytes() > 0; ++i) {
     MediaType ownType;
-    Sample sample;
+    FakeSample sample;
     if (in.ConsumeIntegralInRange(0, 3) == 0) {
       frameBytes = FuzzedType(in, ownType);
       sample.ownType = ownType.Get();
@@ -237,17 +152,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: length = frameBytes; break;
     }
     if (length > kMaxSampleBytes) length = in.ConsumeIntegralInRange<int64_t>(0, 64);
-    sample.length = static_cast<LONG>(length);
-    if (length > 0) {
-      sample.bytes.reset(new uint8_t[static_cast<size_t>(length)]);
-      std::memset(sample.bytes.get(), in.ConsumeIntegral<uint8_t>(), static_cast<size_t>(length));
-    }
-    sample.timeKind = in.ConsumeIntegralInRange(0, 3);
+    sample.actualLength = static_cast<LONG>(length);
+    // A fresh vector: its block is exactly the sample's length (an assignment would keep a larger one).
+    sample.bytes = std::vector<uint8_t>(length > 0 ? static_cast<size_t>(length) : 0, in.ConsumeIntegral<uint8_t>());
+    const SampleTime times[] = {SampleTime::kSet, SampleTime::kStartOnly, SampleTime::kNotSet, SampleTime::kFails};
+    sample.time = in.PickValueInArray(times);
     sample.start = in.ConsumeIntegral<int64_t>();
     sample.stop = in.ConsumeIntegral<int64_t>();
-    sample.discontinuity = in.ConsumeBool();
+    // A start-only sample's stop is made up as start + 1.
+    if (sample.time == SampleTime::kStartOnly && sample.start == INT64_MAX) --sample.start;
     input->Receive(&sample);
-    if (sample.refs != 0) std::abort();  // the sample step keeps no sample
+    if (sample.refs.load() != 0) std::abort();  // the sample step keeps no sample
   }
   sink->SetSampleCallback(nullptr, nullptr);
   pin->Disconnect();
