@@ -234,7 +234,7 @@ const ScalerKernels& KernelsFor(ScalerInstructionSet set) {
 
 // The widest instruction set this processor runs, looked up once.
 const ScalerKernels& BestKernels() {
-  static const ScalerKernels& best = [&]() -> const ScalerKernels& {
+  static const ScalerKernels& best = []() -> const ScalerKernels& {
     for (const ScalerInstructionSet set : {ScalerInstructionSet::kAvx512, ScalerInstructionSet::kAvx2}) {
       if (Supports(set)) {
         return KernelsFor(set);
