@@ -8,6 +8,7 @@
 
 #include "host/host_protocol.h"
 #include "host/pnx_base_plugin.h"
+#include "host/websocket_client_frame.h"
 
 using Client = websocketpp::client<websocketpp::config::asio_client>;
 
@@ -17,6 +18,8 @@ struct PnxConnectionManager::Transport {
   Client client;
   // Ends the event loop when the connection has not opened in time; cancelled on open. Event loop only.
   Client::timer_ptr openDeadline;
+  // The frames' masking keys, from the same kind of source the library itself uses (it locks for each key).
+  websocketpp::config::asio_client::rng_type maskKeys;
 
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -110,11 +113,18 @@ void PnxConnectionManager::Run() {
   }
 }
 
+// The frame is built here (see websocket_client_frame.h) and queued as prepared, which the library writes as it is.
 void PnxConnectionManager::SendText(const std::string& text) {
-  websocketpp::connection_hdl handle = transport->connectionHandle;
   websocketpp::lib::error_code ec;
-  // Not open (yet, or any more), or already gone: the library reports it and nothing is sent.
-  transport->client.send(handle, text, websocketpp::frame::opcode::text, ec);
+  Client::connection_ptr connection = transport->client.get_con_from_hdl(transport->connectionHandle, ec);
+  if (ec) return;  // not started, or already gone
+  Client::message_ptr message = connection->get_message(websocketpp::frame::opcode::text, 0);
+  std::string header;
+  if (!message || !PrepareMaskedTextFrame(text, transport->maskKeys(), header, message->get_raw_payload())) return;
+  message->set_header(header);
+  message->set_prepared(true);
+  // Not open (yet, or any more): the library refuses it and nothing is sent.
+  connection->send(message);
 }
 
 void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {
