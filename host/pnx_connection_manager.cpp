@@ -1,7 +1,9 @@
 // The host connection: one websocketpp client on the loopback address, its handlers and the send operations.
 #include "host/pnx_connection_manager.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
@@ -15,6 +17,15 @@ struct PnxConnectionManager::Transport {
   // Written once in Run before the connection starts; only read afterwards, from any thread.
   websocketpp::connection_hdl connectionHandle;
   Client client;
+
+  // The library keeps its count of unsent bytes unlocked: it is read on the event loop (where the queue is
+  // emptied) while sendLock keeps the other threads' sends (where it is filled) out, and published here.
+  std::mutex sendLock;
+  std::atomic<bool> loopReady{false};  // the event loop exists: reads may be posted to it
+  std::atomic<bool> readPending{false};
+  std::atomic<size_t> unsentBytes{0};
+
+  void ReadUnsentBytes();
 
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -49,6 +60,14 @@ void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, w
   DispatchHostMessage(message->get_payload(), *manager->plugin);
 }
 
+void PnxConnectionManager::Transport::ReadUnsentBytes() {
+  readPending = false;
+  std::lock_guard<std::mutex> hold(sendLock);
+  websocketpp::lib::error_code ec;
+  Client::connection_ptr connection = client.get_con_from_hdl(connectionHandle, ec);
+  unsentBytes = ec || !connection ? 0 : connection->get_buffered_amount();
+}
+
 PnxConnectionManager::PnxConnectionManager(int32_t port, const std::string& pluginUUID,
                                            const std::string& registerEvent, PnxBasePlugin* plugin)
     : port(port),
@@ -67,6 +86,7 @@ void PnxConnectionManager::Run() {
     client.clear_access_channels(websocketpp::log::alevel::all);
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
+    transport->loopReady = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -89,8 +109,17 @@ void PnxConnectionManager::Run() {
 void PnxConnectionManager::SendText(const std::string& text) {
   websocketpp::connection_hdl handle = transport->connectionHandle;
   websocketpp::lib::error_code ec;
+  std::lock_guard<std::mutex> hold(transport->sendLock);
   // Not open (yet, or any more), or already gone: the library reports it and nothing is sent.
   transport->client.send(handle, text, websocketpp::frame::opcode::text, ec);
+}
+
+size_t PnxConnectionManager::UnsentBytes() {
+  Transport* t = transport.get();
+  if (t->loopReady && !t->readPending.exchange(true)) {
+    websocketpp::lib::asio::post(t->client.get_io_service(), [t] { t->ReadUnsentBytes(); });
+  }
+  return t->unsentBytes;
 }
 
 void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {

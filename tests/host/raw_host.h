@@ -28,6 +28,7 @@ class RawHost {
     kCloseAfterRequest,  // read the upgrade request, then close the socket
     kSilent,             // read the upgrade request and never answer
     kHandshakeThenSend,  // complete the handshake, wait for the first frame, send the raw bytes, read to the end
+    kHandshakeThenStall,  // as kHandshakeThenSend, but then stop reading until destroyed (a hung host)
   };
   struct Frame {
     uint8_t opcode;
@@ -154,7 +155,7 @@ class RawHost {
     if (open && mode_ == Mode::kSilent) {
       while (!stop_ && ReadSome(fd, after)) {
       }
-    } else if (open && mode_ == Mode::kHandshakeThenSend) {
+    } else if (open && (mode_ == Mode::kHandshakeThenSend || mode_ == Mode::kHandshakeThenStall)) {
       const std::string response =
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
           "Sec-WebSocket-Accept: " + AcceptKey(HeaderValue(request, "Sec-WebSocket-Key")) + "\r\n\r\n";
@@ -163,6 +164,7 @@ class RawHost {
       while (ParseClientFrames(after).empty() && ReadSome(fd, after)) {
       }
       send(fd, bytesToSend_.data(), bytesToSend_.size(), MSG_NOSIGNAL);
+      while (mode_ == Mode::kHandshakeThenStall && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       // Read until the client drops the connection (after its close frame, it waits for ours and then gives up).
       while (ReadSome(fd, after)) {
         if (!ParseClientFrames(after).empty() && ParseClientFrames(after).back().opcode == 0x8) break;
