@@ -120,7 +120,7 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
   }
   if (settings.devices.empty()) return false;
   for (const json& stored : settings.absentDevices) out["devices"].push_back(stored);
-  return !settings.devices.empty();
+  return true;
 }
 
 void ToggleFirstSource(DeviceSettings& entry, int32_t inputCount) {

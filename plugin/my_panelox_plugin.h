@@ -61,7 +61,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void ShowIcon(const std::string& image, const std::string& context);
 
   // The plug-in's image-ready callback: sends one finished BMP to the current inspector target and empties
-  // bytes. Streaming thread.
+  // bytes; the image is dropped instead while the connection holds more than kUnsentImageLimit such
+  // messages unsent. Streaming thread.
   static void SendPreviewImage(std::vector<uint8_t>* bytes, void* context);
 
   // The longest message a host built on the stock WebSocket library accepts; a longer one makes it close the
@@ -91,8 +92,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::string m_inspectorAction;
   std::string m_inspectorContext;
   int32_t m_openInspectors = 0;  // never below 0
-  // True from an edit brought a device under edit until the last inspector closes: that device is then
-  // restored even when the closing key is not known.
+  // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
+  // (m_previewDevice) is then restored even when the closing key is not known.
   bool m_editedSinceLastClose = false;
 
   // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
