@@ -325,10 +325,14 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
 }
 
+// Small frames keep the waits for preview images short under the sanitizers.
+const char kTwoDevicesWithState[] = R"({"frame": {"width": 320, "height": 180}, "devices": [
+    {"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})";
+
 // Each closing sequence ends with every inspector closed: the device under edit shows its own state again
 // and the preview stops, whichever key closed last and whether it was still known.
 TEST_F(PluginProcess, LastInspectorClosingAlwaysTakesTheEditBack) {
-  Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})");
+  Start(kTwoDevicesWithState);
   SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
   SettingsAfter(WithSettings("willAppear", "B", json{{"currentDevice", "Brelvon 2"}}));
   SettingsAfter(WithSettings("willAppear", "U", json{{"currentDevice", "Brelvon 4"}}));
@@ -380,7 +384,7 @@ TEST_F(PluginProcess, LastInspectorClosingAlwaysTakesTheEditBack) {
 
 // An inspector keeps the preview while other keys come and go, and shows its own key's device.
 TEST_F(PluginProcess, PreviewStaysWithTheOpenInspectorAndShowsItsKeysDevice) {
-  Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})");
+  Start(kTwoDevicesWithState);
   SettingsAfter(WithSettings("willAppear", "K2", json{{"currentDevice", "Brelvon 2"}}));
   m_host.Send(Event("propertyInspectorDidAppear", "K2"));
   size_t mark = Trace().size();
