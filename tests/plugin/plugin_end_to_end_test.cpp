@@ -325,9 +325,10 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
 }
 
-// Small frames keep the waits for preview images short under the sanitizers.
+// Small frames and images keep the preview cheap under the sanitizers where only its target matters.
 const char kTwoDevicesWithState[] = R"({"frame": {"width": 320, "height": 180}, "devices": [
     {"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})";
+const json kTinyPreview = {{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}};
 
 // Each closing sequence ends with every inspector closed: the device under edit shows its own state again
 // and the preview stops, whichever key closed last and whether it was still known.
@@ -358,7 +359,7 @@ TEST_F(PluginProcess, LastInspectorClosingAlwaysTakesTheEditBack) {
     SCOPED_TRACE(c.name);
     SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
     m_host.Send(Event("propertyInspectorDidAppear", c.key));
-    m_host.Send(Event("sendToPlugin", c.key, json{{"method", "startSendingImages"}}));
+    m_host.Send(Event("sendToPlugin", c.key, kTinyPreview));
     ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
     size_t mark = Trace().size();
     SettingsAfter(WithSettings("didReceiveSettings", c.key, edit));
@@ -388,7 +389,7 @@ TEST_F(PluginProcess, PreviewStaysWithTheOpenInspectorAndShowsItsKeysDevice) {
   SettingsAfter(WithSettings("willAppear", "K2", json{{"currentDevice", "Brelvon 2"}}));
   m_host.Send(Event("propertyInspectorDidAppear", "K2"));
   size_t mark = Trace().size();
-  m_host.Send(Event("sendToPlugin", "K2", json{{"method", "startSendingImages"}}));
+  m_host.Send(Event("sendToPlugin", "K2", kTinyPreview));
   ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
   auto states = TraceOf(kNode2, "state", mark);
   ASSERT_FALSE(states.empty());

@@ -28,23 +28,22 @@ TEST(StalledHost, MemoryStaysBoundedWhileTheHostDoesNotRead) {
       << error;
   ASSERT_TRUE(host.WaitForRequest(20s));
 
-  // Images arrive until the socket buffers are full; once the host's side has stopped filling for a second,
-  // the plug-in can send no more, and from then on it must not grow with the images it makes.
-  const auto deadline = PluginTestHost::Clock::now() + 60s;
-  auto stableSince = PluginTestHost::Clock::now();
-  size_t unread = 0;
-  while (unread == 0 || PluginTestHost::Clock::now() - stableSince < 1s) {
-    ASSERT_LT(PluginTestHost::Clock::now(), deadline) << "the host's socket never filled";
-    std::this_thread::sleep_for(100ms);
-    const size_t now = host.UnreadBytes();
-    if (now != unread) stableSince = PluginTestHost::Clock::now();
-    unread = now;
+  // Images arrive until the socket buffers are full; from then on the plug-in can send no more, and its memory
+  // must come to rest instead of growing with every image it makes. A queue of 5.5 MB images grows by tens of
+  // megabytes a second.
+  const auto deadline = PluginTestHost::Clock::now() + 40s;
+  std::string series;
+  long before = ResidentKilobytes(child.Pid());
+  for (;;) {
+    std::this_thread::sleep_for(2s);
+    const long after = ResidentKilobytes(child.Pid());
+    ASSERT_GT(after, 0);
+    series += " " + std::to_string(after / 1024);
+    if (after - before < 8 * 1024) break;
+    ASSERT_LT(PluginTestHost::Clock::now(), deadline) << "still growing; MB every 2 s:" << series;
+    before = after;
   }
-  const long before = ResidentKilobytes(child.Pid());
-  std::this_thread::sleep_for(3s);
-  const long after = ResidentKilobytes(child.Pid());
-  ASSERT_GT(before, 0);
-  EXPECT_LT(after - before, 24 * 1024) << "grew from " << before << " kB to " << after << " kB";
+  EXPECT_GT(host.UnreadBytes(), 0u);  // images did arrive before the host stalled
   EXPECT_TRUE(child.Running());
 }
 
