@@ -37,8 +37,8 @@ class PnxConnectionManager {
                                    const std::string& payloadText);
 
   // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
-  // asked to read them again (a host that stops reading makes this grow). 0 before the connection opens
-  // and after it has ended.
+  // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0
+  // until the event loop has first read it.
   size_t UnsentBytes();
 
  private:

@@ -2,6 +2,7 @@
 // its socket (a hung host): the plug-in must not queue every image for it.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -16,17 +17,19 @@ namespace {
 TEST(StalledHost, MemoryStaysBoundedWhileTheHostDoesNotRead) {
   // 960 x 540 images: about 5.5 MB of text each, some 8 a second, which a queue would keep growing by.
   const json preview = {{"method", "startSendingImages"}, {"imageWidth", 960}, {"imageHeight", 540}};
-  RawHost host(RawHost::Mode::kHandshakeThenStall,
-               HostTextFrames({{{"event", "propertyInspectorDidAppear"}, {"action", "a"}, {"context", "P"}},
-                               {{"event", "sendToPlugin"}, {"action", "a"}, {"context", "P"}, {"payload", preview}}}));
+  auto host = std::make_unique<RawHost>(
+      RawHost::Mode::kHandshakeThenStall,
+      HostTextFrames({{{"event", "propertyInspectorDidAppear"}, {"action", "a"}, {"context", "P"}},
+                      {{"event", "sendToPlugin"}, {"action", "a"}, {"context", "P"}, {"payload", preview}}}));
   ChildProcess child;
   std::string error;
+  const std::string output = TempPath("stalled-output.txt");
   const std::string devices = TempPath("stalled-devices.json");
   WriteFile(devices, R"({"frame": {"width": 960, "height": 540}, "devices": [{}]})");
-  ASSERT_TRUE(StartPlugin(child, PNX_PLUGIN_EXECUTABLE, host.Port(), {"PNX_SIM_DEVICES=" + devices},
-                          TempPath("stalled-output.txt"), error))
+  ASSERT_TRUE(StartPlugin(child, PNX_PLUGIN_EXECUTABLE, host->Port(), {"PNX_SIM_DEVICES=" + devices},
+                          output, error))
       << error;
-  ASSERT_TRUE(host.WaitForRequest(20s));
+  ASSERT_TRUE(host->WaitForRequest(20s));
 
   // Images arrive until the socket buffers are full; from then on the plug-in can send no more, and its memory
   // must come to rest instead of growing with every image it makes. A queue of 5.5 MB images grows by tens of
@@ -43,8 +46,14 @@ TEST(StalledHost, MemoryStaysBoundedWhileTheHostDoesNotRead) {
     ASSERT_LT(PluginTestHost::Clock::now(), deadline) << "still growing; MB every 2 s:" << series;
     before = after;
   }
-  EXPECT_GT(host.UnreadBytes(), 0u);  // images did arrive before the host stalled
+  EXPECT_GT(host->UnreadBytes(), 0u);  // images did arrive before the host stalled
   EXPECT_TRUE(child.Running());
+
+  // The host going away ends the plug-in normally, unsent images and all.
+  host.reset();
+  ASSERT_TRUE(child.WaitForExit(20s));
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(ReadFile(output), "");
 }
 
 }  // namespace
