@@ -1,7 +1,9 @@
 // The host connection: one websocketpp client on the loopback address, its handlers and the send operations.
 #include "host/pnx_connection_manager.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
@@ -20,6 +22,15 @@ struct PnxConnectionManager::Transport {
   Client::timer_ptr openDeadline;
   // The frames' masking keys, from the same kind of source the library itself uses (it locks for each key).
   websocketpp::config::asio_client::rng_type maskKeys;
+
+  // The library keeps its count of unsent bytes unlocked: it is read on the event loop (where the queue is
+  // emptied) while sendLock keeps the other threads' sends (where it is filled) out, and published here.
+  std::mutex sendLock;
+  std::atomic<bool> loopReady{false};  // the event loop exists: reads may be posted to it
+  std::atomic<bool> readPending{false};
+  std::atomic<size_t> unsentBytes{0};
+
+  void ReadUnsentBytes();
 
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -75,6 +86,14 @@ void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, w
   DispatchHostMessage(message->get_payload(), *manager->plugin);
 }
 
+void PnxConnectionManager::Transport::ReadUnsentBytes() {
+  readPending = false;
+  std::lock_guard<std::mutex> hold(sendLock);
+  websocketpp::lib::error_code ec;
+  Client::connection_ptr connection = client.get_con_from_hdl(connectionHandle, ec);
+  unsentBytes = ec || !connection ? 0 : connection->get_buffered_amount();
+}
+
 PnxConnectionManager::PnxConnectionManager(int32_t port, const std::string& pluginUUID,
                                            const std::string& registerEvent, PnxBasePlugin* plugin)
     : port(port),
@@ -93,6 +112,7 @@ void PnxConnectionManager::Run() {
     client.clear_access_channels(websocketpp::log::alevel::all);
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
+    transport->loopReady = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -123,8 +143,17 @@ void PnxConnectionManager::SendText(const std::string& text) {
   if (!message || !PrepareMaskedTextFrame(text, transport->maskKeys(), header, message->get_raw_payload())) return;
   message->set_header(header);
   message->set_prepared(true);
+  std::lock_guard<std::mutex> hold(transport->sendLock);
   // Not open (yet, or any more): the library refuses it and nothing is sent.
   connection->send(message);
+}
+
+size_t PnxConnectionManager::UnsentBytes() {
+  Transport* t = transport.get();
+  if (t->loopReady && !t->readPending.exchange(true)) {
+    websocketpp::lib::asio::post(t->client.get_io_service(), [t] { t->ReadUnsentBytes(); });
+  }
+  return t->unsentBytes;
 }
 
 void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {

@@ -1,8 +1,9 @@
 // The plug-in's one WebSocket connection to the host. Run and every handler run on the thread that calls Run
-// (the main thread); the send operations may be called from any thread: the connection queues them under its
-// own lock and writes them from the event loop in the order queued.
+// (the main thread); the send operations and UnsentBytes may be called from any thread: the connection
+// queues sends under its own lock and writes them from the event loop in the order queued.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,6 +35,11 @@ class PnxConnectionManager {
   // As SendToPropertyInspector, with the payload already serialised as compact JSON text.
   void SendToPropertyInspectorText(const std::string& action, const std::string& context,
                                    const std::string& payloadText);
+
+  // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
+  // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0
+  // until the event loop has first read it.
+  size_t UnsentBytes();
 
  private:
   struct Transport;  // the WebSocket client and the connection handle
