@@ -24,6 +24,7 @@ int main(int argc, char* argv[]) {
   g_connection = new PnxConnectionManager(commandLine.port, commandLine.pluginUUID, commandLine.registerEvent,
                                           g_plugin);
   g_plugin->SetConnectionManager(g_connection);
+  g_plugin->Begin();
   g_connection->Run();
   // No streaming thread may still deliver preview frames while the process tears down.
   g_plugin->StopPreview();

@@ -2,6 +2,7 @@
 #include "host/pnx_connection_manager.h"
 
 #include <functional>
+#include <mutex>
 
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
@@ -15,6 +16,9 @@ struct PnxConnectionManager::Transport {
   // Written once in Run before the connection starts; only read afterwards, from any thread.
   websocketpp::connection_hdl connectionHandle;
   Client client;
+  // Post hands tasks to the client's loop only while this is true.
+  std::mutex postLock;
+  bool loopRunning = false;
 
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -79,11 +83,23 @@ void PnxConnectionManager::Run() {
     if (ec) return;  // e.g. a port outside 1..65535: nothing is attempted
     transport->connectionHandle = connection->get_handle();
     client.connect(connection);
+    {
+      std::lock_guard<std::mutex> hold(transport->postLock);
+      transport->loopRunning = true;
+    }
     client.run();
   } catch (const websocketpp::exception&) {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  transport->loopRunning = false;
+}
+
+void PnxConnectionManager::Post(std::function<void()> task) {
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  if (!transport->loopRunning || !task) return;
+  transport->client.get_io_service().post(std::move(task));
 }
 
 void PnxConnectionManager::SendText(const std::string& text) {
