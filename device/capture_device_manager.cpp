@@ -88,16 +88,24 @@ bool ReadFriendlyName(IMoniker* moniker, OleString& name) {
   return true;
 }
 
+// The system's video input nodes; null when there are none or they cannot be listed.
+ComPtr<IEnumMoniker> VideoInputNodes() {
+  ComPtr<ICreateDevEnum> deviceEnum;
+  ComPtr<IEnumMoniker> monikers;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                deviceEnum.ReceiveVoid());
+  if (FAILED(hr)) return monikers;
+  // S_FALSE here means an empty category, with no enumerator.
+  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+  if (hr != S_OK) monikers.Reset();
+  return monikers;
+}
+
 // The names of the video input nodes that start with the brand, in the system's order.
 std::vector<OleString> BrandedNodeNames() {
   std::vector<OleString> names;
-  ComPtr<ICreateDevEnum> deviceEnum;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                deviceEnum.ReceiveVoid());
-  if (FAILED(hr)) return names;
-  ComPtr<IEnumMoniker> monikers;
-  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-  if (hr != S_OK || !monikers) return names;
+  ComPtr<IEnumMoniker> monikers = VideoInputNodes();
+  if (!monikers) return names;
   const OleString brand = ToOle("Brelvon");
   ComPtr<IMoniker> moniker;
   while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
@@ -214,14 +222,9 @@ bool CaptureDeviceManager::OpenDevice(int device) {
 }
 
 bool CaptureDeviceManager::EnumerateDevices() {
-  ComPtr<ICreateDevEnum> deviceEnum;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                deviceEnum.ReceiveVoid());
-  if (FAILED(hr)) return false;
-  ComPtr<IEnumMoniker> monikers;
-  // S_FALSE here means an empty category, with no enumerator.
-  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-  if (hr != S_OK || !monikers) return false;
+  ComPtr<IEnumMoniker> monikers = VideoInputNodes();
+  if (!monikers) return false;
+  HRESULT hr = S_OK;
 
   m_deviceCount = 0;
   m_inputCounts.clear();

@@ -1,12 +1,7 @@
 // The emulated devices' run-time control for pnx-devhost's web mode.
 #include "tools/devhost/sim_devices.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+#include "tools/devhost/settings_store.h"
 
 using nlohmann::json;
 
@@ -89,23 +84,5 @@ bool SimDevices::Save(std::string& error) const {
     if (!device.plugged) unplugged.push_back(device.number);
     signal[std::to_string(device.number)] = device.signal;
   }
-  // A whole new file renamed over the old one: the emulator never reads half of it.
-  const std::string temporary = path_ + ".tmp-" + std::to_string(getpid());
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << json{{"unplugged", unplugged}, {"signal", signal}}.dump() << '\n';
-    file.flush();
-    if (!file) {
-      file.close();
-      std::remove(temporary.c_str());
-      error = "cannot write " + temporary;
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    error = "cannot replace " + path_ + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return WriteFileAtomically(path_, json{{"unplugged", unplugged}, {"signal", signal}}.dump() + "\n", error);
 }
