@@ -1,5 +1,11 @@
 // The device watch on Windows: the configuration manager's device-interface notifications, looked up at run
 // time (the import library lacks them, and older systems and some compatibility layers do not have them).
+// The notification types are declared for Windows 8 and later only; this file may see them, since it looks
+// the functions up at run time and does without them on older systems.
+#undef _WIN32_WINNT
+#undef WINVER
+#define _WIN32_WINNT 0x0602
+#define WINVER 0x0602
 #include <windows.h>
 
 #include <cfgmgr32.h>
