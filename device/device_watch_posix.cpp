@@ -31,6 +31,8 @@ struct DeviceWatch::Impl {
       pollfd fds[2] = {{notify, POLLIN, 0}, {wake[0], POLLIN, 0}};
       if (poll(fds, 2, -1) < 0) continue;
       if (fds[1].revents != 0) return;
+      // A watch that broke cannot recover; ending it beats spinning on its error.
+      if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) return;
       const ssize_t length = read(notify, buffer, sizeof buffer);
       if (length <= 0) continue;
       bool ours = false;
