@@ -31,6 +31,9 @@ struct PnxConnectionManager::Transport {
   std::atomic<size_t> unsentBytes{0};
 
   void ReadUnsentBytes();
+  // Post hands tasks to the client's loop only while this is true.
+  std::mutex postLock;
+  bool loopRunning = false;
 
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -126,11 +129,23 @@ void PnxConnectionManager::Run() {
     transport->connectionHandle = connection->get_handle();
     client.connect(connection);
     transport->openDeadline = client.set_timer(kOpenDeadlineMs, std::bind(&Transport::OnOpenDeadline, &client, _1));
+    {
+      std::lock_guard<std::mutex> hold(transport->postLock);
+      transport->loopRunning = true;
+    }
     client.run();
   } catch (const websocketpp::exception&) {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  transport->loopRunning = false;
+}
+
+void PnxConnectionManager::Post(std::function<void()> task) {
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  if (!transport->loopRunning || !task) return;
+  transport->client.get_io_service().post(std::move(task));
 }
 
 // The frame is built here (see websocket_client_frame.h) and queued as prepared, which the library writes as it is.
