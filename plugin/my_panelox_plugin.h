@@ -108,18 +108,17 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
   // (m_previewDevice) is then restored even when the closing key is not known.
   bool m_editedSinceLastClose = false;
-  int32_t m_openInspectors = 0;
   // True from "startSendingImages" until the inspector closes: a device that comes back resumes the preview.
   bool m_previewWanted = false;
   std::chrono::steady_clock::time_point m_lastLook{};
   bool m_looked = false;
   bool m_traceRegistered = false;
-  // Last member: stopped before anything its posted tasks use goes away.
-  DeviceWatch m_deviceWatch;
-
   // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
   // payload text, which keeps its storage from image to image.
   std::string m_imageAction;
   std::string m_imageContext;
   std::string m_imagePayload;
+
+  // Last member: stopped before anything its posted tasks use goes away.
+  DeviceWatch m_deviceWatch;
 };

@@ -185,8 +185,7 @@ class WebHost {
     const std::string path = given && *given ? given : ExecutableFolder() + "/devhost-sim-control.json";
     std::string devices;
     if (const char* config = std::getenv("PNX_SIM_DEVICES")) {
-      std::ifstream file(config, std::ios::binary);
-      devices.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      if (!ReadWholeFile(config, kMaxServedBytes, devices)) devices.clear();
     }
     sim_ = std::make_unique<SimDevices>(path, devices);
     std::string error;
