@@ -28,9 +28,9 @@ export function createPanelView(root, actions) {
     const image = element('img', { alt: '', draggable: false });
     const caption = element('span', { className: 'caption' });
     const key = element('button', { type: 'button', className: 'key' }, image, caption);
-    const configureName = element('span', { className: 'visually-hidden' });
-    const configure = element('button', { type: 'button', className: 'configure' },
-      element('span', { 'aria-hidden': 'true', text: '\u2699' }), configureName);
+    // The full name is shown, so the visible label and the accessible name are the same text.
+    const configureName = element('span', { className: 'configure-name' });
+    const configure = element('button', { type: 'button', className: 'configure' }, configureName);
     bindPress(key, n, actions);
     configure.addEventListener('click', () => actions.configure(n));
     grid.append(element('div', { className: 'cell' }, key, configure));
