@@ -75,6 +75,7 @@ void MyPaneloxPlugin::Begin() {
 void MyPaneloxPlugin::FollowDeviceChanges() {
   const int32_t device = m_previewDevice >= 0 ? m_previewDevice : std::max(m_deviceManager.m_currentDevice, 0);
   if (!m_deviceManager.LookForDevices(device)) return;
+  if (m_statusWanted) SendDeviceStatus();
   if (m_previewWanted && m_deviceManager.DeviceDetected(device)) {
     TraceMessage(kTraceMessage, kTracePreview, L"preview resumes on device %d", device);
     RunPreviewGraph();
@@ -218,6 +219,7 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
     m_editedSinceLastClose = false;
     StopGraph();
     m_previewWanted = false;
+    m_statusWanted = false;
   }
   // A stray "propertyInspectorDidDisappear" must not make a later pair count as closed after its first half.
   if (m_openInspectors > 0) --m_openInspectors;
@@ -258,10 +260,28 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   }
 }
 
-void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string& context, const json& payload,
+void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::string& context, const json& payload,
                                      const std::string&) {
   TraceEvent("sendToPlugin", context);
-  if (ReadStringMember(payload, "method", "") == "startSendingImages") StartSendingImages(payload);
+  const std::string method = ReadStringMember(payload, "method", "");
+  if (method == "startSendingImages") StartSendingImages(payload);
+  if (method != "getDeviceStatus") return;
+  m_statusAction = action;
+  m_statusContext = context;
+  // Later changes are reported only while an inspector is open to show them.
+  m_statusWanted = m_openInspectors > 0;
+  SendDeviceStatus();
+}
+
+void MyPaneloxPlugin::SendDeviceStatus() {
+  json detected = json::array();
+  for (int32_t d = 0; d < m_deviceManager.m_maxDevices; ++d) {
+    if (m_deviceManager.DeviceDetected(d)) detected.push_back(DeviceDisplayName(d));
+  }
+  if (connectionManager) {
+    connectionManager->SendToPropertyInspector(m_statusAction, m_statusContext,
+                                               json{{"deviceStatus", {{"detected", std::move(detected)}}}});
+  }
 }
 
 // ---- preview -------------------------------------------------------------------------------------------

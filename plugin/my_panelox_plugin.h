@@ -93,6 +93,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // A preview request shows the device of the inspector's key, when that key is known.
   void ShowInspectorKeyDevice();
   void StartSendingImages(const nlohmann::json& payload);
+  // "deviceStatus": the display names of the detected devices, to the inspector that asked for them.
+  void SendDeviceStatus();
   // A look for devices when the settings name one that is not detected (or none is), at most once a second.
   void LookAgainIfMissing(const nlohmann::json& settings);
   void StopGraph();
@@ -110,6 +112,11 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   bool m_editedSinceLastClose = false;
   // True from "startSendingImages" until the inspector closes: a device that comes back resumes the preview.
   bool m_previewWanted = false;
+  // Set by "getDeviceStatus" while an inspector is open, cleared when the last one closes: device changes
+  // are then reported to the asking inspector (m_statusAction/m_statusContext).
+  bool m_statusWanted = false;
+  std::string m_statusAction;
+  std::string m_statusContext;
   std::chrono::steady_clock::time_point m_lastLook{};
   bool m_looked = false;
   bool m_traceRegistered = false;

@@ -2,6 +2,7 @@
 
 import { HostConnection, readLaunchParameters } from './connection.js';
 import { decodePreviewBmp } from './bmp.js';
+import { readDetected } from './device_status.js';
 import { loadTexts, languageOf } from './i18n.js';
 import { editSettings } from './settings.js';
 import { createView, kMaxIconBytes } from './view.js';
@@ -18,6 +19,7 @@ const state = {
   settings: launch.actionInfo.payload?.settings ?? {},
   layouts: [],
   iconError: '',
+  detected: null,  // names of the connected devices, once the plug-in has said
 };
 
 let view = null;
@@ -31,6 +33,12 @@ const connection = new HostConnection(launch, {
   onOpen() {
     imagesRequested = false;
     requestImagesWhenShown();
+    connection.send({
+      event: 'sendToPlugin',
+      action: launch.actionInfo.action ?? '',
+      context: launch.uuid,
+      payload: { method: 'getDeviceStatus' },
+    });
   },
   onMessage(message, arrival) {
     if (message.event === 'didReceiveSettings') {
@@ -40,6 +48,12 @@ const connection = new HostConnection(launch, {
         render();
       }
     } else if (message.event === 'sendToPropertyInspector') {
+      const detected = readDetected(message.payload);
+      if (detected) {
+        state.detected = detected;
+        render();
+        return;
+      }
       const image = decodePreviewBmp(message.payload?.imageData);
       if (image && view) {
         view.drawPreview(image);

@@ -1,6 +1,7 @@
 // The inspector's view: built once, then brought up to date from the state object by render(state).
 // Settings text only ever reaches the page through textContent and option values.
 
+import { absentNote, deviceLabel } from './device_status.js';
 import { describeSettings, kPlaces } from './settings.js';
 
 function element(tag, props = {}, ...children) {
@@ -68,6 +69,8 @@ export function createView(root, t, actions) {
   const form = element('form', { className: 'settings' }, fields.device.row, deviceControls, fields.icon.row, iconError);
   form.addEventListener('submit', (event) => event.preventDefault());
   root.replaceChildren(status, form, preview);
+  const deviceNote = element('p', { className: 'device-note', role: 'status' });
+  fields.device.row.after(deviceNote);
 
   device.addEventListener('change', () => actions.edit({ device: device.value }));
   layout.addEventListener('change', () => actions.edit({ layout: Number(layout.value) }));
@@ -104,11 +107,13 @@ export function createView(root, t, actions) {
       // Without a device nothing on the form could take effect.
       form.hidden = view.devices.length === 0;
 
-      const deviceOptions = view.devices.map((d) => ({ value: d.name, label: d.name }));
+      const deviceOptions = view.devices.map((d) => ({ value: d.name, label: deviceLabel(t, d.name, state.detected) }));
       if (view.current < 0) deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: view.currentDevice }) });
       setOptions(device, deviceOptions, view.currentDevice);
 
       const entry = view.devices[view.current];
+      deviceNote.textContent = entry ? absentNote(t, entry.name, state.detected) : '';
+      deviceNote.hidden = deviceNote.textContent === '';
       deviceControls.hidden = !entry;
       if (entry) {
         const layoutOptions = state.layouts.map((l) => ({ value: l.number, label: t(`layout.${l.number}`) === `layout.${l.number}` ? l.name : t(`layout.${l.number}`) }));

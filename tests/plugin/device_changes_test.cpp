@@ -192,6 +192,47 @@ TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
   EXPECT_EQ(reply["payload"]["devices"][1]["inputHasSignal"], json({true, true, true, false}));
 }
 
+// The inspector's device status: answered only when asked, then sent again at every change until the
+// inspector closes.
+TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
+  Start("{}", false);
+  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Event("propertyInspectorDidAppear", "K"));
+  const auto statusTexts = [&] {
+    m_host.Settle(500ms);
+    std::vector<std::string> picked;
+    for (const std::string& text : m_host.TakeAllText()) {
+      if (text.find("deviceStatus") != std::string::npos) picked.push_back(text);
+    }
+    return picked;
+  };
+  const auto statusArrives = [&](const json& detected) {
+    return m_host.WaitFor([&](const json& m) { return m["payload"]["deviceStatus"]["detected"] == detected; }, 10s)
+        .is_object();
+  };
+
+  Control(R"({"unplugged": [1]})");
+  Control("{}");
+  EXPECT_EQ(statusTexts(), std::vector<std::string>{});
+
+  json ask = Event("sendToPlugin", "K");
+  ask["payload"] = {{"method", "getDeviceStatus"}};
+  m_host.Send(ask);
+  EXPECT_EQ(statusTexts(), std::vector<std::string>{
+                               R"({"action":"com.brelvon.multiview.switch","context":"K",)"
+                               R"("event":"sendToPropertyInspector",)"
+                               R"("payload":{"deviceStatus":{"detected":["Brelvon","Brelvon 2"]}}})"});
+
+  Control(R"({"unplugged": [1]})");
+  EXPECT_TRUE(statusArrives({"Brelvon 2"}));
+  Control("{}");
+  EXPECT_TRUE(statusArrives({"Brelvon", "Brelvon 2"}));
+
+  m_host.Send(Event("propertyInspectorDidDisappear", "K"));
+  Control(R"({"unplugged": [2]})");
+  EXPECT_EQ(statusTexts(), std::vector<std::string>{});
+}
+
 // The diagnostic log: nothing until qvtrace switches it on, then one line per event and device operation.
 TEST_F(DeviceChanges, LogLinesAfterQvtraceSet) {
   Start("{}", false);

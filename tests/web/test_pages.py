@@ -5,6 +5,7 @@ import statistics
 import threading
 import time
 
+from selenium.common.exceptions import NoSuchFrameException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.common.action_chains import ActionChains
@@ -308,3 +309,34 @@ def test_devices_unplugged_and_plugged_back_from_the_panel(host, page):
     mark = host.trace.mark()
     button(page, 'Key 1').click()
     host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100))], device=1)
+
+
+def test_unplugged_device_shows_as_not_connected_in_the_inspector(host, page):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 7)
+    inspector = lambda: page.switch_to.frame(page.find_element(By.CSS_SELECTOR, 'iframe[title="Property inspector"]'))
+    note = lambda d: d.find_element(By.CLASS_NAME, 'device-note')
+    # Read in one step: the list is rebuilt when the status arrives.
+    options = lambda d: d.execute_script('return Array.from(arguments[0].options, (o) => o.text)', control(d, 'Device'))
+    wait(page, lambda d: options(d) == ['Brelvon', 'Brelvon 2'], message='devices')
+    page.switch_to.default_content()
+    button(page, 'Unplug Brelvon 2').click()
+    inspector()
+    wait(page, lambda d: options(d) == ['Brelvon', 'Brelvon 2 (not connected)'],
+         message='absent device marked')
+    assert not note(page).is_displayed()
+    # The absent device stays selectable, and says why its edits do not show.
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2 (not connected)')
+    wait(page, lambda d: note(d).text.startswith('Brelvon 2 is not connected.'), message='status line')
+    page.switch_to.default_content()
+    button(page, 'Plug in Brelvon 2').click()
+    # The panel may load the inspector anew (its address carries the stored settings): look in the current frame.
+    def back(d):
+        d.switch_to.default_content()
+        try:
+            inspector()
+            return options(d) == ['Brelvon', 'Brelvon 2'] and not note(d).is_displayed()
+        except (StaleElementReferenceException, NoSuchFrameException):
+            return False
+    wait(page, back, message='device back')

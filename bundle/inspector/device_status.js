@@ -1,0 +1,18 @@
+// Which configured devices are connected, as the plug-in reports on request ("getDeviceStatus"). Until its
+// first report nothing is marked, so a plug-in that never answers leaves the view as it always was.
+
+// The device names of a "deviceStatus" payload, or null when the payload is not one.
+export function readDetected(payload) {
+  const list = payload?.deviceStatus?.detected;
+  return Array.isArray(list) ? list.filter((name) => typeof name === 'string') : null;
+}
+
+const isAbsent = (name, detected) => Array.isArray(detected) && !detected.includes(name);
+
+// The Device list's text for a configured device.
+export const deviceLabel = (t, name, detected) =>
+  (isAbsent(name, detected) ? `${name} (${t('device.notConnected')})` : name);
+
+// The status line under the Device list: empty unless the selected device is configured but absent.
+export const absentNote = (t, name, detected) =>
+  (isAbsent(name, detected) ? t('device.absentNote', { name }) : '');
