@@ -11,6 +11,7 @@ from pathlib import Path
 import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -152,7 +153,10 @@ def page(request, browser):
 
 
 def wait(driver, condition, timeout=10, message=''):
-    return WebDriverWait(driver, timeout, poll_frequency=0.05).until(lambda d: condition(d), message)
+    # The view is redrawn from state: an element found a moment ago may have been replaced.
+    redrawn = (NoSuchElementException, StaleElementReferenceException)
+    return WebDriverWait(driver, timeout, poll_frequency=0.05, ignored_exceptions=redrawn).until(
+        lambda d: condition(d), message)
 
 
 def control(driver, label):

@@ -29,7 +29,8 @@ def sources_data(places):
 
 def open_panel(driver, host):
     driver.get(host.url)
-    wait(driver, lambda d: button(d, 'Key 15').is_enabled(), message='panel keys')
+    wait(driver, lambda d: any(b.accessible_name == 'Key 15' and b.is_enabled()
+                               for b in d.find_elements(By.TAG_NAME, 'button')), message='panel keys')
 
 
 def open_inspector(driver, key, configure='Configure key {key}', device='Device', title='Property inspector'):

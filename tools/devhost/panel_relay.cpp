@@ -181,6 +181,14 @@ void PanelRelay::OpenInspector(int key) {
   inspector_.key = key;
   inspector_.uuid = callbacks_.newUUID();
   inspector_.client = 0;
+  const json actionInfo = {{"action", config_.action},
+                           {"context", ContextOf(key)},
+                           {"device", config_.device},
+                           {"payload", KeyPayload(key)}};
+  inspector_.url = config_.inspectorPage + "?port=" + std::to_string(config_.port) +
+                   "&uuid=" + PercentEncode(inspector_.uuid) +
+                   "&registerEvent=registerPropertyInspector&info=" + PercentEncode(config_.info) +
+                   "&actionInfo=" + PercentEncode(actionInfo.dump());
   SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", config_.action}, {"context", ContextOf(key)},
                 {"device", config_.device}});
 }
@@ -222,17 +230,7 @@ json PanelRelay::PanelState() const {
     keys.push_back({{"key", key}, {"context", ContextOf(key)}, {"image", images_[key - 1]}});
   }
   json inspector = nullptr;
-  if (inspector_.key != 0) {
-    const json actionInfo = {{"action", config_.action},
-                             {"context", ContextOf(inspector_.key)},
-                             {"device", config_.device},
-                             {"payload", KeyPayload(inspector_.key)}};
-    const std::string url = config_.inspectorPage + "?port=" + std::to_string(config_.port) +
-                            "&uuid=" + PercentEncode(inspector_.uuid) +
-                            "&registerEvent=registerPropertyInspector&info=" + PercentEncode(config_.info) +
-                            "&actionInfo=" + PercentEncode(actionInfo.dump());
-    inspector = {{"key", inspector_.key}, {"url", url}};
-  }
+  if (inspector_.key != 0) inspector = {{"key", inspector_.key}, {"url", inspector_.url}};
   json state = {{"event", "panelState"},
                 {"language", config_.language},
                 {"plugin", {{"name", config_.pluginName}, {"connected", plugin_ != 0}}},

@@ -58,6 +58,9 @@ class PanelRelay {
   struct Inspector {
     int key = 0;  // 0 = none open
     std::string uuid;
+    // Made when it opens, with the settings stored then, as a host launches its page: later state
+    // broadcasts carry the same address, so the panel page does not load the inspector again.
+    std::string url;
     ClientId client = 0;  // 0 = not connected
   };
 
