@@ -16,6 +16,17 @@ struct PnxConnectionManager::Transport {
   websocketpp::connection_hdl connectionHandle;
   Client client;
 
+  // The repeating timer; event-loop thread only. generation tells a wait that was overtaken by a stop or a
+  // restart (its handler may already be queued with success) from the current one.
+  std::unique_ptr<websocketpp::lib::asio::steady_timer> timer;
+  std::function<void()> tick;
+  std::chrono::milliseconds period{0};
+  uint64_t generation = 0;
+  bool loopRunning = false;  // between init_asio and the end of the connection
+
+  void ArmTimer();
+  void StopTimer();
+
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnClose(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -38,9 +49,38 @@ void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Clie
   manager->SendText(registration);
 }
 
-// Neither a failed connect nor a close is retried: the event loop runs out of work and Run returns.
-void PnxConnectionManager::Transport::OnFail(PnxConnectionManager*, Client*, websocketpp::connection_hdl) {}
-void PnxConnectionManager::Transport::OnClose(PnxConnectionManager*, Client*, websocketpp::connection_hdl) {}
+// Neither a failed connect nor a close is retried: the event loop runs out of work and Run returns, once no
+// timer is left waiting on it.
+void PnxConnectionManager::Transport::OnFail(PnxConnectionManager* manager, Client*, websocketpp::connection_hdl) {
+  manager->transport->StopTimer();
+  manager->transport->loopRunning = false;
+}
+void PnxConnectionManager::Transport::OnClose(PnxConnectionManager* manager, Client*,
+                                              websocketpp::connection_hdl) {
+  manager->transport->StopTimer();
+  manager->transport->loopRunning = false;
+}
+
+void PnxConnectionManager::Transport::ArmTimer() {
+  const uint64_t armed = generation;
+  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes.
+  timer->expires_at(timer->expiry() + period);
+  timer->async_wait([this, armed](const websocketpp::lib::asio::error_code& ec) {
+    if (ec || armed != generation) return;
+    try {
+      tick();
+    } catch (const std::exception&) {
+      // As with a host event: a failure ends this tick only.
+    }
+    if (armed == generation) ArmTimer();
+  });
+}
+
+void PnxConnectionManager::Transport::StopTimer() {
+  ++generation;
+  tick = nullptr;
+  if (timer) timer->cancel();
+}
 
 void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, websocketpp::connection_hdl,
                                                 Client::message_ptr message) {
@@ -67,6 +107,7 @@ void PnxConnectionManager::Run() {
     client.clear_access_channels(websocketpp::log::alevel::all);
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
+    transport->loopRunning = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -84,7 +125,21 @@ void PnxConnectionManager::Run() {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
+  transport->loopRunning = false;
 }
+
+void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) {
+  Transport& t = *transport;
+  if (!t.loopRunning || !tick || period.count() <= 0) return;
+  t.StopTimer();
+  if (!t.timer) t.timer = std::make_unique<websocketpp::lib::asio::steady_timer>(t.client.get_io_service());
+  t.tick = std::move(tick);
+  t.period = period;
+  t.timer->expires_at(websocketpp::lib::asio::steady_timer::clock_type::now());
+  t.ArmTimer();
+}
+
+void PnxConnectionManager::StopRepeatingTimer() { transport->StopTimer(); }
 
 void PnxConnectionManager::SendText(const std::string& text) {
   websocketpp::connection_hdl handle = transport->connectionHandle;

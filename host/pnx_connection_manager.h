@@ -3,7 +3,9 @@
 // own lock and writes them from the event loop in the order queued.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +36,13 @@ class PnxConnectionManager {
   // As SendToPropertyInspector, with the payload already serialised as compact JSON text.
   void SendToPropertyInspectorText(const std::string& action, const std::string& context,
                                    const std::string& payloadText);
+
+  // A repeating timer on the event loop: tick runs on the event-loop thread once every period until
+  // StopRepeatingTimer, or until the connection has ended (a pending timer would keep Run from returning).
+  // Starting it again replaces the tick and the period. Event-loop thread only; before the connection
+  // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
+  void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
+  void StopRepeatingTimer();
 
  private:
   struct Transport;  // the WebSocket client and the connection handle

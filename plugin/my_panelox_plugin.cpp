@@ -80,6 +80,7 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
       break;
     }
     WriteBackSettings(settings, context);
+    ShowStateAfterSettings(context, settings, false);
   }
   if (m_openInspectors < 2) SetInspectorTarget(action, context);
 }
@@ -88,16 +89,24 @@ void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& con
                                       const std::string&) {
   if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
   m_instances.erase(context);
+  KeyGone(context);
 }
 
-void MyPaneloxPlugin::OnKeyDown(const std::string&, const std::string&, const json&, const std::string&) {}
+void MyPaneloxPlugin::OnKeyDown(const std::string& action, const std::string& context, const json& payload,
+                                const std::string&) {
+  if (IsPeekAction(action)) PeekDown(context, payload);
+}
 
 void MyPaneloxPlugin::OnDeviceDidConnect(const std::string&, const json&) {}
 
 void MyPaneloxPlugin::OnDeviceDidDisconnect(const std::string&) {}
 
-void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string& context, const json& payload,
+void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& context, const json& payload,
                               const std::string&) {
+  if (IsPeekAction(action)) {
+    PeekUp(context);
+    return;
+  }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
@@ -111,6 +120,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string& context, co
     }
     m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
     WriteBackSettings(settings, context);
+    AfterPress(d, entry);
     break;
   }
 }
@@ -129,6 +139,7 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
   if (m_openInspectors <= 1 && it != m_instances.end()) {
     m_deviceManager.RestoreDeviceState(it->second.deviceIndex);
     if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+    RedrawStateKeys(it->second.deviceIndex, "", m_deviceManager.m_inputSignals);
   }
   --m_openInspectors;
 }
@@ -162,8 +173,10 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
     ShowIcon(settings.icon, m_inspectorContext);
     m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
     WriteBackSettings(settings, context);
-    break;
+    ShowStateAfterSettings(context, settings, true);
+    return;
   }
+  ShowStateAfterSettings(context, settings, false);
 }
 
 void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, const json& payload,
