@@ -16,6 +16,7 @@ const bundleFolder = new URL('../', import.meta.url);
 const state = {
   status: 'connecting',
   settings: launch.actionInfo.payload?.settings ?? {},
+  action: launch.actionInfo.action ?? '',
   layouts: [],
   iconError: '',
 };
