@@ -22,7 +22,7 @@ struct PnxConnectionManager::Transport {
   std::function<void()> tick;
   std::chrono::milliseconds period{0};
   uint64_t generation = 0;
-  bool loopRunning = false;  // between init_asio and the end of the connection
+  bool timersAllowed = false;  // between init_asio and the end of the connection
 
   void ArmTimer();
   void StopTimer();
@@ -53,12 +53,12 @@ void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Clie
 // timer is left waiting on it.
 void PnxConnectionManager::Transport::OnFail(PnxConnectionManager* manager, Client*, websocketpp::connection_hdl) {
   manager->transport->StopTimer();
-  manager->transport->loopRunning = false;
+  manager->transport->timersAllowed = false;
 }
 void PnxConnectionManager::Transport::OnClose(PnxConnectionManager* manager, Client*,
                                               websocketpp::connection_hdl) {
   manager->transport->StopTimer();
-  manager->transport->loopRunning = false;
+  manager->transport->timersAllowed = false;
 }
 
 void PnxConnectionManager::Transport::ArmTimer() {
@@ -107,7 +107,7 @@ void PnxConnectionManager::Run() {
     client.clear_access_channels(websocketpp::log::alevel::all);
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
-    transport->loopRunning = true;
+    transport->timersAllowed = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -125,12 +125,12 @@ void PnxConnectionManager::Run() {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
-  transport->loopRunning = false;
+  transport->timersAllowed = false;
 }
 
 void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) {
   Transport& t = *transport;
-  if (!t.loopRunning || !tick || period.count() <= 0) return;
+  if (!t.timersAllowed || !tick || period.count() <= 0) return;
   t.StopTimer();
   if (!t.timer) t.timer = std::make_unique<websocketpp::lib::asio::steady_timer>(t.client.get_io_service());
   t.tick = std::move(tick);

@@ -70,7 +70,7 @@ json Settings(uint32_t layout, const std::vector<int>& sources, bool showState =
   return json{{"showState", showState}, {"devices", {{{"multiViewLayout", layout}, {"multiViewSources", sources}}}}};
 }
 
-class StateKeys : public ::testing::Test {
+class ShowStateAndPeek : public ::testing::Test {
  protected:
   void Start(const std::string& devices) {
     static int run = 0;
@@ -137,7 +137,7 @@ std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std:
   return a;
 }
 
-TEST_F(StateKeys, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
+TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   Start(R"({"devices": [{"layout": 100, "sources": [1, 2, 3, 4], "signal": [true, false, true, true]}]})");
   // A key that matches the device is live; one that does not is drawn with the device's state.
   m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 2, 3, 4})));
@@ -173,7 +173,7 @@ TEST_F(StateKeys, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_FALSE(NextDrawn("B").live);
 }
 
-TEST_F(StateKeys, KeysThatCannotShowTheStateSayWhy) {
+TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
   Start(R"({"devices": [{"failGet": [631]}]})");
   struct Case {
     const char* context;
@@ -216,7 +216,7 @@ TEST_F(StateKeys, KeysThatCannotShowTheStateSayWhy) {
   EXPECT_EQ(NextImage("failed read")["payload"]["image"], "");
 }
 
-TEST_F(StateKeys, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBeforeTheFirstPress) {
+TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBeforeTheFirstPress) {
   Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}]})");
   const json p1 = Settings(9, {3, 3, 3, 3}, false), p2 = Settings(8, {2, 2, 2, 2}, false);
   size_t mark = TraceSize();
