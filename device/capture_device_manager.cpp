@@ -138,7 +138,7 @@ bool CaptureDeviceManager::OpenDevice(int device) {
   hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
   if (FAILED(hr)) return false;
 
-  // Ask the source for packed 24-bit RGB: the frame path expects rows of exactly width x 3 bytes.
+  // Ask the source for packed 24-bit RGB: the frame path scales nothing else.
   ComPtr<IAMStreamConfig> config;
   hr = output.As(IID_IAMStreamConfig, &config);
   if (FAILED(hr)) return false;
@@ -245,6 +245,7 @@ HRESULT CaptureDeviceManager::CreateSink() {
   ChangePreview([this] {
     m_sourceWidth = 0;
     m_sourceHeight = 0;
+    m_sourceTopDown = false;
   });
 
   // The new filter starts at count 0; the query takes this manager's reference.
@@ -261,20 +262,23 @@ HRESULT CaptureDeviceManager::CreateSink() {
   return norvex->SetSampleCallback(&CaptureDeviceManager::OnPreviewSample, this);
 }
 
+void RemoveAllFilters(IFilterGraph* graph) {
+  ComPtr<IEnumFilters> filters;
+  if (FAILED(graph->EnumFilters(filters.Receive())) || !filters) return;
+  ComPtr<IBaseFilter> filter;
+  while (filters->Next(1, filter.Receive(), nullptr) == S_OK) {
+    // After a removal the graph has changed under the enumerator: start the walk again. A filter the graph
+    // keeps leaves it unchanged, and starting again would meet that filter first for ever: walk on past it.
+    if (SUCCEEDED(graph->RemoveFilter(filter.Get()))) filters->Reset();
+  }
+}
+
 void CaptureDeviceManager::CloseGraph() {
   if (!m_graph || !m_captureBuilder) return;
   if (m_mediaControl) m_mediaControl->Stop();
   m_deviceConnected = false;
 
-  ComPtr<IEnumFilters> filters;
-  if (SUCCEEDED(m_graph->EnumFilters(filters.Receive())) && filters) {
-    ComPtr<IBaseFilter> filter;
-    while (filters->Next(1, filter.Receive(), nullptr) == S_OK) {
-      m_graph->RemoveFilter(filter.Get());
-      // The graph has changed under the enumerator: start the walk again.
-      filters->Reset();
-    }
-  }
+  RemoveAllFilters(m_graph.Get());
 
   // Every bound slot is released, also slots beyond a device's count (a gap in its inputs) and slots of a
   // device without an HDMI-1 node: a filter left behind would keep its slot from the next enumeration.

@@ -8,10 +8,10 @@
 // - The capture pin's streaming thread: OnPreviewSample, which calls m_frameCallback (ScaleFrameToBmp), which
 //   calls m_imageReadyCallback. It runs inside the renderer's callback lock.
 // - m_previewLock guards the frame path and everything it touches: m_sourceWidth, m_sourceHeight,
-//   m_previewCounter, m_frameCallback/m_frameContext, m_previewBufferSize, m_previewBuffer, m_bmpBytes,
-//   m_previewWidth, m_previewHeight, m_imageReadyCallback/m_imageReadyContext. OnPreviewSample holds it for
-//   the whole frame, image-ready callback included. The control thread changes these fields only inside
-//   ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
+//   m_sourceTopDown, m_previewCounter, m_frameCallback/m_frameContext, m_previewBufferSize, m_previewBuffer,
+//   m_bmpBytes, m_previewWidth, m_previewHeight, m_imageReadyCallback/m_imageReadyContext. OnPreviewSample
+//   holds it for the whole frame, image-ready callback included. The control thread changes these fields only
+//   inside ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
 //   size. Whatever the image-ready callback reads that the control thread changes (the plug-in's
 //   inspector target) is changed inside ChangePreview too.
 // - All other fields belong to the control thread alone.
@@ -74,16 +74,20 @@ class CaptureDeviceManager {
   static uint64_t PackSources(const std::vector<int32_t>& sources);
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
-  // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size comes
-  // from the first sample whose media type has a whole VIDEOINFOHEADER with a bottom-up size within
-  // kMaxImageSide, and is kept until a new sink is made (another device may send another size); until then
-  // samples are dropped without counting. Nothing thrown below it leaves it; such a frame is dropped.
+  // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size and row
+  // order come from the first sample whose media type is uncompressed 24-bit RGB with a whole VIDEOINFOHEADER or
+  // VIDEOINFOHEADER2 and sides within kMaxImageSide (either row order), and are kept until a new sink is made
+  // (another device may send another size); until then samples are dropped without counting. Nothing thrown
+  // below it leaves it; such a frame is dropped.
   static int32_t OnPreviewSample(const uint8_t* data, int32_t length, int64_t start, int64_t duration,
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);
   // The frame callback the plug-in installs (context: this manager): scales the frame into m_previewBuffer
-  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback.
+  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback. The frame's rows lie
+  // SourceStride(m_sourceWidth) bytes apart; the image's rows are packed and bottom-up whatever the frame's order.
   static void ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context);
+  // Bytes from one row of a 24-bit frame of `width` pixels to the next: width x 3 rounded up to a multiple of 4.
+  static int64_t SourceStride(int32_t width);
   // width x height x 3, or -1 when either side is outside 1..kMaxImageSide (no image is made for it).
   static int64_t ImageBytes(int32_t width, int32_t height);
 
@@ -136,8 +140,14 @@ class CaptureDeviceManager {
   int32_t ForwardSample(const uint8_t* data, int32_t length, const AM_MEDIA_TYPE* mediaType);
   bool LearnSourceSize(const AM_MEDIA_TYPE* mediaType);
 
+  // The learned frames store their top row first (negative height); guarded by m_previewLock.
+  bool m_sourceTopDown = false;
   // True while m_currentDevice is connected to the sink in the present graph.
   bool m_deviceConnected = false;
   bool m_comInitialized = false;
   std::mutex m_previewLock;
 };
+
+// Removes every filter from graph, in the order the graph lists them. A filter that the graph refuses to
+// remove is passed over, so the walk ends however the graph answers.
+void RemoveAllFilters(IFilterGraph* graph);

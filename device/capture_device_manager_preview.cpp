@@ -1,4 +1,5 @@
 // CaptureDeviceManager's frame path: runs on the capture pin's streaming thread under m_previewLock.
+#include <cstddef>
 #include <cstring>
 
 #include "device/bmp_image.h"
@@ -9,6 +10,32 @@ int64_t CaptureDeviceManager::ImageBytes(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) return -1;
   return static_cast<int64_t>(width) * height * 3;
 }
+
+int64_t CaptureDeviceManager::SourceStride(int32_t width) {
+  return (static_cast<int64_t>(width) * 3 + 3) & ~int64_t{3};
+}
+
+namespace {
+
+// Copies the bitmap header out of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, only when the whole block is there.
+bool ReadBitmapHeader(const AM_MEDIA_TYPE& type, BITMAPINFOHEADER* header) {
+  size_t offset = 0;
+  size_t blockSize = 0;
+  if (type.formattype == FORMAT_VideoInfo) {
+    offset = offsetof(VIDEOINFOHEADER, bmiHeader);
+    blockSize = sizeof(VIDEOINFOHEADER);
+  } else if (type.formattype == FORMAT_VideoInfo2) {
+    offset = offsetof(VIDEOINFOHEADER2, bmiHeader);
+    blockSize = sizeof(VIDEOINFOHEADER2);
+  } else {
+    return false;
+  }
+  if (!type.pbFormat || type.cbFormat < blockSize) return false;
+  std::memcpy(header, type.pbFormat + offset, sizeof *header);
+  return true;
+}
+
+}  // namespace
 
 int32_t CaptureDeviceManager::OnPreviewSample(const uint8_t* data, int32_t length, int64_t /*start*/,
                                               int64_t /*duration*/, int32_t /*discontinuity*/,
@@ -43,19 +70,21 @@ int32_t CaptureDeviceManager::ForwardSample(const uint8_t* data, int32_t length,
 }
 
 bool CaptureDeviceManager::LearnSourceSize(const AM_MEDIA_TYPE* mediaType) {
-  // Only a whole VIDEOINFOHEADER is read; any other block says nothing about rows of width x 3 bytes.
-  if (!mediaType || mediaType->formattype != FORMAT_VideoInfo || !mediaType->pbFormat ||
-      mediaType->cbFormat < sizeof(VIDEOINFOHEADER)) {
+  // Only uncompressed 24-bit RGB can be scaled: any other pixel layout (32-bit RGB above all) would come out
+  // garbled, so such a stream makes no image at all.
+  BITMAPINFOHEADER header;
+  if (!mediaType || mediaType->subtype != MEDIASUBTYPE_RGB24 || !ReadBitmapHeader(*mediaType, &header) ||
+      header.biBitCount != 24 || header.biCompression != BI_RGB) {
     return false;
   }
-  VIDEOINFOHEADER info;
-  std::memcpy(&info, mediaType->pbFormat, sizeof info);
-  const int32_t width = info.bmiHeader.biWidth;
-  const int32_t height = info.bmiHeader.biHeight;
-  // A negative height is a top-down frame, which the bottom-up preview image cannot declare.
+  const int32_t width = header.biWidth;
+  // A negative height is a top-down frame: its first row in memory is the top one.
+  const bool topDown = header.biHeight < 0;
+  const int32_t height = topDown ? (header.biHeight == INT32_MIN ? 0 : -header.biHeight) : header.biHeight;
   if (ImageBytes(width, height) < 0) return false;
   m_sourceWidth = width;
   m_sourceHeight = height;
+  m_sourceTopDown = topDown;
   return true;
 }
 
@@ -73,10 +102,19 @@ void CaptureDeviceManager::ScaleFrameToBmp(const uint8_t* data, int32_t length, 
   if (sourceBytes < 0 || previewBytes < 0) return;
   // The scaler writes exactly the preview size: never into a buffer of another size.
   if (previewBytes != self->m_previewBufferSize) return;
-  // A frame shorter than the learned size is never read past its end.
-  if (length < sourceBytes) return;
+  // Rows lie at the platform's stride (padded to 4 bytes); the last row needs only its pixels. A frame shorter
+  // than that is never read past its end.
+  const int64_t stride = SourceStride(sourceWidth);
+  if (length < stride * (sourceHeight - 1) + sourceWidth * 3) return;
 
-  const int32_t scaled = ScaleImageBgr24(data, sourceWidth * 3, sourceWidth, sourceHeight,
+  // The preview image is bottom-up: a top-down frame is read from its last row backwards.
+  const uint8_t* bottomRow = data;
+  int32_t rowStep = static_cast<int32_t>(stride);
+  if (self->m_sourceTopDown) {
+    bottomRow = data + stride * (sourceHeight - 1);
+    rowStep = -rowStep;
+  }
+  const int32_t scaled = ScaleImageBgr24(bottomRow, rowStep, sourceWidth, sourceHeight,
                                          self->m_previewBuffer.get(), previewWidth * 3, previewWidth,
                                          previewHeight);
   if (scaled <= 0) return;

@@ -330,24 +330,30 @@ void HorizontalPass(const uint16_t* in, const Axis& columns, uint8_t* out) {
   }
 }
 
-// Width and height in range, stride wide enough, and the last byte of the image addressable with 32-bit counts.
-bool IsValidImage(const uint8_t* pixels, int32_t stride, int32_t width, int32_t height) {
+// Width and height in range, stride wide enough either way, and the far end of the image addressable with
+// 32-bit counts. A negative stride (allowed for the source only) walks from the last row in memory backwards.
+bool IsValidImage(const uint8_t* pixels, int32_t stride, int32_t width, int32_t height, bool mayRunBackwards) {
   if (pixels == nullptr || width <= 0 || height <= 0 || width > kMaxScaleDimension ||
       height > kMaxScaleDimension) {
     return false;
   }
-  const int64_t rowBytes = int64_t{width} * 3;
-  if (stride < rowBytes) {
+  if (stride < 0 && !mayRunBackwards) {
     return false;
   }
-  return int64_t{stride} * (height - 1) + rowBytes <= INT32_MAX;
+  const int64_t rowBytes = int64_t{width} * 3;
+  const int64_t span = stride < 0 ? -int64_t{stride} : int64_t{stride};
+  if (span < rowBytes) {
+    return false;
+  }
+  return span * (height - 1) + rowBytes <= INT32_MAX;
 }
 
 }  // namespace
 
 int32_t ScaleImageBgr24(const uint8_t* src, int32_t srcStride, int32_t srcWidth, int32_t srcHeight, uint8_t* dst,
                         int32_t dstStride, int32_t dstWidth, int32_t dstHeight) {
-  if (!IsValidImage(src, srcStride, srcWidth, srcHeight) || !IsValidImage(dst, dstStride, dstWidth, dstHeight)) {
+  if (!IsValidImage(src, srcStride, srcWidth, srcHeight, true) ||
+      !IsValidImage(dst, dstStride, dstWidth, dstHeight, false)) {
     return 0;
   }
   thread_local ScalerState state;

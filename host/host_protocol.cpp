@@ -64,6 +64,9 @@ void Dispatch(const nlohmann::json& message, PnxBasePlugin& plugin) {
 void DispatchHostMessage(const std::string& text, PnxBasePlugin& plugin) {
   // The edge where a bad message or a failing handler is swallowed: nothing reaches the host or the console.
   try {
+    // The parser takes a NUL byte for the end of the text: what follows it would go unread. JSON has no
+    // place for a raw NUL, so such a message is not JSON.
+    if (text.find('\0') != std::string::npos) return;
     if (!JsonNestingWithin(text, kMaxJsonNesting)) return;
     Dispatch(nlohmann::json::parse(text), plugin);
   } catch (...) {

@@ -9,8 +9,8 @@
 class PnxBasePlugin;
 
 // Parses one incoming text message and calls at most one operation of plugin. Every exception, the
-// plug-in's included, is caught and discarded: a message that is not a JSON object, names no known event or
-// nests deeper than kMaxJsonNesting is ignored.
+// plug-in's included, is caught and discarded: a message that is not a JSON object (a NUL byte anywhere
+// makes it one that is not), names no known event or nests deeper than kMaxJsonNesting is ignored.
 void DispatchHostMessage(const std::string& text, PnxBasePlugin& plugin);
 
 // Outgoing texts: compact, members in ascending key order, non-ASCII as raw UTF-8. Each throws the JSON

@@ -1,8 +1,12 @@
 // Entry point of the plug-in process: reads the host's command line, wires plug-in and connection together
 // and runs the connection until the host goes away.
+#include <string>
+#include <vector>
+
 #include "host/command_line.h"
 #include "host/localizer.h"
 #include "host/pnx_connection_manager.h"
+#include "host/process_arguments.h"
 #include "plugin/my_panelox_plugin.h"
 
 namespace {
@@ -15,8 +19,11 @@ PnxConnectionManager* g_connection = nullptr;
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const std::vector<std::string> arguments = ProcessArguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   CommandLine commandLine;
-  if (!ParseCommandLine(argc, argv, commandLine)) return 1;
+  if (!ParseCommandLine(static_cast<int>(pointers.size()), pointers.data(), commandLine)) return 1;
 
   g_plugin = new MyPaneloxPlugin();
   const std::string language = ReadLanguage(commandLine.info);

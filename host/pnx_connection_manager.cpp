@@ -15,6 +15,8 @@ struct PnxConnectionManager::Transport {
   // Written once in Run before the connection starts; only read afterwards, from any thread.
   websocketpp::connection_hdl connectionHandle;
   Client client;
+  // Ends the event loop when the connection has not opened in time; cancelled on open. Event loop only.
+  Client::timer_ptr openDeadline;
 
   // The repeating timer; event-loop thread only. generation tells a wait that was overtaken by a stop or a
   // restart (its handler may already be queued with success) from the current one.
@@ -32,10 +34,20 @@ struct PnxConnectionManager::Transport {
   static void OnClose(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnMessage(PnxConnectionManager* manager, websocketpp::connection_hdl hdl,
                         Client::message_ptr message);
+  static void OnOpenDeadline(Client* client, const websocketpp::lib::error_code& ec);
 };
+
+namespace {
+
+// Later than the library's own limits for name resolution, TCP connect and opening handshake together
+// (5 s each): it only ends a loop that the library's failure did not end.
+constexpr long kOpenDeadlineMs = 20000;
+
+}  // namespace
 
 void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Client* client,
                                              websocketpp::connection_hdl hdl) {
+  if (manager->transport->openDeadline) manager->transport->openDeadline->cancel();
   std::string registration;
   try {
     registration = BuildRegistrationMessage(manager->registerEvent, manager->pluginUUID);
@@ -49,16 +61,26 @@ void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Clie
   manager->SendText(registration);
 }
 
-// Neither a failed connect nor a close is retried: the event loop runs out of work and Run returns, once no
-// timer is left waiting on it.
-void PnxConnectionManager::Transport::OnFail(PnxConnectionManager* manager, Client*, websocketpp::connection_hdl) {
+// Neither a failed connect nor a close is retried, and the process must not outlive its host: the event loop
+// ends here rather than when it runs out of work. (Under Windows a socket the library shuts after a handshake
+// time-out can keep its read pending while the host holds the connection, and with it the loop.) No timer is
+// started after this.
+void PnxConnectionManager::Transport::OnFail(PnxConnectionManager* manager, Client* client,
+                                             websocketpp::connection_hdl) {
   manager->transport->StopTimer();
   manager->transport->timersAllowed = false;
+  client->stop();
 }
-void PnxConnectionManager::Transport::OnClose(PnxConnectionManager* manager, Client*,
+void PnxConnectionManager::Transport::OnClose(PnxConnectionManager* manager, Client* client,
                                               websocketpp::connection_hdl) {
   manager->transport->StopTimer();
   manager->transport->timersAllowed = false;
+  client->stop();
+}
+
+void PnxConnectionManager::Transport::OnOpenDeadline(Client* client, const websocketpp::lib::error_code& ec) {
+  if (ec) return;  // cancelled: the connection opened
+  client->stop();
 }
 
 void PnxConnectionManager::Transport::ArmTimer() {
@@ -120,6 +142,7 @@ void PnxConnectionManager::Run() {
     if (ec) return;  // e.g. a port outside 1..65535: nothing is attempted
     transport->connectionHandle = connection->get_handle();
     client.connect(connection);
+    transport->openDeadline = client.set_timer(kOpenDeadlineMs, std::bind(&Transport::OnOpenDeadline, &client, _1));
     client.run();
   } catch (const websocketpp::exception&) {
   } catch (const std::exception&) {

@@ -38,7 +38,7 @@ class PnxConnectionManager {
                                    const std::string& payloadText);
 
   // A repeating timer on the event loop: tick runs on the event-loop thread once every period until
-  // StopRepeatingTimer, or until the connection has ended (a pending timer would keep Run from returning).
+  // StopRepeatingTimer, or until the connection has ended.
   // Starting it again replaces the tick and the period. Event-loop thread only; before the connection
   // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);

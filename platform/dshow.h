@@ -9,6 +9,7 @@
 #define STRSAFE_NO_DEPRECATE
 #endif
 #include <dshow.h>
+#include <dvdmedia.h>
 #include <ks.h>
 #include <ksproxy.h>
 #else

@@ -3,6 +3,8 @@
 // exactly as long as it holds the system-wide mutex.
 #include "trace/trace.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -234,12 +236,50 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
 
 // ---- Locking and the shared memory -------------------------------------------------------------------------
 
-void TraceLock() {
-  g_localLock.lock();
-  if (t_lockDepth++ > 0) return;
+namespace {
+
+// Takes the local lock and the system-wide mutex, without limit when deadline is null. False: the deadline
+// passed first and nothing is held. A mutex that cannot be had at all is no reason to wait: the lock is then
+// held without it, and every operation finds no records.
+bool AcquireLock(const std::chrono::steady_clock::time_point* deadline) {
+  if (deadline == nullptr) {
+    g_localLock.lock();
+  } else {
+    // Polled: another thread of the process may hold the local lock while it waits on the system-wide mutex.
+    while (!g_localLock.try_lock()) {
+      if (std::chrono::steady_clock::now() >= *deadline) return false;
+      platform::SleepMilliseconds(1);
+    }
+  }
+  if (t_lockDepth++ > 0) return true;
   if (!g_namesBuilt) BuildNames(nullptr);
   if (g_mutex == nullptr) g_mutex = platform::OpenSystemMutex(g_mutexName, g_existingOnly);
-  t_systemLocked = g_mutex != nullptr && platform::LockSystemMutex(g_mutex);
+  platform::LockResult result = platform::LockResult::kFailed;
+  if (g_mutex != nullptr) {
+    uint32_t wait = platform::kWaitForever;
+    if (deadline != nullptr) {
+      using std::chrono::milliseconds;
+      const milliseconds left = std::chrono::duration_cast<milliseconds>(*deadline - std::chrono::steady_clock::now());
+      wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
+    }
+    result = platform::LockSystemMutex(g_mutex, wait);
+  }
+  if (result == platform::LockResult::kTimedOut) {
+    --t_lockDepth;
+    g_localLock.unlock();
+    return false;
+  }
+  t_systemLocked = result == platform::LockResult::kLocked;
+  return true;
+}
+
+}  // namespace
+
+void TraceLock() { AcquireLock(nullptr); }
+
+bool TraceLockWithin(uint32_t milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  return AcquireLock(&deadline);
 }
 
 void TraceUnlock() {
@@ -502,7 +542,9 @@ bool TraceShouldOutput(const ThreadInfo* thread, int32_t level, uint32_t context
          thread->outputFlags != 0 && thread->headerMode != 0;
 }
 
-void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
+namespace {
+
+void TraceMessageV(int32_t level, uint32_t contextMask, const wchar_t* format, va_list args) {
   TraceLockScope lock;
   const uint32_t processId = platform::CurrentProcessId();
   const uint32_t threadId = platform::CurrentThreadId();
@@ -510,15 +552,36 @@ void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ..
   if (thread == nullptr || !TraceShouldOutput(thread, level, contextMask)) return;
 
   wchar_t message[kLineChars];
-  va_list args;
-  va_start(args, format);
   qvtrace::FormatWideV(message, kLineChars, format, args);
-  va_end(args);
   wchar_t prefix[qvtrace::kPrefixChars];
   qvtrace::Utf16ToWide(thread->prefix, qvtrace::kPrefixChars, prefix, qvtrace::kPrefixChars);
   wchar_t text[kLineChars];
   qvtrace::FormatWide(text, kLineChars, L"%ls %ls", prefix, message);
   TraceOutputLine(processId, threadId, level, contextMask, text);
+}
+
+}  // namespace
+
+void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  TraceMessageV(level, contextMask, format, args);
+  va_end(args);
+}
+
+void TraceOneShotMessage(uint32_t waitMs, int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
+  // One hold for the whole line: every step inside takes the mutex again without waiting, and the new log
+  // writer cannot reach its loop meanwhile, so the unregistration has no writer to wait for.
+  if (!TraceLockWithin(waitMs)) return;
+  const uint32_t threadId = platform::CurrentThreadId();
+  const bool registered = QVTRACE_GetThreadInfoPtr(platform::CurrentProcessId(), threadId, 1, 0) != nullptr;
+  if (!registered) TraceInitEx();
+  va_list args;
+  va_start(args, format);
+  TraceMessageV(level, contextMask, format, args);
+  va_end(args);
+  if (!registered) TraceTerminateThread(threadId, 1, 1);
+  TraceUnlock();
 }
 
 void TraceOutputLine(uint32_t processId, uint32_t threadId, int32_t level, uint32_t contextMask, const wchar_t* text) {

@@ -23,6 +23,12 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet);
 // ones with "%s" (plain ASCII only). Texts are cut at 4096 characters.
 void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...);
 
+// One line as TraceMessage writes it, for a thread that must not stall behind another process's hold of the
+// mutex (the renderer's streaming thread). The thread is registered for this line only, unless it is
+// registered already. All of it runs under one hold of the mutex, waited for at most waitMs in all; when the
+// wait runs out the line is dropped and nothing is changed.
+void TraceOneShotMessage(uint32_t waitMs, int32_t level, uint32_t contextMask, const wchar_t* format, ...);
+
 // Names a thread for the debugger as "NX: " followed by a space and name. A null name does nothing.
 void TraceSetThreadName(uint32_t threadId, const char* name);
 
@@ -38,16 +44,11 @@ uint32_t TraceCurrentThreadId();
 // (QVTRACE_GetThreadInfoPtr) hold it around the look-up only, and pair every TraceLock with one TraceUnlock.
 void TraceLock();
 void TraceUnlock();
+// As TraceLock, waiting at most milliseconds in all. False: the wait ran out, nothing is held, and no
+// TraceUnlock follows.
+bool TraceLockWithin(uint32_t milliseconds);
 
 // The record of threadId in processId's record, or null. warn non-zero: a process record that exists but is not
 // registered yields null and a "called before TraceInitInternal" notice. create non-zero: takes free records.
 // The pointer is valid only while the caller holds TraceLock.
-//
-// A thread that writes one line without staying registered (the renderer's streaming thread):
-//   TraceLock();
-//   bool had = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0) != nullptr;
-//   TraceUnlock();
-//   if (!had) TraceInitEx();
-//   TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive", name);
-//   if (!had) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 qvtrace::ThreadInfo* QVTRACE_GetThreadInfoPtr(uint32_t processId, uint32_t threadId, int32_t warn, int32_t create);

@@ -16,9 +16,11 @@ struct WriterThread;
 // The system-wide recursive mutex of the given name, created or opened (existingOnly: only opened); null when
 // that fails.
 SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly);
-// Waits without limit. An owner that died releases it to the next waiter (which goes on as the owner).
-// False only when the mutex is broken beyond use.
-bool LockSystemMutex(SystemMutex* mutex);
+enum class LockResult { kLocked, kTimedOut, kFailed };
+constexpr uint32_t kWaitForever = 0xFFFFFFFF;
+// Waits up to milliseconds (kWaitForever: without limit). An owner that died releases it to the next waiter
+// (which goes on as the owner). kFailed only when the mutex is broken beyond use.
+LockResult LockSystemMutex(SystemMutex* mutex, uint32_t milliseconds);
 void UnlockSystemMutex(SystemMutex* mutex);
 void CloseSystemMutex(SystemMutex* mutex);
 

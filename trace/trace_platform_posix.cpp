@@ -20,6 +20,7 @@
 #include <string>
 
 #include "trace/debug_channel_posix.h"
+#include "trace/object_names_posix.h"
 #include "trace/trace_platform.h"
 #include "trace/trace_text.h"
 
@@ -40,8 +41,6 @@ constexpr uint32_t kStateNew = 0;
 constexpr uint32_t kStateInitialising = 1;
 constexpr uint32_t kStateReady = 2;
 constexpr int kReadyWaitMs = 2000;
-
-std::string ObjectPath(const wchar_t* name) { return "/" + WideToUtf8(name); }
 
 // Only objects of our own user that nobody else may open are trusted.
 bool TrustedObject(int fd, struct stat* info) {
@@ -87,7 +86,7 @@ struct WriterThread {
 };
 
 SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly) {
-  const std::string path = ObjectPath(name);
+  const std::string path = SharedObjectPath(name);
   int fd = shm_open(path.c_str(), O_RDWR | O_CLOEXEC | (existingOnly ? 0 : O_CREAT), 0600);
   if (fd < 0) return nullptr;
   struct stat info;
@@ -135,14 +134,21 @@ SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly) {
   return mutex;
 }
 
-bool LockSystemMutex(SystemMutex* mutex) {
-  int rc = pthread_mutex_lock(&mutex->block->mutex);
+LockResult LockSystemMutex(SystemMutex* mutex, uint32_t milliseconds) {
+  int rc = 0;
+  if (milliseconds == kWaitForever) {
+    rc = pthread_mutex_lock(&mutex->block->mutex);
+  } else {
+    const struct timespec deadline = RealtimeAfter(milliseconds);
+    rc = pthread_mutex_timedlock(&mutex->block->mutex, &deadline);
+  }
   if (rc == EOWNERDEAD) {
     // The holder died; as with an abandoned Windows mutex, the next waiter owns it and goes on.
     pthread_mutex_consistent(&mutex->block->mutex);
-    return true;
+    return LockResult::kLocked;
   }
-  return rc == 0;
+  if (rc == ETIMEDOUT) return LockResult::kTimedOut;
+  return rc == 0 ? LockResult::kLocked : LockResult::kFailed;
 }
 
 void UnlockSystemMutex(SystemMutex* mutex) { pthread_mutex_unlock(&mutex->block->mutex); }
@@ -157,7 +163,7 @@ void CloseSystemMutex(SystemMutex* mutex) {
 
 MapResult MapSharedMemory(const wchar_t* name, size_t size, bool existingOnly, SystemMutex* mutex,
                           SharedMemory** memory, void** view, bool* created) {
-  const std::string path = ObjectPath(name);
+  const std::string path = SharedObjectPath(name);
   *created = false;
   int fd = -1;
   if (!existingOnly) {
@@ -208,8 +214,8 @@ void UnmapSharedMemory(SharedMemory* memory, bool lastUser, SystemMutex* mutex) 
 }
 
 void RemoveNamedObjects(const wchar_t* memoryName, const wchar_t* mutexName) {
-  shm_unlink(ObjectPath(memoryName).c_str());
-  shm_unlink(ObjectPath(mutexName).c_str());
+  shm_unlink(SharedObjectPath(memoryName).c_str());
+  shm_unlink(SharedObjectPath(mutexName).c_str());
 }
 
 void SetDebugChannel(const wchar_t* baseName) {

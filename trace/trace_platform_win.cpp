@@ -71,10 +71,11 @@ SystemMutex* OpenSystemMutex(const wchar_t* name, bool existingOnly) {
   return mutex;
 }
 
-bool LockSystemMutex(SystemMutex* mutex) {
+LockResult LockSystemMutex(SystemMutex* mutex, uint32_t milliseconds) {
   // WAIT_ABANDONED: the owner ended while holding it; this thread owns it now.
-  DWORD result = WaitForSingleObject(mutex->handle, INFINITE);
-  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  DWORD result = WaitForSingleObject(mutex->handle, milliseconds == kWaitForever ? INFINITE : milliseconds);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return LockResult::kLocked;
+  return result == WAIT_TIMEOUT ? LockResult::kTimedOut : LockResult::kFailed;
 }
 
 void UnlockSystemMutex(SystemMutex* mutex) { ReleaseMutex(mutex->handle); }

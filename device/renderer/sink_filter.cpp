@@ -9,6 +9,8 @@
 namespace {
 constexpr int32_t kTraceLevelWarning = 3;
 constexpr uint32_t kTraceAllContexts = 0xFFFFFFFF;
+// The longest the streaming thread waits for the trace mutex (see WriteTimestampWarning).
+constexpr uint32_t kTraceWaitMs = 100;
 // Room for the filter's name in the warning; the graph's names are at most 127 characters.
 constexpr size_t kMaxNameLength = 127;
 }  // namespace
@@ -81,9 +83,9 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     m_attachConnectionType = false;
   }
 
-  HRESULT answer = timeResult;
+  // Every delivered sample is answered S_OK, with times or without: a capture pin stops delivering at any
+  // other answer, so a device stamping no stop time (or no time) would freeze the preview after one frame.
   if (timeResult == VFW_E_SAMPLE_TIME_NOT_SET) {
-    answer = S_FALSE;
     start = 0;
     stop = 0;
     if (!m_timestampWarningGiven) {
@@ -108,7 +110,7 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     } catch (...) {
     }
   }
-  return answer;
+  return S_OK;
 }
 
 void SinkFilter::WriteTimestampWarning() {
@@ -122,13 +124,10 @@ void SinkFilter::WriteTimestampWarning() {
     name[n] = 0;
   }
 
-  // The streaming thread is registered for this one line only, unless it was registered already.
-  TraceLock();
-  const bool registered =
-      QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0) != nullptr;
-  TraceUnlock();
-  if (!registered) TraceInitEx();
-  TraceMessage(kTraceLevelWarning, kTraceAllContexts, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive",
-               name);
-  if (!registered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  // The streaming thread is registered for this one line only, unless it was registered already. Another
+  // process that holds the trace mutex and hangs must not freeze the preview: past the bound the line is
+  // dropped. A healthy holder keeps it for one line's work (at most a log file append), far below the bound;
+  // the bound is less than one preview image's interval (every seventh frame: 117 ms at 60 per second).
+  TraceOneShotMessage(kTraceWaitMs, kTraceLevelWarning, kTraceAllContexts, L"%ls() - Timestamps not set for %ls",
+                      L"SinkFilter::Receive", name);
 }

@@ -48,9 +48,10 @@ class SinkFilter : public FilterBase, public INorvexSink {
   PinBase* GetPin(int index) override;
 
   // The sample step, on the streaming thread: collects the sample's properties, chooses the media type to pass
-  // and runs the callback under m_callbackLock. S_FALSE for an empty sample (no callback) and for a sample
-  // without time (delivered with start and duration 0); a failure of the sample or of copying the connection
-  // type ends the step without a callback. Otherwise the result of the sample's GetTime.
+  // and runs the callback under m_callbackLock. S_FALSE for an empty sample (no callback); a failure of the
+  // sample, of its GetTime (other than no time) or of copying the connection type ends the step without a
+  // callback. Every other sample is answered S_OK, also one without time (delivered with start and duration 0)
+  // or with a start time only.
   HRESULT ProcessSample(IMediaSample* sample);
 
  private:

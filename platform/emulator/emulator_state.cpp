@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/emulator/emulator.h"
+#include "platform/emulator/multiview_frame.h"
 #include "platform/emulator_control.h"
 
 namespace emulator {
@@ -58,6 +59,7 @@ bool Fail(std::string* error, const char* why) {
 
 bool ParseSubtype(const std::string& name, GUID* subtype) {
   if (name == "RGB24") *subtype = MEDIASUBTYPE_RGB24;
+  else if (name == "RGB32") *subtype = MEDIASUBTYPE_RGB32;
   else if (name == "YUY2") *subtype = MEDIASUBTYPE_YUY2;
   else if (name == "MJPG") *subtype = MEDIASUBTYPE_MJPG;
   else if (name == "NV12") *subtype = MEDIASUBTYPE_NV12;
@@ -105,12 +107,23 @@ bool ParseFormats(const json& value, int32_t width, int32_t height, std::vector<
         }
         format.height = static_cast<int32_t>(v);
       }
+      if (entry.contains("topDown")) {
+        if (!entry["topDown"].is_boolean()) {
+          *error = "\"topDown\" must be true or false";
+          return false;
+        }
+        format.topDown = entry["topDown"].get<bool>();
+      }
     }
     if (!subtype->is_string() || !ParseSubtype(subtype->get<std::string>(), &format.subtype)) {
       *error = "unknown format subtype";
       return false;
     }
     format.name = subtype->get<std::string>();
+    if (format.topDown && !IsRgbFormat(format)) {
+      *error = "only RGB formats can be top-down";
+      return false;
+    }
     out->push_back(format);
   }
   return true;
@@ -330,6 +343,13 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       if (!ReadInt(frame["fps"], 0, kMaxFps, &v)) return Fail(error, "bad frame \"fps\"");
       config.fps = static_cast<int32_t>(v);
     }
+    if (frame.contains("times")) {
+      const json& times = frame["times"];
+      if (times == "startStop") config.times = SampleTimes::kStartAndStop;
+      else if (times == "start") config.times = SampleTimes::kStartOnly;
+      else if (times == "none") config.times = SampleTimes::kNone;
+      else return Fail(error, "bad frame \"times\"");
+    }
   }
   if (doc.contains("devices")) {
     const json& devices = doc["devices"];
@@ -365,6 +385,7 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       node->propertySet = device.propertySet && input == 1;
       node->formats = device.formats;
       node->fps = config.fps;
+      node->times = config.times;
       config.nodes.push_back(node);
     }
   }
@@ -374,6 +395,7 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
     node->nameUtf8 = name;
     node->formats = {Format{MEDIASUBTYPE_RGB24, "RGB24", config.width, config.height}};
     node->fps = config.fps;
+    node->times = config.times;
     config.nodes.push_back(node);
   }
   *out = std::move(config);
@@ -479,6 +501,7 @@ void TraceFormat(const std::string& node, const Format& format) {
   line["subtype"] = format.name;
   line["width"] = format.width;
   line["height"] = format.height;
+  if (format.topDown) line["topDown"] = true;
   AppendLine(line);
 }
 

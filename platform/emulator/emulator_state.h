@@ -16,10 +16,14 @@ namespace emulator {
 
 struct Format {
   GUID subtype;
-  std::string name;  // "RGB24", "YUY2", "MJPG" or "NV12"
+  std::string name;  // "RGB24", "RGB32", "YUY2", "MJPG" or "NV12"
   int32_t width;
   int32_t height;
+  bool topDown = false;  // RGB only: the top row first, announced by a negative bitmap height
 };
+
+// Which times the delivered samples carry.
+enum class SampleTimes { kStartAndStop, kStartOnly, kNone };
 
 struct NodeConfig {
   std::wstring name;
@@ -30,6 +34,7 @@ struct NodeConfig {
   bool propertySet = false;  // only ever on a device's HDMI-1 node
   std::vector<Format> formats;
   int32_t fps = 60;
+  SampleTimes times = SampleTimes::kStartAndStop;
 };
 
 struct DeviceConfig {
@@ -49,6 +54,7 @@ struct Configuration {
   int32_t width = 1920;
   int32_t height = 1080;
   int32_t fps = 60;
+  SampleTimes times = SampleTimes::kStartAndStop;
   std::vector<DeviceConfig> devices;
   std::vector<std::string> otherNodes;
   std::vector<std::shared_ptr<const NodeConfig>> nodes;  // in enumeration order

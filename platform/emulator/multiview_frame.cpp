@@ -22,19 +22,29 @@ Bgr PlaceColour(const DeviceView& view, int place) {
   }
 }
 
-void FillRow(uint8_t* row, int32_t from, int32_t to, Bgr colour) {
+size_t PixelBytes(const Format& format) { return format.subtype == MEDIASUBTYPE_RGB32 ? 4 : 3; }
+
+size_t RowStride(const Format& format) {
+  return (static_cast<size_t>(format.width) * PixelBytes(format) + 3) & ~size_t{3};
+}
+
+void FillRow(uint8_t* row, size_t pixelBytes, int32_t from, int32_t to, Bgr colour) {
   for (int32_t x = from; x < to; ++x) {
-    row[3 * x] = colour.b;
-    row[3 * x + 1] = colour.g;
-    row[3 * x + 2] = colour.r;
+    uint8_t* pixel = row + pixelBytes * static_cast<size_t>(x);
+    pixel[0] = colour.b;
+    pixel[1] = colour.g;
+    pixel[2] = colour.r;
+    if (pixelBytes == 4) pixel[3] = 0xFF;
   }
 }
 
-// Fills picture rows [top, bottom) (counted from the top) with copies of one row.
-void FillBand(uint8_t* frame, int32_t width, int32_t height, int32_t top, int32_t bottom, const uint8_t* row) {
-  size_t stride = static_cast<size_t>(width) * 3;
+// Fills picture rows [top, bottom) (counted from the top) with copies of one row's pixels.
+void FillBand(const Format& format, uint8_t* frame, int32_t top, int32_t bottom, const uint8_t* row) {
+  const size_t stride = RowStride(format);
+  const size_t pixels = static_cast<size_t>(format.width) * PixelBytes(format);
   for (int32_t y = top; y < bottom; ++y) {
-    std::memcpy(frame + static_cast<size_t>(height - 1 - y) * stride, row, stride);
+    const int32_t stored = format.topDown ? y : format.height - 1 - y;
+    std::memcpy(frame + static_cast<size_t>(stored) * stride, row, pixels);
   }
 }
 
@@ -43,37 +53,46 @@ void FillBand(uint8_t* frame, int32_t width, int32_t height, int32_t top, int32_
 size_t FrameBytes(const Format& format) {
   size_t w = static_cast<size_t>(format.width);
   size_t h = static_cast<size_t>(format.height);
-  if (format.subtype == MEDIASUBTYPE_RGB24) return w * h * 3;
+  if (IsRgbFormat(format)) return RowStride(format) * h;
   if (format.subtype == MEDIASUBTYPE_YUY2) return w * h * 2;
   if (format.subtype == MEDIASUBTYPE_NV12) return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
   return w * h;
 }
 
 uint16_t FormatBitCount(const Format& format) {
+  if (format.subtype == MEDIASUBTYPE_RGB32) return 32;
   if (format.subtype == MEDIASUBTYPE_RGB24 || format.subtype == MEDIASUBTYPE_MJPG) return 24;
   if (format.subtype == MEDIASUBTYPE_YUY2) return 16;
   return 12;
 }
 
+bool IsRgbFormat(const Format& format) {
+  return format.subtype == MEDIASUBTYPE_RGB24 || format.subtype == MEDIASUBTYPE_RGB32;
+}
+
+int32_t BitmapHeight(const Format& format) { return format.topDown ? -format.height : format.height; }
+
 void DrawFrame(const Format& format, const DeviceView* view, std::vector<uint8_t>* out) {
   out->assign(FrameBytes(format), 0x80);
-  if (format.subtype != MEDIASUBTYPE_RGB24 || !view) return;
+  if (!IsRgbFormat(format)) return;
+  const Bgr grey{128, 128, 128};
+  const size_t pixelBytes = PixelBytes(format);
   int32_t w = format.width;
   int32_t h = format.height;
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-  if (view->layout == 0) {
-    FillRow(row.data(), 0, w, PlaceColour(*view, 0));
-    FillBand(out->data(), w, h, 0, h, row.data());
+  std::vector<uint8_t> row(static_cast<size_t>(w) * pixelBytes);
+  if (!view || view->layout == 0) {
+    FillRow(row.data(), pixelBytes, 0, w, view ? PlaceColour(*view, 0) : grey);
+    FillBand(format, out->data(), 0, h, row.data());
     return;
   }
   int32_t midX = w / 2;
   int32_t midY = h / 2;
-  FillRow(row.data(), 0, midX, PlaceColour(*view, 0));
-  FillRow(row.data(), midX, w, PlaceColour(*view, 1));
-  FillBand(out->data(), w, h, 0, midY, row.data());
-  FillRow(row.data(), 0, midX, PlaceColour(*view, 2));
-  FillRow(row.data(), midX, w, PlaceColour(*view, 3));
-  FillBand(out->data(), w, h, midY, h, row.data());
+  FillRow(row.data(), pixelBytes, 0, midX, PlaceColour(*view, 0));
+  FillRow(row.data(), pixelBytes, midX, w, PlaceColour(*view, 1));
+  FillBand(format, out->data(), 0, midY, row.data());
+  FillRow(row.data(), pixelBytes, 0, midX, PlaceColour(*view, 2));
+  FillRow(row.data(), pixelBytes, midX, w, PlaceColour(*view, 3));
+  FillBand(format, out->data(), midY, h, row.data());
 }
 
 }  // namespace emulator

@@ -44,10 +44,10 @@ HRESULT MakeMediaType(const Format& format, int32_t fps, MediaType* out) {
   vih->dwBitRate = static_cast<DWORD>(std::min<uint64_t>(uint64_t{bytes} * 8 * static_cast<uint64_t>(fps), 0xFFFFFFFFu));
   vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   vih->bmiHeader.biWidth = format.width;
-  vih->bmiHeader.biHeight = format.height;  // positive: bottom-up rows
+  vih->bmiHeader.biHeight = BitmapHeight(format);  // positive: bottom-up rows
   vih->bmiHeader.biPlanes = 1;
   vih->bmiHeader.biBitCount = FormatBitCount(format);
-  vih->bmiHeader.biCompression = format.subtype == MEDIASUBTYPE_RGB24 ? BI_RGB : format.subtype.Data1;
+  vih->bmiHeader.biCompression = IsRgbFormat(format) ? BI_RGB : format.subtype.Data1;
   vih->bmiHeader.biSizeImage = static_cast<DWORD>(bytes);
   return S_OK;
 }
@@ -168,7 +168,7 @@ bool CapturePin::FindFormat(const AM_MEDIA_TYPE& pmt, Format* format) const {
   const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt.pbFormat);
   for (const Format& candidate : formats_) {
     if (candidate.subtype == pmt.subtype && candidate.width == vih->bmiHeader.biWidth &&
-        candidate.height == vih->bmiHeader.biHeight) {
+        BitmapHeight(candidate) == vih->bmiHeader.biHeight) {
       *format = candidate;
       return true;
     }
@@ -198,7 +198,7 @@ HRESULT CapturePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* pmt) {
     }
     if (pmt && pmt->formattype == FORMAT_VideoInfo && pmt->cbFormat >= sizeof(VIDEOINFOHEADER) && pmt->pbFormat) {
       const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(pmt->pbFormat);
-      if (vih->bmiHeader.biWidth != candidate.format.width || vih->bmiHeader.biHeight != candidate.format.height)
+      if (vih->bmiHeader.biWidth != candidate.format.width || vih->bmiHeader.biHeight != BitmapHeight(candidate.format))
         continue;
     }
     hr = receivePin->ReceiveConnection(this, &mt);
@@ -355,7 +355,8 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
     formatSet_ = true;
     setFormat_ = format;
     reconnect = connected_ && (format.subtype != connectionFormat_.subtype ||
-                               format.width != connectionFormat_.width || format.height != connectionFormat_.height);
+                               format.width != connectionFormat_.width || format.height != connectionFormat_.height ||
+                               format.topDown != connectionFormat_.topDown);
     graph = ComPtr<IFilterGraph>(filter_->GraphLocked());
   }
   if (reconnect) {
@@ -546,7 +547,9 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
           LONG length = static_cast<LONG>(std::min<size_t>(frame.size(), static_cast<size_t>(std::max<LONG>(sample->GetSize(), 0))));
           std::memcpy(data, frame.data(), static_cast<size_t>(length));
           sample->SetActualDataLength(length);
-          sample->SetTime(&start, &stop);
+          // Some devices stamp a start time only, or none at all.
+          sample->SetTime(node->times == SampleTimes::kNone ? nullptr : &start,
+                          node->times == SampleTimes::kStartAndStop ? &stop : nullptr);
           sample->SetSyncPoint(TRUE);
           sample->SetDiscontinuity(first ? TRUE : FALSE);
           hr = input->Receive(sample.Get());

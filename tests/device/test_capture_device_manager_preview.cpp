@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -115,7 +116,15 @@ TEST(PreviewSourceSize, UnusableTypesTeachNothingAndDropTheFrame) {
        [](VideoType& t) { t.type.formattype = GUID{0x12345678, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}}; }, false},
       {"format block too short", [](VideoType& t) { t.type.cbFormat = sizeof(VIDEOINFOHEADER) - 1; }, false},
       {"no format block", [](VideoType& t) { t.type.pbFormat = nullptr; }, false},
-      {"top-down rows", [](VideoType& t) { t.info.bmiHeader.biHeight = -1080; }, false},
+      {"32-bit RGB", [](VideoType& t) {
+         t.type.subtype = MEDIASUBTYPE_RGB32;
+         t.info.bmiHeader.biBitCount = 32;
+       }, false},
+      {"RGB24 subtype stating 32 bits", [](VideoType& t) { t.info.bmiHeader.biBitCount = 32; }, false},
+      {"compressed rows", [](VideoType& t) { t.info.bmiHeader.biCompression = 0x47504a4d; }, false},
+      {"VIDEOINFOHEADER2 type with a VIDEOINFOHEADER's length",
+       [](VideoType& t) { t.type.formattype = FORMAT_VideoInfo2; }, false},
+      {"most negative height", [](VideoType& t) { t.info.bmiHeader.biHeight = INT32_MIN; }, false},
       {"zero width", [](VideoType& t) { t.info.bmiHeader.biWidth = 0; }, false},
       {"negative width", [](VideoType& t) { t.info.bmiHeader.biWidth = -4; }, false},
       {"absurd width", [](VideoType& t) { t.info.bmiHeader.biWidth = CaptureDeviceManager::kMaxImageSide + 1; },
@@ -145,6 +154,70 @@ TEST(PreviewSourceSize, UnusableTypesTeachNothingAndDropTheFrame) {
     EXPECT_EQ(manager.m_sourceWidth, 8);
     EXPECT_EQ(manager.m_sourceHeight, 4);
     EXPECT_EQ(manager.m_previewCounter, 2);
+  }
+}
+
+// The layouts a capture pin may deliver 24-bit frames in. Scaled to its own size a picture comes back unchanged,
+// so every layout must give the very pixels of the packed bottom-up picture; a frame one byte short of its last
+// row's end makes no image.
+TEST(PreviewFrameLayouts, EveryLayoutGivesTheSameBottomUpImage) {
+  const struct {
+    const char* name;
+    int32_t width;
+    bool topDown;
+    bool videoInfo2;
+    int32_t missing;  // bytes missing from the whole frame (the last row's padding is 2 bytes at width 10)
+    bool makesImage;
+  } cases[] = {
+      {"bottom-up, rows without padding", 8, false, false, 0, true},
+      {"bottom-up, rows padded to 4 bytes", 10, false, false, 0, true},
+      {"top-down", 8, true, false, 0, true},
+      {"top-down, rows padded", 10, true, false, 0, true},
+      {"VIDEOINFOHEADER2", 10, false, true, 0, true},
+      {"VIDEOINFOHEADER2, top-down", 10, true, true, 0, true},
+      {"padded frame without the last row's padding", 10, false, false, 2, true},
+      {"padded frame one byte short", 10, false, false, 3, false},
+      {"top-down frame one byte short", 10, true, false, 3, false},
+  };
+  const int32_t height = 4;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Picture pixel (x, y counted from the bottom) in blue, green, red; packed bottom-up as the image stores it.
+    auto pixel = [](int32_t x, int32_t y, int32_t channel) {
+      return static_cast<uint8_t>(1 + 20 * x + 60 * y + 7 * channel);
+    };
+    const size_t stride = static_cast<size_t>(CaptureDeviceManager::SourceStride(c.width));
+    std::vector<uint8_t> expected, frame(stride * height, 0xEE);
+    for (int32_t y = 0; y < height; ++y) {
+      const size_t row = static_cast<size_t>(c.topDown ? height - 1 - y : y) * stride;
+      for (int32_t x = 0; x < c.width; ++x) {
+        for (int32_t channel = 0; channel < 3; ++channel) {
+          expected.push_back(pixel(x, y, channel));
+          frame[row + static_cast<size_t>(x) * 3 + channel] = pixel(x, y, channel);
+        }
+      }
+    }
+    frame.resize(frame.size() - static_cast<size_t>(c.missing));
+
+    VIDEOINFOHEADER2 info2{};
+    VideoType type(c.width, c.topDown ? -height : height);
+    if (c.videoInfo2) {
+      info2.bmiHeader = type.info.bmiHeader;
+      type.info.bmiHeader.biWidth = 0;  // nothing may be read from the wrong block
+      type.type.formattype = FORMAT_VideoInfo2;
+      type.type.cbFormat = sizeof info2;
+      type.type.pbFormat = reinterpret_cast<BYTE*>(&info2);
+    }
+    CaptureDeviceManager manager;
+    ImageLog images;
+    InstallBmpPath(manager, &images);
+    SetPreview(manager, c.width, height);
+    for (int i = 0; i < 7; ++i) Deliver(manager, frame, &type.type);
+    ASSERT_EQ(images.images, c.makesImage ? 1 : 0);
+    if (!c.makesImage) continue;
+    ASSERT_EQ(images.last.size(), 54 + expected.size());
+    EXPECT_EQ(ReadLe32(images.last, 22), static_cast<uint32_t>(height));
+    EXPECT_EQ(std::vector<uint8_t>(images.last.begin() + 54, images.last.end()), expected);
   }
 }
 

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -173,6 +175,31 @@ TEST(ImageScaler, FlatImagesStayFlat) {
   }
 }
 
+// A negative source stride from the last row in memory reads the rows backwards: exactly the result of scaling
+// the same rows stored in reverse order. The source buffer holds only the bytes the scaler may read.
+TEST(ImageScaler, NegativeSourceStrideReadsRowsBackwards) {
+  for (const auto& [from, to, gap] : {std::tuple<Size, Size, int32_t>{{642, 362}, {224, 126}, 2},
+                                      {{6, 700}, {2, 1}, 0},  // more inner rows than a 16-bit sum holds
+                                      {{5, 3}, {9, 7}, 1}}) {
+    SCOPED_TRACE(testing::Message() << from.width << "x" << from.height);
+    const Source src(from, gap, 11);
+    Source reversed(from, gap, 0);
+    const size_t rowBytes = static_cast<size_t>(from.width) * 3;
+    for (int32_t y = 0; y < from.height; ++y) {
+      const uint8_t* row = src.bytes.data() + static_cast<size_t>(y) * src.stride;
+      std::copy(row, row + rowBytes, reversed.bytes.begin() + static_cast<ptrdiff_t>(from.height - 1 - y) * src.stride);
+    }
+    Destination forwards(to, 0), backwards(to, 0);
+    ASSERT_GT(Scale(reversed, forwards), 0);
+    const uint8_t* lastRow = src.bytes.data() + static_cast<size_t>(src.stride) * (from.height - 1);
+    ASSERT_GT(ScaleImageBgr24(lastRow, -src.stride, from.width, from.height, backwards.Pixels(), backwards.stride,
+                              to.width, to.height),
+              0);
+    EXPECT_EQ(backwards.Packed(), forwards.Packed());
+    EXPECT_TRUE(backwards.GuardsIntact());
+  }
+}
+
 struct Refusal {
   const char* what;
   bool nullSource;
@@ -208,7 +235,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{"source too wide", false, 49155, {16385, 1}, false, 3, {1, 1}},
                     Refusal{"destination too tall", false, 6, {2, 2}, false, 3, {1, 16385}},
                     Refusal{"source stride short of a row", false, 5, {2, 2}, false, 3, {1, 1}},
+                    Refusal{"negative source stride short of a row", false, -5, {2, 2}, false, 3, {1, 1}},
                     Refusal{"negative destination stride", false, 6, {2, 2}, false, -3, {1, 1}},
+                    Refusal{"negative source span beyond 32 bits", false, -0x40000000, {2, 3}, false, 3, {1, 1}},
                     Refusal{"source span beyond 32 bits", false, 0x40000000, {2, 3}, false, 3, {1, 1}},
                     Refusal{"destination span beyond 32 bits", false, 6, {2, 2}, false, 0x7FFFFFFF, {1, 2}}));
 

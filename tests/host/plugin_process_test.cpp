@@ -166,7 +166,8 @@ TEST(PluginProcess, IdentifierThatIsNotUtf8EndsTheConnectionWithoutRegistering) 
 
 // A host that closes during the opening handshake, or never answers it (the library allows 5 s).
 TEST(PluginProcess, BrokenHandshakeEndsWithZero) {
-  for (const RawHost::Mode mode : {RawHost::Mode::kCloseAfterRequest, RawHost::Mode::kSilent}) {
+  for (const RawHost::Mode mode :
+       {RawHost::Mode::kCloseAfterRequest, RawHost::Mode::kSilent, RawHost::Mode::kSilentHoldOpen}) {
     RawHost host(mode);
     PluginProcess plugin;
     ASSERT_TRUE(plugin.Start(std::to_string(host.Port())));

@@ -27,6 +27,7 @@ class RawHost {
   enum class Mode {
     kCloseAfterRequest,  // read the upgrade request, then close the socket
     kSilent,             // read the upgrade request and never answer
+    kSilentHoldOpen,     // as kSilent, and keep the socket open even after the peer has shut it (a hung host)
     kHandshakeThenSend,  // complete the handshake, wait for the first frame, send the raw bytes, read to the end
   };
   struct Frame {
@@ -151,9 +152,10 @@ class RawHost {
       changed_.notify_all();
     }
     std::string after;
-    if (open && mode_ == Mode::kSilent) {
+    if (open && (mode_ == Mode::kSilent || mode_ == Mode::kSilentHoldOpen)) {
       while (!stop_ && ReadSome(fd, after)) {
       }
+      while (mode_ == Mode::kSilentHoldOpen && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (open && mode_ == Mode::kHandshakeThenSend) {
       const std::string response =
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"

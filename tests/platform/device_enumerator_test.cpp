@@ -30,6 +30,9 @@ TEST_F(PlatformTest, EnumeratorListsTheConfiguredNodesInOrder) {
       {R"({"devices": [{"inputs": [1, 1]}]})", {}},
       {R"({"devices": [{}, {"number": 1}]})", {}},
       {R"({"devices": [{"formats": ["H264"]}]})", {}},
+      {R"({"devices": [{"formats": [{"subtype": "YUY2", "topDown": true}]}]})", {}},
+      {R"({"devices": [{"formats": [{"subtype": "RGB24", "topDown": 1}]}]})", {}},
+      {R"({"frame": {"times": "stop"}})", {}},
       {R"({"frame": {"width": -1}})", {}},
       {R"({"devices": [{"sources": [1, 2, 3, 16]}]})", {}},
   };

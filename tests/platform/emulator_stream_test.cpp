@@ -1,5 +1,6 @@
 // The emulated node's capture pin: capabilities, SetFormat, delivered frame size and rate, and the
 // documented multiview rendering (sample times: filter_graph_test.cpp).
+#include <string>
 #include <thread>
 
 #include "tests/platform/platform_test_util.h"
@@ -87,9 +88,13 @@ TEST_F(StreamTest, NoFramesAtZeroRateAndNoneAfterADownstreamRefusal) {
   ASSERT_EQ(control_->Stop(), S_OK);
 }
 
-// Colour at picture position (x, y from the top-left) of a bottom-up RGB24 frame, as R, G, B.
-std::vector<int> Pixel(const std::vector<uint8_t>& frame, int width, int height, int x, int y) {
-  size_t at = (static_cast<size_t>(height - 1 - y) * width + x) * 3;
+// Bytes from one row of an RGB frame to the next: rows are padded to 4 bytes.
+size_t Stride(int width, size_t pixelBytes) { return (width * pixelBytes + 3) / 4 * 4; }
+
+// Colour at picture position (x, y from the top-left) of an RGB frame (bottom-up unless topDown), as R, G, B.
+std::vector<int> Pixel(const std::vector<uint8_t>& frame, int width, int height, int x, int y, size_t pixelBytes = 3,
+                       bool topDown = false) {
+  const size_t at = static_cast<size_t>(topDown ? y : height - 1 - y) * Stride(width, pixelBytes) + x * pixelBytes;
   return {frame[at + 2], frame[at + 1], frame[at]};
 }
 
@@ -118,7 +123,7 @@ TEST_F(StreamTest, FramesShowTheMultiviewByTheDocumentedRule) {
     ASSERT_FALSE(HasFatalFailure());
     Capture(1);
     std::vector<uint8_t> frame = sink_->LastFrame();
-    ASSERT_EQ(frame.size(), static_cast<size_t>(w * h * 3));
+    ASSERT_EQ(frame.size(), Stride(w, 3) * h);
     for (int place = 0; place < 4; ++place) {
       for (int x : {0, 4}) {
         for (int y : {0, 2}) {
@@ -127,6 +132,42 @@ TEST_F(StreamTest, FramesShowTheMultiviewByTheDocumentedRule) {
         }
       }
     }
+  }
+}
+
+// RGB frames as the platform lays out bitmaps: rows padded to 4 bytes, top-down ones announced by a negative
+// height. The top-left place is red (input 1), the bottom-right white (input 4).
+TEST_F(StreamTest, RgbFramesLayTheirRowsOutAsBitmapsDo) {
+  const struct {
+    const char* format;
+    size_t pixelBytes;
+    bool topDown;
+  } cases[] = {
+      {R"("RGB24")", 3, false},
+      {R"({"subtype": "RGB24", "topDown": true})", 3, true},
+      {R"("RGB32")", 4, false},
+      {R"({"subtype": "RGB32", "topDown": true})", 4, true},
+  };
+  const int w = 10, h = 6;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    const std::string config =
+        std::string(R"({"frame": {"width": 10, "height": 6, "fps": 200}, "devices": [{"formats": [)") + c.format +
+        "]}]}";
+    BuildConnected(config.c_str());
+    ASSERT_FALSE(HasFatalFailure());
+    const size_t stride = Stride(w, c.pixelBytes);
+    const MediaType type = sink_->ConnectionType();
+    const VIDEOINFOHEADER* info = Vih(type.Get());
+    EXPECT_EQ(info->bmiHeader.biHeight, c.topDown ? -h : h);
+    EXPECT_EQ(info->bmiHeader.biBitCount, c.pixelBytes * 8);
+    EXPECT_EQ(info->bmiHeader.biCompression, static_cast<DWORD>(BI_RGB));
+    EXPECT_EQ(info->bmiHeader.biSizeImage, stride * h);
+    Capture(1);
+    const std::vector<uint8_t> frame = sink_->LastFrame();
+    ASSERT_EQ(frame.size(), stride * h);
+    EXPECT_EQ(Pixel(frame, w, h, 0, 0, c.pixelBytes, c.topDown), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(Pixel(frame, w, h, w - 1, h - 1, c.pixelBytes, c.topDown), (std::vector<int>{255, 255, 255}));
   }
 }
 

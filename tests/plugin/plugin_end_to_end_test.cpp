@@ -332,6 +332,13 @@ std::vector<uint8_t> ImageBytes(const json& message) {
   return bytes;
 }
 
+// R, G, B at (x, y from the top) of a default-size preview image: rows are stored bottom row first, pixels
+// blue, green, red.
+std::vector<int> PreviewPixel(const std::vector<uint8_t>& bytes, int x, int yFromTop) {
+  const size_t at = 54 + (static_cast<size_t>(125 - yFromTop) * 224 + x) * 3;
+  return {bytes[at + 2], bytes[at + 1], bytes[at]};
+}
+
 TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   Start("");
   m_host.Send(Event("propertyInspectorDidAppear", "P1"));
@@ -421,15 +428,51 @@ TEST_F(PluginProcess, PreviewShowsTheSourcesOfTheLastPress) {
   ASSERT_TRUE(image.is_object());
   std::vector<uint8_t> bytes = ImageBytes(image);
   ASSERT_EQ(bytes.size(), 84726u);
-  // Rows are stored bottom row first; pixels are blue, green, red.
-  auto pixel = [&](int x, int yFromTop) {
-    size_t at = 54 + (static_cast<size_t>(125 - yFromTop) * 224 + x) * 3;
-    return std::vector<int>{bytes[at + 2], bytes[at + 1], bytes[at]};
-  };
-  EXPECT_EQ(pixel(56, 31), (std::vector<int>{255, 255, 255}));  // input 4, white
-  EXPECT_EQ(pixel(168, 31), (std::vector<int>{0, 0, 255}));     // input 3, blue
-  EXPECT_EQ(pixel(56, 94), (std::vector<int>{0, 255, 0}));      // input 2, green
-  EXPECT_EQ(pixel(168, 94), (std::vector<int>{255, 0, 0}));     // input 1, red
+  EXPECT_EQ(PreviewPixel(bytes, 56, 31), (std::vector<int>{255, 255, 255}));  // input 4, white
+  EXPECT_EQ(PreviewPixel(bytes, 168, 31), (std::vector<int>{0, 0, 255}));     // input 3, blue
+  EXPECT_EQ(PreviewPixel(bytes, 56, 94), (std::vector<int>{0, 255, 0}));      // input 2, green
+  EXPECT_EQ(PreviewPixel(bytes, 168, 94), (std::vector<int>{255, 0, 0}));     // input 1, red
 }
+
+// Devices deliver frames in other layouts and with other sample times than the default emulated device: the
+// inspector sees the same picture (inputs 1 to 4: red, green, blue, white in reading order), image after image,
+// and a device that offers 32-bit RGB only makes no image rather than a garbled one.
+struct FrameLayout {
+  const char* name;
+  const char* devices;
+  bool makesImages;
+};
+
+class PreviewFrameLayouts : public PluginProcess, public ::testing::WithParamInterface<FrameLayout> {};
+
+TEST_P(PreviewFrameLayouts, ShowTheDevicesPicture) {
+  Start(GetParam().devices);
+  m_host.Send(Event("sendToPlugin", "P", json{{"method", "startSendingImages"}}));
+  if (!GetParam().makesImages) {
+    EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 2000ms).is_null());
+    return;
+  }
+  for (int i = 0; i < 3; ++i) {
+    json image = m_host.WaitForEvent("sendToPropertyInspector");
+    ASSERT_TRUE(image.is_object()) << "image " << i;
+    std::vector<uint8_t> bytes = ImageBytes(image);
+    ASSERT_EQ(bytes.size(), 84726u);
+    EXPECT_EQ(PreviewPixel(bytes, 56, 31), (std::vector<int>{255, 0, 0}));
+    EXPECT_EQ(PreviewPixel(bytes, 168, 31), (std::vector<int>{0, 255, 0}));
+    EXPECT_EQ(PreviewPixel(bytes, 56, 94), (std::vector<int>{0, 0, 255}));
+    EXPECT_EQ(PreviewPixel(bytes, 168, 94), (std::vector<int>{255, 255, 255}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, PreviewFrameLayouts,
+    ::testing::Values(
+        FrameLayout{"TopDownRgb24", R"({"devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})", true},
+        FrameLayout{"RowsPaddedTo4Bytes", R"({"frame": {"width": 642, "height": 362}})", true},
+        FrameLayout{"Rgb32BesideRgb24", R"({"devices": [{"formats": ["RGB32", "RGB24"]}]})", true},
+        FrameLayout{"StartTimesOnly", R"({"frame": {"times": "start"}})", true},
+        FrameLayout{"NoTimes", R"({"frame": {"times": "none"}})", true},
+        FrameLayout{"Rgb32Only", R"({"devices": [{"formats": ["RGB32"]}]})", false}),
+    [](const ::testing::TestParamInfo<FrameLayout>& info) { return std::string(info.param.name); });
 
 }  // namespace

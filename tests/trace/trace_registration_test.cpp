@@ -205,17 +205,13 @@ TEST_F(TraceRegistrationTest, NinetySeventhThreadIsRefusedWithTheNotice) {
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
-// The renderer's pattern for its one warning, on a new (streaming) thread; returns that thread's identifier.
+// The renderer's one warning, on a new (streaming) thread; returns that thread's identifier.
 uint32_t WriteOneShotWarning() {
   uint32_t streamingId = 0;
   std::thread([&] {
     streamingId = TraceCurrentThreadId();
-    TraceLock();
-    const bool had = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), streamingId, 1, 0) != nullptr;
-    TraceUnlock();
-    if (!had) TraceInitEx();
-    TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive", L"Video Sink");
-    if (!had) TraceTerminateThread(streamingId, 1, 1);
+    TraceOneShotMessage(100, 3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"SinkFilter::Receive",
+                        L"Video Sink");
   }).join();
   return streamingId;
 }

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/trace/trace_test_support.h"
+#include "trace/object_names_posix.h"
 #include "trace/trace.h"
 #include "trace/trace_internal.h"
 #include "trace/trace_text.h"
@@ -61,7 +62,7 @@ TEST_F(TraceSharedTest, LayoutReadBackRawMatchesTheContract) {
   TraceUnlock();
 
   // A mapping of our own, as another program would make it.
-  int fd = shm_open(("/" + trace_test::BaseName()).c_str(), O_RDONLY, 0);
+  int fd = shm_open(qvtrace::SharedObjectPath(TraceCacheName()).c_str(), O_RDONLY, 0);
   ASSERT_GE(fd, 0);
   struct stat info;
   ASSERT_EQ(fstat(fd, &info), 0);
@@ -157,6 +158,46 @@ TEST_F(TraceSharedTest, KilledLockHolderDoesNotBlockOthers) {
   });
   ASSERT_EQ(registered.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the lock was never freed";
   EXPECT_EQ(registered.get(), 1);
+}
+
+// A process that holds the mutex and never lets go (hung, or stopped in a debugger). The one-shot line waits
+// for it only as long as it was told, drops the line and leaves no registration behind; with this process
+// registered, its log writer waits on the mutex holding the process's own lock, which bounds the wait too.
+TEST_F(TraceSharedTest, StuckLockHolderCostsAOneShotLineOnlyItsBoundedWait) {
+  for (const bool processRegistered : {false, true}) {
+    if (processRegistered) {
+      ASSERT_EQ(TraceInitEx(), 1);
+    }
+    Child holder({"lock"});
+    std::string line;
+    ASSERT_TRUE(holder.ReadLine(&line));
+    ASSERT_EQ(line, "locked");
+    auto oneShot = std::async(std::launch::async, [] { TraceOneShotMessage(50, 1, 0xFFFFFFFF, L"dropped"); });
+    EXPECT_EQ(oneShot.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "the wait had no bound (process registered: " << processRegistered << ")";
+    holder.Kill();
+    EXPECT_EQ(holder.Wait(), 128 + SIGKILL);
+    oneShot.wait();
+    EXPECT_EQ(TraceCountThreads(TraceCurrentProcessId()), processRegistered ? 1 : -1) << processRegistered;
+    if (processRegistered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  }
+}
+
+// Another user's owner-only objects under the names without a user id (here: objects this user refuses as it
+// would refuse those) leave this user's tracing alone.
+TEST_F(TraceSharedTest, ObjectsUnderTheNamesOfOtherUsersDoNotLockThisUserOut) {
+  std::vector<std::string> others;
+  for (const wchar_t* name : {TraceCacheName(), TraceMutexName()}) {
+    others.push_back("/" + qvtrace::WideToUtf8(name));
+    int fd = shm_open(others.back().c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << others.back();
+    EXPECT_EQ(ftruncate(fd, 4096), 0);
+    close(fd);
+  }
+  EXPECT_EQ(TraceInitEx(), 1);
+  EXPECT_TRUE(trace_test::SharedObjectExists());
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  for (const std::string& path : others) shm_unlink(path.c_str());
 }
 
 TEST_F(TraceSharedTest, CrashedProcessRecordIsReclaimed) {

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "trace/debug_channel_posix.h"
+#include "trace/object_names_posix.h"
 #include "trace/trace_internal.h"
 #include "trace/trace_text.h"
 
@@ -46,7 +47,8 @@ class NamesEnvironment : public ::testing::Environment {
 std::string BaseName() { return "QVTRACE_TEST_" + std::to_string(getpid()); }
 
 bool SharedObjectExists(const std::string& suffix) {
-  int fd = shm_open(("/" + BaseName() + suffix).c_str(), O_RDONLY, 0);
+  const std::string path = qvtrace::SharedObjectPath(qvtrace::Utf8ToWide(BaseName() + suffix).c_str());
+  int fd = shm_open(path.c_str(), O_RDONLY, 0);
   if (fd < 0) return false;
   close(fd);
   return true;

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/host/raw_host.h"
 #include "tests/wine/wine_session.h"
 #include "tools/devhost/dev_host_server.h"
 
@@ -49,10 +50,10 @@ json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
 // The plug-in process under wine, connected to a test host of its own.
 class PluginRun {
  public:
-  bool Start(const Environment& env, const std::string& output) {
-    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", "pnx-wine-uuid",
-                                  "-registerEvent", "registerPlugin", "-info",
-                                  R"({"application":{"language":"en"}})"};
+  bool Start(const Environment& env, const std::string& output, const std::string& uuid = "pnx-wine-uuid",
+             const std::string& registerEvent = "registerPlugin") {
+    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", uuid,
+                                  "-registerEvent", registerEvent, "-info", R"({"application":{"language":"en"}})"};
     return StartWine(process, Plugin(), args, env, output) && host.WaitForConnection(60s);
   }
   bool Send(const json& event) { return host.SendText(event.dump()); }
@@ -158,6 +159,37 @@ TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null());
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
+// Wine hands the Linux arguments (UTF-8) to the program as UTF-16; the plug-in must not read them through the
+// ANSI code page, where "中" has no character and "é" turns into a byte that is not UTF-8.
+TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
+  const struct {
+    std::string uuid;
+    std::string registerEvent;
+  } cases[] = {{"id-\xe4\xb8\xad", "registerPlugin"}, {"id-\xc3\xa9", "register-\xc3\xa9"}};
+  for (const auto& c : cases) {
+    PluginRun run;
+    std::string out = Scenario("plugin.log");
+    ASSERT_TRUE(run.Start({}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
+    EXPECT_EQ(run.WaitFor(IsEvent(c.registerEvent), 30s), (json{{"event", c.registerEvent}, {"uuid", c.uuid}}))
+        << c.uuid;
+    EXPECT_EQ(run.Finish(), 0) << c.uuid << Dump(out);
+  }
+}
+
+// A hung host: it takes the TCP connection, never answers the opening handshake and never closes. The library
+// gives up after its 5 s, and the process must end then rather than outlive the host.
+TEST_F(PluginUnderWine, EndsWhenTheHostNeverAnswersTheHandshake) {
+  RawHost host(RawHost::Mode::kSilentHoldOpen);
+  ChildProcess process;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(StartWine(process, Plugin(),
+                        {"-port", std::to_string(host.Port()), "-pluginUUID", "pnx-wine-uuid", "-registerEvent",
+                         "registerPlugin", "-info", "{}"},
+                        {}, out));
+  EXPECT_TRUE(host.WaitForRequest(60s));
+  EXPECT_EQ(WaitExit(process, 30s), 0) << Dump(out);
 }
 
 TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
@@ -272,6 +304,30 @@ TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
   EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
   ASSERT_TRUE(run.Send(Event("willDisappear", "ctx-1")));
   EXPECT_EQ(run.Finish(), 0) << Dump(out);
+}
+
+// Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
+// 1928), stamped with a start time only. The preview still shows the picture, image after image.
+TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
+  std::string config = Scenario("devices.json");
+  WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
+                        "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}}, out)) << Dump(out);
+  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  for (int i = 0; i < 3; ++i) {
+    json image = run.WaitFor(IsImage, 20s);
+    ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
+    EXPECT_EQ(ReadPreview(image).quadrants,
+              (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
+  }
+  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
 
 }  // namespace
