@@ -11,8 +11,8 @@
 
 namespace {
 
-// Plug-in and connection live until the process exits; nothing tears them down while Run is running. Held
-// here, not only on main's stack, so that they stay reachable to the end.
+// The connection lives until the process exits, the plug-in until Run has returned; nothing tears either down
+// while Run is running. Held here, not only on main's stack, so that they stay reachable to the end.
 MyPaneloxPlugin* g_plugin = nullptr;
 PnxConnectionManager* g_connection = nullptr;
 
@@ -32,7 +32,11 @@ int main(int argc, char* argv[]) {
                                           g_plugin);
   g_plugin->SetConnectionManager(g_connection);
   g_connection->Run();
-  // No streaming thread may still deliver preview frames while the process tears down.
+  // No streaming thread may still deliver preview frames while the process tears down. The connection has
+  // ended, so nothing calls into the plug-in any more: it goes now, releasing the graph, the devices and COM
+  // before the process exits.
   g_plugin->StopPreview();
+  delete g_plugin;
+  g_plugin = nullptr;
   return 0;
 }

@@ -1,13 +1,16 @@
 // The host connection: one websocketpp client on the loopback address, its handlers and the send operations.
 #include "host/pnx_connection_manager.h"
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 #include <websocketpp/client.hpp>
 #include <websocketpp/config/asio_no_tls_client.hpp>
 
 #include "host/host_protocol.h"
 #include "host/pnx_base_plugin.h"
+#include "host/websocket_client_frame.h"
 
 using Client = websocketpp::client<websocketpp::config::asio_client>;
 
@@ -17,6 +20,17 @@ struct PnxConnectionManager::Transport {
   Client client;
   // Ends the event loop when the connection has not opened in time; cancelled on open. Event loop only.
   Client::timer_ptr openDeadline;
+  // The frames' masking keys, from the same kind of source the library itself uses (it locks for each key).
+  websocketpp::config::asio_client::rng_type maskKeys;
+
+  // The library keeps its count of unsent bytes unlocked: it is read on the event loop (where the queue is
+  // emptied) while sendLock keeps the other threads' sends (where it is filled) out, and published here.
+  std::mutex sendLock;
+  std::atomic<bool> loopReady{false};  // the event loop exists: reads may be posted to it
+  std::atomic<bool> readPending{false};
+  std::atomic<size_t> unsentBytes{0};
+
+  void ReadUnsentBytes();
 
   // The repeating timer; event-loop thread only. generation tells a wait that was overtaken by a stop or a
   // restart (its handler may already be queued with success) from the current one.
@@ -111,6 +125,14 @@ void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, w
   DispatchHostMessage(message->get_payload(), *manager->plugin);
 }
 
+void PnxConnectionManager::Transport::ReadUnsentBytes() {
+  readPending = false;
+  std::lock_guard<std::mutex> hold(sendLock);
+  websocketpp::lib::error_code ec;
+  Client::connection_ptr connection = client.get_con_from_hdl(connectionHandle, ec);
+  unsentBytes = ec || !connection ? 0 : connection->get_buffered_amount();
+}
+
 PnxConnectionManager::PnxConnectionManager(int32_t port, const std::string& pluginUUID,
                                            const std::string& registerEvent, PnxBasePlugin* plugin)
     : port(port),
@@ -130,6 +152,7 @@ void PnxConnectionManager::Run() {
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
     transport->timersAllowed = true;
+    transport->loopReady = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -164,11 +187,27 @@ void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period,
 
 void PnxConnectionManager::StopRepeatingTimer() { transport->StopTimer(); }
 
+// The frame is built here (see websocket_client_frame.h) and queued as prepared, which the library writes as it is.
 void PnxConnectionManager::SendText(const std::string& text) {
-  websocketpp::connection_hdl handle = transport->connectionHandle;
   websocketpp::lib::error_code ec;
-  // Not open (yet, or any more), or already gone: the library reports it and nothing is sent.
-  transport->client.send(handle, text, websocketpp::frame::opcode::text, ec);
+  Client::connection_ptr connection = transport->client.get_con_from_hdl(transport->connectionHandle, ec);
+  if (ec) return;  // not started, or already gone
+  Client::message_ptr message = connection->get_message(websocketpp::frame::opcode::text, 0);
+  std::string header;
+  if (!message || !PrepareMaskedTextFrame(text, transport->maskKeys(), header, message->get_raw_payload())) return;
+  message->set_header(header);
+  message->set_prepared(true);
+  std::lock_guard<std::mutex> hold(transport->sendLock);
+  // Not open (yet, or any more): the library refuses it and nothing is sent.
+  connection->send(message);
+}
+
+size_t PnxConnectionManager::UnsentBytes() {
+  Transport* t = transport.get();
+  if (t->loopReady && !t->readPending.exchange(true)) {
+    websocketpp::lib::asio::post(t->client.get_io_service(), [t] { t->ReadUnsentBytes(); });
+  }
+  return t->unsentBytes;
 }
 
 void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {

@@ -1,9 +1,10 @@
 // The plug-in's one WebSocket connection to the host. Run and every handler run on the thread that calls Run
-// (the main thread); the send operations may be called from any thread: the connection queues them under its
-// own lock and writes them from the event loop in the order queued.
+// (the main thread); the send operations and UnsentBytes may be called from any thread: the connection
+// queues sends under its own lock and writes them from the event loop in the order queued.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,11 @@ class PnxConnectionManager {
   // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
   void StopRepeatingTimer();
+
+  // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
+  // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0
+  // until the event loop has first read it.
+  size_t UnsentBytes();
 
  private:
   struct Transport;  // the WebSocket client and the connection handle

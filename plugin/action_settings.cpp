@@ -1,6 +1,7 @@
 // Reading, completing and writing the per-key settings object, and the toggle step.
 #include "plugin/action_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -77,6 +78,7 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
     }
   }
   out.devices.clear();
+  out.absentDevices.clear();
 
   static const json kEmptyArray = json::array();
   static const json kNull;
@@ -106,6 +108,9 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
     if (static_cast<size_t>(d) < devices.inputSignals.size()) device.inputHasSignal = devices.inputSignals[d];
     out.devices.push_back(std::move(device));
   }
+  for (size_t i = static_cast<size_t>(std::max<int32_t>(devices.deviceCount, 0)); i < entries->size(); ++i) {
+    out.absentDevices.push_back((*entries)[i]);
+  }
 }
 
 bool WriteActionSettings(const ActionSettings& settings, json& out) {
@@ -123,7 +128,9 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
     entry["inputHasSignal"] = std::move(signal);
     entry["deviceName"] = device.deviceName;
   }
-  return !settings.devices.empty();
+  if (settings.devices.empty()) return false;
+  for (const json& stored : settings.absentDevices) out["devices"].push_back(stored);
+  return true;
 }
 
 void ToggleFirstSource(DeviceSettings& entry, int32_t inputCount) {

@@ -24,6 +24,9 @@ struct ActionSettings {
   // carried it as a boolean, so keys that never had it keep their settings byte for byte.
   bool showState = false;
   bool showStateSet = false;
+  // The stored "devices" entries beyond the detected devices, unread and unchanged: a device that is not
+  // plugged in keeps its configuration for when it is back.
+  std::vector<nlohmann::json> absentDevices;
 };
 
 // What the settings are completed from: the device count and input counts of the last enumeration and the
@@ -43,12 +46,14 @@ std::string DeviceDisplayName(int32_t index);
 int32_t SourceNumberFromJson(const nlohmann::json& element);
 
 // Fills out from a "settings" object (any JSON value; a non-object reads as empty), one entry per detected
-// device. May raise the JSON library's type error for a source element of the wrong type; out is then
+// device, and keeps the stored entries beyond them as they are. May raise the JSON library's type error for a source element of the wrong type; out is then
 // partly filled.
 void CompleteActionSettings(const nlohmann::json& settings, const DeviceSnapshot& devices,
                             ActionSettings& out);
 
-// Fills out (a JSON null on entry) with the settings object. True when at least one device entry was written.
+// Fills out (a JSON null on entry) with the settings object: the detected devices' entries, then the absent
+// devices' entries unchanged. True when at least one detected device's entry was written (without one,
+// nothing is to be sent).
 bool WriteActionSettings(const ActionSettings& settings, nlohmann::json& out);
 
 // The toggle step: moves the first source on to the next input (1..inputCount, wrapping) whose signal flag

@@ -47,3 +47,9 @@ void WriteImageDataPayload(std::string& out, const uint8_t* bytes, size_t count)
   *p++ = '}';
   out.resize(static_cast<size_t>(p - out.data()));
 }
+
+int64_t ImageMessageBound(int64_t bmpBytes, size_t actionBytes, size_t contextBytes) {
+  // {"action":"…","context":"…","event":"sendToPropertyInspector","payload":{"imageData":[…]}}
+  constexpr int64_t kFixedText = 128;
+  return kFixedText + 4 * bmpBytes + 6 * (static_cast<int64_t>(actionBytes) + static_cast<int64_t>(contextBytes));
+}

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "device/bmp_image.h"
 #include "host/json_members.h"
 #include "host/pnx_connection_manager.h"
 #include "plugin/image_data_message.h"
@@ -82,12 +83,15 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
     WriteBackSettings(settings, context);
     ShowStateAfterSettings(context, settings, false);
   }
-  if (m_openInspectors < 2) SetInspectorTarget(action, context);
+  // An open inspector keeps its images: a key appearing (a page switch on the panel) takes the target only
+  // while none is open.
+  if (m_openInspectors == 0) SetInspectorTarget(action, context);
 }
 
 void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& context, const json&,
                                       const std::string&) {
-  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  // Other keys leaving the panel do not end the open inspector's preview.
+  if (m_openInspectors == 0 || context == m_inspectorContext) StopPreviewGraph();
   m_instances.erase(context);
   KeyGone(context);
 }
@@ -135,13 +139,21 @@ void MyPaneloxPlugin::OnPropertyInspectorDidAppear(const std::string& action, co
 
 void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const std::string& context,
                                                       const std::string&) {
-  auto it = m_instances.find(context);
-  if (m_openInspectors <= 1 && it != m_instances.end()) {
-    m_deviceManager.RestoreDeviceState(it->second.deviceIndex);
-    if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
-    RedrawStateKeys(it->second.deviceIndex, "", m_deviceManager.m_inputSignals);
+  if (m_openInspectors <= 1) {
+    // The last inspector closing takes the edit back whichever key it belonged to, and whether or not that
+    // key is still known (its "willDisappear" may have come first, or its settings named no detected device).
+    auto it = m_instances.find(context);
+    const int32_t known = it != m_instances.end() ? it->second.deviceIndex : -1;
+    if (known >= 0) m_deviceManager.RestoreDeviceState(known);
+    const bool edited = m_editedSinceLastClose && m_previewDevice != known;
+    if (edited) m_deviceManager.RestoreDeviceState(m_previewDevice);
+    m_editedSinceLastClose = false;
+    StopPreviewGraph();
+    RedrawStateKeys(known, "", m_deviceManager.m_inputSignals);
+    if (edited) RedrawStateKeys(m_previewDevice, "", m_deviceManager.m_inputSignals);
   }
-  --m_openInspectors;
+  // A stray "propertyInspectorDidDisappear" must not make a later pair count as closed after its first half.
+  if (m_openInspectors > 0) --m_openInspectors;
 }
 
 void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string& context, const json& payload,
@@ -167,6 +179,7 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
     // back on that device (also at the first edit, and when the device was already under edit).
     auto instance = m_instances.find(context);
     if (instance != m_instances.end()) instance->second.deviceIndex = d;
+    m_editedSinceLastClose = true;
 
     const DeviceSettings& entry = settings.devices[i];
     m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
@@ -189,6 +202,7 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, con
 void MyPaneloxPlugin::StartSendingImages(const json& payload) {
   m_imageWidth = ImageSizeMember(payload, "imageWidth", 224);
   m_imageHeight = ImageSizeMember(payload, "imageHeight", 126);
+  ShowInspectorKeyDevice();
   ApplyPreviewSize();
   CaptureDeviceManager& manager = m_deviceManager;
   manager.ChangePreview([&] {
@@ -207,7 +221,9 @@ void MyPaneloxPlugin::ApplyPreviewSize() {
   const int32_t width = m_imageWidth;
   const int32_t height = m_imageHeight;
   const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
-  const bool usable = bytes > 0 && bytes <= kMaxPreviewBytes;
+  const bool usable =
+      bytes > 0 && ImageMessageBound(static_cast<int64_t>(kBmpHeaderBytes) + bytes, kTargetAllowance,
+                                     kTargetAllowance) <= kMaxHostMessageBytes;
   const int32_t size = usable ? static_cast<int32_t>(bytes) : 0;
   // Only this thread writes the buffer fields, so reading them here needs no lock. The new buffer is made
   // before anything changes: when it cannot be had, the preview keeps its previous, consistent state.
@@ -228,6 +244,26 @@ void MyPaneloxPlugin::ApplyPreviewSize() {
   });
 }
 
+void MyPaneloxPlugin::ShowInspectorKeyDevice() {
+  auto it = m_instances.find(m_inspectorContext);
+  if (it == m_instances.end()) return;
+  const int32_t d = it->second.deviceIndex;
+  if (m_deviceManager.m_currentDevice == d) return;
+  // The preview follows the device under edit, so the key's device comes under edit as an edit would bring
+  // it: the device edited so far gets its state back, and the key's device is remembered before any edit.
+  // A device already under edit (its first edit does not open it) keeps the state read before that edit.
+  const bool moves = m_previewDevice != d;
+  if (moves && m_previewDevice != -1) m_deviceManager.RestoreDeviceState(m_previewDevice);
+  m_deviceManager.OpenDevice(d);
+  if (!moves) return;
+  m_previewDevice = d;
+  m_deviceManager.ReadDeviceState(d);
+}
+
+void MyPaneloxPlugin::StopPreviewGraph() {
+  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+}
+
 void MyPaneloxPlugin::RunPreviewGraph() {
   IMediaControl* control = m_deviceManager.m_mediaControl.Get();
   if (!control) return;
@@ -235,7 +271,7 @@ void MyPaneloxPlugin::RunPreviewGraph() {
 }
 
 void MyPaneloxPlugin::StopPreview() {
-  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
+  StopPreviewGraph();
   // Waits out a frame that was already in the frame path when the graph stopped.
   m_deviceManager.ChangePreview([] {});
 }
@@ -243,12 +279,18 @@ void MyPaneloxPlugin::StopPreview() {
 void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
   if (!context || !bytes) return;
   auto* self = static_cast<MyPaneloxPlugin*>(context);
+  PnxConnectionManager* connection = self->connectionManager;
+  const int64_t bound = ImageMessageBound(static_cast<int64_t>(bytes->size()), self->m_imageAction.size(),
+                                          self->m_imageContext.size());
+  // A host that does not read would otherwise have every image queued for it, without limit.
+  if (!connection || bound > kMaxHostMessageBytes ||
+      static_cast<int64_t>(connection->UnsentBytes()) > kUnsentImageLimit * bound) {
+    bytes->clear();
+    return;
+  }
   // Emptied first: the send raises the JSON library's error for a target that is not valid UTF-8, which
   // costs this image only (the frame path drops it).
   WriteImageDataPayload(self->m_imagePayload, bytes->data(), bytes->size());
   bytes->clear();
-  if (self->connectionManager) {
-    self->connectionManager->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext,
-                                                         self->m_imagePayload);
-  }
+  connection->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext, self->m_imagePayload);
 }

@@ -64,16 +64,27 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void ShowIcon(const std::string& image, const std::string& context);
 
   // The plug-in's image-ready callback: sends one finished BMP to the current inspector target and empties
-  // bytes. Streaming thread.
+  // bytes; the image is dropped instead while the connection holds more than kUnsentImageLimit such
+  // messages unsent. Streaming thread.
   static void SendPreviewImage(std::vector<uint8_t>* bytes, void* context);
 
-  // Largest scaled image accepted from the inspector, in bytes; larger or overflowing sizes make no image.
-  static constexpr int64_t kMaxPreviewBytes = 32 * 1024 * 1024;
+  // The longest message a host built on the stock WebSocket library accepts; a longer one makes it close the
+  // connection. A preview size whose image message could pass it (ImageMessageBound with identifiers of
+  // kTargetAllowance bytes each) makes no image; an image whose actual target identifiers are longer is not
+  // sent. About 2.66 million pixels fit (1920 x 1080 does, 2500 x 2500 does not).
+  static constexpr int64_t kMaxHostMessageBytes = 32000000;
+  static constexpr size_t kTargetAllowance = 256;
+  // While the connection holds more unsent bytes than this many image messages (a host that has stopped
+  // reading), images are skipped instead of queued.
+  static constexpr int64_t kUnsentImageLimit = 2;
 
  private:
   void SetInspectorTarget(const std::string& action, const std::string& context);
   void ApplyPreviewSize();
   void RunPreviewGraph();
+  void StopPreviewGraph();
+  // A preview request shows the device of the inspector's key, when that key is known.
+  void ShowInspectorKeyDevice();
   void StartSendingImages(const nlohmann::json& payload);
 
   // Keys that show the device's state and the hold-to-look action (my_panelox_plugin_state.cpp). Nothing
@@ -99,7 +110,10 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::map<std::string, ActionInstance> m_instances;
   std::string m_inspectorAction;
   std::string m_inspectorContext;
-  int32_t m_openInspectors = 0;
+  int32_t m_openInspectors = 0;  // never below 0
+  // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
+  // (m_previewDevice) is then restored even when the closing key is not known.
+  bool m_editedSinceLastClose = false;
   StateKeys m_stateKeys;
   PeekHolds m_peeks;
   LayoutNames m_layoutNames;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite from scratch: set-up, the native build and its tests, the web pages in headless
-# Chromium, the same tests under AddressSanitizer + UBSan and under ThreadSanitizer, the Windows cross-build and
-# its runs under wine.
+# Chromium, the same tests under AddressSanitizer + UBSan and under ThreadSanitizer, a short run of the fuzz
+# targets, the Windows cross-build and its runs under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,9 @@ for preset in native asan tsan; do
     fi
   fi
 done
+
+step "fuzz: every target briefly, and every kept regression input"
+bash tools/fuzz.sh --seconds 5
 
 step "build: windows (mingw-w64)"
 cmake --preset windows -DPNX_WERROR=ON >/dev/null

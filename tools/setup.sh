@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine64
   libswscale-dev libyuv-dev
   chromium chromium-driver python3-selenium python3-pytest nodejs
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <algorithm>
+#include <utility>
 #include <map>
 #include <random>
 #include <string>
@@ -93,13 +96,21 @@ void RecordPsnr(benchmark::State& state, const char* name, const uint8_t* image)
   Psnrs()[name] = psnr;
 }
 
-void BM_ScaleAndBmp(benchmark::State& state) {
+// The preview path: scale + BMP, with the widest loops this processor runs (set < 0) or with the given set's.
+int32_t ScaleWith(int64_t set, const uint8_t* src, uint8_t* dst) {
+  if (set < 0) {
+    return ScaleImageBgr24(src, kSrcWidth * 3, kSrcWidth, kSrcHeight, dst, kDstWidth * 3, kDstWidth, kDstHeight);
+  }
+  return ScaleImageBgr24With(static_cast<ScalerInstructionSet>(set), src, kSrcWidth * 3, kSrcWidth, kSrcHeight, dst,
+                             kDstWidth * 3, kDstWidth, kDstHeight);
+}
+
+void ScaleAndBmp(benchmark::State& state, int64_t set, const char* name) {
   const uint8_t* src = Frame().data();
   std::vector<uint8_t> preview(kDstBytes);
   std::vector<uint8_t> bmp;
   for (auto _ : state) {
-    if (ScaleImageBgr24(src, kSrcWidth * 3, kSrcWidth, kSrcHeight, preview.data(), kDstWidth * 3, kDstWidth,
-                        kDstHeight) <= 0) {
+    if (ScaleWith(set, src, preview.data()) <= 0) {
       state.SkipWithError("scaler refused");
       return;
     }
@@ -108,7 +119,7 @@ void BM_ScaleAndBmp(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t{kSrcBytes});
-  RecordPsnr(state, "BM_ScaleAndBmp", bmp.data() + kBmpHeaderBytes);
+  RecordPsnr(state, name, bmp.data() + kBmpHeaderBytes);
 }
 
 void BM_MemcpyFrame(benchmark::State& state) {
@@ -131,14 +142,16 @@ const std::vector<std::vector<uint8_t>>& ColdFrames() {
   return frames;
 }
 
-void BM_ScaleAndBmpColdFrames(benchmark::State& state) {
+void ScaleAndBmpColdFrames(benchmark::State& state, int64_t set) {
   const auto& frames = ColdFrames();
   std::vector<uint8_t> preview(kDstBytes);
   std::vector<uint8_t> bmp;
   size_t next = 0;
   for (auto _ : state) {
-    ScaleImageBgr24(frames[next].data(), kSrcWidth * 3, kSrcWidth, kSrcHeight, preview.data(), kDstWidth * 3,
-                    kDstWidth, kDstHeight);
+    if (ScaleWith(set, frames[next].data(), preview.data()) <= 0) {
+      state.SkipWithError("scaler refused");
+      return;
+    }
     WriteBmpImage(bmp, preview.data(), kDstWidth, kDstHeight, kDstBytes);
     benchmark::DoNotOptimize(bmp.data());
     benchmark::ClobberMemory();
@@ -212,9 +225,50 @@ void BM_LibyuvArgbBox(benchmark::State& state) {
   RecordPsnr(state, "BM_LibyuvArgbBox", out.data());
 }
 
-BENCHMARK(BM_ScaleAndBmp)->Unit(benchmark::kMicrosecond);
+// The scaler with other shapes, beside a copy of the larger of the two pictures: whatever the shape, the cost
+// should stay near that of reading the larger picture once. Arguments: source and destination width and height.
+void BM_ScaleShape(benchmark::State& state) {
+  const int32_t sw = static_cast<int32_t>(state.range(0));
+  const int32_t sh = static_cast<int32_t>(state.range(1));
+  const int32_t dw = static_cast<int32_t>(state.range(2));
+  const int32_t dh = static_cast<int32_t>(state.range(3));
+  const std::vector<uint8_t> src(size_t{3} * sw * sh, 77);
+  std::vector<uint8_t> dst(size_t{3} * dw * dh);
+  for (auto _ : state) {
+    if (ScaleImageBgr24(src.data(), sw * 3, sw, sh, dst.data(), dw * 3, dw, dh) <= 0) {
+      state.SkipWithError("scaler refused");
+      return;
+    }
+    benchmark::DoNotOptimize(dst.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_MemcpyLargerPicture(benchmark::State& state) {
+  const size_t bytes = size_t{3} * std::max(state.range(0) * state.range(1), state.range(2) * state.range(3));
+  const std::vector<uint8_t> src(bytes, 77);
+  std::vector<uint8_t> copy(bytes);
+  for (auto _ : state) {
+    std::memcpy(copy.data(), src.data(), bytes);
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+void Shapes(benchmark::internal::Benchmark* b) {
+  b->Args({kSrcWidth, kSrcHeight, kDstWidth, kDstHeight});
+  b->Args({kSrcWidth, kSrcHeight, 1, kMaxScaleDimension});
+  b->Args({kMaxScaleDimension, 1, 1, kMaxScaleDimension});
+  b->Args({kSrcWidth, kSrcHeight, kMaxScaleDimension, 1});
+  b->Args({1, kMaxScaleDimension, kMaxScaleDimension, 1});
+  b->Args({16, 16, 2048, 2048});
+  b->Args({kSrcWidth, kSrcHeight, kSrcWidth, 2 * kSrcHeight});
+  b->Unit(benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_ScaleShape)->Apply(Shapes);
+BENCHMARK(BM_MemcpyLargerPicture)->Apply(Shapes);
 BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ScaleAndBmpColdFrames)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyColdFrames)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SwscaleArea)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvRgbScaleBox)->Unit(benchmark::kMicrosecond);
@@ -265,7 +319,8 @@ class TableReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       // With --benchmark_repetitions the fastest repetition stands: the machine may be shared.
       if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        const std::string name = run.run_name.function_name;
+        const std::string& args = run.run_name.args;
+        const std::string name = run.run_name.function_name + (args.empty() ? "" : "/" + args);
         const double time = run.GetAdjustedCPUTime();
         const auto known = times_.find(name);
         if (known == times_.end() || time < known->second) {
@@ -282,22 +337,36 @@ class TableReporter : public benchmark::ConsoleReporter {
     if (copy == times_.end() || ours == times_.end()) {
       return;
     }
-    std::printf("\n%-26s %10s %10s %10s %10s\n", "1920x1080 -> 224x126", "CPU (us)", "x memcpy", "x ours",
+    std::printf("\n%-34s %10s %10s %10s %10s\n", "1920x1080 -> 224x126", "CPU (us)", "x memcpy", "x ours",
                 "PSNR (dB)");
     const auto coldCopy = times_.find("BM_MemcpyColdFrames");
+    const std::string shape = "BM_ScaleShape/";
+    const std::string largerCopy = "BM_MemcpyLargerPicture/";
     for (const auto& [name, time] : times_) {
+      if (name.rfind(shape, 0) == 0 || name.rfind(largerCopy, 0) == 0) {
+        continue;
+      }
       const auto psnr = Psnrs().find(name);
       // Cold runs compare with the cold copy and the cold scaler.
       const bool cold = name.find("Cold") != std::string::npos && coldCopy != times_.end();
       const auto coldOurs = times_.find("BM_ScaleAndBmpColdFrames");
       const double copyTime = cold ? coldCopy->second : copy->second;
       const double oursTime = cold && coldOurs != times_.end() ? coldOurs->second : ours->second;
-      std::printf("%-26s %10.1f %10.2f %10.2f ", name.c_str(), time, time / copyTime, time / oursTime);
+      std::printf("%-34s %10.1f %10.2f %10.2f ", name.c_str(), time, time / copyTime, time / oursTime);
       if (psnr != Psnrs().end()) {
         std::printf("%10.2f\n", psnr->second);
       } else {
         std::printf("%10s\n", "-");
       }
+    }
+    std::printf("\n%-34s %10s %20s\n", "source w/h -> destination w/h", "CPU (us)", "x memcpy of larger");
+    for (const auto& [name, time] : times_) {
+      if (name.rfind(shape, 0) != 0) {
+        continue;
+      }
+      const auto copyOfLarger = times_.find(largerCopy + name.substr(shape.size()));
+      const double ratio = copyOfLarger == times_.end() ? NAN : time / copyOfLarger->second;
+      std::printf("%-34s %10.1f %20.2f\n", name.substr(shape.size()).c_str(), time, ratio);
     }
   }
 
@@ -309,6 +378,25 @@ class TableReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  // The preview path with the loops chosen at run time, then with each set's loops this processor runs.
+  benchmark::RegisterBenchmark("BM_ScaleAndBmp", ScaleAndBmp, -1, "BM_ScaleAndBmp")->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("BM_ScaleAndBmpColdFrames", ScaleAndBmpColdFrames, -1)
+      ->Unit(benchmark::kMicrosecond);
+  static const std::pair<ScalerInstructionSet, const char*> kSets[] = {
+      {ScalerInstructionSet::kPortable, "Portable"},
+      {ScalerInstructionSet::kAvx2, "Avx2"},
+      {ScalerInstructionSet::kAvx512, "Avx512"}};
+  static std::vector<std::string> names;
+  names.reserve(2 * std::size(kSets));
+  for (const auto& [set, suffix] : kSets) {
+    if (!ScalerSupports(set)) continue;
+    const int64_t index = static_cast<int64_t>(set);
+    names.push_back(std::string("BM_ScaleAndBmp") + suffix);
+    benchmark::RegisterBenchmark(names.back().c_str(), ScaleAndBmp, index, names.back().c_str())
+        ->Unit(benchmark::kMicrosecond);
+    names.push_back(std::string("BM_ScaleAndBmpColdFrames") + suffix);
+    benchmark::RegisterBenchmark(names.back().c_str(), ScaleAndBmpColdFrames, index)->Unit(benchmark::kMicrosecond);
+  }
   Reference();  // built before any timing
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

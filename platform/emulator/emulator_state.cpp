@@ -287,6 +287,21 @@ bool Contains(const std::vector<uint32_t>& ids, DWORD id) {
 
 DWORD PropertySize(DWORD id) { return id == kMultiviewSources ? 8 : 4; }
 
+// At process exit, when PNX_SIM_EXIT_REPORT names a file, one line with the number of the layer's COM objects
+// still alive, so that a test host can tell whether the process released everything it made. Runs after
+// main has returned, among the static destructors.
+struct ExitReport {
+  ~ExitReport() {
+    const char* path = std::getenv("PNX_SIM_EXIT_REPORT");
+    if (!path || !*path) return;
+    if (std::FILE* file = std::fopen(path, "ab")) {
+      std::fprintf(file, "{\"liveComObjects\":%ld}\n", PnxLiveComObjectCount());
+      std::fclose(file);
+    }
+  }
+};
+const ExitReport g_exitReport;
+
 }  // namespace
 
 std::wstring WideFromUtf8(const std::string& text) {

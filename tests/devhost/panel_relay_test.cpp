@@ -194,8 +194,8 @@ TEST_F(PanelRelayTest, SettingsAndMessagesTravelBetweenInspectorAndPluginByKey) 
   const json completed = {{"currentDevice", "Brelvon"}, {"devices", {{{"name", "Brelvon"}}}}};
   Say(kPlugin, {{"event", "setSettings"}, {"context", "key-4"}, {"payload", completed}});
   Say(kPlugin, {{"event", "setSettings"}, {"context", "key-5"}, {"payload", {{"other", 1}}}});
-  const std::string preview =
-      R"({"action":"com.brelvon.multiview.switch","context":"key-4","event":"sendToPropertyInspector","payload":{"imageData":[66,77,1.0]}})";
+  const std::string preview = R"({"action":"com.brelvon.multiview.switch","context":"key-4",)"
+                              R"("event":"sendToPropertyInspector","payload":{"imageData":[66,77,1.0]}})";
   relay_->OnMessage(kPlugin, preview);
   relay_->OnMessage(kPlugin, R"({"context":"key-5","event":"sendToPropertyInspector","payload":{}})");
   ASSERT_EQ(sent_.size(), 2u);

@@ -41,8 +41,9 @@ std::string ReadFrom(int fd, Clock::time_point deadline, bool lineOnly) {
   return text;
 }
 
-// One request on a fresh connection to 127.0.0.1:port; the whole answer as the server sent it.
-std::string Exchange(uint16_t port, const std::string& request, bool untilClose = true) {
+// One request on a fresh connection to 127.0.0.1:port: the whole answer up to the server's close, or only its
+// status line (a WebSocket stays open after its handshake).
+std::string Exchange(uint16_t port, const std::string& request, bool statusLineOnly = false) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -51,35 +52,18 @@ std::string Exchange(uint16_t port, const std::string& request, bool untilClose 
   std::string answer;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
       write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-    answer = ReadFrom(fd, Clock::now() + std::chrono::seconds(5), false);
-    if (!untilClose) answer = answer.substr(0, answer.find("\r\n"));
+    answer = ReadFrom(fd, Clock::now() + std::chrono::seconds(5), statusLineOnly);
   }
   close(fd);
-  return answer;
+  return statusLineOnly ? answer.substr(0, answer.find("\r\n")) : answer;
 }
 
-std::string Upgrade(uint16_t port, const std::string& originHeader) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
-                              originHeader + "\r\n";
-  std::string status;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (status.find("\r\n") == std::string::npos && Clock::now() < deadline) {
-      const std::string more = ReadFrom(fd, deadline, true);
-      if (more.empty()) break;
-      status += more;
-    }
-  }
-  close(fd);
-  return status.substr(0, status.find("\r\n"));
+std::string UpgradeStatus(uint16_t port, const std::string& origin) {
+  return Exchange(port,
+                  "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\nOrigin: " +
+                      origin + "\r\n\r\n",
+                  true);
 }
 
 std::string ReadAll(const std::string& path) {
@@ -127,10 +111,11 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
       << answer;
   EXPECT_NE(answer.find("Content-Type: application/json"), std::string::npos);
   EXPECT_NE(answer.find("\"identifier\": \"com.brelvon.multiview\""), std::string::npos);
-  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false),
+  EXPECT_EQ(Exchange(static_cast<uint16_t>(port),
+                     "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", true),
             "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(Upgrade(static_cast<uint16_t>(port), "Origin: http://evil.example\r\n"), "HTTP/1.1 403 Forbidden");
-  EXPECT_EQ(Upgrade(static_cast<uint16_t>(port), "Origin: http://127.0.0.1:" + std::to_string(port) + "\r\n"),
+  EXPECT_EQ(UpgradeStatus(static_cast<uint16_t>(port), "http://evil.example"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(UpgradeStatus(static_cast<uint16_t>(port), "http://127.0.0.1:" + std::to_string(port)),
             "HTTP/1.1 101 Switching Protocols");
 
   // The plug-in, started from the manifest, answers every key's "willAppear" with its completed settings,

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -144,6 +145,39 @@ TEST_P(ScalerMatchesReference, WithinOneLevelAndRarelyOff) {
   EXPECT_LE(off, expected.size() / 20 + 1) << off << " of " << expected.size() << " bytes off by one";
 }
 
+// The loops built for each instruction set this processor runs give the portable loops' bytes, and a picture
+// stored bottom-up, read from its top row with a negative stride, gives the same bytes as one stored top-down.
+TEST_P(ScalerMatchesReference, SameBytesOnEveryInstructionSetAndRowOrder) {
+  const ScaleCase& p = GetParam();
+  const Source src(p.from, p.srcGap, static_cast<uint32_t>(p.from.width * 7919 + p.to.width));
+  Destination portable(p.to, p.dstGap);
+  ASSERT_GT(ScaleImageBgr24With(ScalerInstructionSet::kPortable, src.bytes.data(), src.stride, p.from.width,
+                                p.from.height, portable.Pixels(), portable.stride, p.to.width, p.to.height),
+            0);
+
+  for (const ScalerInstructionSet set : {ScalerInstructionSet::kAvx2, ScalerInstructionSet::kAvx512}) {
+    if (!ScalerSupports(set)) continue;
+    Destination dst(p.to, p.dstGap);
+    ASSERT_GT(ScaleImageBgr24With(set, src.bytes.data(), src.stride, p.from.width, p.from.height, dst.Pixels(),
+                                  dst.stride, p.to.width, p.to.height),
+              0);
+    EXPECT_EQ(dst.bytes, portable.bytes) << "instruction set " << static_cast<int>(set);
+  }
+
+  Source flipped = src;
+  const size_t rowBytes = static_cast<size_t>(p.from.width) * 3;
+  for (int32_t y = 0; y < p.from.height; ++y) {
+    std::copy_n(src.bytes.begin() + static_cast<ptrdiff_t>(y) * src.stride, rowBytes,
+                flipped.bytes.begin() + static_cast<ptrdiff_t>(p.from.height - 1 - y) * src.stride);
+  }
+  Destination dst(p.to, p.dstGap);
+  const uint8_t* top = flipped.bytes.data() + static_cast<ptrdiff_t>(p.from.height - 1) * src.stride;
+  ASSERT_GT(ScaleImageBgr24(top, -src.stride, p.from.width, p.from.height, dst.Pixels(), dst.stride, p.to.width,
+                            p.to.height),
+            0);
+  EXPECT_EQ(dst.bytes, portable.bytes) << "bottom-up source";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ScalerMatchesReference,
     testing::Values(ScaleCase{{1920, 1080}, {224, 126}, 0, 0},  // the preview's default
@@ -158,7 +192,11 @@ INSTANTIATE_TEST_SUITE_P(
                     ScaleCase{{17, 9}, {17, 9}, 3, 5},          // same size
                     ScaleCase{{50, 10}, {20, 31}, 0, 0},        // shrinking width, growing height
                     ScaleCase{{3, 2}, {10, 7}, 0, 2},           // growing both ways
-                    ScaleCase{{1, 1}, {4, 3}, 0, 0}));
+                    ScaleCase{{1, 1}, {4, 3}, 0, 0},            //
+                    // Growing height from a wider source: the rows are scaled before they are blended.
+                    ScaleCase{{400, 30}, {3, 200}, 5, 1},       //
+                    ScaleCase{{300, 1}, {1, 50}, 0, 0},         //
+                    ScaleCase{{100, 3}, {101, 40}, 0, 0}));     // growing slightly in width too
 
 // Flat images stay exactly flat at both ends of the range: a rounding overshoot at 255 must not wrap to 0.
 TEST(ImageScaler, FlatImagesStayFlat) {

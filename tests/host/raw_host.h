@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ class RawHost {
     kSilent,             // read the upgrade request and never answer
     kSilentHoldOpen,     // as kSilent, and keep the socket open even after the peer has shut it (a hung host)
     kHandshakeThenSend,  // complete the handshake, wait for the first frame, send the raw bytes, read to the end
+    kHandshakeThenStall,  // as kHandshakeThenSend, but then stop reading until destroyed (a hung host)
   };
   struct Frame {
     uint8_t opcode;
@@ -57,6 +59,12 @@ class RawHost {
 
   uint16_t Port() const { return port_; }
   bool WaitForRequest(std::chrono::milliseconds timeout) { return WaitUntil(gotRequest_, timeout); }
+  // Bytes that have arrived on the connection and not been read (what a stalled host leaves waiting).
+  size_t UnreadBytes() const {
+    int count = 0;
+    const int fd = connectionFd_;
+    return fd >= 0 && ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
+  }
   // Waits until the peer has closed the socket (or the mode's work is done); then the frames it sent.
   bool WaitForEnd(std::chrono::milliseconds timeout) { return WaitUntil(ended_, timeout); }
   std::vector<Frame> ReceivedFrames() {
@@ -143,6 +151,7 @@ class RawHost {
       pollfd p{listenFd_, POLLIN, 0};
       if (poll(&p, 1, 20) > 0) fd = accept(listenFd_, nullptr, nullptr);
     }
+    connectionFd_ = fd;
     std::string request;
     bool open = fd >= 0;
     while (open && request.find("\r\n\r\n") == std::string::npos) open = ReadSome(fd, request);
@@ -156,7 +165,7 @@ class RawHost {
       while (!stop_ && ReadSome(fd, after)) {
       }
       while (mode_ == Mode::kSilentHoldOpen && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } else if (open && mode_ == Mode::kHandshakeThenSend) {
+    } else if (open && (mode_ == Mode::kHandshakeThenSend || mode_ == Mode::kHandshakeThenStall)) {
       const std::string response =
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
           "Sec-WebSocket-Accept: " + AcceptKey(HeaderValue(request, "Sec-WebSocket-Key")) + "\r\n\r\n";
@@ -165,11 +174,13 @@ class RawHost {
       while (ParseClientFrames(after).empty() && ReadSome(fd, after)) {
       }
       send(fd, bytesToSend_.data(), bytesToSend_.size(), MSG_NOSIGNAL);
+      while (mode_ == Mode::kHandshakeThenStall && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       // Read until the client drops the connection (after its close frame, it waits for ours and then gives up).
       while (ReadSome(fd, after)) {
         if (!ParseClientFrames(after).empty() && ParseClientFrames(after).back().opcode == 0x8) break;
       }
     }
+    connectionFd_ = -1;
     if (fd >= 0) close(fd);
     std::lock_guard<std::mutex> lock(mutex_);
     received_ = after;
@@ -182,6 +193,7 @@ class RawHost {
   int listenFd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> connectionFd_{-1};
   std::thread thread_;
 
   std::mutex mutex_;

@@ -19,7 +19,9 @@ DeviceSnapshot TwoDevices() {
 
 TEST(ActionSettings, NoDeviceWritesNothingToSend) {
   ActionSettings read;
-  CompleteActionSettings(json{{"currentDevice", "Brelvon"}, {"icon", "x"}}, DeviceSnapshot{}, read);
+  // The stored entries of absent devices alone are nothing to send either.
+  CompleteActionSettings(json{{"currentDevice", "Brelvon"}, {"icon", "x"}, {"devices", {{{"multiViewLayout", 3}}}}},
+                         DeviceSnapshot{}, read);
   json out;
   EXPECT_FALSE(WriteActionSettings(read, out));
   EXPECT_EQ(out, (json{{"currentDevice", "Brelvon"}, {"icon", "x"}}));

@@ -1,6 +1,8 @@
 // The directly written preview payload must equal what the JSON library serialises.
 #include "plugin/image_data_message.h"
 
+#include "host/host_protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -22,6 +24,20 @@ TEST(ImageDataPayload, MatchesTheLibrarySerialiser) {
     nlohmann::json payload;
     payload["imageData"] = image;
     ASSERT_EQ(out, payload.dump()) << image.size() << " bytes";
+  }
+}
+
+// The bound decides from sizes alone which images may be sent; no picture or target may make a longer message.
+TEST(ImageDataPayload, BoundHoldsForTheLongestPictureAndTargets) {
+  const std::vector<uint8_t> longest(4096, 255);  // every byte needs three digits and a comma
+  std::string payload;
+  WriteImageDataPayload(payload, longest.data(), longest.size());
+  for (const std::string& target : {std::string(), std::string("plain"), std::string(64, '\x01')}) {
+    SCOPED_TRACE(target.size());
+    const std::string message = BuildSendToPropertyInspectorMessageFromText(target, target, payload);
+    const int64_t bound = ImageMessageBound(static_cast<int64_t>(longest.size()), target.size(), target.size());
+    EXPECT_LE(static_cast<int64_t>(message.size()), bound);
+    EXPECT_GT(static_cast<int64_t>(message.size()), bound - 256);  // and it is not loose
   }
 }
 

@@ -147,7 +147,7 @@ TEST_F(PluginProcess, WillAppearWritesBackCompletedSettings) {
        "{\"currentDevice\":\"Brelvon\",\"devices\":[{\"deviceName\":\"Brelvon\",\"inputHasSignal\":"
        "[true,false,true,true],\"multiViewLayout\":1,\"multiViewSources\":[1,2,1,2147483647],\"toggle\":false},"
        "{\"deviceName\":\"Brelvon 2\",\"inputHasSignal\":[true,true,true,true],\"multiViewLayout\":100,"
-       "\"multiViewSources\":[1,2,3,4],\"toggle\":false}],\"icon\":\"\"}"},
+       "\"multiViewSources\":[1,2,3,4],\"toggle\":false},{},{}],\"icon\":\"\"}"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -165,19 +165,32 @@ TEST_F(PluginProcess, WillAppearWritesBackCompletedSettings) {
   }
 }
 
-TEST_F(PluginProcess, SurplusEntriesAreDroppedAndBadSourcesDropTheEvent) {
+TEST_F(PluginProcess, AbsentDevicesKeepTheirEntriesAndBadSourcesDropTheEvent) {
+  // Configured for three devices while one is plugged in: the entries of the two absent ones come back
+  // exactly as stored, whichever event writes the settings back.
   Start(R"({"devices": [{}]})");
-  json reply = SettingsAfter(WithSettings("willAppear", "A", json{{"devices", {{{"multiViewLayout", 3}},
-                                                                              json::object(), json::object()}}}));
-  ASSERT_EQ(reply["payload"]["devices"].size(), 1u);
-  EXPECT_EQ(reply["payload"]["devices"][0]["multiViewLayout"], 3);
+  const json absent = json::parse(R"([{"multiViewLayout": 7, "multiViewSources": [4, 3, 2, 1], "toggle": true,
+      "deviceName": "Brelvon 2", "inputHasSignal": [true, false], "note": "kept"}, "junk"])");
+  json stored = {{"devices", {{{"multiViewLayout", 3}}, absent[0], absent[1]}}};
+  for (const char* event : {"willAppear", "keyUp", "didReceiveSettings"}) {
+    SCOPED_TRACE(event);
+    json reply = SettingsAfter(WithSettings(event, "A", stored));
+    const json& devices = reply["payload"]["devices"];
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0]["multiViewLayout"], 3);
+    EXPECT_EQ(devices[0]["deviceName"], "Brelvon");
+    EXPECT_EQ(json(devices.begin() + 1, devices.end()), absent);
+    stored = reply["payload"];
+  }
 
+  const size_t mark = Trace().size();
   m_host.Send(WithSettings("willAppear", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
   m_host.Send(WithSettings("keyUp", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
   m_host.Send(Event("willAppear", "C", json{{"settings", "not an object"}}));
   m_host.Settle();
   EXPECT_TRUE(m_host.TakeAll().empty());
-  EXPECT_TRUE(PropertySets(Trace()).empty());
+  std::vector<json> trace = Trace();
+  EXPECT_TRUE(PropertySets(std::vector<json>(trace.begin() + mark, trace.end())).empty());
 }
 
 TEST_F(PluginProcess, DeviceWithoutSignalEntryReadsAsEmptyLists) {
@@ -287,15 +300,15 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 2"}}));
   m_host.Send(Event("propertyInspectorDidAppear", "K1"));
   SettingsAfter(WithSettings("didReceiveSettings", "K1", json{{"currentDevice", "Brelvon 2"}}));
-  // Another key appearing while one inspector is counted becomes the inspector target: an edit's icon
-  // goes there, not to the edited instance.
+  // Another key appearing while the inspector is open does not take its place: an edit's icon goes to the
+  // inspector's key.
   SettingsAfter(WithSettings("willAppear", "K9", json{{"currentDevice", "Brelvon 4"}}));
   size_t mark = Trace().size();
   m_host.Send(WithSettings("didReceiveSettings", "K1",
                            json{{"currentDevice", "Brelvon"}, {"icon", "ICON"}, {"devices", {{{"multiViewLayout", 0}}}}}));
   json image = NextImageOrSettings();
   EXPECT_EQ(image.value("event", ""), "setImage");
-  EXPECT_EQ(image.value("context", ""), "K9");
+  EXPECT_EQ(image.value("context", ""), "K1");
   EXPECT_EQ(m_host.WaitForEvent("setSettings").value("context", ""), "K1");
   // Device 2 restored, device 1 read, then shown the edit; the preview graph now runs on device 1.
   EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{Packed(2, 2, 2, 2), "06000000"}));
@@ -312,16 +325,105 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
 }
 
-TEST_F(PluginProcess, InspectorOfUnknownInstanceNeitherRestoresNorStops) {
-  Start("");
-  SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 4"}}));
-  m_host.Send(Event("propertyInspectorDidAppear", "K1"));
-  m_host.Send(Event("sendToPlugin", "K1", json{{"method", "startSendingImages"}}));
+// Small frames and images keep the preview cheap under the sanitizers where only its target matters.
+const char kTwoDevicesWithState[] = R"({"frame": {"width": 320, "height": 180}, "devices": [
+    {"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})";
+const json kTinyPreview = {{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}};
+
+// Each closing sequence ends with every inspector closed: the device under edit shows its own state again
+// and the preview stops, whichever key closed last and whether it was still known.
+TEST_F(PluginProcess, LastInspectorClosingAlwaysTakesTheEditBack) {
+  Start(kTwoDevicesWithState);
+  SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
+  SettingsAfter(WithSettings("willAppear", "B", json{{"currentDevice", "Brelvon 2"}}));
+  SettingsAfter(WithSettings("willAppear", "U", json{{"currentDevice", "Brelvon 4"}}));
+  const json edit = {{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0},
+                                                                 {"multiViewSources", {3, 3, 3, 3}}}}}};
+  // A stray close first: it must not let the first half of a later pair count as the last close.
+  m_host.Send(Event("propertyInspectorDidDisappear", "A"));
+  struct Case {
+    const char* name;
+    const char* key;                        // whose inspector edits device 1
+    std::vector<json> beforeClosing;        // after the edit; no restore and no stop may follow these
+    std::vector<json> closing;
+  };
+  const Case cases[] = {
+      {"another key's inspector appears before the first one disappears", "A",
+       {Event("propertyInspectorDidAppear", "B"), Event("propertyInspectorDidDisappear", "A")},
+       {Event("propertyInspectorDidDisappear", "B")}},
+      {"a key naming an undetected device", "U", {}, {Event("propertyInspectorDidDisappear", "U")}},
+      {"the key disappears before its inspector", "A", {},
+       {Event("willDisappear", "A"), Event("propertyInspectorDidDisappear", "A")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
+    m_host.Send(Event("propertyInspectorDidAppear", c.key));
+    m_host.Send(Event("sendToPlugin", c.key, kTinyPreview));
+    ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
+    size_t mark = Trace().size();
+    SettingsAfter(WithSettings("didReceiveSettings", c.key, edit));
+    EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{"00000000", Packed(3, 3, 3, 3)}));
+
+    mark = Trace().size();
+    for (const json& event : c.beforeClosing) m_host.Send(event);
+    m_host.Settle();
+    std::vector<json> trace = Trace();
+    EXPECT_TRUE(PropertySets(std::vector<json>(trace.begin() + mark, trace.end())).empty());
+    EXPECT_TRUE(TraceOf(kNode1, "state", mark).empty());
+
+    mark = Trace().size();
+    for (const json& event : c.closing) m_host.Send(event);
+    EXPECT_TRUE(PreviewStopsAfter(mark));
+    EXPECT_TRUE(TraceShows([&] { return SetData(kNode1, mark).size() >= 2; }));
+    m_host.Settle();
+    EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{Packed(4, 4, 4, 4), "05000000"}));
+    EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
+    m_host.TakeAll();
+  }
+}
+
+// An inspector keeps the preview while other keys come and go, and shows its own key's device.
+TEST_F(PluginProcess, PreviewStaysWithTheOpenInspectorAndShowsItsKeysDevice) {
+  Start(kTwoDevicesWithState);
+  SettingsAfter(WithSettings("willAppear", "K2", json{{"currentDevice", "Brelvon 2"}}));
+  m_host.Send(Event("propertyInspectorDidAppear", "K2"));
+  size_t mark = Trace().size();
+  m_host.Send(Event("sendToPlugin", "K2", kTinyPreview));
   ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
-  m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
+  auto states = TraceOf(kNode2, "state", mark);
+  ASSERT_FALSE(states.empty());
+  EXPECT_EQ(states.back()["state"], "running");
+  EXPECT_TRUE(PropertySets(Trace()).empty());
+
+  // Keys appearing and disappearing (a page switch on the panel) leave the inspector's images alone.
+  SettingsAfter(WithSettings("willAppear", "K1", json::object()));
+  m_host.Send(Event("willDisappear", "K1"));
+  m_host.Send(Event("willDisappear", "never-seen"));
   m_host.Settle();
   m_host.TakeAll();
-  EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 2000ms).is_object());
+  for (int i = 0; i < 3; ++i) {
+    json image = m_host.WaitForEvent("sendToPropertyInspector");
+    ASSERT_TRUE(image.is_object());
+    EXPECT_EQ(image["context"], "K2");
+  }
+
+  // The first edit of the key's device keeps the state read when the preview brought it under edit.
+  mark = Trace().size();
+  SettingsAfter(WithSettings("didReceiveSettings", "K2", json{{"currentDevice", "Brelvon 2"}}));
+  for (const json& get : TraceOf(kNode2, "get", mark)) EXPECT_EQ(get["id"], 25);  // no state read again
+  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{"64000000", Packed(1, 2, 3, 4)}));
+
+  // Its own key disappearing ends it; closing the inspector then takes the edit back.
+  mark = Trace().size();
+  m_host.Send(Event("willDisappear", "K2"));
+  EXPECT_TRUE(TraceShows([&] {
+    auto s = TraceOf(kNode2, "state", mark);
+    return !s.empty() && s.back()["state"] == "stopped";
+  }));
+  m_host.Send(Event("propertyInspectorDidDisappear", "K2"));
+  EXPECT_TRUE(TraceShows([&] { return SetData(kNode2, mark).size() >= 2; }));
+  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{Packed(2, 2, 2, 2), "06000000"}));
 }
 
 // ---- preview -----------------------------------------------------------------------------------------
@@ -389,9 +491,9 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   m_host.Settle(200ms);
   for (const json& m : m_host.TakeAll()) EXPECT_EQ(m.value("context", ""), "P2");
 
-  // Any key disappearing stops the preview.
+  // The inspector's key disappearing stops the preview.
   const size_t mark = Trace().size();
-  m_host.Send(Event("willDisappear", "never-seen"));
+  m_host.Send(Event("willDisappear", "P2"));
   EXPECT_TRUE(PreviewStopsAfter(mark));
   m_host.Settle();
   m_host.TakeAll();
@@ -401,7 +503,9 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
 TEST_F(PluginProcess, SizesThatMakeNoImageSendNothing) {
   Start("");
   for (json size : {json{{"imageWidth", 0}}, json{{"imageHeight", -5}}, json{{"imageWidth", 65536}, {"imageHeight", 65536}},
-                    json{{"imageWidth", 1431655766}, {"imageHeight", 1}}, json{{"imageWidth", 100000}, {"imageHeight", 100000}}}) {
+                    json{{"imageWidth", 1431655766}, {"imageHeight", 1}}, json{{"imageWidth", 100000}, {"imageHeight", 100000}},
+                    // a message a stock WebSocket host would refuse
+                    json{{"imageWidth", 2500}, {"imageHeight", 2500}}, json{{"imageWidth", 1633}, {"imageHeight", 1633}}}) {
     SCOPED_TRACE(size.dump());
     size["method"] = "startSendingImages";
     m_host.Send(Event("sendToPlugin", "P", size));

@@ -6,23 +6,44 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/host/raw_host.h"
 #include "tools/devhost/plugin_launch.h"
 
 using nlohmann::json;
 
-bool PluginTestHost::Launch(const std::string& executable, const std::vector<std::string>& environment,
-                            const std::string& outputPath) {
+bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t port,
+                 const std::vector<std::string>& environment, const std::string& outputPath, std::string& error) {
   PluginLaunch launch;
   launch.executable = executable;
-  launch.port = m_server.Port();
+  launch.port = port;
   launch.pluginUUID = NewPluginUUID();
   launch.info = MakeInfoBlock("en");
   // env(1) sets the emulator's variables for the child alone and then becomes the plug-in (same pid).
   std::vector<std::string> argv = {"env"};
   argv.insert(argv.end(), environment.begin(), environment.end());
   for (const std::string& arg : PluginArguments(launch)) argv.push_back(arg);
+  return child.Start(argv, outputPath, error);
+}
+
+std::string HostTextFrames(const std::vector<json>& messages) {
+  std::string frames;
+  for (const json& message : messages) frames += RawHost::ServerFrame(0x1, message.dump());
+  return frames;
+}
+
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+bool PluginTestHost::Launch(const std::string& executable, const std::vector<std::string>& environment,
+                            const std::string& outputPath) {
   std::string error;
-  if (!m_child.Start(argv, outputPath, error)) return false;
+  if (!StartPlugin(m_child, executable, m_server.Port(), environment, outputPath, error)) return false;
   DevHostServer::Message registration;
   return m_server.WaitForConnection(std::chrono::seconds(20)) &&
          m_server.NextMessage(registration, std::chrono::seconds(20));

@@ -50,6 +50,17 @@ class PluginTestHost {
   ChildProcess m_child;
 };
 
+// Starts the executable against a host listening on port, with extra environment entries ("NAME=value") and
+// its console output going to outputPath. False with error set when it did not start.
+bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t port,
+                 const std::vector<std::string>& environment, const std::string& outputPath, std::string& error);
+
+// Host messages as unmasked WebSocket text frames, for a raw test host to send.
+std::string HostTextFrames(const std::vector<nlohmann::json>& messages);
+
+// A process's resident memory in kB, or -1 when it cannot be read.
+long ResidentKilobytes(pid_t pid);
+
 // The emulator's trace file, one parsed JSON value per line.
 std::vector<nlohmann::json> ReadSimTrace(const std::string& path);
 

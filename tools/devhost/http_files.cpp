@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -108,4 +110,15 @@ std::string PercentEncode(const std::string& text) {
     }
   }
   return out;
+}
+
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  file.seekg(0, std::ios::end);
+  const std::streamoff size = file.tellg();
+  if (size < 0 || static_cast<unsigned long long>(size) > maxBytes) return false;
+  file.seekg(0);
+  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return bytes.size() == static_cast<size_t>(size);
 }

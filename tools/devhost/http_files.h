@@ -2,6 +2,7 @@
 // carries. Pure functions apart from the file-system look-ups of ResolveServedFile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,9 @@ std::string ContentTypeFor(const std::string& path);
 
 // The Content-Security-Policy of every answer: only this server's own origin (and its WebSocket).
 std::string ContentSecurityPolicy(uint16_t port);
+
+// Reads a whole file of at most maxBytes; false when it cannot be read or is larger.
+bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string& bytes);
 
 // Percent-encodes everything but the unreserved characters (for a query-string value).
 std::string PercentEncode(const std::string& text);

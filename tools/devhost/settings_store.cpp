@@ -8,21 +8,17 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <iterator>
+
+#include "tools/devhost/http_files.h"
 
 namespace {
 
 // Large enough for any settings a person makes with the inspector, small enough to refuse a stray file.
-constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
+constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 bool ReadSettingsFile(const std::string& path, nlohmann::json& keys) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size < 0 || size > kMaxFileBytes) return false;
-  file.seekg(0);
-  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  std::string text;
+  if (!ReadWholeFile(path, kMaxFileBytes, text)) return false;
   const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
   if (!document.is_object()) return false;
   const auto found = document.find("keys");

@@ -8,9 +8,7 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,7 +31,7 @@ using Hdl = websocketpp::connection_hdl;
 using std::chrono::milliseconds;
 
 // Bundle files are small; anything larger is not served rather than read into memory.
-constexpr std::streamoff kMaxServedBytes = 64 * 1024 * 1024;
+constexpr size_t kMaxServedBytes = 64 * 1024 * 1024;
 
 void Warn(const std::string& line) { std::cerr << "pnx-devhost: " << line << std::endl; }
 
@@ -46,16 +44,6 @@ std::string ExecutableFolder() {
   return slash == std::string::npos || slash == 0 ? "/" : text.substr(0, slash);
 }
 
-bool ReadFile(const std::string& path, std::string& bytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size < 0 || size > kMaxServedBytes) return false;
-  file.seekg(0);
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return static_cast<bool>(file) || file.eof();
-}
 
 struct Manifest {
   std::string name;
@@ -68,7 +56,7 @@ struct Manifest {
 bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std::string& error) {
   std::string text;
   const std::string path = folder + "/manifest.json";
-  if (!ReadFile(path, text)) {
+  if (!ReadWholeFile(path, kMaxServedBytes, text)) {
     error = "cannot read " + path;
     return false;
   }
@@ -281,7 +269,7 @@ class WebHost {
       file = ResolveServedFile(options_.pluginFolder, resource.substr(8));
     }
     std::string body;
-    if (file.empty() || !ReadFile(file, body)) {
+    if (file.empty() || !ReadWholeFile(file, kMaxServedBytes, body)) {
       connection->append_header("Content-Type", "text/plain; charset=utf-8");
       connection->set_body("not found\n");
       connection->set_status(websocketpp::http::status_code::not_found);
