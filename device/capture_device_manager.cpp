@@ -8,6 +8,8 @@
 
 #include "device/renderer/sink_filter.h"
 #include "platform/media_type.h"
+#include "trace/trace.h"
+#include "trace/trace_contexts.h"
 
 namespace {
 
@@ -59,13 +61,58 @@ bool StartsWith(const OleString& text, const OleString& prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-HRESULT GetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size) {
+HRESULT GetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size, int device) {
   DWORD returned = 0;
-  return set->Get(KSPROPSETID_VendorControl, id, nullptr, 0, value, size, &returned);
+  const HRESULT hr = set->Get(KSPROPSETID_VendorControl, id, nullptr, 0, value, size, &returned);
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTraceDevice, L"device %d: get %u: 0x%08X", device,
+               static_cast<unsigned>(id), static_cast<unsigned>(hr));
+  return hr;
 }
 
-HRESULT SetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size) {
-  return set->Set(KSPROPSETID_VendorControl, id, nullptr, 0, value, size);
+HRESULT SetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size, int device) {
+  const HRESULT hr = set->Set(KSPROPSETID_VendorControl, id, nullptr, 0, value, size);
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTraceDevice, L"device %d: set %u: 0x%08X", device,
+               static_cast<unsigned>(id), static_cast<unsigned>(hr));
+  return hr;
+}
+
+// The FriendlyName of a node; false when it has none.
+bool ReadFriendlyName(IMoniker* moniker, OleString& name) {
+  ComPtr<IPropertyBag> bag;
+  HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid());
+  if (FAILED(hr)) return false;
+  ScopedVariant value;
+  hr = bag->Read(ToOle("FriendlyName").c_str(), value.Get(), nullptr);
+  if (FAILED(hr) || value.Get()->vt != VT_BSTR || !value.Get()->bstrVal) return false;
+  name.assign(value.Get()->bstrVal, SysStringLen(value.Get()->bstrVal));
+  return true;
+}
+
+// The system's video input nodes; null when there are none or they cannot be listed.
+ComPtr<IEnumMoniker> VideoInputNodes() {
+  ComPtr<ICreateDevEnum> deviceEnum;
+  ComPtr<IEnumMoniker> monikers;
+  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                deviceEnum.ReceiveVoid());
+  if (FAILED(hr)) return monikers;
+  // S_FALSE here means an empty category, with no enumerator.
+  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
+  if (hr != S_OK) monikers.Reset();
+  return monikers;
+}
+
+// The names of the video input nodes that start with the brand, in the system's order.
+std::vector<OleString> BrandedNodeNames() {
+  std::vector<OleString> names;
+  ComPtr<IEnumMoniker> monikers = VideoInputNodes();
+  if (!monikers) return names;
+  const OleString brand = ToOle("Brelvon");
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
+    OleString name;
+    if (ReadFriendlyName(moniker.Get(), name) && StartsWith(name, brand)) names.push_back(std::move(name));
+  }
+  return names;
 }
 
 }  // namespace
@@ -175,34 +222,22 @@ bool CaptureDeviceManager::OpenDevice(int device) {
 }
 
 bool CaptureDeviceManager::EnumerateDevices() {
-  ComPtr<ICreateDevEnum> deviceEnum;
-  HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                deviceEnum.ReceiveVoid());
-  if (FAILED(hr)) return false;
-  ComPtr<IEnumMoniker> monikers;
-  // S_FALSE here means an empty category, with no enumerator.
-  hr = deviceEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-  if (hr != S_OK || !monikers) return false;
+  ComPtr<IEnumMoniker> monikers = VideoInputNodes();
+  if (!monikers) return false;
+  HRESULT hr = S_OK;
 
   m_deviceCount = 0;
   m_inputCounts.clear();
+  m_nodeNames.clear();
 
   const OleString brand = ToOle("Brelvon");
-  const OleString friendlyNameProperty = ToOle("FriendlyName");
   bool found = false;
   ComPtr<IMoniker> moniker;
   while (monikers->Next(1, moniker.Receive(), nullptr) == S_OK) {
     OleString name;
-    {
-      ComPtr<IPropertyBag> bag;
-      hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid());
-      if (FAILED(hr)) continue;
-      ScopedVariant value;
-      hr = bag->Read(friendlyNameProperty.c_str(), value.Get(), nullptr);
-      if (FAILED(hr) || value.Get()->vt != VT_BSTR || !value.Get()->bstrVal) continue;
-      name.assign(value.Get()->bstrVal, SysStringLen(value.Get()->bstrVal));
-    }
+    if (!ReadFriendlyName(moniker.Get(), name)) continue;
     if (!StartsWith(name, brand)) continue;
+    m_nodeNames.push_back(name);
 
     // A name may be the leading part of several candidates; it is bound into each of their empty slots.
     for (int d = 0; d < m_maxDevices; ++d) {
@@ -290,6 +325,29 @@ void CaptureDeviceManager::CloseGraph() {
   m_captureBuilder.Reset();
 }
 
+bool CaptureDeviceManager::LookForDevices(int device) {
+  if (BrandedNodeNames() == m_nodeNames) return false;
+  // Everything of the earlier enumeration goes: a removed device's filters answer nothing any more.
+  CloseGraph();
+  for (std::vector<ComPtr<IBaseFilter>>& slots : m_sourceFilters) {
+    for (ComPtr<IBaseFilter>& slot : slots) slot.Reset();
+  }
+  m_propertySets.clear();
+  m_deviceCount = 0;
+  m_inputCounts.clear();
+  m_nodeNames.clear();
+  m_deviceConnected = false;
+  const bool connected = OpenDevice(device);
+  TraceMessage(kTraceMessage, kTraceDevice, L"devices changed: %d found, device %d %ls", m_deviceCount, device,
+               DeviceDetected(device) && connected ? L"on the preview" : L"absent");
+  return true;
+}
+
+bool CaptureDeviceManager::DeviceDetected(int device) const {
+  return device >= 0 && static_cast<size_t>(device) < m_sourceFilters.size() &&
+         !m_sourceFilters[device].empty() && m_sourceFilters[device][0];
+}
+
 std::vector<std::vector<bool>> CaptureDeviceManager::QueryInputSignals() {
   for (int d = 0; d < m_maxDevices; ++d) {
     if (static_cast<size_t>(d) >= m_sourceFilters.size()) continue;
@@ -330,9 +388,9 @@ bool CaptureDeviceManager::ReadMultiviewState(int device, DeviceState& out) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
   uint64_t sources = 0;
-  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources))) return false;
+  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources, device))) return false;
   uint32_t layout = 0;
-  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout))) return false;
+  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout, device))) return false;
   out.sources = sources;
   out.layout = layout;
   out.stateRead = true;
@@ -346,19 +404,19 @@ bool CaptureDeviceManager::RestoreDeviceState(int device) {
   // A record that never received the device's values has nothing to give back.
   if (!state.stateRead) return false;
   uint64_t sources = state.sources;
-  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources))) return false;
+  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources, device))) return false;
   uint32_t layout = state.layout;
-  return SUCCEEDED(SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout));
+  return SUCCEEDED(SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout, device));
 }
 
 bool CaptureDeviceManager::SetMultiviewLayout(int32_t device, uint32_t layout, bool remember) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
   uint32_t value = layout;
-  SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &value, sizeof value);
+  SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &value, sizeof value, device);
   // The device expects this read after every layout write; what it reports is not used.
   uint32_t postLayout = 0;
-  GetProperty(set, KSPROPERTY_POST_LAYOUT_READ, &postLayout, sizeof postLayout);
+  GetProperty(set, KSPROPERTY_POST_LAYOUT_READ, &postLayout, sizeof postLayout, device);
   if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].layout = layout;
   return true;
 }
@@ -380,7 +438,7 @@ bool CaptureDeviceManager::SetMultiviewSources(int32_t device, const std::vector
   const uint64_t packed = PackSources(*sources);
   // The device reads the eight bytes in memory order, entry 1 in the low nibble of the first byte.
   uint8_t bytes[8] = {static_cast<uint8_t>(packed & 0xFF), static_cast<uint8_t>((packed >> 8) & 0xFF)};
-  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, bytes, sizeof bytes))) return false;
+  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, bytes, sizeof bytes, device))) return false;
   if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].sources = packed;
   return true;
 }

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "device/device_state.h"
@@ -55,6 +56,12 @@ class CaptureDeviceManager {
   bool OpenDevice(int device);
   // Stops the graph, removes every filter and releases the bound source filters.
   void CloseGraph();
+  // Looks at the system's video input nodes again. When the Brelvon nodes are the ones bound now, nothing is
+  // touched and the result is false; otherwise everything is bound anew with `device` (when present) on the
+  // sink, the graph stopped, and the result is true.
+  bool LookForDevices(int device);
+  // True when device index `device` had its HDMI-1 node bound by the last enumeration.
+  bool DeviceDetected(int device) const;
   // Reads the signal lock of every bound input. Entry d is device d's list, bit k its input k+1; a missing
   // or empty slot keeps its earlier bit (or none).
   std::vector<std::vector<bool>> QueryInputSignals();
@@ -142,6 +149,8 @@ class CaptureDeviceManager {
 
   // The learned frames store their top row first (negative height); guarded by m_previewLock.
   bool m_sourceTopDown = false;
+  // The Brelvon node names the last enumeration saw, in its order.
+  std::vector<std::basic_string<OLECHAR>> m_nodeNames;
   // True while m_currentDevice is connected to the sink in the present graph.
   bool m_deviceConnected = false;
   bool m_comInitialized = false;

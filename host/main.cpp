@@ -31,6 +31,7 @@ int main(int argc, char* argv[]) {
   g_connection = new PnxConnectionManager(commandLine.port, commandLine.pluginUUID, commandLine.registerEvent,
                                           g_plugin);
   g_plugin->SetConnectionManager(g_connection);
+  g_plugin->Begin();
   g_connection->Run();
   // No streaming thread may still deliver preview frames while the process tears down. The connection has
   // ended, so nothing calls into the plug-in any more: it goes now, releasing the graph, the devices and COM

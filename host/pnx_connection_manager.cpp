@@ -31,6 +31,9 @@ struct PnxConnectionManager::Transport {
   std::atomic<size_t> unsentBytes{0};
 
   void ReadUnsentBytes();
+  // Post hands tasks to the client's loop only while this is true.
+  std::mutex postLock;
+  bool loopRunning = false;
 
   // The repeating timer; event-loop thread only. generation tells a wait that was overtaken by a stop or a
   // restart (its handler may already be queued with success) from the current one.
@@ -166,12 +169,24 @@ void PnxConnectionManager::Run() {
     transport->connectionHandle = connection->get_handle();
     client.connect(connection);
     transport->openDeadline = client.set_timer(kOpenDeadlineMs, std::bind(&Transport::OnOpenDeadline, &client, _1));
+    {
+      std::lock_guard<std::mutex> hold(transport->postLock);
+      transport->loopRunning = true;
+    }
     client.run();
   } catch (const websocketpp::exception&) {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
   transport->timersAllowed = false;
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  transport->loopRunning = false;
+}
+
+void PnxConnectionManager::Post(std::function<void()> task) {
+  std::lock_guard<std::mutex> hold(transport->postLock);
+  if (!transport->loopRunning || !task) return;
+  transport->client.get_io_service().post(std::move(task));
 }
 
 void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) {

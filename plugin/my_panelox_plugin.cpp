@@ -1,12 +1,15 @@
 // The concrete plug-in's handlers.
 #include "plugin/my_panelox_plugin.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "device/bmp_image.h"
 #include "host/json_members.h"
 #include "host/pnx_connection_manager.h"
 #include "plugin/image_data_message.h"
+#include "trace/trace.h"
+#include "trace/trace_contexts.h"
 
 using nlohmann::json;
 
@@ -24,6 +27,27 @@ int32_t ImageSizeMember(const json& payload, const char* key, int32_t fallback) 
   return fallback;
 }
 
+// One line per host event: its name and the key it is for.
+void TraceEvent(const char* event, const std::string& context) {
+  TraceMessage(kTraceMessage, kTraceHost, L"%s %s", event, context.c_str());
+}
+
+// Registers the preview's streaming thread for its lines on first use and drops the registration when the
+// thread ends, so that threads of earlier runs leave no records behind.
+struct StreamThreadTrace {
+  StreamThreadTrace() : registered(TraceInitEx() == 1) {
+    if (registered) TraceMessage(kTraceMessage, kTracePreview, L"preview streaming thread started");
+  }
+  ~StreamThreadTrace() {
+    if (registered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  }
+  StreamThreadTrace(const StreamThreadTrace&) = delete;
+  StreamThreadTrace& operator=(const StreamThreadTrace&) = delete;
+  bool registered;
+};
+
+constexpr std::chrono::seconds kLookInterval{1};
+
 }  // namespace
 
 MyPaneloxPlugin::MyPaneloxPlugin() {
@@ -35,11 +59,54 @@ MyPaneloxPlugin::MyPaneloxPlugin() {
 // The graph must not run while the fields its frames use are destroyed (the manager goes last).
 MyPaneloxPlugin::~MyPaneloxPlugin() { StopPreview(); }
 
+void MyPaneloxPlugin::Begin() {
+  m_traceRegistered = TraceInitEx() == 1;
+  TraceMessage(kTraceMessage, kTraceHost, L"plug-in started, %d device(s)", m_deviceManager.m_deviceCount);
+  if (!connectionManager) return;
+  PnxConnectionManager* connection = connectionManager;
+  m_deviceWatch.Start([this, connection] {
+    connection->Post([this] {
+      TraceMessage(kTraceMessage, kTraceDevice, L"device notification");
+      FollowDeviceChanges();
+    });
+  });
+}
+
+void MyPaneloxPlugin::FollowDeviceChanges() {
+  const int32_t device = m_previewDevice >= 0 ? m_previewDevice : std::max(m_deviceManager.m_currentDevice, 0);
+  if (!m_deviceManager.LookForDevices(device)) return;
+  if (m_previewWanted && m_deviceManager.DeviceDetected(device)) {
+    TraceMessage(kTraceMessage, kTracePreview, L"preview resumes on device %d", device);
+    RunPreviewGraph();
+  }
+}
+
+void MyPaneloxPlugin::LookAgainIfMissing(const json& settings) {
+  bool missing = m_deviceManager.m_deviceCount == 0;
+  auto named = settings.is_object() ? settings.find("currentDevice") : settings.end();
+  if (!missing && named != settings.end() && named->is_string()) {
+    missing = true;
+    for (int32_t d = 0; d < m_deviceManager.m_maxDevices && missing; ++d) {
+      if (m_deviceManager.DeviceDetected(d) && DeviceDisplayName(d) == named->get_ref<const std::string&>()) {
+        missing = false;
+      }
+    }
+  }
+  if (!missing) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (m_looked && now - m_lastLook < kLookInterval) return;
+  m_looked = true;
+  m_lastLook = now;
+  TraceMessage(kTraceWarning, kTraceDevice, L"the settings name a device that is not detected: looking again");
+  FollowDeviceChanges();
+}
+
 // ---- settings ------------------------------------------------------------------------------------------
 
 bool MyPaneloxPlugin::ReadActionSettings(const json& payload, ActionSettings& out) {
   json settings;
   if (!ReadObjectMember(payload, "settings", settings)) return false;
+  LookAgainIfMissing(settings);
   DeviceSnapshot devices;
   devices.deviceCount = m_deviceManager.m_deviceCount;
   devices.inputCounts = m_deviceManager.m_inputCounts;
@@ -72,6 +139,7 @@ void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::s
 
 void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string& context, const json& payload,
                                    const std::string& device) {
+  TraceEvent("willAppear", context);
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
     for (size_t d = 0; d < settings.devices.size(); ++d) {
@@ -90,23 +158,31 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
 
 void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& context, const json&,
                                       const std::string&) {
+  TraceEvent("willDisappear", context);
   // Other keys leaving the panel do not end the open inspector's preview.
-  if (m_openInspectors == 0 || context == m_inspectorContext) StopPreviewGraph();
+  if (m_openInspectors == 0 || context == m_inspectorContext) {
+    StopGraph();
+    m_previewWanted = false;
+  }
   m_instances.erase(context);
   KeyGone(context);
 }
 
 void MyPaneloxPlugin::OnKeyDown(const std::string& action, const std::string& context, const json& payload,
                                 const std::string&) {
+  TraceEvent("keyDown", context);
   if (IsPeekAction(action)) PeekDown(context, payload);
 }
 
-void MyPaneloxPlugin::OnDeviceDidConnect(const std::string&, const json&) {}
+void MyPaneloxPlugin::OnDeviceDidConnect(const std::string& device, const json&) {
+  TraceEvent("deviceDidConnect", device);
+}
 
-void MyPaneloxPlugin::OnDeviceDidDisconnect(const std::string&) {}
+void MyPaneloxPlugin::OnDeviceDidDisconnect(const std::string& device) { TraceEvent("deviceDidDisconnect", device); }
 
 void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& context, const json& payload,
                               const std::string&) {
+  TraceEvent("keyUp", context);
   if (IsPeekAction(action)) {
     PeekUp(context);
     return;
@@ -133,12 +209,14 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
 
 void MyPaneloxPlugin::OnPropertyInspectorDidAppear(const std::string& action, const std::string& context,
                                                    const std::string&) {
+  TraceEvent("propertyInspectorDidAppear", context);
   SetInspectorTarget(action, context);
   ++m_openInspectors;
 }
 
 void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const std::string& context,
                                                       const std::string&) {
+  TraceEvent("propertyInspectorDidDisappear", context);
   if (m_openInspectors <= 1) {
     // The last inspector closing takes the edit back whichever key it belonged to, and whether or not that
     // key is still known (its "willDisappear" may have come first, or its settings named no detected device).
@@ -148,7 +226,8 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
     const bool edited = m_editedSinceLastClose && m_previewDevice != known;
     if (edited) m_deviceManager.RestoreDeviceState(m_previewDevice);
     m_editedSinceLastClose = false;
-    StopPreviewGraph();
+    StopGraph();
+    m_previewWanted = false;
     RedrawStateKeys(known, "", m_deviceManager.m_inputSignals);
     if (edited) RedrawStateKeys(m_previewDevice, "", m_deviceManager.m_inputSignals);
   }
@@ -158,6 +237,7 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
 
 void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string& context, const json& payload,
                                            const std::string&) {
+  TraceEvent("didReceiveSettings", context);
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
@@ -192,8 +272,9 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   ShowStateAfterSettings(context, settings, false);
 }
 
-void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, const json& payload,
+void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string& context, const json& payload,
                                      const std::string&) {
+  TraceEvent("sendToPlugin", context);
   if (ReadStringMember(payload, "method", "") == "startSendingImages") StartSendingImages(payload);
 }
 
@@ -202,6 +283,8 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string&, const std::string&, con
 void MyPaneloxPlugin::StartSendingImages(const json& payload) {
   m_imageWidth = ImageSizeMember(payload, "imageWidth", 224);
   m_imageHeight = ImageSizeMember(payload, "imageHeight", 126);
+  m_previewWanted = true;
+  TraceMessage(kTraceMessage, kTracePreview, L"preview start %dx%d", m_imageWidth, m_imageHeight);
   ShowInspectorKeyDevice();
   ApplyPreviewSize();
   CaptureDeviceManager& manager = m_deviceManager;
@@ -260,25 +343,42 @@ void MyPaneloxPlugin::ShowInspectorKeyDevice() {
   m_deviceManager.ReadDeviceState(d);
 }
 
-void MyPaneloxPlugin::StopPreviewGraph() {
-  if (m_deviceManager.m_mediaControl) m_deviceManager.m_mediaControl->Stop();
-}
-
 void MyPaneloxPlugin::RunPreviewGraph() {
   IMediaControl* control = m_deviceManager.m_mediaControl.Get();
   if (!control) return;
-  if (FAILED(control->Run())) control->Run();
+  HRESULT hr = control->Run();
+  if (FAILED(hr)) {
+    TraceMessage(kTraceError, kTracePreview, L"graph run: 0x%08X, trying again", static_cast<unsigned>(hr));
+    hr = control->Run();
+  }
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph run: 0x%08X",
+               static_cast<unsigned>(hr));
+}
+
+void MyPaneloxPlugin::StopGraph() {
+  if (!m_deviceManager.m_mediaControl) return;
+  const HRESULT hr = m_deviceManager.m_mediaControl->Stop();
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph stop: 0x%08X",
+               static_cast<unsigned>(hr));
 }
 
 void MyPaneloxPlugin::StopPreview() {
-  StopPreviewGraph();
+  m_deviceWatch.Stop();
+  StopGraph();
   // Waits out a frame that was already in the frame path when the graph stopped.
   m_deviceManager.ChangePreview([] {});
+  if (m_traceRegistered) {
+    TraceMessage(kTraceMessage, kTraceHost, L"plug-in ends");
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+    m_traceRegistered = false;
+  }
 }
 
 void MyPaneloxPlugin::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
   if (!context || !bytes) return;
   auto* self = static_cast<MyPaneloxPlugin*>(context);
+  static thread_local StreamThreadTrace streamTrace;
+  TraceMessage(kTraceDetail, kTracePreview, L"preview image %u bytes", static_cast<unsigned>(bytes->size()));
   PnxConnectionManager* connection = self->connectionManager;
   const int64_t bound = ImageMessageBound(static_cast<int64_t>(bytes->size()), self->m_imageAction.size(),
                                           self->m_imageContext.size());

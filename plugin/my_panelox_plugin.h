@@ -6,6 +6,7 @@
 // frame in progress never sees half a change.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device/capture_device_manager.h"
+#include "device/device_watch.h"
 #include "host/pnx_base_plugin.h"
 #include "plugin/action_settings.h"
 #include "plugin/layout_names.h"
@@ -54,6 +56,15 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void OnDidReceiveSettings(const std::string& action, const std::string& context, const nlohmann::json& payload,
                             const std::string& device) override;
 
+  // Registers the event-loop thread (the caller) with the trace facility and starts learning of devices
+  // that come and go. Call once the connection manager is set, on the thread that will run the loop.
+  void Begin();
+
+  // Looks at the devices again and follows what changed: the graph is rebuilt only when the Brelvon nodes
+  // differ from the bound ones, and a preview the inspector still wants runs again on its device.
+  // Event-loop thread.
+  void FollowDeviceChanges();
+
   // Stops the preview graph and waits until no frame is in the chain. The entry point calls it after the
   // connection has ended, so that no streaming thread runs while the process tears down.
   void StopPreview();
@@ -82,10 +93,12 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void SetInspectorTarget(const std::string& action, const std::string& context);
   void ApplyPreviewSize();
   void RunPreviewGraph();
-  void StopPreviewGraph();
   // A preview request shows the device of the inspector's key, when that key is known.
   void ShowInspectorKeyDevice();
   void StartSendingImages(const nlohmann::json& payload);
+  // A look for devices when the settings name one that is not detected (or none is), at most once a second.
+  void LookAgainIfMissing(const nlohmann::json& settings);
+  void StopGraph();
 
   // Keys that show the device's state and the hold-to-look action (my_panelox_plugin_state.cpp). Nothing
   // here sends, reads a device or runs a timer unless a key uses "showState" or the peek action.
@@ -114,6 +127,11 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
   // (m_previewDevice) is then restored even when the closing key is not known.
   bool m_editedSinceLastClose = false;
+  // True from "startSendingImages" until the inspector closes: a device that comes back resumes the preview.
+  bool m_previewWanted = false;
+  std::chrono::steady_clock::time_point m_lastLook{};
+  bool m_looked = false;
+  bool m_traceRegistered = false;
   StateKeys m_stateKeys;
   PeekHolds m_peeks;
   LayoutNames m_layoutNames;
@@ -125,4 +143,7 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::string m_imageAction;
   std::string m_imageContext;
   std::string m_imagePayload;
+
+  // Last member: stopped before anything its posted tasks use goes away.
+  DeviceWatch m_deviceWatch;
 };

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <ctime>
 #include <cwchar>
 #include <mutex>
@@ -70,6 +71,20 @@ size_t g_pendingLength = 0;
 // The log writer of the current registration period; older writers see a changed epoch and end.
 platform::WriterThread* g_writer = nullptr;
 uint64_t g_writerEpoch = 0;
+
+// Wakes this process's log writer, which sleeps until a line is queued, it is asked to end or its period or
+// mapping changes. Only this process queues its lines and ends its writer, so a local signal is enough.
+std::mutex g_writerWakeLock;
+std::condition_variable g_writerWake;
+uint64_t g_writerWakes = 0;
+
+void WakeWriter() {
+  {
+    std::lock_guard<std::mutex> hold(g_writerWakeLock);
+    ++g_writerWakes;
+  }
+  g_writerWake.notify_all();
+}
 
 void BuildNames(const wchar_t* baseName) {
   if (baseName != nullptr) {
@@ -136,6 +151,7 @@ void FreeProcInfo(ProcInfo* proc) {
   proc->writerThread = 0;
   proc->writerRunning = 0;
   proc->writerStop = 1;
+  WakeWriter();
 }
 
 ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId) {
@@ -191,6 +207,7 @@ void TraceQueueLogText(uint32_t processId, ThreadInfo* thread, const wchar_t* li
   }
   g_pendingLength = qvtrace::AppendUtf16At(pending, qvtrace::kPendingLogChars, used, line);
   g_pendingRecord = proc;
+  WakeWriter();
 }
 
 int32_t TraceLogWriterThread(uint64_t epoch) {
@@ -198,6 +215,12 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
   wchar_t path[qvtrace::kLogFileChars];
   const uint32_t processId = platform::CurrentProcessId();
   for (;;) {
+    uint64_t wakes = 0;
+    {
+      // Taken before the look, so that a wake-up given while looking is not lost.
+      std::lock_guard<std::mutex> hold(g_writerWakeLock);
+      wakes = g_writerWakes;
+    }
     bool stop = false;
     uint32_t flags = 0;
     path[0] = 0;
@@ -228,7 +251,8 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
       continue;
     }
     if (stop) return 0;
-    platform::SleepMilliseconds(1);
+    std::unique_lock<std::mutex> hold(g_writerWakeLock);
+    g_writerWake.wait(hold, [wakes] { return g_writerWakes != wakes; });
   }
 }
 
@@ -310,6 +334,7 @@ ProcessCache* MapProcessCache(bool create) {
     platform::UnmapSharedMemory(g_memory, false, g_mutex);
     g_memory = nullptr;
     g_view = nullptr;
+    WakeWriter();
     g_ownRecordPid = 0;
   }
   if (g_view == nullptr) {
@@ -343,6 +368,7 @@ void TraceFreeProcessCache(bool lastUser) {
   if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, lastUser, g_mutex);
   g_memory = nullptr;
   g_view = nullptr;
+  WakeWriter();
 }
 
 // ---- Records ------------------------------------------------------------------------------------------------
@@ -653,6 +679,7 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
   platform::WriterThread* writer = nullptr;
   if (proc->refCount == 1 && g_writer != nullptr && proc->writerThread != 0 && proc->writerRunning != 0) {
     proc->writerStop = 1;
+    WakeWriter();
     writer = g_writer;
     g_writer = nullptr;
     TraceUnlock();
@@ -704,6 +731,7 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
   if (g_writer != nullptr) platform::CloseWriterThread(g_writer);
   g_writer = nullptr;
   ++g_writerEpoch;
+  WakeWriter();
   FreeProcInfo(proc);
   g_ownRecordPid = 0;
   TraceRawOutput(L"%ls Last reference for this process was removed!", header);
@@ -758,6 +786,7 @@ void TraceSetObjectNamesForTesting(const wchar_t* baseName) {
   if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, false, g_mutex);
   g_memory = nullptr;
   g_view = nullptr;
+  WakeWriter();
   if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
   g_mutex = nullptr;
   BuildNames(baseName);
@@ -769,6 +798,7 @@ void TraceRemoveObjectsForTesting() {
   if (g_memory != nullptr) platform::UnmapSharedMemory(g_memory, false, g_mutex);
   g_memory = nullptr;
   g_view = nullptr;
+  WakeWriter();
   if (g_mutex != nullptr) platform::CloseSystemMutex(g_mutex);
   g_mutex = nullptr;
   platform::RemoveNamedObjects(g_cacheName, g_mutexName);

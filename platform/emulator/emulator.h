@@ -18,6 +18,9 @@ inline const GUID CLSID_BrelvonEmulatedSource = {
 // read at the first call of the process.
 std::vector<std::wstring> VideoInputNodeNames();
 
+// The run-time control file (PNX_SIM_CONTROL) that plugs and unplugs devices; empty when none is set.
+std::string ControlFilePath();
+
 // A new source filter object. It learns which node it serves from IPersistPropertyBag::Load, which reads
 // "FriendlyName" from the bag, as a device moniker's bind does; until then it has no node and no formats.
 HRESULT CreateSourceFilter(REFIID riid, void** ppv);

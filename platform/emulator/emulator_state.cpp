@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -30,6 +31,8 @@ constexpr int kMaxDeviceNumber = 99;
 const DWORD kPostLayoutRead = 25;
 const DWORD kMultiviewLayout = 631;
 const DWORD kMultiviewSources = 632;
+// What a removed device answers (ERROR_DEVICE_NOT_CONNECTED).
+const HRESULT kDeviceNotConnected = HRESULT_FROM_WIN32(1167);
 
 struct DeviceState {
   DeviceView view;
@@ -45,6 +48,8 @@ struct Global {
   bool traceOverride = false;
   std::string tracePath;
   std::atomic<uint64_t> viewVersion{1};
+  std::set<int> unplugged;     // device numbers taken away at run time
+  std::string controlStamp;    // size and time of the control file when it was last applied
 };
 
 Global& G() {
@@ -224,6 +229,8 @@ void ResetStatesLocked(Global& g) {
 void InstallLocked(Global& g, std::shared_ptr<const Configuration> config) {
   g.config = std::move(config);
   g.loaded = true;
+  g.unplugged.clear();
+  g.controlStamp.clear();
   ResetStatesLocked(g);
 }
 
@@ -258,10 +265,57 @@ void LoadFromEnvironmentLocked(Global& g) {
   InstallLocked(g, std::move(config));
 }
 
+// The run-time control (PNX_SIM_CONTROL): {"unplugged": [numbers], "signal": {"<number>": [4 booleans]}}.
+// It is read again whenever it changed since the last look, so a test or the development host plugs, unplugs
+// and changes signals by rewriting it; a file that cannot be read or parsed changes nothing.
+void ApplyControlLocked(Global& g, const std::string& text) {
+  json control = json::parse(text, nullptr, false);
+  if (!control.is_object()) return;
+  std::set<int> unplugged;
+  auto list = control.find("unplugged");
+  if (list != control.end() && list->is_array()) {
+    for (const json& number : *list) {
+      if (number.is_number_integer()) unplugged.insert(number.get<int>());
+    }
+  }
+  g.unplugged = std::move(unplugged);
+  auto signals = control.find("signal");
+  if (signals != control.end() && signals->is_object()) {
+    for (auto entry = signals->begin(); entry != signals->end(); ++entry) {
+      auto device = g.devices.find(std::atoi(entry.key().c_str()));
+      if (device == g.devices.end() || !entry->is_array()) continue;
+      for (size_t i = 0; i < 4 && i < entry->size(); ++i) {
+        if ((*entry)[i].is_boolean()) device->second.view.signal[i] = (*entry)[i].get<bool>();
+      }
+    }
+  }
+  ++g.viewVersion;
+}
+
+void RefreshControlLocked(Global& g) {
+  const char* path = std::getenv("PNX_SIM_CONTROL");
+  if (!path || !*path) return;
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return;
+  const auto time = std::filesystem::last_write_time(path, error);
+  if (error) return;
+  const std::string stamp =
+      std::to_string(size) + ":" + std::to_string(time.time_since_epoch().count());
+  if (stamp == g.controlStamp) return;
+  std::string text;
+  if (!ReadFile(path, &text)) return;
+  g.controlStamp = stamp;
+  ApplyControlLocked(g, text);
+}
+
 std::shared_ptr<const Configuration> ConfigLocked(Global& g) {
   if (!g.loaded) LoadFromEnvironmentLocked(g);
+  RefreshControlLocked(g);
   return g.config;
 }
+
+bool PresentLocked(const Global& g, int deviceNumber) { return g.unplugged.count(deviceNumber) == 0; }
 
 std::string TracePathLocked(Global& g) {
   if (g.traceOverride) return g.tracePath;
@@ -432,9 +486,25 @@ std::shared_ptr<const NodeConfig> FindNode(const std::wstring& name) {
 }
 
 std::vector<std::wstring> VideoInputNodeNames() {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
   std::vector<std::wstring> names;
-  for (const auto& node : CurrentConfiguration()->nodes) names.push_back(node->name);
+  for (const auto& node : ConfigLocked(g)->nodes) {
+    if (node->deviceNumber == 0 || PresentLocked(g, node->deviceNumber)) names.push_back(node->name);
+  }
   return names;
+}
+
+std::string ControlFilePath() {
+  const char* path = std::getenv("PNX_SIM_CONTROL");
+  return path ? std::string(path) : std::string();
+}
+
+bool DevicePresent(int deviceNumber) {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  ConfigLocked(g);
+  return PresentLocked(g, deviceNumber);
 }
 
 bool ReadDeviceView(int deviceNumber, DeviceView* view) {
@@ -461,6 +531,7 @@ HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD si
   ConfigLocked(g);
   auto found = g.devices.find(deviceNumber);
   if (found == g.devices.end()) return E_FAIL;
+  if (!PresentLocked(g, deviceNumber)) return kDeviceNotConnected;
   DeviceState& state = found->second;
   if (Contains(state.failSet, id)) return E_FAIL;
   if (id == kMultiviewLayout) {
@@ -481,6 +552,7 @@ HRESULT GetDeviceProperty(int deviceNumber, DWORD id, BYTE* data, DWORD size, DW
   ConfigLocked(g);
   auto found = g.devices.find(deviceNumber);
   if (found == g.devices.end()) return E_FAIL;
+  if (!PresentLocked(g, deviceNumber)) return kDeviceNotConnected;
   const DeviceState& state = found->second;
   if (Contains(state.failGet, id)) return E_FAIL;
   if (id == kMultiviewSources) {
@@ -553,6 +625,8 @@ bool LoadConfigurationFile(const std::string& path) {
 void UseEnvironmentConfiguration() {
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
+  g.unplugged.clear();
+  g.controlStamp.clear();
   g.loaded = false;
   g.config.reset();
   g.devices.clear();
@@ -581,6 +655,17 @@ bool GetDeviceState(int deviceNumber, uint32_t* layout, uint64_t* sources) {
   if (layout) *layout = view.layout;
   if (sources) *sources = view.sources;
   return true;
+}
+
+void SetDevicePlugged(int deviceNumber, bool plugged) {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  if (plugged) {
+    g.unplugged.erase(deviceNumber);
+  } else {
+    g.unplugged.insert(deviceNumber);
+  }
+  ++g.viewVersion;
 }
 
 bool SetInputSignal(int deviceNumber, int input, bool signal) {

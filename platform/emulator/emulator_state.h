@@ -69,6 +69,11 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
 std::shared_ptr<const Configuration> CurrentConfiguration();
 std::shared_ptr<const NodeConfig> FindNode(const std::wstring& name);
 
+// False while the device is unplugged (the control file or SetDevicePlugged); true for every other number.
+// Its nodes are then not enumerated, its properties and signal answer ERROR_DEVICE_NOT_CONNECTED and its
+// streams end.
+bool DevicePresent(int deviceNumber);
+
 // What a frame shows of a device.
 struct DeviceView {
   uint32_t layout = 100;

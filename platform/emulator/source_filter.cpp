@@ -530,6 +530,15 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
         std::unique_lock<std::mutex> lock(streamMutex_);
         if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(due / 10), runOver)) break;
       }
+      if (node->deviceNumber != 0 && !DevicePresent(node->deviceNumber)) {
+        // The device went away: the stream ends as a removed capture source ends it, and nothing more is
+        // delivered until the graph stops or runs again.
+        ComPtr<IPin> pin;
+        if (SUCCEEDED(input->QueryInterface(IID_IPin, pin.ReceiveVoid()))) pin->EndOfStream();
+        std::unique_lock<std::mutex> lock(streamMutex_);
+        streamWake_.wait(lock, runOver);
+        break;
+      }
       uint64_t version = ViewVersion();
       if (frame.empty() || version != drawnVersion) {
         drawnVersion = version;
@@ -725,6 +734,7 @@ HRESULT SourceFilter::get_HorizontalLocked(LONG* locked) {
     node = node_;
   }
   DeviceView view;
+  if (node && !DevicePresent(node->deviceNumber)) return HRESULT_FROM_WIN32(1167);  // not connected
   if (!node || !ReadDeviceView(node->deviceNumber, &view)) return E_FAIL;
   *locked = view.signal[node->input - 1] ? 1 : 0;
   return S_OK;

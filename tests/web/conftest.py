@@ -71,7 +71,9 @@ class Host:
         self.trace = Trace(folder / 'trace.jsonl')
         devices = folder / 'devices.json'
         devices.write_text(json.dumps(DEVICES))
-        self.env = dict(os.environ, PNX_SIM_DEVICES=str(devices), PNX_SIM_TRACE=str(self.trace.path))
+        self.control = folder / 'control.json'
+        self.env = dict(os.environ, PNX_SIM_DEVICES=str(devices), PNX_SIM_TRACE=str(self.trace.path),
+                        PNX_SIM_CONTROL=str(self.control))
         self.process = None
         self.url = None
 

@@ -287,6 +287,29 @@ def test_performance_figures(host, page):
     assert draws and latencies, 'nothing to measure: no preview or no property request arrived'
 
 
+def test_devices_unplugged_and_plugged_back_from_the_panel(host, page):
+    """The panel's device buttons rewrite the emulator's control; a key works again once its device is back."""
+    host.start()
+    open_panel(page, host)
+    button(page, 'Unplug Brelvon').click()
+    wait(page, lambda d: json.loads(host.control.read_text())['unplugged'] == [1], message='control file')
+    mark = host.trace.mark()
+    wait(page, lambda d: button(d, 'Plug in Brelvon').is_enabled(), message='plug-in button')
+    button(page, 'Key 1').click()
+    time.sleep(0.5)
+    assert host.trace.sets(mark, device=1) == []
+
+    signal = page.find_element(By.CSS_SELECTOR, 'input[data-device="2"][data-input="1"]')
+    signal.click()
+    wait(page, lambda d: json.loads(host.control.read_text())['signal']['2'] == [False, True, True, True])
+
+    button(page, 'Plug in Brelvon').click()
+    wait(page, lambda d: button(d, 'Unplug Brelvon').is_enabled(), message='unplug button')
+    mark = host.trace.mark()
+    button(page, 'Key 1').click()
+    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100))], device=1)
+
+
 def test_show_state_draws_the_device_state_on_the_key(host, page):
     host.start()
     open_panel(page, host)

@@ -285,6 +285,42 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   EXPECT_EQ(PropertyRequests(trace), expected) << Dump(trace);
 }
 
+TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
+  ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
+  std::string config = Scenario("devices.json");
+  std::string trace = Scenario("trace.jsonl");
+  WriteFile(config, R"({"devices": [{}]})");
+  PluginRun run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
+      << Dump(out);
+  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  const json press = WithSettings({{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}});
+  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
+  EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null()) << "no device yet";
+
+  // The device's nodes appear while the plug-in runs; a press that names it finds it (looks happen at most
+  // once a second, so a few presses may pass first).
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  const auto plugged = std::chrono::steady_clock::now();
+  json settings;
+  while (settings.is_null() && std::chrono::steady_clock::now() - plugged < 20s) {
+    ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
+    settings = run.WaitFor(IsEvent("setSettings"), 300ms);
+  }
+  ASSERT_FALSE(settings.is_null()) << Dump(out);
+  std::printf("[ figure ] device registered after start answers a press after %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - plugged)
+                                         .count()));
+  EXPECT_EQ(settings["payload"]["devices"].size(), 1u);
+  const std::vector<std::string> requests = PropertyRequests(trace);
+  ASSERT_GE(requests.size(), 1u) << Dump(trace);
+  EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
+  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
 TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
   // No configuration file: one device, four inputs with signal, 1920x1080 at 60 frames per second.
   ASSERT_TRUE(RegisterEmulator("", Scenario("register.log"))) << Dump(Scenario("register.log"));

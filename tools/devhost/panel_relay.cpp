@@ -162,6 +162,10 @@ void PanelRelay::FromPanel(const std::string& text) {
     BroadcastPanelState();
     return;
   }
+  if (event == "plugDevice" || event == "setSignal") {
+    if (callbacks_.simControl && callbacks_.simControl(message)) BroadcastPanelState();
+    return;
+  }
   const int key = KeyMember(message);
   if (key == 0) return;
   if (event == "keyDown" || event == "keyUp") {
@@ -229,12 +233,14 @@ json PanelRelay::PanelState() const {
                             "&actionInfo=" + PercentEncode(actionInfo.dump());
     inspector = {{"key", inspector_.key}, {"url", url}};
   }
-  return {{"event", "panelState"},
-          {"language", config_.language},
-          {"plugin", {{"name", config_.pluginName}, {"connected", plugin_ != 0}}},
-          {"defaultImage", config_.defaultImage},
-          {"keys", std::move(keys)},
-          {"inspector", std::move(inspector)}};
+  json state = {{"event", "panelState"},
+                {"language", config_.language},
+                {"plugin", {{"name", config_.pluginName}, {"connected", plugin_ != 0}}},
+                {"defaultImage", config_.defaultImage},
+                {"keys", std::move(keys)},
+                {"inspector", std::move(inspector)}};
+  if (callbacks_.simState) state["simDevices"] = callbacks_.simState();
+  return state;
 }
 
 void PanelRelay::BroadcastPanelState() {

@@ -40,6 +40,10 @@ class PanelRelay {
     std::function<void(ClientId)> close;
     std::function<void(const std::string&)> warn;
     std::function<std::string()> newUUID;
+    // The emulated devices' control, when the host offers it: applies a "plugDevice"/"setSignal" message
+    // (false when it changed nothing) and reports the devices for the panel state.
+    std::function<bool(const nlohmann::json&)> simControl;
+    std::function<nlohmann::json()> simState;
   };
 
   PanelRelay(Config config, SettingsStore& store, Callbacks callbacks);

@@ -77,10 +77,14 @@ bool SettingsStore::Save(std::string& error) const {
     error = "the settings are not saved (the settings file could not be moved aside)";
     return false;
   }
-  const std::string temporary = path_ + ".tmp-" + std::to_string(getpid());
+  return WriteFileAtomically(path_, nlohmann::json{{"keys", keys_}}.dump(2) + "\n", error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
+  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
   {
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << nlohmann::json{{"keys", keys_}}.dump(2) << '\n';
+    file << text;
     file.flush();
     if (!file) {
       file.close();
@@ -89,8 +93,8 @@ bool SettingsStore::Save(std::string& error) const {
       return false;
     }
   }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    error = "cannot replace " + path_ + ": " + std::strerror(errno);
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot replace " + path + ": " + std::strerror(errno);
     std::remove(temporary.c_str());
     return false;
   }

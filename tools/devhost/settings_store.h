@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+// Writes text to a new file beside path and renames it over path, so that a reader never sees half of it.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
+
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path) : path_(std::move(path)) {}

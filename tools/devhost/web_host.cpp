@@ -21,6 +21,7 @@
 #include "tools/devhost/child_process.h"
 #include "tools/devhost/http_files.h"
 #include "tools/devhost/panel_relay.h"
+#include "tools/devhost/sim_devices.h"
 #include "tools/devhost/plugin_launch.h"
 #include "tools/devhost/settings_store.h"
 
@@ -138,6 +139,15 @@ class WebHost {
     callbacks.close = [this](PanelRelay::ClientId id) { CloseClient(id, websocketpp::close::status::normal); };
     callbacks.warn = Warn;
     callbacks.newUUID = NewPluginUUID;
+    if (StartSimControl()) {
+      callbacks.simControl = [this](const nlohmann::json& message) {
+        std::string error;
+        if (sim_->Apply(message, error)) return true;
+        Warn(error);
+        return false;
+      };
+      callbacks.simState = [this] { return sim_->State(); };
+    }
     relay_ = std::make_unique<PanelRelay>(config, store_, callbacks);
 
     if (!StartPlugin(config)) return 1;
@@ -165,6 +175,26 @@ class WebHost {
   int Fail(const std::string& line) {
     Warn(line);
     return 1;
+  }
+
+  // The native plug-in's emulator takes plug, unplug and signal changes from a control file, which the
+  // child finds through its environment.
+  bool StartSimControl() {
+    if (options_.wine) return false;
+    const char* given = std::getenv("PNX_SIM_CONTROL");
+    const std::string path = given && *given ? given : ExecutableFolder() + "/devhost-sim-control.json";
+    std::string devices;
+    if (const char* config = std::getenv("PNX_SIM_DEVICES")) {
+      if (!ReadWholeFile(config, kMaxServedBytes, devices)) devices.clear();
+    }
+    sim_ = std::make_unique<SimDevices>(path, devices);
+    std::string error;
+    if (!sim_->Save(error) || setenv("PNX_SIM_CONTROL", path.c_str(), 1) != 0) {
+      Warn("no device control: " + error);
+      sim_.reset();
+      return false;
+    }
+    return true;
   }
 
   bool StartPlugin(const PanelRelay::Config& config) {
@@ -332,6 +362,7 @@ class WebHost {
   std::optional<asio::steady_timer> childTimer_;
   uint16_t port_ = 0;
   std::string webRoot_;
+  std::unique_ptr<SimDevices> sim_;
   std::unique_ptr<PanelRelay> relay_;
   ChildProcess child_;
   bool childReported_ = false;

@@ -17,7 +17,8 @@ function element(tag, props = {}, ...children) {
 // Images come from the plug-in: only inline images and this host's own files are shown.
 const safeImage = (url) => typeof url === 'string' && (/^data:image\//.test(url) || /^\/(?!\/)/.test(url));
 
-// actions: press(key), release(key), configure(key), closeInspector().
+// actions: press(key), release(key), configure(key), closeInspector(), plug(device, plugged),
+// signal(device, input, on).
 export function createPanelView(root, actions) {
   const title = element('h1');
   const status = element('p', { className: 'status', role: 'status' });
@@ -27,9 +28,9 @@ export function createPanelView(root, actions) {
     const image = element('img', { alt: '', draggable: false });
     const caption = element('span', { className: 'caption' });
     const key = element('button', { type: 'button', className: 'key' }, image, caption);
-    const configureName = element('span', { className: 'visually-hidden' });
-    const configure = element('button', { type: 'button', className: 'configure' },
-      element('span', { 'aria-hidden': 'true', text: '\u2699' }), configureName);
+    // The full name is shown, so the visible label and the accessible name are the same text.
+    const configureName = element('span', { className: 'configure-name' });
+    const configure = element('button', { type: 'button', className: 'configure' }, configureName);
     bindPress(key, n, actions);
     configure.addEventListener('click', () => actions.configure(n));
     grid.append(element('div', { className: 'cell' }, key, configure));
@@ -44,8 +45,62 @@ export function createPanelView(root, actions) {
   const inspector = element('aside', { className: 'inspector' },
     element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint);
 
+  const devices = element('section', { className: 'devices' });
+  let devicesShown = '';
+
   root.replaceChildren(element('header', {}, title, status),
-    element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector));
+    element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector),
+    devices);
+
+  // The emulated devices: plug in or unplug each one, switch its inputs' signal. A row is made once per device
+  // number and then updated in place, so that controls a person (or a test) holds stay the same elements.
+  const deviceRows = new Map();
+  const devicesHeading = element('h2');
+  devices.append(devicesHeading);
+  function deviceRow(number) {
+    if (deviceRows.has(number)) return deviceRows.get(number);
+    const name = number === 1 ? 'Brelvon' : `Brelvon ${number}`;
+    const row = { name, plugged: true, element: null, plug: null, boxes: [], labels: [] };
+    row.plug = element('button', { type: 'button', className: 'plug' });
+    row.plug.dataset.device = String(number);
+    row.plug.addEventListener('click', () => actions.plug(number, !row.plugged));
+    const inputs = [1, 2, 3, 4].map((input) => {
+      const box = element('input', { type: 'checkbox' });
+      box.dataset.device = String(number);
+      box.dataset.input = String(input);
+      box.addEventListener('change', () => actions.signal(number, input, box.checked));
+      const text = element('span');
+      row.boxes.push(box);
+      row.labels.push(text);
+      return element('label', { className: 'signal' }, box, text);
+    });
+    row.element = element('div', { className: 'device' },
+      element('span', { className: 'device-name', text: name }), row.plug, ...inputs);
+    devices.append(row.element);
+    deviceRows.set(number, row);
+    return row;
+  }
+  function renderDevices(list, t, connected) {
+    const wanted = list.filter((d) => Number.isInteger(d?.number));
+    devices.hidden = wanted.length === 0;
+    devicesHeading.textContent = t('panel.devices');
+    const seen = new Set();
+    for (const d of wanted) {
+      const row = deviceRow(d.number);
+      seen.add(d.number);
+      row.plugged = d.plugged === true;
+      row.element.hidden = false;
+      row.element.classList.toggle('unplugged', !row.plugged);
+      row.plug.textContent = row.plugged ? t('panel.unplug', { name: row.name }) : t('panel.plugIn', { name: row.name });
+      row.plug.disabled = !connected;
+      row.boxes.forEach((box, k) => {
+        box.checked = Array.isArray(d.signal) && d.signal[k] === true;
+        box.disabled = !connected || !row.plugged;
+        row.labels[k].textContent = t('panel.signal', { n: k + 1 });
+      });
+    }
+    for (const [number, row] of deviceRows) if (!seen.has(number)) row.element.hidden = true;
+  }
 
   return {
     render(state, t) {
@@ -88,6 +143,7 @@ export function createPanelView(root, actions) {
         if (frame) inspector.append(frame);
       }
       if (frame) frame.title = t('panel.inspectorFrame');
+      renderDevices(Array.isArray(panel?.simDevices) ? panel.simDevices : [], t, state.connected);
     },
   };
 }

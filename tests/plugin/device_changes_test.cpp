@@ -1,0 +1,215 @@
+// Devices that come and go while the real executable runs, driven through the emulator's control file; and
+// the diagnostic log switched on with qvtrace.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/plugin/plugin_test_host.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char kNode1[] = "Brelvon HDMI-1 / Multiview";
+const char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
+const char kTwoDevices[] = R"({"devices": [{}, {"number": 2}]})";
+
+json Event(const std::string& event, const std::string& context, const json& settings = json()) {
+  json message = {{"event", event}, {"action", "com.brelvon.multiview.switch"}, {"context", context},
+                  {"device", "PANEL1"}};
+  message["payload"] = settings.is_null() ? json::object() : json{{"settings", settings}};
+  return message;
+}
+
+class DeviceChanges : public ::testing::Test {
+ protected:
+  // Starts the plug-in with two configured devices and the control file at controlPath (the emulator reads
+  // it through a symbolic link when linked, so that no notification reaches the plug-in).
+  void Start(const std::string& control, bool linked) {
+    static int run = 0;
+    const std::string tag = std::to_string(++run);
+    m_tracePath = TempPath("changes-trace" + tag + ".jsonl");
+    m_outputPath = TempPath("changes-output" + tag + ".txt");
+    m_controlPath = TempPath("changes-control" + tag + ".json");
+    const std::string devices = TempPath("changes-devices" + tag + ".json");
+    WriteFile(devices, kTwoDevices);
+    WriteFile(m_controlPath, control);
+    std::string seen = m_controlPath;
+    if (linked) {
+      const std::string folder = TempPath("changes-link" + tag);
+      std::filesystem::create_directories(folder);
+      seen = folder + "/control.json";
+      std::filesystem::create_symlink(m_controlPath, seen);
+    }
+    ASSERT_TRUE(m_host.Launch(PNX_PLUGIN_EXECUTABLE,
+                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + devices,
+                               "PNX_SIM_CONTROL=" + seen},
+                              m_outputPath));
+  }
+
+  void TearDown() override {
+    if (m_host.Running()) {
+      EXPECT_EQ(m_host.CloseAndWait(), 0);
+    }
+    if (!m_outputPath.empty()) {
+      EXPECT_EQ(ReadFile(m_outputPath), "");
+    }
+  }
+
+  // Rewrites the control file as the development host does: a new file renamed over the old one.
+  void Control(const std::string& text) {
+    const std::string fresh = m_controlPath + ".new";
+    WriteFile(fresh, text);
+    std::filesystem::rename(fresh, m_controlPath);
+  }
+
+  size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
+
+  std::vector<json> TraceOf(const std::string& node, const std::string& op, size_t from) {
+    std::vector<json> all = ReadSimTrace(m_tracePath), picked;
+    for (size_t i = from; i < all.size(); ++i) {
+      if (all[i].value("node", "") == node && all[i].value("op", "") == op) picked.push_back(all[i]);
+    }
+    return picked;
+  }
+
+  // Presses the key naming device every 50 ms until the device receives a layout write; the time it took.
+  std::chrono::milliseconds PressUntilAnswered(const std::string& device, const std::string& node,
+                                               std::chrono::milliseconds limit = 10s) {
+    const auto start = PluginTestHost::Clock::now();
+    const size_t mark = TraceSize();
+    while (PluginTestHost::Clock::now() - start < limit) {
+      m_host.Send(Event("keyUp", "K", json{{"currentDevice", device}}));
+      m_host.Settle(50ms);
+      if (!TraceOf(node, "set", mark).empty()) break;
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(PluginTestHost::Clock::now() - start);
+  }
+
+  bool WaitUntil(const std::function<bool()>& check, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = PluginTestHost::Clock::now() + timeout;
+    while (!check()) {
+      if (PluginTestHost::Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  bool ImagesArrive() {
+    m_host.TakeAll();
+    return m_host.WaitForEvent("sendToPropertyInspector", 5000ms).is_object();
+  }
+
+  PluginTestHost m_host;
+  std::string m_tracePath;
+  std::string m_outputPath;
+  std::string m_controlPath;
+};
+
+// Without any notification: the press that names the missing device looks for it (at most once a second).
+TEST_F(DeviceChanges, DevicePluggedAfterStartAnswersAPressThatNamesIt) {
+  Start(R"({"unplugged": [2]})", true);
+  json reply = (m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}})),
+                m_host.WaitForEvent("setSettings"));
+  ASSERT_TRUE(reply.is_object());
+  EXPECT_EQ(reply["payload"]["devices"].size(), 1u);
+  EXPECT_TRUE(TraceOf(kNode2, "set", 0).empty());
+
+  Control(R"({"unplugged": []})");
+  const auto took = PressUntilAnswered("Brelvon 2", kNode2);
+  std::printf("[ figure ] plugged device answers a press (no notification) after %lld ms\n",
+              static_cast<long long>(took.count()));
+  EXPECT_FALSE(TraceOf(kNode2, "set", 0).empty());
+  // Once found, the press goes through the normal path: layout, post-layout read, sources.
+  reply = (m_host.Send(Event("keyUp", "K", json{{"currentDevice", "Brelvon 2"}})), m_host.WaitForEvent("setSettings"));
+  EXPECT_EQ(reply["payload"]["devices"].size(), 2u);
+}
+
+TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
+  Start("{}", false);
+  // Idle: unplugged, a press reaches no device; plugged back, the next press works.
+  Control(R"({"unplugged": [1]})");
+  ASSERT_TRUE(WaitUntil([&] {
+    size_t mark = TraceSize();
+    m_host.Send(Event("keyUp", "K", json{{"currentDevice", "Brelvon"}}));
+    m_host.Settle(100ms);
+    return TraceOf(kNode1, "set", mark).empty();
+  }));
+  Control("{}");
+  const auto took = PressUntilAnswered("Brelvon", kNode1);
+  std::printf("[ figure ] replugged device answers a press (notification) after %lld ms\n",
+              static_cast<long long>(took.count()));
+  EXPECT_LT(took, 10s);
+
+  // Previewing: the stream ends when the device goes, and the preview comes back with it.
+  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Event("propertyInspectorDidAppear", "K"));
+  json start = Event("sendToPlugin", "K");
+  start["payload"] = {{"method", "startSendingImages"}};
+  m_host.Send(start);
+  ASSERT_TRUE(ImagesArrive());
+  size_t mark = TraceSize();
+  Control(R"({"unplugged": [1]})");
+  EXPECT_TRUE(WaitUntil([&] {
+    auto states = TraceOf(kNode1, "state", mark);
+    return !states.empty() && states.back()["state"] == "stopped";
+  }));
+  m_host.Settle();
+  m_host.TakeAll();
+  EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 1000ms).is_null());
+  Control("{}");
+  EXPECT_TRUE(ImagesArrive());
+
+  // Closed inspector: a device that comes back does not start the preview.
+  m_host.Send(Event("propertyInspectorDidDisappear", "K"));
+  Control(R"({"unplugged": [1]})");
+  m_host.Settle();
+  Control("{}");
+  m_host.Settle(500ms);
+  m_host.TakeAll();
+  EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 1000ms).is_null());
+}
+
+TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
+  Start(R"({"signal": {"2": [false, true, false, true]}})", false);
+  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}}));
+  json reply = m_host.WaitForEvent("setSettings");
+  ASSERT_TRUE(reply.is_object());
+  EXPECT_EQ(reply["payload"]["devices"][1]["inputHasSignal"], json({false, true, false, true}));
+  Control(R"({"signal": {"2": [true, true, true, false]}})");
+  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}}));
+  reply = m_host.WaitForEvent("setSettings");
+  EXPECT_EQ(reply["payload"]["devices"][1]["inputHasSignal"], json({true, true, true, false}));
+}
+
+// The diagnostic log: nothing until qvtrace switches it on, then one line per event and device operation.
+TEST_F(DeviceChanges, LogLinesAfterQvtraceSet) {
+  Start("{}", false);
+  const std::string log = TempPath("plugin-log.txt");
+  m_host.Send(Event("keyUp", "BEFORE", json{{"currentDevice", "Brelvon"}}));
+  m_host.WaitForEvent("setSettings");
+  const std::string command = std::string(PNX_QVTRACE_EXECUTABLE) + " set --pid " + std::to_string(m_host.Pid()) +
+                              " --output logfile --logfile " + log + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  m_host.Send(Event("keyUp", "AFTER", json{{"currentDevice", "Brelvon"}}));
+  m_host.WaitForEvent("setSettings");
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).find("set 632") != std::string::npos; }));
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(text.find("BEFORE"), std::string::npos);
+  for (const char* expected : {"MSG  keyUp AFTER", "device 0: set 631: 0x00000000", "device 0: get 25: 0x00000000",
+                               "device 0: set 632: 0x00000000"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+}
+
+}  // namespace
