@@ -87,7 +87,11 @@ class ShowStateAndPeek : public ::testing::Test {
     m_outputPath = TempPath("state-output" + tag + ".txt");
     const std::string config = TempPath("state-devices" + tag + ".json");
     WriteFile(config, devices);
-    ASSERT_TRUE(m_host.Launch(executable.string(), {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config},
+    m_controlPath = TempPath("state-control" + tag + ".json");
+    WriteFile(m_controlPath, "{}");
+    ASSERT_TRUE(m_host.Launch(executable.string(),
+                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config,
+                               "PNX_SIM_CONTROL=" + m_controlPath},
                               m_outputPath));
   }
 
@@ -100,8 +104,9 @@ class ShowStateAndPeek : public ::testing::Test {
     }
   }
 
-  json NextImage(const std::string& context) {
-    return m_host.WaitFor([&](const json& m) { return m.value("event", "") == "setImage" && m["context"] == context; });
+  json NextImage(const std::string& context, std::chrono::milliseconds timeout = 5000ms) {
+    return m_host.WaitFor([&](const json& m) { return m.value("event", "") == "setImage" && m["context"] == context; },
+                          timeout);
   }
 
   Drawn NextDrawn(const std::string& context) {
@@ -125,9 +130,16 @@ class ShowStateAndPeek : public ::testing::Test {
   }
   size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
 
+  // Changes the emulated inputs' signal at run time, as the development host does (a file renamed over).
+  void Control(const std::string& text) {
+    WriteFile(m_controlPath + ".new", text);
+    std::filesystem::rename(m_controlPath + ".new", m_controlPath);
+  }
+
   PluginTestHost m_host;
   std::string m_tracePath;
   std::string m_outputPath;
+  std::string m_controlPath;
 };
 
 const std::vector<std::string> kReadBack = {"get 632", "get 631"};
@@ -171,6 +183,20 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_TRUE(a.live);
   EXPECT_EQ(a.layout, "9");
   EXPECT_FALSE(NextDrawn("B").live);
+}
+
+// The signal locks are looked at once a second while a key shows the state: a shown input losing its signal
+// redraws the key, an input that is not shown does not.
+TEST_F(ShowStateAndPeek, ASignalChangeOfAShownInputRedrawsTheKey) {
+  Start(R"({"devices": [{"layout": 100, "sources": [1, 1, 3, 3]}]})");
+  m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 1, 3, 3})));
+  EXPECT_EQ(NextDrawn("A").places, (std::vector<std::string>{"1", "1", "3", "3"}));
+  Control(R"({"signal": {"1": [true, false, true, true]}})");
+  EXPECT_TRUE(NextImage("A", 2500ms).is_null());
+  Control(R"({"signal": {"1": [true, false, false, true]}})");
+  const Drawn drawn = NextDrawn("A");
+  EXPECT_EQ(drawn.places, (std::vector<std::string>{"1", "1", "3!", "3!"}));
+  EXPECT_TRUE(drawn.live);
 }
 
 TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
