@@ -377,18 +377,23 @@ IKsPropertySet* CaptureDeviceManager::PropertySet(int device) const {
 bool CaptureDeviceManager::ReadDeviceState(int device) {
   if (device < 0) return false;
   if (m_deviceStates.size() < static_cast<size_t>(device) + 1) m_deviceStates.resize(device + 1);
+  // Read into a scratch record first: a failed get keeps what the record held.
+  DeviceState read;
+  if (!ReadMultiviewState(device, read)) return false;
+  m_deviceStates[device] = read;
+  return true;
+}
+
+bool CaptureDeviceManager::ReadMultiviewState(int device, DeviceState& out) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
-  DeviceState& state = m_deviceStates[device];
-
-  // Each value is read into a scratch buffer first: a failed get keeps what the record held.
   uint64_t sources = 0;
   if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources, device))) return false;
-  state.sources = sources;
   uint32_t layout = 0;
   if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout, device))) return false;
-  state.layout = layout;
-  state.stateRead = true;
+  out.sources = sources;
+  out.layout = layout;
+  out.stateRead = true;
   return true;
 }
 

@@ -71,6 +71,9 @@ class CaptureDeviceManager {
   // whole at least once. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
   bool ReadDeviceState(int device);
   bool RestoreDeviceState(int device);
+  // What the device shows now (632, then 631), without touching its remembered record: true with both values
+  // in `out` when both reads succeeded; `out` is left as it was otherwise.
+  bool ReadMultiviewState(int device, DeviceState& out);
   bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
   bool SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources, bool remember);
   // Packs the first four input numbers, each cut to its low four bits, as property 632 expects (entry 1 in

@@ -9,21 +9,24 @@
 
 Localizer* g_localizer = nullptr;
 
-nlohmann::json LoadLocalizationTable(const std::string& folder, const std::string& language) {
-  nlohmann::json table;
-  // An edge where failures are swallowed: a missing or broken file leaves the table empty.
+nlohmann::json ReadPluginFolderJson(const std::string& folder, const std::string& name) {
+  // An edge where failures are swallowed: a missing or broken file reads as null.
   try {
-    if (language.empty() || folder.empty()) return table;
-    std::ifstream file(LocalFilePath(JoinPath(folder, language + ".json")), std::ios::binary);
-    if (!file.is_open()) return table;
+    if (folder.empty() || name.empty()) return nullptr;
+    std::ifstream file(LocalFilePath(JoinPath(folder, name)), std::ios::binary);
+    if (!file.is_open()) return nullptr;
     const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!JsonNestingWithin(text, kMaxJsonNesting)) return table;
-    nlohmann::json localization;
-    if (ReadObjectMember(nlohmann::json::parse(text), "Localization", localization)) {
-      table = std::move(localization);
-    }
+    if (!JsonNestingWithin(text, kMaxJsonNesting)) return nullptr;
+    return nlohmann::json::parse(text);
   } catch (...) {
   }
+  return nullptr;
+}
+
+nlohmann::json LoadLocalizationTable(const std::string& folder, const std::string& language) {
+  nlohmann::json table;
+  if (language.empty()) return table;
+  ReadObjectMember(ReadPluginFolderJson(folder, language + ".json"), "Localization", table);
   return table;
 }
 

@@ -18,5 +18,9 @@ class Localizer {
 // nothing when either argument is empty. Never throws.
 nlohmann::json LoadLocalizationTable(const std::string& folder, const std::string& language);
 
+// The JSON document in the file <folder>/<name>, or null when either is empty or the file cannot be read or
+// parsed (or nests too deeply). Never throws.
+nlohmann::json ReadPluginFolderJson(const std::string& folder, const std::string& name);
+
 // The process-wide localizer: created by the entry point, never destroyed. Null before that.
 extern Localizer* g_localizer;

@@ -35,6 +35,17 @@ struct PnxConnectionManager::Transport {
   std::mutex postLock;
   bool loopRunning = false;
 
+  // The repeating timer; event-loop thread only. generation tells a wait that was overtaken by a stop or a
+  // restart (its handler may already be queued with success) from the current one.
+  std::unique_ptr<websocketpp::lib::asio::steady_timer> timer;
+  std::function<void()> tick;
+  std::chrono::milliseconds period{0};
+  uint64_t generation = 0;
+  bool timersAllowed = false;  // between init_asio and the end of the connection
+
+  void ArmTimer();
+  void StopTimer();
+
   static void OnOpen(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnFail(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
   static void OnClose(PnxConnectionManager* manager, Client* client, websocketpp::connection_hdl hdl);
@@ -69,17 +80,45 @@ void PnxConnectionManager::Transport::OnOpen(PnxConnectionManager* manager, Clie
 
 // Neither a failed connect nor a close is retried, and the process must not outlive its host: the event loop
 // ends here rather than when it runs out of work. (Under Windows a socket the library shuts after a handshake
-// time-out can keep its read pending while the host holds the connection, and with it the loop.)
-void PnxConnectionManager::Transport::OnFail(PnxConnectionManager*, Client* client, websocketpp::connection_hdl) {
+// time-out can keep its read pending while the host holds the connection, and with it the loop.) No timer is
+// started after this.
+void PnxConnectionManager::Transport::OnFail(PnxConnectionManager* manager, Client* client,
+                                             websocketpp::connection_hdl) {
+  manager->transport->StopTimer();
+  manager->transport->timersAllowed = false;
   client->stop();
 }
-void PnxConnectionManager::Transport::OnClose(PnxConnectionManager*, Client* client, websocketpp::connection_hdl) {
+void PnxConnectionManager::Transport::OnClose(PnxConnectionManager* manager, Client* client,
+                                              websocketpp::connection_hdl) {
+  manager->transport->StopTimer();
+  manager->transport->timersAllowed = false;
   client->stop();
 }
 
 void PnxConnectionManager::Transport::OnOpenDeadline(Client* client, const websocketpp::lib::error_code& ec) {
   if (ec) return;  // cancelled: the connection opened
   client->stop();
+}
+
+void PnxConnectionManager::Transport::ArmTimer() {
+  const uint64_t armed = generation;
+  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes.
+  timer->expires_at(timer->expiry() + period);
+  timer->async_wait([this, armed](const websocketpp::lib::asio::error_code& ec) {
+    if (ec || armed != generation) return;
+    try {
+      tick();
+    } catch (const std::exception&) {
+      // As with a host event: a failure ends this tick only.
+    }
+    if (armed == generation) ArmTimer();
+  });
+}
+
+void PnxConnectionManager::Transport::StopTimer() {
+  ++generation;
+  tick = nullptr;
+  if (timer) timer->cancel();
 }
 
 void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, websocketpp::connection_hdl,
@@ -115,6 +154,7 @@ void PnxConnectionManager::Run() {
     client.clear_access_channels(websocketpp::log::alevel::all);
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
+    transport->timersAllowed = true;
     transport->loopReady = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
@@ -138,6 +178,7 @@ void PnxConnectionManager::Run() {
   } catch (const std::exception&) {
     // Anything else escaping the event loop also ends the connection quietly; the process exits normally.
   }
+  transport->timersAllowed = false;
   std::lock_guard<std::mutex> hold(transport->postLock);
   transport->loopRunning = false;
 }
@@ -147,6 +188,19 @@ void PnxConnectionManager::Post(std::function<void()> task) {
   if (!transport->loopRunning || !task) return;
   transport->client.get_io_service().post(std::move(task));
 }
+
+void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) {
+  Transport& t = *transport;
+  if (!t.timersAllowed || !tick || period.count() <= 0) return;
+  t.StopTimer();
+  if (!t.timer) t.timer = std::make_unique<websocketpp::lib::asio::steady_timer>(t.client.get_io_service());
+  t.tick = std::move(tick);
+  t.period = period;
+  t.timer->expires_at(websocketpp::lib::asio::steady_timer::clock_type::now());
+  t.ArmTimer();
+}
+
+void PnxConnectionManager::StopRepeatingTimer() { transport->StopTimer(); }
 
 // The frame is built here (see websocket_client_frame.h) and queued as prepared, which the library writes as it is.
 void PnxConnectionManager::SendText(const std::string& text) {

@@ -3,6 +3,7 @@
 // queues sends under its own lock and writes them from the event loop in the order queued.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,13 @@ class PnxConnectionManager {
   // As SendToPropertyInspector, with the payload already serialised as compact JSON text.
   void SendToPropertyInspectorText(const std::string& action, const std::string& context,
                                    const std::string& payloadText);
+
+  // A repeating timer on the event loop: tick runs on the event-loop thread once every period until
+  // StopRepeatingTimer, or until the connection has ended.
+  // Starting it again replaces the tick and the period. Event-loop thread only; before the connection
+  // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
+  void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
+  void StopRepeatingTimer();
 
   // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
   // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0

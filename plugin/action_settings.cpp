@@ -68,6 +68,15 @@ int32_t SourceNumberFromJson(const json& element) {
 void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices, ActionSettings& out) {
   out.currentDevice = ReadStringMember(settings, "currentDevice", "Brelvon");
   out.icon = ReadStringMember(settings, "icon", "");
+  out.showState = false;
+  out.showStateSet = false;
+  if (settings.is_object()) {
+    auto it = settings.find("showState");
+    if (it != settings.end() && it->is_boolean()) {
+      out.showState = it->get<bool>();
+      out.showStateSet = true;
+    }
+  }
   out.devices.clear();
   out.absentDevices.clear();
 
@@ -107,6 +116,7 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
 bool WriteActionSettings(const ActionSettings& settings, json& out) {
   out["currentDevice"] = settings.currentDevice;
   out["icon"] = settings.icon;
+  if (settings.showStateSet) out["showState"] = settings.showState;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
     const DeviceSettings& device = settings.devices[i];
     json& entry = out["devices"][i];

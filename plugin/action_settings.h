@@ -20,6 +20,10 @@ struct ActionSettings {
   std::string currentDevice;
   std::vector<DeviceSettings> devices;
   std::string icon;
+  // "showState": the plug-in draws the device's state on the key. Written back only when the settings
+  // carried it as a boolean, so keys that never had it keep their settings byte for byte.
+  bool showState = false;
+  bool showStateSet = false;
   // The stored "devices" entries beyond the detected devices, unread and unchanged: a device that is not
   // plugged in keeps its configuration for when it is back.
   std::vector<nlohmann::json> absentDevices;

@@ -150,6 +150,7 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
       break;
     }
     WriteBackSettings(settings, context);
+    ShowStateAfterSettings(context, settings, false);
   }
   // An open inspector keeps its images: a key appearing (a page switch on the panel) takes the target only
   // while none is open.
@@ -165,10 +166,13 @@ void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& con
     m_previewWanted = false;
   }
   m_instances.erase(context);
+  KeyGone(context);
 }
 
-void MyPaneloxPlugin::OnKeyDown(const std::string&, const std::string& context, const json&, const std::string&) {
+void MyPaneloxPlugin::OnKeyDown(const std::string& action, const std::string& context, const json& payload,
+                                const std::string&) {
   TraceEvent("keyDown", context);
+  if (IsPeekAction(action)) PeekDown(context, payload);
 }
 
 void MyPaneloxPlugin::OnDeviceDidConnect(const std::string& device, const json&) {
@@ -177,9 +181,13 @@ void MyPaneloxPlugin::OnDeviceDidConnect(const std::string& device, const json&)
 
 void MyPaneloxPlugin::OnDeviceDidDisconnect(const std::string& device) { TraceEvent("deviceDidDisconnect", device); }
 
-void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string& context, const json& payload,
+void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& context, const json& payload,
                               const std::string&) {
   TraceEvent("keyUp", context);
+  if (IsPeekAction(action)) {
+    PeekUp(context);
+    return;
+  }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
@@ -193,6 +201,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string&, const std::string& context, co
     }
     m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
     WriteBackSettings(settings, context);
+    AfterPress(d, entry);
     break;
   }
 }
@@ -215,11 +224,14 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
     auto it = m_instances.find(context);
     const int32_t known = it != m_instances.end() ? it->second.deviceIndex : -1;
     if (known >= 0) m_deviceManager.RestoreDeviceState(known);
-    if (m_editedSinceLastClose && m_previewDevice != known) m_deviceManager.RestoreDeviceState(m_previewDevice);
+    const bool edited = m_editedSinceLastClose && m_previewDevice != known;
+    if (edited) m_deviceManager.RestoreDeviceState(m_previewDevice);
     m_editedSinceLastClose = false;
     StopGraph();
     m_previewWanted = false;
     m_statusWanted = false;
+    RedrawStateKeys(known, "", m_deviceManager.m_inputSignals);
+    if (edited) RedrawStateKeys(m_previewDevice, "", m_deviceManager.m_inputSignals);
   }
   // A stray "propertyInspectorDidDisappear" must not make a later pair count as closed after its first half.
   if (m_openInspectors > 0) --m_openInspectors;
@@ -256,8 +268,10 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
     ShowIcon(settings.icon, m_inspectorContext);
     m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
     WriteBackSettings(settings, context);
-    break;
+    ShowStateAfterSettings(context, settings, true);
+    return;
   }
+  ShowStateAfterSettings(context, settings, false);
 }
 
 void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::string& context, const json& payload,

@@ -18,6 +18,9 @@
 #include "device/device_watch.h"
 #include "host/pnx_base_plugin.h"
 #include "plugin/action_settings.h"
+#include "plugin/layout_names.h"
+#include "plugin/peek.h"
+#include "plugin/state_keys.h"
 
 struct ActionInstance {
   std::string context;
@@ -99,6 +102,22 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void LookAgainIfMissing(const nlohmann::json& settings);
   void StopGraph();
 
+  // Keys that show the device's state and the hold-to-look action (my_panelox_plugin_state.cpp). Nothing
+  // here sends, reads a device or runs a timer unless a key uses "showState" or the peek action.
+  static bool IsPeekAction(const std::string& action);
+  void PeekDown(const std::string& context, const nlohmann::json& payload);
+  void PeekUp(const std::string& context);
+  // After a key's settings were read: lists or drops it as a state key and draws it; with redrawDevice its
+  // device was just written, so every state key of that device is drawn anew.
+  void ShowStateAfterSettings(const std::string& context, const ActionSettings& settings, bool redrawDevice);
+  // After a switch press wrote entry to device d.
+  void AfterPress(int32_t d, const DeviceSettings& entry);
+  void KeyGone(const std::string& context);
+  // Reads what device d shows and sends the image of its state keys (only of context when not empty).
+  void RedrawStateKeys(int32_t d, const std::string& context, const std::vector<std::vector<bool>>& signals);
+  void UpdateStateTimer();
+  void CheckStateSignals();
+
   CaptureDeviceManager m_deviceManager;
   int32_t m_imageWidth = 0;
   int32_t m_imageHeight = 0;
@@ -120,6 +139,12 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::chrono::steady_clock::time_point m_lastLook{};
   bool m_looked = false;
   bool m_traceRegistered = false;
+  StateKeys m_stateKeys;
+  PeekHolds m_peeks;
+  LayoutNames m_layoutNames;
+  bool m_layoutNamesLoaded = false;
+  bool m_stateTimerRunning = false;
+
   // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
   // payload text, which keeps its storage from image to image.
   std::string m_imageAction;

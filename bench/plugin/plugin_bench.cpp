@@ -11,6 +11,7 @@
 #include "device/capture_device_manager.h"
 #include "host/host_protocol.h"
 #include "plugin/image_data_message.h"
+#include "plugin/state_image.h"
 
 namespace {
 
@@ -103,5 +104,23 @@ void BM_ForwardedFrameDirect(benchmark::State& state) { ForwardedFrame(state, fa
 void BM_ForwardedFrameGeneric(benchmark::State& state) { ForwardedFrame(state, true); }
 BENCHMARK(BM_ForwardedFrameDirect)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ForwardedFrameGeneric)->Unit(benchmark::kMicrosecond);
+
+// One state key image: the SVG of four places with marks and the data URL sent with "setImage".
+void BM_StateImage(benchmark::State& state) {
+  StateImage image;
+  image.known = true;
+  image.layoutName = "Four places (2\xC3\x97" "2)";
+  image.inputs = {1, 2, 3, 4};
+  image.signal = {true, false, true, true};
+  image.live = true;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    std::string url = SvgDataUrl(StateImageSvg(image));
+    bytes = url.size();
+    benchmark::DoNotOptimize(url.data());
+  }
+  state.SetLabel(std::to_string(bytes) + " bytes");
+}
+BENCHMARK(BM_StateImage)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

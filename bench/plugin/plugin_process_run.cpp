@@ -24,6 +24,7 @@ namespace {
 struct Usage {
   double cpuSeconds = 0;
   long long switches = 0;  // voluntary + involuntary, all threads
+  double runNanoseconds = 0;  // time on a CPU of all threads, from the scheduler (finer than clock ticks)
 };
 
 Usage ReadUsage(pid_t pid) {
@@ -39,6 +40,9 @@ Usage ReadUsage(pid_t pid) {
   if (DIR* dir = opendir(tasks.c_str())) {
     while (dirent* entry = readdir(dir)) {
       if (entry->d_name[0] == '.') continue;
+      std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
+      double run = 0;
+      if (schedstat >> run) usage.runNanoseconds += run;
       std::ifstream status(tasks + "/" + entry->d_name + "/status");
       std::string line;
       while (std::getline(status, line)) {
@@ -86,7 +90,8 @@ Usage Measure(pid_t pid, int seconds) {
     const double used = time - (it == threadsBefore.end() ? 0.0 : it->second);
     if (used > 0) std::printf("    thread %-24s %.3f s\n", name.c_str(), used);
   }
-  return {after.cpuSeconds - before.cpuSeconds, after.switches - before.switches};
+  return {after.cpuSeconds - before.cpuSeconds, after.switches - before.switches,
+          after.runNanoseconds - before.runNanoseconds};
 }
 
 json Event(const std::string& event, const std::string& context, const json& payload = json()) {
@@ -113,8 +118,26 @@ int main() {
   std::this_thread::sleep_for(std::chrono::seconds(1));
 
   Usage idle = Measure(pid, seconds);
-  std::printf("idle, %d s: CPU %.3f s (%.2f%% of one core), %lld context switches\n", seconds, idle.cpuSeconds,
-              100.0 * idle.cpuSeconds / seconds, idle.switches);
+  std::printf("idle, %d s: CPU %.6f s on the scheduler's clock (%.4f%% of one core), %lld context switches\n",
+              seconds, idle.runNanoseconds / 1e9, 100.0 * idle.runNanoseconds / 1e9 / seconds, idle.switches);
+
+  // Four keys showing the device's state: the signal locks are looked at once a second.
+  for (int k = 1; k <= 4; ++k) {
+    const std::string context = "S" + std::to_string(k);
+    host.Send(Event("willAppear", context, json{{"settings", {{"showState", true}}}}));
+    host.WaitForEvent("setImage");
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int stateSeconds = 20;
+  Usage state = Measure(pid, stateSeconds);
+  std::printf("four state keys, %d s: CPU %.6f s on the scheduler's clock (%.4f%% of one core), %lld context "
+              "switches\n", stateSeconds, state.runNanoseconds / 1e9, 100.0 * state.runNanoseconds / 1e9 / stateSeconds,
+              state.switches);
+  for (int k = 1; k <= 4; ++k) host.Send(Event("willDisappear", "S" + std::to_string(k)));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  Usage after = Measure(pid, seconds);
+  std::printf("state keys gone, %d s: CPU %.3f s (%.2f%% of one core), %lld context switches\n", seconds,
+              after.cpuSeconds, 100.0 * after.cpuSeconds / seconds, after.switches);
 
   std::vector<double> trips;
   const json press = Event("keyUp", "K", json{{"settings", {{"currentDevice", "Brelvon"},

@@ -17,6 +17,7 @@ const bundleFolder = new URL('../', import.meta.url);
 const state = {
   status: 'connecting',
   settings: launch.actionInfo.payload?.settings ?? {},
+  action: launch.actionInfo.action ?? '',
   layouts: [],
   iconError: '',
   detected: null,  // names of the connected devices, once the plug-in has said

@@ -27,7 +27,7 @@ export function describeSettings(settings) {
   });
   const currentDevice = typeof s.currentDevice === 'string' ? s.currentDevice : kDefaultDevice;
   const current = devices.findIndex((d) => d.name === currentDevice);
-  return { currentDevice, current, devices, icon: typeof s.icon === 'string' ? s.icon : '' };
+  return { currentDevice, current, devices, icon: typeof s.icon === 'string' ? s.icon : '', showState: s.showState === true };
 }
 
 // Four places, the missing ones showing the input of their own number (as a device would start out).
@@ -40,7 +40,8 @@ function fillPlaces(sources) {
 const copy = (settings) => (isObject(settings) ? structuredClone(settings) : {});
 
 // Edits of the current device's entry. `edit` is one of
-//   {device: name} | {layout: n} | {place: k (0-based), input: n} | {toggle: bool} | {icon: dataUrl}.
+//   {device: name} | {layout: n} | {place: k (0-based), input: n} | {toggle: bool} | {icon: dataUrl} |
+//   {showState: bool}.
 // Returns the whole new settings object, or null when the edit cannot apply (no such device entry).
 export function editSettings(settings, edit) {
   const next = copy(settings);
@@ -50,6 +51,10 @@ export function editSettings(settings, edit) {
   }
   if ('icon' in edit) {
     next.icon = String(edit.icon);
+    return next;
+  }
+  if ('showState' in edit) {
+    next.showState = edit.showState === true;
     return next;
   }
   const { current } = describeSettings(next);

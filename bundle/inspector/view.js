@@ -34,6 +34,7 @@ function setOptions(select, options, value) {
 const isImageUrl = (text) => /^data:image\/(png|jpeg|gif|webp|bmp|svg\+xml)[;,]/.test(text);
 
 export const kMaxIconBytes = 512 * 1024;
+const kPeekAction = 'com.brelvon.multiview.peek';
 
 // actions.edit(edit) for every change a person makes; edits have the shapes editSettings takes.
 export function createView(root, t, actions) {
@@ -60,13 +61,21 @@ export function createView(root, t, actions) {
   const toggleRow = element('div', { className: 'field check' }, toggle, toggleLabel);
   fields.icon.row.append(iconPreview);
 
+  const showState = element('input', { type: 'checkbox', id: 'show-state' });
+  const showStateLabel = element('label', { htmlFor: 'show-state' });
+  const showStateNote = element('p', { id: 'show-state-note', className: 'note' });
+  showState.setAttribute('aria-describedby', 'show-state-note');
+  const showStateRow = element('div', { className: 'field check' }, showState, showStateLabel);
+  const peekHint = element('p', { className: 'note' });
+
   const previewLabel = element('span', { id: 'preview-label', className: 'preview-label' });
   const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label', width: 224, height: 126 });
   const preview = element('figure', { className: 'preview' }, previewLabel, canvas);
 
   const deviceControls = element('div', { className: 'device-controls' },
     fields.layout.row, fields.layoutNumber.row, ...fields.places.map((f) => f.row), toggleRow);
-  const form = element('form', { className: 'settings' }, fields.device.row, deviceControls, fields.icon.row, iconError);
+  const form = element('form', { className: 'settings' }, peekHint, fields.device.row, deviceControls, showStateRow,
+    showStateNote, fields.icon.row, iconError);
   form.addEventListener('submit', (event) => event.preventDefault());
   root.replaceChildren(status, form, preview);
   const deviceNote = element('p', { className: 'device-note', role: 'status' });
@@ -79,6 +88,7 @@ export function createView(root, t, actions) {
   });
   places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
   toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
+  showState.addEventListener('change', () => actions.edit({ showState: showState.checked }));
   iconPicker.addEventListener('change', () => {
     const file = iconPicker.files?.[0];
     iconPicker.value = '';
@@ -96,6 +106,11 @@ export function createView(root, t, actions) {
       fields.layoutNumber.label.textContent = t('inspector.layoutNumber');
       fields.places.forEach((f, k) => { f.label.textContent = t('inspector.place', { n: k + 1 }); });
       toggleLabel.textContent = t('inspector.toggle');
+      showStateLabel.textContent = t('inspector.showState');
+      showStateNote.textContent = t('inspector.showStateNote');
+      showState.checked = view.showState;
+      peekHint.textContent = t('inspector.peekHint');
+      peekHint.hidden = state.action !== kPeekAction;
       fields.icon.label.textContent = t('inspector.icon');
       previewLabel.textContent = t('inspector.preview');
 

@@ -1,7 +1,9 @@
 // The connection manager in this process against a test host on a loopback port.
 #include "host/pnx_connection_manager.h"
 
+#include <atomic>
 #include <future>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -112,6 +114,50 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
   sender.join();
   host.Close();
   EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+}
+
+// The repeating timer ticks on the event-loop thread, survives a throwing tick, stops when asked, and never
+// keeps Run from returning once the host has closed the connection.
+TEST(PnxConnectionManager, RepeatingTimerTicksOnTheLoopUntilStoppedOrTheConnectionEnds) {
+  DevHostServer host;
+  RecordingPlugin plugin;
+  RunningManager running(host.Port(), plugin);
+  std::atomic<int> ticks{0};
+  std::atomic<bool> offLoop{false};
+  plugin.onCall = [&](const std::string& call) {
+    PnxConnectionManager* connection = plugin.Connection();
+    if (call.find("|start|") != std::string::npos) {
+      const std::thread::id loop = std::this_thread::get_id();
+      connection->StartRepeatingTimer(milliseconds(10), [&, loop] {
+        if (std::this_thread::get_id() != loop) offLoop = true;
+        if (++ticks == 1) throw std::runtime_error("first tick fails");
+      });
+    } else if (call.find("|stop|") != std::string::npos) {
+      connection->StopRepeatingTimer();
+    }
+  };
+  running.Start();
+  DevHostServer::Message message;
+  ASSERT_TRUE(host.NextMessage(message, seconds(10)));
+  const auto waitForTicks = [&](int count) {
+    for (int i = 0; i < 1000 && ticks < count; ++i) std::this_thread::sleep_for(milliseconds(10));
+    return ticks >= count;
+  };
+
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"start"})"));
+  EXPECT_TRUE(waitForTicks(3));
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"stop"})"));
+  ASSERT_TRUE(plugin.WaitForCalls(2));
+  std::this_thread::sleep_for(milliseconds(50));
+  const int stopped = ticks;
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(ticks, stopped);
+
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"start"})"));
+  EXPECT_TRUE(waitForTicks(stopped + 2));
+  host.Close();
+  EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+  EXPECT_FALSE(offLoop);
 }
 
 // Ports outside the range are covered end to end (plugin_process_test); here a port that was free a moment

@@ -332,7 +332,7 @@ def test_unplugged_device_shows_as_not_connected_in_the_inspector(host, page):
     wait(page, lambda d: note(d).text.startswith('Brelvon 2 is not connected.'), message='status line')
     page.switch_to.default_content()
     button(page, 'Plug in Brelvon 2').click()
-    # The panel may load the inspector anew (its address carries the stored settings): look in the current frame.
+    # The panel redraws on every change: look in the frame as it is now.
     def back(d):
         d.switch_to.default_content()
         try:
@@ -341,3 +341,30 @@ def test_unplugged_device_shows_as_not_connected_in_the_inspector(host, page):
         except (StaleElementReferenceException, NoSuchFrameException):
             return False
     wait(page, back, message='device back')
+def test_show_state_draws_the_device_state_on_the_key(host, page):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 1)
+    show_state = control(page, "Show the device's state on the key")
+    assert show_state.get_attribute('type') == 'checkbox' and not show_state.is_selected()
+    # The note says that a key image wins; a screen reader reads it with the checkbox.
+    note = page.find_element(By.ID, show_state.get_attribute('aria-describedby'))
+    assert 'key image' in note.text
+    show_state.click()
+
+    def drawn(d):
+        d.switch_to.default_content()
+        src = button(d, 'Key 1').find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
+        prefix = 'data:image/svg+xml;base64,'
+        return base64.b64decode(src[len(prefix):]).decode() if src.startswith(prefix) else None
+
+    # Key 1 is drawn from the device: four places, input 3 without a signal, and live (the device shows the
+    # key's own settings while its inspector edits them).
+    svg = wait(page, drawn, message='state image on key 1')
+    assert svg.count('class="place no-signal"') == 1 and 'class="live"' in svg
+    assert json.loads(host.settings.read_text())['keys']['key-1']['showState'] is True
+
+    # Unchecked: the key has its default image back.
+    page.switch_to.frame(page.find_element(By.CSS_SELECTOR, 'iframe[title="Property inspector"]'))
+    control(page, "Show the device's state on the key").click()
+    wait(page, lambda d: drawn(d) is None, message='default image back')

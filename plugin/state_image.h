@@ -1,0 +1,26 @@
+// The key image of a key that shows its device's state: an SVG drawing of the four multiview places and the
+// data URL that carries it in "setImage". Pure functions, any thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct StateImage {
+  bool known = false;                // false: the device's state could not be read; the rest is not drawn
+  std::string layoutName;            // the layout's name, or its number as text
+  std::array<int32_t, 4> inputs{};   // the input shown in each place, place 1 first
+  std::array<bool, 4> signal{};      // whether that input carries a signal
+  bool live = false;                 // the device shows exactly this key's layout and sources
+};
+
+// A square SVG document. Marks that tests and styles can find: the root's class is "state" (or
+// "state unknown"), each place is a <g class="place"> ("place no-signal" without a signal) holding its
+// input number as text, the layout is <text class="layout">, and a live key has a <rect class="live">.
+std::string StateImageSvg(const StateImage& image);
+
+// "data:image/svg+xml;base64,..." - the form key images take in "setImage".
+std::string SvgDataUrl(const std::string& svg);
+
+// The four input numbers of a packed multiview-sources value (property 632), place 1 first.
+std::array<int32_t, 4> UnpackSources(uint64_t packed);

@@ -1,0 +1,280 @@
+// Keys that show the device's state and the hold-to-look action, end to end: the real executable (copied
+// into a plug-in folder of the test's own, with its own layout names) against the test host and the
+// emulated device.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/plugin/plugin_test_host.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char kSwitch[] = "com.brelvon.multiview.switch";
+const char kPeek[] = "com.brelvon.multiview.peek";
+const char kNode1[] = "Brelvon HDMI-1 / Multiview";
+
+std::string FromBase64(const std::string& text) {
+  static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    const size_t value = digits.find(c);
+    if (value == std::string::npos) break;
+    bits = bits << 6 | static_cast<uint32_t>(value);
+    if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
+  }
+  return out;
+}
+
+// What a drawn key image says, read back from its SVG.
+struct Drawn {
+  bool unknown = false;
+  bool live = false;
+  std::vector<std::string> places;  // input number per place, "!" appended when marked as without signal
+  std::string layout;
+};
+
+Drawn ReadStateImage(const std::string& image) {
+  const std::string prefix = "data:image/svg+xml;base64,";
+  EXPECT_EQ(image.substr(0, prefix.size()), prefix);
+  const std::string svg = FromBase64(image.substr(prefix.size()));
+  Drawn drawn;
+  drawn.unknown = svg.find("class=\"state unknown\"") != std::string::npos;
+  drawn.live = svg.find("class=\"live\"") != std::string::npos;
+  static const std::regex place("<g class=\"place( no-signal)?\">.*?>([^<]*)</text></g>");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), place); it != std::sregex_iterator(); ++it) {
+    drawn.places.push_back((*it)[2].str() + ((*it)[1].matched ? "!" : ""));
+  }
+  std::smatch layout;
+  if (std::regex_search(svg, layout, std::regex("<text class=\"layout\"[^>]*>([^<]*)</text>"))) {
+    drawn.layout = layout[1];
+  }
+  return drawn;
+}
+
+json KeyEvent(const std::string& event, const std::string& action, const std::string& context,
+              const json& settings) {
+  json message = {{"event", event}, {"action", action}, {"context", context}, {"device", "PANEL1"}};
+  if (!settings.is_null()) message["payload"] = json{{"settings", settings}};
+  return message;
+}
+
+json Settings(uint32_t layout, const std::vector<int>& sources, bool showState = true) {
+  return json{{"showState", showState}, {"devices", {{{"multiViewLayout", layout}, {"multiViewSources", sources}}}}};
+}
+
+class ShowStateAndPeek : public ::testing::Test {
+ protected:
+  void Start(const std::string& devices) {
+    static int run = 0;
+    const std::string tag = std::to_string(++run);
+    // FindPluginFolder looks at the real program path, so the executable is copied, not linked.
+    const std::filesystem::path folder = TempPath("state" + tag + ".pxPlugin");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path executable = folder / "BrelvonMultiview";
+    std::filesystem::copy_file(PNX_PLUGIN_EXECUTABLE, executable);
+    WriteFile((folder / "layouts.json").string(),
+              R"({"layouts": [{"number": 100, "name": "Quad"}, {"number": 7, "name": "Seven"}, {"number": "x"}]})");
+    WriteFile((folder / "en.json").string(), R"({"Localization": {"layout.7": "Sieben & <more>"}})");
+    m_tracePath = TempPath("state-trace" + tag + ".jsonl");
+    m_outputPath = TempPath("state-output" + tag + ".txt");
+    const std::string config = TempPath("state-devices" + tag + ".json");
+    WriteFile(config, devices);
+    m_controlPath = TempPath("state-control" + tag + ".json");
+    WriteFile(m_controlPath, "{}");
+    ASSERT_TRUE(m_host.Launch(executable.string(),
+                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config,
+                               "PNX_SIM_CONTROL=" + m_controlPath},
+                              m_outputPath));
+  }
+
+  void TearDown() override {
+    if (m_host.Running()) {
+      EXPECT_EQ(m_host.CloseAndWait(), 0);
+    }
+    if (!m_outputPath.empty()) {
+      EXPECT_EQ(ReadFile(m_outputPath), "");
+    }
+  }
+
+  json NextImage(const std::string& context, std::chrono::milliseconds timeout = 5000ms) {
+    return m_host.WaitFor([&](const json& m) { return m.value("event", "") == "setImage" && m["context"] == context; },
+                          timeout);
+  }
+
+  Drawn NextDrawn(const std::string& context) {
+    const json message = NextImage(context);
+    EXPECT_TRUE(message.is_object()) << "no image for " << context;
+    return message.is_object() ? ReadStateImage(message["payload"]["image"]) : Drawn();
+  }
+
+  // Property requests to device 1 from trace position from on, as "get 632" or "set 631 07000000".
+  std::vector<std::string> Requests(size_t from) {
+    std::vector<std::string> out;
+    const std::vector<json> trace = ReadSimTrace(m_tracePath);
+    for (size_t i = from; i < trace.size(); ++i) {
+      const json& line = trace[i];
+      if (line.value("node", "") != kNode1 || (line["op"] != "get" && line["op"] != "set")) continue;
+      std::string text = line.value("op", "") + " " + std::to_string(line.value("id", 0));
+      if (line["op"] == "set") text += " " + line.value("data", "");
+      out.push_back(text);
+    }
+    return out;
+  }
+  size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
+
+  // Changes the emulated inputs' signal at run time, as the development host does (a file renamed over).
+  void Control(const std::string& text) {
+    WriteFile(m_controlPath + ".new", text);
+    std::filesystem::rename(m_controlPath + ".new", m_controlPath);
+  }
+
+  PluginTestHost m_host;
+  std::string m_tracePath;
+  std::string m_outputPath;
+  std::string m_controlPath;
+};
+
+const std::vector<std::string> kReadBack = {"get 632", "get 631"};
+
+std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
+  Start(R"({"devices": [{"layout": 100, "sources": [1, 2, 3, 4], "signal": [true, false, true, true]}]})");
+  // A key that matches the device is live; one that does not is drawn with the device's state.
+  m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 2, 3, 4})));
+  const json written = m_host.WaitForEvent("setSettings");
+  EXPECT_EQ(written["payload"]["showState"], true);
+  Drawn a = NextDrawn("A");
+  EXPECT_FALSE(a.unknown);
+  EXPECT_TRUE(a.live);
+  EXPECT_EQ(a.places, (std::vector<std::string>{"1", "2!", "3", "4"}));
+  EXPECT_EQ(a.layout, "Quad");
+
+  m_host.Send(KeyEvent("willAppear", kSwitch, "B", Settings(7, {3, 3, 2, 1})));
+  Drawn b = NextDrawn("B");
+  EXPECT_FALSE(b.live);
+  EXPECT_EQ(b.places, a.places);
+
+  // A press of B: the device is read back after the writes, and both keys are drawn anew from what was read.
+  const size_t mark = TraceSize();
+  m_host.Send(KeyEvent("keyUp", kSwitch, "B", Settings(7, {3, 3, 2, 1})));
+  a = NextDrawn("A");
+  b = NextDrawn("B");
+  EXPECT_FALSE(a.live);
+  EXPECT_TRUE(b.live);
+  EXPECT_EQ(b.places, (std::vector<std::string>{"3", "3", "2!", "1"}));
+  EXPECT_EQ(b.layout, "Sieben &amp; &lt;more&gt;");
+  EXPECT_EQ(Requests(mark), Then({"set 631 07000000", "get 25", "set 632 3312000000000000"}, kReadBack));
+
+  // An inspector edit of A shows A's settings live on the device: A is live again, B no longer.
+  m_host.Send(KeyEvent("didReceiveSettings", kSwitch, "A", Settings(9, {1, 2, 3, 4})));
+  a = NextDrawn("A");
+  EXPECT_TRUE(a.live);
+  EXPECT_EQ(a.layout, "9");
+  EXPECT_FALSE(NextDrawn("B").live);
+}
+
+// The signal locks are looked at once a second while a key shows the state: a shown input losing its signal
+// redraws the key, an input that is not shown does not.
+TEST_F(ShowStateAndPeek, ASignalChangeOfAShownInputRedrawsTheKey) {
+  Start(R"({"devices": [{"layout": 100, "sources": [1, 1, 3, 3]}]})");
+  m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 1, 3, 3})));
+  EXPECT_EQ(NextDrawn("A").places, (std::vector<std::string>{"1", "1", "3", "3"}));
+  Control(R"({"signal": {"1": [true, false, true, true]}})");
+  EXPECT_TRUE(NextImage("A", 2500ms).is_null());
+  Control(R"({"signal": {"1": [true, false, false, true]}})");
+  const Drawn drawn = NextDrawn("A");
+  EXPECT_EQ(drawn.places, (std::vector<std::string>{"1", "1", "3!", "3!"}));
+  EXPECT_TRUE(drawn.live);
+}
+
+TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
+  Start(R"({"devices": [{"failGet": [631]}]})");
+  struct Case {
+    const char* context;
+    json settings;
+    const char* image;  // expected image text; "unknown" for a drawn unknown state; "" for no image at all
+    bool readsDevice;
+  } const cases[] = {
+      {"failed read", Settings(100, {1, 2, 3, 4}), "unknown", true},
+      {"no such device", json{{"showState", true}, {"currentDevice", "Brelvon 3"}}, "unknown", false},
+      {"key image wins", json{{"showState", true}, {"icon", "data:image/png;base64,QQ=="}},
+       "data:image/png;base64,QQ==", false},
+      {"switched off", Settings(100, {1, 2, 3, 4}, false), "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.context);
+    const size_t mark = TraceSize();
+    m_host.Send(KeyEvent("willAppear", kSwitch, c.context, c.settings));
+    m_host.Settle();
+    std::vector<json> images;
+    for (const json& m : m_host.TakeAll()) {
+      if (m.value("event", "") == "setImage") images.push_back(m);
+      if (m.value("event", "") == "setSettings") {
+        EXPECT_EQ(m["payload"]["showState"], c.settings["showState"]);
+      }
+    }
+    if (std::string(c.image).empty()) {
+      EXPECT_TRUE(images.empty());
+    } else if (std::string(c.image) == "unknown") {
+      ASSERT_EQ(images.size(), 1u);
+      EXPECT_TRUE(ReadStateImage(images[0]["payload"]["image"]).unknown);
+    } else {
+      ASSERT_EQ(images.size(), 1u);
+      EXPECT_EQ(images[0]["payload"]["image"], c.image);
+    }
+    // Only a drawn key reads the device.
+    EXPECT_EQ(Requests(mark), c.readsDevice ? kReadBack : std::vector<std::string>{});
+  }
+  // Switching the state off in the inspector gives the key its default image back.
+  m_host.Send(KeyEvent("didReceiveSettings", kSwitch, "failed read", Settings(100, {1, 2, 3, 4}, false)));
+  EXPECT_EQ(NextImage("failed read")["payload"]["image"], "");
+}
+
+TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBeforeTheFirstPress) {
+  Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}]})");
+  const json p1 = Settings(9, {3, 3, 3, 3}, false), p2 = Settings(8, {2, 2, 2, 2}, false);
+  size_t mark = TraceSize();
+  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
+  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
+  m_host.Settle();
+  // State read at the press, the look applied at once, then put back at the release.
+  EXPECT_EQ(Requests(mark), Then(kReadBack, {"set 631 09000000", "get 25", "set 632 3333000000000000", "set 631 05000000",
+                                             "get 25", "set 632 4444000000000000"}));
+
+  // Overlapping looks (one key going away instead of being released) end where the first began; a switch
+  // key's "keyDown" still does nothing.
+  mark = TraceSize();
+  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
+  m_host.Send(KeyEvent("keyDown", kPeek, "P2", p2));
+  m_host.Send(KeyEvent("keyDown", kSwitch, "S", p2));
+  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
+  m_host.Send(KeyEvent("willDisappear", kPeek, "P2", json()));
+  m_host.Send(KeyEvent("keyUp", kPeek, "P2", p2));
+  m_host.Settle();
+  EXPECT_EQ(Requests(mark), Then(kReadBack, {"set 631 09000000", "get 25", "set 632 3333000000000000", "set 631 08000000",
+                                             "get 25", "set 632 2222000000000000", "set 631 05000000", "get 25",
+                                             "set 632 4444000000000000"}));
+
+  // A switch press during a look stays after it.
+  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
+  m_host.Send(KeyEvent("keyUp", kSwitch, "S", Settings(6, {1, 1, 1, 1}, false)));
+  m_host.Settle();
+  mark = TraceSize();
+  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
+  m_host.Settle();
+  EXPECT_EQ(Requests(mark), (std::vector<std::string>{"set 631 06000000", "get 25", "set 632 1111000000000000"}));
+}
+
+}  // namespace
