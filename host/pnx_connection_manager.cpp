@@ -26,7 +26,6 @@ struct PnxConnectionManager::Transport {
   // The library keeps its count of unsent bytes unlocked: it is read on the event loop (where the queue is
   // emptied) while sendLock keeps the other threads' sends (where it is filled) out, and published here.
   std::mutex sendLock;
-  std::atomic<bool> loopReady{false};  // the event loop exists: reads may be posted to it
   std::atomic<bool> readPending{false};
   std::atomic<size_t> unsentBytes{0};
 
@@ -155,7 +154,6 @@ void PnxConnectionManager::Run() {
     client.clear_error_channels(websocketpp::log::elevel::all);
     client.init_asio();
     transport->timersAllowed = true;
-    transport->loopReady = true;
     // Handlers first: the connection copies them when it is created.
     client.set_open_handler(std::bind(&Transport::OnOpen, this, &client, _1));
     client.set_fail_handler(std::bind(&Transport::OnFail, this, &client, _1));
@@ -183,10 +181,11 @@ void PnxConnectionManager::Run() {
   transport->loopRunning = false;
 }
 
-void PnxConnectionManager::Post(std::function<void()> task) {
+bool PnxConnectionManager::Post(std::function<void()> task) {
   std::lock_guard<std::mutex> hold(transport->postLock);
-  if (!transport->loopRunning || !task) return;
+  if (!transport->loopRunning || !task) return false;
   transport->client.get_io_service().post(std::move(task));
+  return true;
 }
 
 void PnxConnectionManager::StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) {
@@ -219,9 +218,8 @@ void PnxConnectionManager::SendText(const std::string& text) {
 
 size_t PnxConnectionManager::UnsentBytes() {
   Transport* t = transport.get();
-  if (t->loopReady && !t->readPending.exchange(true)) {
-    websocketpp::lib::asio::post(t->client.get_io_service(), [t] { t->ReadUnsentBytes(); });
-  }
+  // One read in flight at a time; none while the loop is not running.
+  if (!t->readPending.exchange(true) && !Post([t] { t->ReadUnsentBytes(); })) t->readPending = false;
   return t->unsentBytes;
 }
 

@@ -29,8 +29,8 @@ class PnxConnectionManager {
   void Run();
 
   // Runs task on the event-loop thread, after what is queued there already. Any thread may call it; while
-  // the loop is not running (before Run, after it returned) the task is dropped.
-  void Post(std::function<void()> task);
+  // the loop is not running (before Run, after it returned) the task is dropped and the answer is false.
+  bool Post(std::function<void()> task);
 
   // Fire-and-forget commands to the host. Before the connection is open and after it has ended they are
   // dropped silently. Throws the JSON library's type_error when a string is not valid UTF-8.
