@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/plugin/plugin_process_fixture.h"
 #include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
@@ -31,7 +32,7 @@ json Event(const std::string& event, const std::string& context, const json& set
   return message;
 }
 
-class DeviceChanges : public ::testing::Test {
+class DeviceChanges : public PluginProcessFixture {
  protected:
   // Starts the plug-in with two configured devices and the control file at controlPath (the emulator reads
   // it through a symbolic link when linked, so that no notification reaches the plug-in).
@@ -55,15 +56,6 @@ class DeviceChanges : public ::testing::Test {
                               {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + devices,
                                "PNX_SIM_CONTROL=" + seen},
                               m_outputPath));
-  }
-
-  void TearDown() override {
-    if (m_host.Running()) {
-      EXPECT_EQ(m_host.CloseAndWait(), 0);
-    }
-    if (!m_outputPath.empty()) {
-      EXPECT_EQ(ReadFile(m_outputPath), "");
-    }
   }
 
   // Rewrites the control file as the development host does: a new file renamed over the old one.
@@ -116,9 +108,6 @@ class DeviceChanges : public ::testing::Test {
     return m_host.WaitForEvent("sendToPropertyInspector", 5000ms).is_object();
   }
 
-  PluginTestHost m_host;
-  std::string m_tracePath;
-  std::string m_outputPath;
   std::string m_controlPath;
 };
 

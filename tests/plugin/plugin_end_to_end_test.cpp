@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/plugin/plugin_process_fixture.h"
 #include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
@@ -35,7 +36,7 @@ json WithSettings(const std::string& event, const std::string& context, const js
   return Event(event, context, json{{"settings", settings}});
 }
 
-class PluginProcess : public ::testing::Test {
+class PluginProcess : public PluginProcessFixture {
  protected:
   // Starts the plug-in on the given emulator configuration (a JSON text; empty for the default device).
   void Start(const std::string& devices) {
@@ -50,17 +51,6 @@ class PluginProcess : public ::testing::Test {
       environment.push_back("PNX_SIM_DEVICES=" + config);
     }
     ASSERT_TRUE(m_host.Launch(PNX_PLUGIN_EXECUTABLE, environment, m_outputPath));
-  }
-
-  // Every run ends with exit code 0 when the host closes, and the plug-in never writes to the console
-  // (a sanitizer report would land there too).
-  void TearDown() override {
-    if (m_host.Running()) {
-      EXPECT_EQ(m_host.CloseAndWait(), 0);
-    }
-    if (!m_outputPath.empty()) {
-      EXPECT_EQ(ReadFile(m_outputPath), "");
-    }
   }
 
   std::vector<json> Trace() { return ReadSimTrace(m_tracePath); }
@@ -111,9 +101,6 @@ class PluginProcess : public ::testing::Test {
     return m_host.WaitForEvent("setSettings");
   }
 
-  PluginTestHost m_host;
-  std::string m_tracePath;
-  std::string m_outputPath;
 };
 
 const char kTwoDevices[] = R"({"devices": [{"signal": [true, false, true, true]}, {"number": 2}]})";

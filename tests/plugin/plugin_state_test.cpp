@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/plugin/plugin_process_fixture.h"
 #include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
@@ -70,7 +71,7 @@ json Settings(uint32_t layout, const std::vector<int>& sources, bool showState =
   return json{{"showState", showState}, {"devices", {{{"multiViewLayout", layout}, {"multiViewSources", sources}}}}};
 }
 
-class ShowStateAndPeek : public ::testing::Test {
+class ShowStateAndPeek : public PluginProcessFixture {
  protected:
   void Start(const std::string& devices) {
     static int run = 0;
@@ -93,15 +94,6 @@ class ShowStateAndPeek : public ::testing::Test {
                               {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config,
                                "PNX_SIM_CONTROL=" + m_controlPath},
                               m_outputPath));
-  }
-
-  void TearDown() override {
-    if (m_host.Running()) {
-      EXPECT_EQ(m_host.CloseAndWait(), 0);
-    }
-    if (!m_outputPath.empty()) {
-      EXPECT_EQ(ReadFile(m_outputPath), "");
-    }
   }
 
   json NextImage(const std::string& context, std::chrono::milliseconds timeout = 5000ms) {
@@ -136,9 +128,6 @@ class ShowStateAndPeek : public ::testing::Test {
     std::filesystem::rename(m_controlPath + ".new", m_controlPath);
   }
 
-  PluginTestHost m_host;
-  std::string m_tracePath;
-  std::string m_outputPath;
   std::string m_controlPath;
 };
 
