@@ -15,15 +15,6 @@ namespace {
 const char kPeekAction[] = "com.brelvon.multiview.peek";
 constexpr std::chrono::milliseconds kSignalCheckPeriod{1000};
 
-// The index of the device the settings' "currentDevice" names, or -1.
-int32_t CurrentDeviceIndex(const ActionSettings& settings) {
-  for (size_t i = 0; i < settings.devices.size(); ++i) {
-    const auto d = static_cast<int32_t>(i);
-    if (DeviceDisplayName(d) == settings.currentDevice) return d;
-  }
-  return -1;
-}
-
 }  // namespace
 
 bool MyPaneloxPlugin::IsPeekAction(const std::string& action) { return action == kPeekAction; }
