@@ -124,7 +124,6 @@ void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& cont
 }
 
 void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
-  m_inspectorAction = action;
   m_inspectorContext = context;
   m_deviceManager.ChangePreview([&] {
     m_imageAction = action;
