@@ -15,6 +15,7 @@
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
 #include "platform/vendor_properties.h"
+#include "tools/simdevice/uncounted_com_object.h"
 
 namespace {
 
@@ -159,20 +160,10 @@ int List() {
 }
 
 // Counts samples on the streaming thread and keeps a copy of the latest one.
-class FrameCounter final : public ISampleGrabberCB {
+// Lives on main's stack beyond the graph.
+class FrameCounter final : public UncountedComObject<ISampleGrabberCB> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
-      *out = static_cast<ISampleGrabberCB*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on main's stack beyond the graph.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  FrameCounter() : UncountedComObject(IID_ISampleGrabberCB) {}
 
   HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
     BYTE* data = nullptr;
