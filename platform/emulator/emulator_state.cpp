@@ -321,15 +321,8 @@ bool PresentLocked(const Global& g, int deviceNumber) { return g.unplugged.count
 DeviceState* PropertyTargetLocked(Global& g, int deviceNumber, HRESULT* hr) {
   ConfigLocked(g);
   auto found = g.devices.find(deviceNumber);
-  if (found == g.devices.end()) {
-    *hr = E_FAIL;
-    return nullptr;
-  }
-  if (!PresentLocked(g, deviceNumber)) {
-    *hr = kDeviceNotConnected;
-    return nullptr;
-  }
-  return &found->second;
+  *hr = found == g.devices.end() ? E_FAIL : !PresentLocked(g, deviceNumber) ? kDeviceNotConnected : S_OK;
+  return *hr == S_OK ? &found->second : nullptr;
 }
 
 std::string TracePathLocked(Global& g) {
