@@ -20,17 +20,12 @@ function(pnx_platform_sources out)
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
-# A static library from the given folders' sources (an interface library while a folder is still empty).
+# A static library from the given folders' sources.
 function(pnx_library name)
   cmake_parse_arguments(ARG "" "" "DIRS;DEPS" ${ARGN})
   pnx_platform_sources(sources ${ARG_DIRS})
-  if(sources)
-    add_library(${name} STATIC ${sources})
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-  else()
-    add_library(${name} INTERFACE)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
-  endif()
+  add_library(${name} STATIC ${sources})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
 # One GoogleTest executable; its cases are registered with CTest one by one.
@@ -39,15 +34,4 @@ function(pnx_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
-endfunction()
-
-# Adds every folder below parent (a path from the top of the source tree) that has a CMakeLists.txt.
-function(pnx_add_subdirectories parent)
-  file(GLOB children RELATIVE ${CMAKE_SOURCE_DIR}/${parent} ${CMAKE_SOURCE_DIR}/${parent}/*)
-  list(SORT children)
-  foreach(child ${children})
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${parent}/${child}/CMakeLists.txt)
-      add_subdirectory(${CMAKE_SOURCE_DIR}/${parent}/${child})
-    endif()
-  endforeach()
 endfunction()

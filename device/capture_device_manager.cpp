@@ -2,12 +2,14 @@
 #include "device/capture_device_manager.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 
 #include "device/renderer/sink_filter.h"
 #include "platform/media_type.h"
+#include "platform/vendor_properties.h"
 #include "trace/trace.h"
 #include "trace/trace_contexts.h"
 
@@ -36,13 +38,6 @@ class ScopedVariant {
   VARIANT value_;
 };
 
-// {D1E5209F-68FD-4529-BEE0-5E7A1F479226}
-const GUID KSPROPSETID_VendorControl = {
-    0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
-constexpr DWORD KSPROPERTY_POST_LAYOUT_READ = 25;
-constexpr DWORD KSPROPERTY_MULTIVIEW_LAYOUT = 631;
-constexpr DWORD KSPROPERTY_MULTIVIEW_SOURCES = 632;
-
 constexpr int kInputsPerDevice = 4;
 constexpr size_t kCandidateNameChars = 50;
 
@@ -63,14 +58,14 @@ bool StartsWith(const OleString& text, const OleString& prefix) {
 
 HRESULT GetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size, int device) {
   DWORD returned = 0;
-  const HRESULT hr = set->Get(KSPROPSETID_VendorControl, id, nullptr, 0, value, size, &returned);
+  const HRESULT hr = set->Get(vendor::kPropertySet, id, nullptr, 0, value, size, &returned);
   TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTraceDevice, L"device %d: get %u: 0x%08X", device,
                static_cast<unsigned>(id), static_cast<unsigned>(hr));
   return hr;
 }
 
 HRESULT SetProperty(IKsPropertySet* set, DWORD id, void* value, DWORD size, int device) {
-  const HRESULT hr = set->Set(KSPROPSETID_VendorControl, id, nullptr, 0, value, size);
+  const HRESULT hr = set->Set(vendor::kPropertySet, id, nullptr, 0, value, size);
   TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTraceDevice, L"device %d: set %u: 0x%08X", device,
                static_cast<unsigned>(id), static_cast<unsigned>(hr));
   return hr;
@@ -387,11 +382,11 @@ bool CaptureDeviceManager::ReadDeviceState(int device) {
 bool CaptureDeviceManager::ReadMultiviewState(int device, DeviceState& out) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
-  uint64_t sources = 0;
-  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources, device))) return false;
+  std::array<uint8_t, vendor::kSourcesBytes> sources{};
+  if (FAILED(GetProperty(set, vendor::kMultiviewSources, sources.data(), vendor::kSourcesBytes, device))) return false;
   uint32_t layout = 0;
-  if (FAILED(GetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout, device))) return false;
-  out.sources = sources;
+  if (FAILED(GetProperty(set, vendor::kMultiviewLayout, &layout, sizeof layout, device))) return false;
+  out.sources = vendor::SourcesFromBytes(sources.data());
   out.layout = layout;
   out.stateRead = true;
   return true;
@@ -403,31 +398,22 @@ bool CaptureDeviceManager::RestoreDeviceState(int device) {
   DeviceState& state = m_deviceStates[device];
   // A record that never received the device's values has nothing to give back.
   if (!state.stateRead) return false;
-  uint64_t sources = state.sources;
-  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, &sources, sizeof sources, device))) return false;
+  std::array<uint8_t, vendor::kSourcesBytes> sources = vendor::SourcesToBytes(state.sources);
+  if (FAILED(SetProperty(set, vendor::kMultiviewSources, sources.data(), vendor::kSourcesBytes, device))) return false;
   uint32_t layout = state.layout;
-  return SUCCEEDED(SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &layout, sizeof layout, device));
+  return SUCCEEDED(SetProperty(set, vendor::kMultiviewLayout, &layout, sizeof layout, device));
 }
 
 bool CaptureDeviceManager::SetMultiviewLayout(int32_t device, uint32_t layout, bool remember) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
   uint32_t value = layout;
-  SetProperty(set, KSPROPERTY_MULTIVIEW_LAYOUT, &value, sizeof value, device);
+  SetProperty(set, vendor::kMultiviewLayout, &value, sizeof value, device);
   // The device expects this read after every layout write; what it reports is not used.
   uint32_t postLayout = 0;
-  GetProperty(set, KSPROPERTY_POST_LAYOUT_READ, &postLayout, sizeof postLayout, device);
+  GetProperty(set, vendor::kPostLayoutRead, &postLayout, sizeof postLayout, device);
   if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].layout = layout;
   return true;
-}
-
-uint64_t CaptureDeviceManager::PackSources(const std::vector<int32_t>& sources) {
-  // at() raises the out-of-range error for a list of fewer than four entries before anything is sent.
-  const uint64_t s1 = static_cast<uint32_t>(sources.at(0)) & 0xF;
-  const uint64_t s2 = static_cast<uint32_t>(sources.at(1)) & 0xF;
-  const uint64_t s3 = static_cast<uint32_t>(sources.at(2)) & 0xF;
-  const uint64_t s4 = static_cast<uint32_t>(sources.at(3)) & 0xF;
-  return s1 | (s2 << 4) | (s3 << 8) | (s4 << 12);
 }
 
 bool CaptureDeviceManager::SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources,
@@ -435,10 +421,9 @@ bool CaptureDeviceManager::SetMultiviewSources(int32_t device, const std::vector
   IKsPropertySet* set = PropertySet(device);
   if (!set || !sources) return false;
   if (sources->size() < kInputsPerDevice) throw std::out_of_range("invalid vector subscript");
-  const uint64_t packed = PackSources(*sources);
-  // The device reads the eight bytes in memory order, entry 1 in the low nibble of the first byte.
-  uint8_t bytes[8] = {static_cast<uint8_t>(packed & 0xFF), static_cast<uint8_t>((packed >> 8) & 0xFF)};
-  if (FAILED(SetProperty(set, KSPROPERTY_MULTIVIEW_SOURCES, bytes, sizeof bytes, device))) return false;
+  const uint64_t packed = vendor::PackSources(*sources);
+  std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(packed);
+  if (FAILED(SetProperty(set, vendor::kMultiviewSources, bytes.data(), vendor::kSourcesBytes, device))) return false;
   if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].sources = packed;
   return true;
 }

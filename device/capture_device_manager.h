@@ -76,9 +76,6 @@ class CaptureDeviceManager {
   bool ReadMultiviewState(int device, DeviceState& out);
   bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
   bool SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources, bool remember);
-  // Packs the first four input numbers, each cut to its low four bits, as property 632 expects (entry 1 in
-  // bits 0-3). Throws std::out_of_range for fewer than four.
-  static uint64_t PackSources(const std::vector<int32_t>& sources);
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
   // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size and row

@@ -1,5 +1,6 @@
 // The host's JSON message protocol, kept apart from the transport: parsing and dispatching an incoming message,
-// and building the outgoing texts. Pure functions; safe on any thread.
+// and building the outgoing texts. The builders are pure functions, safe on any thread; dispatch runs the
+// plug-in's handler on the calling thread (the connection's event loop).
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 // device answers. Both sides and the tests take the identifiers and sizes from here.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/com.h"
@@ -21,5 +22,34 @@ inline constexpr DWORD kMultiviewSources = 632;
 
 inline constexpr unsigned kLayoutBytes = 4;
 inline constexpr unsigned kSourcesBytes = 8;
+
+// The input numbers of the four places (place 1 first), each cut to its low four bits, as one value: place n in
+// nibble n-1. `inputs` is any container with at(); at() throws std::out_of_range for fewer than four entries.
+template <typename Inputs>
+uint64_t PackSources(const Inputs& inputs) {
+  uint64_t packed = 0;
+  for (unsigned place = 0; place < 4; ++place) {
+    packed |= static_cast<uint64_t>(static_cast<uint32_t>(inputs.at(place)) & 0xF) << (4 * place);
+  }
+  return packed;
+}
+
+// The four input numbers of a packed value, place 1 first.
+inline std::array<int32_t, 4> UnpackSources(uint64_t packed) {
+  return {static_cast<int32_t>(packed & 0xF), static_cast<int32_t>((packed >> 4) & 0xF),
+          static_cast<int32_t>((packed >> 8) & 0xF), static_cast<int32_t>((packed >> 12) & 0xF)};
+}
+
+// A packed value as the property's bytes and back: little-endian, whatever the machine's byte order.
+inline std::array<uint8_t, kSourcesBytes> SourcesToBytes(uint64_t packed) {
+  std::array<uint8_t, kSourcesBytes> bytes{};
+  for (unsigned i = 0; i < kSourcesBytes; ++i) bytes[i] = static_cast<uint8_t>(packed >> (8 * i));
+  return bytes;
+}
+inline uint64_t SourcesFromBytes(const uint8_t* bytes) {
+  uint64_t packed = 0;
+  for (unsigned i = 0; i < kSourcesBytes; ++i) packed |= static_cast<uint64_t>(bytes[i]) << (8 * i);
+  return packed;
+}
 
 }  // namespace vendor

@@ -48,6 +48,17 @@ std::string DeviceDisplayName(int32_t index) {
   return name;
 }
 
+int32_t DeviceIndexNamed(const std::string& name, int32_t count) {
+  for (int32_t d = 0; d < count; ++d) {
+    if (DeviceDisplayName(d) == name) return d;
+  }
+  return -1;
+}
+
+int32_t CurrentDeviceIndex(const ActionSettings& settings) {
+  return DeviceIndexNamed(settings.currentDevice, static_cast<int32_t>(settings.devices.size()));
+}
+
 int32_t SourceNumberFromJson(const json& element) {
   if (element.is_number_unsigned()) return static_cast<int32_t>(static_cast<uint32_t>(element.get<uint64_t>()));
   if (element.is_number_integer()) {

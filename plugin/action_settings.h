@@ -39,6 +39,10 @@ struct DeviceSnapshot {
 
 // "Brelvon" for index 0, "Brelvon <index+1>" for the others.
 std::string DeviceDisplayName(int32_t index);
+// The index below count whose display name is name, or -1.
+int32_t DeviceIndexNamed(const std::string& name, int32_t count);
+// The index of the entry of settings.devices that "currentDevice" names, or -1.
+int32_t CurrentDeviceIndex(const ActionSettings& settings);
 
 // One element of "multiViewSources" as an input number: integers keep their low 32 bits, floating-point
 // numbers are truncated toward zero and saturate at the 32-bit limits (NaN reads as 0), booleans are 1 or 0.

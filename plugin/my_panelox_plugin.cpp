@@ -86,12 +86,8 @@ void MyPaneloxPlugin::LookAgainIfMissing(const json& settings) {
   bool missing = m_deviceManager.m_deviceCount == 0;
   auto named = settings.is_object() ? settings.find("currentDevice") : settings.end();
   if (!missing && named != settings.end() && named->is_string()) {
-    missing = true;
-    for (int32_t d = 0; d < m_deviceManager.m_maxDevices && missing; ++d) {
-      if (m_deviceManager.DeviceDetected(d) && DeviceDisplayName(d) == named->get_ref<const std::string&>()) {
-        missing = false;
-      }
-    }
+    const int32_t d = DeviceIndexNamed(named->get_ref<const std::string&>(), m_deviceManager.m_maxDevices);
+    missing = !m_deviceManager.DeviceDetected(d);
   }
   if (!missing) return;
   const auto now = std::chrono::steady_clock::now();
@@ -128,7 +124,6 @@ void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& cont
 }
 
 void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
-  m_inspectorAction = action;
   m_inspectorContext = context;
   m_deviceManager.ChangePreview([&] {
     m_imageAction = action;
@@ -143,11 +138,10 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   TraceEvent("willAppear", context);
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
-    for (size_t d = 0; d < settings.devices.size(); ++d) {
-      if (DeviceDisplayName(static_cast<int32_t>(d)) != settings.currentDevice) continue;
+    const int32_t d = CurrentDeviceIndex(settings);
+    if (d >= 0) {
       ShowIcon(settings.icon, context);
-      m_instances[context] = ActionInstance{context, device, action, static_cast<int32_t>(d)};
-      break;
+      m_instances[context] = ActionInstance{context, device, action, d};
     }
     WriteBackSettings(settings, context);
     ShowStateAfterSettings(context, settings, false);
@@ -190,20 +184,18 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
-  for (size_t i = 0; i < settings.devices.size(); ++i) {
-    const int32_t d = static_cast<int32_t>(i);
-    if (DeviceDisplayName(d) != settings.currentDevice) continue;
-    DeviceSettings& entry = settings.devices[i];
-    m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, true);
-    if (entry.toggle) {
-      const auto& counts = m_deviceManager.m_inputCounts;
-      ToggleFirstSource(entry, i < counts.size() ? counts[i] : 0);
-    }
-    m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
-    WriteBackSettings(settings, context);
-    AfterPress(d, entry);
-    break;
+  const int32_t d = CurrentDeviceIndex(settings);
+  if (d < 0) return;
+  const size_t i = static_cast<size_t>(d);
+  DeviceSettings& entry = settings.devices[i];
+  m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, true);
+  if (entry.toggle) {
+    const auto& counts = m_deviceManager.m_inputCounts;
+    ToggleFirstSource(entry, i < counts.size() ? counts[i] : 0);
   }
+  m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
+  WriteBackSettings(settings, context);
+  AfterPress(d, entry);
 }
 
 // ---- property inspector --------------------------------------------------------------------------------
@@ -242,36 +234,35 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   TraceEvent("didReceiveSettings", context);
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
-  for (size_t i = 0; i < settings.devices.size(); ++i) {
-    const int32_t d = static_cast<int32_t>(i);
-    if (DeviceDisplayName(d) != settings.currentDevice) continue;
-    if (m_previewDevice == -1) {
-      m_previewDevice = d;
-      m_deviceManager.ReadDeviceState(d);
-    } else if (m_previewDevice != d) {
-      m_deviceManager.RestoreDeviceState(m_previewDevice);
-      m_deviceManager.OpenDevice(d);
-      ApplyPreviewSize();
-      RunPreviewGraph();
-      m_previewDevice = d;
-      m_deviceManager.ReadDeviceState(d);
-      m_instances[context].deviceIndex = d;
-    }
-    // The instance follows the device its inspector edits, so that closing the inspector takes the edit
-    // back on that device (also at the first edit, and when the device was already under edit).
-    auto instance = m_instances.find(context);
-    if (instance != m_instances.end()) instance->second.deviceIndex = d;
-    m_editedSinceLastClose = true;
-
-    const DeviceSettings& entry = settings.devices[i];
-    m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
-    ShowIcon(settings.icon, m_inspectorContext);
-    m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
-    WriteBackSettings(settings, context);
-    ShowStateAfterSettings(context, settings, true);
+  const int32_t d = CurrentDeviceIndex(settings);
+  if (d < 0) {
+    ShowStateAfterSettings(context, settings, false);
     return;
   }
-  ShowStateAfterSettings(context, settings, false);
+  if (m_previewDevice == -1) {
+    m_previewDevice = d;
+    m_deviceManager.ReadDeviceState(d);
+  } else if (m_previewDevice != d) {
+    m_deviceManager.RestoreDeviceState(m_previewDevice);
+    m_deviceManager.OpenDevice(d);
+    ApplyPreviewSize();
+    RunPreviewGraph();
+    m_previewDevice = d;
+    m_deviceManager.ReadDeviceState(d);
+    m_instances[context].deviceIndex = d;
+  }
+  // The instance follows the device its inspector edits, so that closing the inspector takes the edit
+  // back on that device (also at the first edit, and when the device was already under edit).
+  auto instance = m_instances.find(context);
+  if (instance != m_instances.end()) instance->second.deviceIndex = d;
+  m_editedSinceLastClose = true;
+
+  const DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
+  ShowIcon(settings.icon, m_inspectorContext);
+  m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
+  WriteBackSettings(settings, context);
+  ShowStateAfterSettings(context, settings, true);
 }
 
 void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::string& context, const json& payload,

@@ -22,6 +22,8 @@
 #include "plugin/peek.h"
 #include "plugin/state_keys.h"
 
+// A key on the panel whose settings named a detected device. Only deviceIndex is read; the strings keep what
+// the host sent.
 struct ActionInstance {
   std::string context;
   std::string panelDevice;
@@ -123,7 +125,7 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   int32_t m_imageHeight = 0;
   int32_t m_previewDevice = -1;
   std::map<std::string, ActionInstance> m_instances;
-  std::string m_inspectorAction;
+  // The key whose inspector gets the preview images; its action travels with the images (m_imageAction).
   std::string m_inspectorContext;
   int32_t m_openInspectors = 0;  // never below 0
   // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
@@ -145,8 +147,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   bool m_layoutNamesLoaded = false;
   bool m_stateTimerRunning = false;
 
-  // Frame path: copies of m_inspectorAction and m_inspectorContext for the streaming thread, and the
-  // payload text, which keeps its storage from image to image.
+  // Frame path: the inspector target (action and context) for the streaming thread, and the payload text,
+  // which keeps its storage from image to image.
   std::string m_imageAction;
   std::string m_imageContext;
   std::string m_imagePayload;

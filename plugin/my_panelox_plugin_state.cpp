@@ -5,6 +5,7 @@
 #include "host/localizer.h"
 #include "host/plugin_folder.h"
 #include "host/pnx_connection_manager.h"
+#include "platform/vendor_properties.h"
 #include "plugin/my_panelox_plugin.h"
 
 using nlohmann::json;
@@ -13,15 +14,6 @@ namespace {
 
 const char kPeekAction[] = "com.brelvon.multiview.peek";
 constexpr std::chrono::milliseconds kSignalCheckPeriod{1000};
-
-// The index of the device the settings' "currentDevice" names, or -1.
-int32_t CurrentDeviceIndex(const ActionSettings& settings) {
-  for (size_t i = 0; i < settings.devices.size(); ++i) {
-    const auto d = static_cast<int32_t>(i);
-    if (DeviceDisplayName(d) == settings.currentDevice) return d;
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -47,7 +39,7 @@ void MyPaneloxPlugin::PeekUp(const std::string& context) {
   int32_t d = -1;
   DeviceState before;
   if (!m_peeks.Release(context, d, before)) return;
-  const std::array<int32_t, 4> places = UnpackSources(before.sources);
+  const std::array<int32_t, 4> places = vendor::UnpackSources(before.sources);
   const std::vector<int32_t> sources(places.begin(), places.end());
   m_deviceManager.SetMultiviewLayout(d, before.layout, false);
   m_deviceManager.SetMultiviewSources(d, &sources, false);
@@ -57,8 +49,7 @@ void MyPaneloxPlugin::PeekUp(const std::string& context) {
 void MyPaneloxPlugin::AfterPress(int32_t d, const DeviceSettings& entry) {
   // A press while a look is held stays once the look ends.
   if (m_peeks.Holds(d) && entry.multiViewSources.size() >= 4) {
-    m_peeks.Remember(d, DeviceState{entry.multiViewLayout,
-                                    CaptureDeviceManager::PackSources(entry.multiViewSources), true});
+    m_peeks.Remember(d, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
   }
   RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
 }

@@ -100,8 +100,3 @@ std::string SvgDataUrl(const std::string& svg) {
   }
   return out;
 }
-
-std::array<int32_t, 4> UnpackSources(uint64_t packed) {
-  return {static_cast<int32_t>(packed & 0xF), static_cast<int32_t>((packed >> 4) & 0xF),
-          static_cast<int32_t>((packed >> 8) & 0xF), static_cast<int32_t>((packed >> 12) & 0xF)};
-}

@@ -21,6 +21,3 @@ std::string StateImageSvg(const StateImage& image);
 
 // "data:image/svg+xml;base64,..." - the form key images take in "setImage".
 std::string SvgDataUrl(const std::string& svg);
-
-// The four input numbers of a packed multiview-sources value (property 632), place 1 first.
-std::array<int32_t, 4> UnpackSources(uint64_t packed);

@@ -1,7 +1,7 @@
 // Bookkeeping of the keys that show their device's state.
 #include "plugin/state_keys.h"
 
-#include "device/capture_device_manager.h"
+#include "platform/vendor_properties.h"
 
 bool StateKeys::Track(const std::string& context, const ActionSettings& settings, int32_t device) {
   const bool wanted = settings.showState && settings.icon.empty() && device >= 0 &&
@@ -31,7 +31,7 @@ bool StateKeys::HasDevice(int32_t device) const {
 std::array<bool, 4> StateKeys::PlaceSignals(const DeviceState& shown, int32_t device,
                                             const std::vector<std::vector<bool>>& signals) {
   std::array<bool, 4> bits{};
-  const std::array<int32_t, 4> inputs = UnpackSources(shown.sources);
+  const std::array<int32_t, 4> inputs = vendor::UnpackSources(shown.sources);
   const std::vector<bool>* lock =
       static_cast<size_t>(device) < signals.size() ? &signals[static_cast<size_t>(device)] : nullptr;
   for (size_t place = 0; place < bits.size(); ++place) {
@@ -58,7 +58,7 @@ std::vector<std::pair<std::string, StateImage>> StateKeys::Draw(int32_t device, 
   image.known = known;
   if (known) {
     image.layoutName = names.Name(shown.layout);
-    image.inputs = UnpackSources(shown.sources);
+    image.inputs = vendor::UnpackSources(shown.sources);
     image.signal = memo.signal;
   }
   for (const auto& entry : m_keys) {
@@ -66,7 +66,7 @@ std::vector<std::pair<std::string, StateImage>> StateKeys::Draw(int32_t device, 
     if (key.device != device || (!context.empty() && entry.first != context)) continue;
     // Live: the device shows this key's layout and the four sources a press of it would send.
     image.live = known && key.layout == shown.layout && key.sources.size() >= 4 &&
-                 CaptureDeviceManager::PackSources(key.sources) == shown.sources;
+                 vendor::PackSources(key.sources) == shown.sources;
     images.emplace_back(entry.first, image);
   }
   return images;

@@ -2,6 +2,7 @@
 #include "platform/emulator/emulator_state.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "platform/emulator/emulator.h"
 #include "platform/emulator/multiview_frame.h"
 #include "platform/emulator_control.h"
+#include "platform/vendor_properties.h"
 
 namespace emulator {
 namespace {
@@ -28,9 +30,6 @@ constexpr int32_t kMaxFrameSide = 8192;
 constexpr int32_t kMaxFps = 1000;
 constexpr int kMaxDeviceNumber = 99;
 
-const DWORD kPostLayoutRead = 25;
-const DWORD kMultiviewLayout = 631;
-const DWORD kMultiviewSources = 632;
 // What a removed device answers (ERROR_DEVICE_NOT_CONNECTED).
 const HRESULT kDeviceNotConnected = HRESULT_FROM_WIN32(1167);
 
@@ -185,12 +184,12 @@ bool ParseDevice(const json& value, size_t position, const Configuration& config
       device->layout = static_cast<uint32_t>(v);
     } else if (key == "sources") {
       ok = member.is_array() && member.size() == 4;
-      uint64_t packed = 0;
+      std::array<int32_t, 4> inputs{};
       for (size_t i = 0; ok && i < 4; ++i) {
         ok = ReadInt(member[i], 0, 15, &v);
-        packed |= static_cast<uint64_t>(v) << (4 * i);
+        inputs[i] = static_cast<int32_t>(v);
       }
-      device->sources = packed;
+      device->sources = vendor::PackSources(inputs);
     } else if (key == "failSet" || key == "failGet") {
       ok = ParseIdList(member, key == "failSet" ? &device->failSet : &device->failGet);
     }
@@ -317,6 +316,15 @@ std::shared_ptr<const Configuration> ConfigLocked(Global& g) {
 
 bool PresentLocked(const Global& g, int deviceNumber) { return g.unplugged.count(deviceNumber) == 0; }
 
+// The state of a configured device that is plugged in, for a property request (g.mutex held); null otherwise,
+// with the request's answer in *hr.
+DeviceState* PropertyTargetLocked(Global& g, int deviceNumber, HRESULT* hr) {
+  ConfigLocked(g);
+  auto found = g.devices.find(deviceNumber);
+  *hr = found == g.devices.end() ? E_FAIL : !PresentLocked(g, deviceNumber) ? kDeviceNotConnected : S_OK;
+  return *hr == S_OK ? &found->second : nullptr;
+}
+
 std::string TracePathLocked(Global& g) {
   if (g.traceOverride) return g.tracePath;
   const char* path = std::getenv("PNX_SIM_TRACE");
@@ -339,7 +347,9 @@ bool Contains(const std::vector<uint32_t>& ids, DWORD id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-DWORD PropertySize(DWORD id) { return id == kMultiviewSources ? 8 : 4; }
+DWORD PropertySize(DWORD id) {
+  return id == vendor::kMultiviewSources ? vendor::kSourcesBytes : vendor::kLayoutBytes;
+}
 
 // At process exit, when PNX_SIM_EXIT_REPORT names a file, one line with the number of the layer's COM objects
 // still alive, so that a test host can tell whether the process released everything it made. Runs after
@@ -520,7 +530,8 @@ bool ReadDeviceView(int deviceNumber, DeviceView* view) {
 uint64_t ViewVersion() { return G().viewVersion.load(); }
 
 bool PropertyIdKnown(DWORD id, bool forSet) {
-  return id == kMultiviewLayout || id == kMultiviewSources || (!forSet && id == kPostLayoutRead);
+  return id == vendor::kMultiviewLayout || id == vendor::kMultiviewSources ||
+         (!forSet && id == vendor::kPostLayoutRead);
 }
 
 HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD size) {
@@ -528,16 +539,14 @@ HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD si
   if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
-  ConfigLocked(g);
-  auto found = g.devices.find(deviceNumber);
-  if (found == g.devices.end()) return E_FAIL;
-  if (!PresentLocked(g, deviceNumber)) return kDeviceNotConnected;
-  DeviceState& state = found->second;
-  if (Contains(state.failSet, id)) return E_FAIL;
-  if (id == kMultiviewLayout) {
-    std::memcpy(&state.view.layout, data, 4);
+  HRESULT hr = S_OK;
+  DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
+  if (!state) return hr;
+  if (Contains(state->failSet, id)) return E_FAIL;
+  if (id == vendor::kMultiviewLayout) {
+    std::memcpy(&state->view.layout, data, vendor::kLayoutBytes);
   } else {
-    std::memcpy(&state.view.sources, data, 8);
+    state->view.sources = vendor::SourcesFromBytes(data);
   }
   ++g.viewVersion;
   return S_OK;
@@ -549,17 +558,16 @@ HRESULT GetDeviceProperty(int deviceNumber, DWORD id, BYTE* data, DWORD size, DW
   if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
-  ConfigLocked(g);
-  auto found = g.devices.find(deviceNumber);
-  if (found == g.devices.end()) return E_FAIL;
-  if (!PresentLocked(g, deviceNumber)) return kDeviceNotConnected;
-  const DeviceState& state = found->second;
-  if (Contains(state.failGet, id)) return E_FAIL;
-  if (id == kMultiviewSources) {
-    std::memcpy(data, &state.view.sources, 8);
+  HRESULT hr = S_OK;
+  const DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
+  if (!state) return hr;
+  if (Contains(state->failGet, id)) return E_FAIL;
+  if (id == vendor::kMultiviewSources) {
+    const std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(state->view.sources);
+    std::memcpy(data, bytes.data(), bytes.size());
   } else {
     // Property 25 reports the layout in force after a write.
-    std::memcpy(data, &state.view.layout, 4);
+    std::memcpy(data, &state->view.layout, vendor::kLayoutBytes);
   }
   if (returned) *returned = PropertySize(id);
   return S_OK;

@@ -5,26 +5,17 @@
 #include "platform/com.h"
 #include "platform/emulator/emulator.h"
 #include "tools/simdevice/sim_registration.h"
+#include "tools/simdevice/uncounted_com_object.h"
 
 namespace {
 
 HMODULE g_module = nullptr;
 
-// Stateless and static: its counts do not govern its life. Each object it makes is a node's source
-// filter that learns its node from the property bag when the moniker is bound.
-class SimNodeFactory final : public IClassFactory {
+// Stateless and static. Each object it makes is a node's source filter that learns its node from the
+// property bag when the moniker is bound.
+class SimNodeFactory final : public UncountedComObject<IClassFactory> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  SimNodeFactory() : UncountedComObject(IID_IClassFactory) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (!out) return E_POINTER;

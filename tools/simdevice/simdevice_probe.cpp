@@ -14,13 +14,14 @@
 
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
+#include "platform/vendor_properties.h"
+#include "tools/simdevice/uncounted_com_object.h"
 
 namespace {
 
 // Not in mingw-w64's headers.
 const GUID kClsidSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 const GUID kClsidNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-const GUID kVendorControl = {0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
 
 std::string Narrow(const std::wstring& text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -159,20 +160,10 @@ int List() {
 }
 
 // Counts samples on the streaming thread and keeps a copy of the latest one.
-class FrameCounter final : public ISampleGrabberCB {
+// Lives on main's stack beyond the graph.
+class FrameCounter final : public UncountedComObject<ISampleGrabberCB> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
-      *out = static_cast<ISampleGrabberCB*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  // Lives on main's stack beyond the graph.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  FrameCounter() : UncountedComObject(IID_ISampleGrabberCB) {}
 
   HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
     BYTE* data = nullptr;
@@ -235,19 +226,19 @@ void ExerciseProperties(IBaseFilter* filter) {
     return;
   }
   BYTE sources[8] = {0x21, 0x43, 0, 0, 0, 0, 0, 0};
-  HRESULT hr = properties->Set(kVendorControl, 632, nullptr, 0, sources, sizeof(sources));
+  HRESULT hr = properties->Set(vendor::kPropertySet, vendor::kMultiviewSources, nullptr, 0, sources, sizeof(sources));
   std::printf("set 632 hr=%ld\n", static_cast<long>(hr));
   DWORD layout = 0;
-  hr = properties->Set(kVendorControl, 631, nullptr, 0, &layout, sizeof(layout));
+  hr = properties->Set(vendor::kPropertySet, vendor::kMultiviewLayout, nullptr, 0, &layout, sizeof(layout));
   std::printf("set 631 hr=%ld\n", static_cast<long>(hr));
   BYTE read[8] = {};
   DWORD returned = 0;
-  hr = properties->Get(kVendorControl, 632, nullptr, 0, read, sizeof(read), &returned);
+  hr = properties->Get(vendor::kPropertySet, vendor::kMultiviewSources, nullptr, 0, read, sizeof(read), &returned);
   std::printf("get 632 hr=%ld data=%02x%02x%02x%02x%02x%02x%02x%02x\n", static_cast<long>(hr), read[0],
               read[1], read[2], read[3], read[4], read[5], read[6], read[7]);
   // Back to the 2x2 grid so that the frames show all four places.
   layout = 100;
-  properties->Set(kVendorControl, 631, nullptr, 0, &layout, sizeof(layout));
+  properties->Set(vendor::kPropertySet, vendor::kMultiviewLayout, nullptr, 0, &layout, sizeof(layout));
 }
 
 // Builds source -> sample grabber -> null renderer the way the product builds its graph: the last RGB24
