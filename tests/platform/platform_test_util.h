@@ -30,7 +30,6 @@ class PlatformTest : public ::testing::Test {
   }
 };
 
-const GUID kVendorSet = {0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
 inline const wchar_t* kHdmi1 = L"Brelvon HDMI-1 / Multiview";
 
 // A new instance of clsid asked for iid; empty on failure.
@@ -110,8 +109,8 @@ class GraphTest : public PlatformTest {
     out_ = OutputPinOf(source_.Get());
     ASSERT_EQ(out_.As(IID_IAMStreamConfig, &config_), S_OK);
   }
-  void AddSink(bool offerAllocator = true) {
-    sink_ = TestSink::Make(offerAllocator);
+  void AddSink() {
+    sink_ = TestSink::Make();
     ASSERT_EQ(graph_->AddFilter(sink_->Filter(), L"Video Sink"), S_OK);
   }
   void Connect() { ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK); }

@@ -11,11 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/renderer/renderer_fakes.h"
+#include "tests/device/renderer/renderer_fakes.h"
 
 namespace {
 
-using renderer_test::FakePin;
 using renderer_test::FakeSample;
 using renderer_test::MakeVideoType;
 using renderer_test::SampleTime;
@@ -41,10 +40,10 @@ int32_t Record(const uint8_t* data, int32_t length, int64_t start, int64_t durat
 class SampleStepTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries)); }
-  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connectionType.Get())); }
+  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connectionType.Get())); }
 
   MediaType connectionType = MakeVideoType(640, 360);
-  FakePin upstream{PINDIR_OUTPUT};  // outlives the pin that holds it
+  ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);  // outlives the pin that holds it
   renderer_test::Sink s;
   std::vector<Delivery> deliveries;
 };
@@ -114,12 +113,12 @@ TEST(SampleStepOneShotTest, ConnectionTypeGoesWithTheFirstTypelessSampleOnly) {
   MediaType own = MakeVideoType(320, 180);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePin upstream(PINDIR_OUTPUT);
+    ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);
     renderer_test::Sink s;
     std::vector<Delivery> deliveries;
     ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries));
     if (c.connect) {
-      ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connection.Get()));
+      ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connection.Get()));
     }
     for (size_t i = 0; c.samples[i] != 0; ++i) {
       FakeSample sample;
