@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <random>
 #include <thread>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -210,31 +209,6 @@ TEST(ImageScaler, FlatImagesStayFlat) {
                 0);
       for (const uint8_t b : dst) ASSERT_EQ(b, level) << int{level} << " from " << from.width << "x" << from.height;
     }
-  }
-}
-
-// A negative source stride from the last row in memory reads the rows backwards: exactly the result of scaling
-// the same rows stored in reverse order. The source buffer holds only the bytes the scaler may read.
-TEST(ImageScaler, NegativeSourceStrideReadsRowsBackwards) {
-  for (const auto& [from, to, gap] : {std::tuple<Size, Size, int32_t>{{642, 362}, {224, 126}, 2},
-                                      {{6, 700}, {2, 1}, 0},  // more inner rows than a 16-bit sum holds
-                                      {{5, 3}, {9, 7}, 1}}) {
-    SCOPED_TRACE(testing::Message() << from.width << "x" << from.height);
-    const Source src(from, gap, 11);
-    Source reversed(from, gap, 0);
-    const size_t rowBytes = static_cast<size_t>(from.width) * 3;
-    for (int32_t y = 0; y < from.height; ++y) {
-      const uint8_t* row = src.bytes.data() + static_cast<size_t>(y) * src.stride;
-      std::copy(row, row + rowBytes, reversed.bytes.begin() + static_cast<ptrdiff_t>(from.height - 1 - y) * src.stride);
-    }
-    Destination forwards(to, 0), backwards(to, 0);
-    ASSERT_GT(Scale(reversed, forwards), 0);
-    const uint8_t* lastRow = src.bytes.data() + static_cast<size_t>(src.stride) * (from.height - 1);
-    ASSERT_GT(ScaleImageBgr24(lastRow, -src.stride, from.width, from.height, backwards.Pixels(), backwards.stride,
-                              to.width, to.height),
-              0);
-    EXPECT_EQ(backwards.Packed(), forwards.Packed());
-    EXPECT_TRUE(backwards.GuardsIntact());
   }
 }
 

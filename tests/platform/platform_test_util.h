@@ -1,13 +1,10 @@
-// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, short
-// ways to reach the emulated nodes through the system device enumerator, and a graph of one node and the
-// recording sink.
+// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, a node
+// bound through the system device enumerator, and a graph of one node and the recording sink.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/com_object.h"
 #include "platform/com_ptr.h"
@@ -40,45 +37,24 @@ ComPtr<T> Create(REFCLSID clsid, REFIID iid) {
   return object;
 }
 
-// Calls visit with each video input's moniker and friendly name until it answers false; the answer is the
-// class enumerator's.
-inline HRESULT ForEachVideoInput(const std::function<bool(IMoniker*, const std::wstring&)>& visit) {
+// Binds the video input node with that friendly name as a filter; empty when there is none.
+inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
   auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
   ComPtr<IEnumMoniker> monikers;
-  if (!devEnum) return E_FAIL;
-  HRESULT hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-  for (ComPtr<IMoniker> moniker; hr == S_OK && monikers->Next(1, moniker.Receive(), nullptr) == S_OK;) {
+  ComPtr<IBaseFilter> filter;
+  if (!devEnum || devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) != S_OK) {
+    return filter;
+  }
+  for (ComPtr<IMoniker> moniker; !filter && monikers->Next(1, moniker.Receive(), nullptr) == S_OK;) {
     ComPtr<IPropertyBag> bag;
     VARIANT name;
     VariantInit(&name);
-    std::wstring text;
     if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
-        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr))) {
-      text = name.bstrVal;
+        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && wanted == name.bstrVal) {
+      moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid());
     }
     VariantClear(&name);
-    if (!visit(moniker.Get(), text)) break;
   }
-  return hr;
-}
-
-// Names the video input category lists, in order; hr is the class enumerator's answer.
-inline std::vector<std::wstring> ListVideoInputs(HRESULT* hr = nullptr) {
-  std::vector<std::wstring> names;
-  HRESULT result = ForEachVideoInput([&](IMoniker*, const std::wstring& name) {
-    names.push_back(name);
-    return true;
-  });
-  if (hr) *hr = result;
-  return names;
-}
-
-// Binds the node with that friendly name as a filter; empty when there is none.
-inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
-  ComPtr<IBaseFilter> filter;
-  ForEachVideoInput([&](IMoniker* moniker, const std::wstring& name) {
-    return name != wanted || FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid()));
-  });
   return filter;
 }
 
