@@ -53,26 +53,24 @@ class TraceRecorder {
     }
     return events;
   }
-  // Property requests as "op id data hr" ("set 632 2143000000000000 0").
-  std::vector<std::string> Requests() const {
-    std::vector<std::string> requests;
+  // Events of the given ops, each as the values of `fields` joined by spaces.
+  std::vector<std::string> Lines(std::vector<std::string> ops, std::vector<std::string> fields) const {
+    std::vector<std::string> lines;
     for (const nlohmann::json& e : Events()) {
-      const std::string op = e.value("op", "");
-      if (op != "get" && op != "set") continue;
-      requests.push_back(op + " " + std::to_string(e.value("id", 0)) + " " + e.value("data", "") + " " +
-                         std::to_string(e.value("hr", 0)));
+      if (std::find(ops.begin(), ops.end(), e.value("op", "")) == ops.end()) continue;
+      std::string line;
+      for (const std::string& field : fields) {
+        const nlohmann::json& value = e[field];
+        line += (line.empty() ? "" : " ") + (value.is_string() ? value.get<std::string>() : value.dump());
+      }
+      lines.push_back(line);
     }
-    return requests;
+    return lines;
   }
-  // "node subtype WxH" of every format the manager applied.
-  std::vector<std::string> Formats() const {
-    std::vector<std::string> formats;
-    for (const nlohmann::json& e : Events("format")) {
-      formats.push_back(e.value("node", "") + " " + e.value("subtype", "") + " " +
-                        std::to_string(e.value("width", 0)) + "x" + std::to_string(e.value("height", 0)));
-    }
-    return formats;
-  }
+  // Property requests as "op id data hr" ("set 632 2143000000000000 0").
+  std::vector<std::string> Requests() const { return Lines({"get", "set"}, {"op", "id", "data", "hr"}); }
+  // "node subtype width height" of every format the manager applied.
+  std::vector<std::string> Formats() const { return Lines({"format"}, {"node", "subtype", "width", "height"}); }
 
  private:
   std::streamoff start_;
@@ -92,7 +90,7 @@ TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
     std::vector<Bits> signals;
     std::vector<std::string> formats;
   };
-  const std::string rgb = " RGB24 1920x1080";
+  const std::string rgb = " RGB24 1920 1080";
   const Bits all(4, true);
   const Case cases[] = {
       {"two devices with all inputs", R"({"devices": [{"signal": [true, false, false, true]}, {}]})", true, 2,
@@ -152,7 +150,7 @@ TEST(CaptureFormat, EveryRgb24CapabilityIsAppliedTheLastStays) {
       {"several RGB24",
        R"({"devices": [{"formats": [{"subtype": "RGB24", "width": 1280, "height": 720}, "YUY2",
                                     {"subtype": "RGB24", "width": 640, "height": 360}]}]})",
-       {"Brelvon HDMI-1 / Multiview RGB24 1280x720", "Brelvon HDMI-1 / Multiview RGB24 640x360"}},
+       {"Brelvon HDMI-1 / Multiview RGB24 1280 720", "Brelvon HDMI-1 / Multiview RGB24 640 360"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,7 +212,7 @@ TEST(DeviceSwitch, RebuildsForTheNewDeviceAndLearnsItsFrameSize) {
 
   TraceRecorder trace;
   ASSERT_TRUE(manager.OpenDevice(1));
-  EXPECT_EQ(trace.Formats(), std::vector<std::string>{"Brelvon 2 HDMI-1 / Multiview RGB24 640x360"});
+  EXPECT_EQ(trace.Formats(), std::vector<std::string>{"Brelvon 2 HDMI-1 / Multiview RGB24 640 360"});
   EXPECT_GE(counter.Run(manager, 2), 2);
   const std::vector<nlohmann::json> states = trace.Events("state");
   EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const nlohmann::json& e) {

@@ -49,7 +49,6 @@ TEST_F(GraphTest, StopEndsDeliveryAndReleasingARunningGraphDismantlesIt) {
   ASSERT_TRUE(sink_->WaitForSamples(stopped + 1, std::chrono::seconds(5)));
   FILTER_STATE state;
   // Releasing the running graph stops and dismantles it.
-  config_.Reset();
   out_.Reset();
   control_.Reset();
   graph_.Reset();
