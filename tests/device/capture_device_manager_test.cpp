@@ -79,7 +79,7 @@ class TraceRecorder {
 using Bits = std::vector<bool>;
 
 // What one enumeration finds per configuration: the counts the plug-in reads, the input signals (one list per
-// device slot, one bit per input slot) and the node connected to the sink (the one whose format was applied).
+// device slot, one bit per input slot) and the node connected to the sink, whose RGB24 formats are applied.
 TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
   struct Case {
     const char* name;
@@ -112,6 +112,13 @@ TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
        true, 1, {4}, {all}, {"Brelvon HDMI-1 / Multiview" + rgb}},
       {"other names only", R"({"devices": [], "otherNodes": ["Integrated Camera", "Brelvo"]})", true, 0, {}, {},
        {}},
+      {"no RGB24 keeps the format and still connects", R"({"devices": [{"formats": ["YUY2", "MJPG"]}]})", true, 1,
+       {4}, {all}, {}},
+      {"every RGB24 capability is applied, the last one stays",
+       R"({"devices": [{"formats": [{"subtype": "RGB24", "width": 1280, "height": 720}, "YUY2",
+                                    {"subtype": "RGB24", "width": 640, "height": 360}]}]})",
+       true, 1, {4}, {all},
+       {"Brelvon HDMI-1 / Multiview RGB24 1280 720", "Brelvon HDMI-1 / Multiview RGB24 640 360"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,28 +145,6 @@ TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {
   EXPECT_TRUE(manager.OpenDevice(1));
   EXPECT_EQ(manager.m_deviceCount, 0);
   EXPECT_TRUE(manager.m_inputCounts.empty());
-}
-
-TEST(CaptureFormat, EveryRgb24CapabilityIsAppliedTheLastStays) {
-  const struct {
-    const char* name;
-    const char* config;
-    std::vector<std::string> applied;
-  } cases[] = {
-      {"no RGB24 keeps the format and still connects", R"({"devices": [{"formats": ["YUY2", "MJPG"]}]})", {}},
-      {"several RGB24",
-       R"({"devices": [{"formats": [{"subtype": "RGB24", "width": 1280, "height": 720}, "YUY2",
-                                    {"subtype": "RGB24", "width": 640, "height": 360}]}]})",
-       {"Brelvon HDMI-1 / Multiview RGB24 1280 720", "Brelvon HDMI-1 / Multiview RGB24 640 360"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_TRUE(UseDevices(c.config));
-    TraceRecorder trace;
-    CaptureDeviceManager manager;
-    EXPECT_TRUE(manager.OpenDevice(0));
-    EXPECT_EQ(trace.Formats(), c.applied);
-  }
 }
 
 // Counts the preview images the frame path makes at 16x9: an image needs frames of the learned size.
