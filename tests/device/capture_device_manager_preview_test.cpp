@@ -32,14 +32,6 @@ struct VideoType {
   VideoType& operator=(const VideoType&) = delete;
 };
 
-struct FrameLog {
-  std::vector<int32_t> lengths;
-};
-
-void LogFrame(const uint8_t* /*data*/, int32_t length, void* context) {
-  static_cast<FrameLog*>(context)->lengths.push_back(length);
-}
-
 int32_t Deliver(CaptureDeviceManager& manager, const std::vector<uint8_t>& frame, const AM_MEDIA_TYPE* type) {
   return CaptureDeviceManager::OnPreviewSample(frame.data(), static_cast<int32_t>(frame.size()), 0, 0, 0, 1,
                                                type, &manager);
@@ -86,19 +78,19 @@ uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
 // Every seventh frame is forwarded; without a callback the seventh is not forwarded but the count starts over.
 TEST(PreviewPacing, ForwardsTheSeventhFrameOfEverySeven) {
   CaptureDeviceManager manager;
-  FrameLog log;
+  ImageLog images;
+  SetPreview(manager, 4, 2);
   VideoType type(4, 2);
   std::vector<uint8_t> frame(4 * 3 * 2);
   for (const bool withCallback : {false, true}) {
-    manager.m_frameCallback = withCallback ? &LogFrame : nullptr;
-    manager.m_frameContext = &log;
+    if (withCallback) InstallBmpPath(manager, &images);
     std::vector<int> forwarded;
     for (int i = 1; i <= 14; ++i) {
       if (Deliver(manager, frame, i == 1 ? &type.type : nullptr) == 1) forwarded.push_back(i);
     }
     EXPECT_EQ(forwarded, (withCallback ? std::vector<int>{7, 14} : std::vector<int>{}));
   }
-  EXPECT_EQ(log.lengths, (std::vector<int32_t>{24, 24}));
+  EXPECT_EQ(images.images, 2);
   EXPECT_EQ(CaptureDeviceManager::OnPreviewSample(frame.data(), 24, 0, 0, 0, 0, &type.type, nullptr), 0);
 }
 
