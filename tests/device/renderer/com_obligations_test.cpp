@@ -87,17 +87,9 @@ TEST(RendererComTest, CountsAndSelfDeletion) {
   EXPECT_EQ(1u, Refs(upstream->Pin()));
 }
 
-// One pin, found by its exact name or enumerated; the sink's pin offers no media type; enumerators keep the
-// filter alive.
-TEST(RendererComTest, PinLookupAndEnumerators) {
+// The pin enumerator fills what it can and says when that is less than asked; enumerators keep the filter alive.
+TEST(RendererComTest, PinEnumerator) {
   renderer_test::Sink s;
-  IPin* pin = reinterpret_cast<IPin*>(0x1);
-  for (const wchar_t* wrong : {L"input", L"Input "}) {
-    EXPECT_EQ(VFW_E_NOT_FOUND, s.filter->FindPin(wrong, &pin));
-    EXPECT_EQ(nullptr, pin);
-  }
-  EXPECT_EQ(E_POINTER, s.filter->FindPin(L"Input", nullptr));
-
   ComPtr<IEnumPins> pins;
   ASSERT_EQ(S_OK, s.filter->EnumPins(pins.Receive()));
   IPin* got[2] = {};
@@ -107,19 +99,9 @@ TEST(RendererComTest, PinLookupAndEnumerators) {
   ASSERT_EQ(1u, fetched);
   EXPECT_EQ(s.pin.Get(), got[0]);
   got[0]->Release();
-  EXPECT_EQ(S_OK, pins->Reset());
-  EXPECT_EQ(S_OK, pins->Skip(1));
-  EXPECT_EQ(S_FALSE, pins->Skip(1));
   ComPtr<IEnumPins> clone;
   ASSERT_EQ(S_OK, pins->Clone(clone.Receive()));
 
-  ComPtr<IEnumMediaTypes> types;
-  ASSERT_EQ(S_OK, s.pin->EnumMediaTypes(types.Receive()));
-  AM_MEDIA_TYPE* type = nullptr;
-  EXPECT_EQ(S_FALSE, types->Next(1, &type, &fetched));
-  EXPECT_EQ(0u, fetched);
-
-  types.Reset();
   IBaseFilter* filter = s.filter.Get();
   s.input.Reset();
   s.pin.Reset();
