@@ -15,9 +15,8 @@
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
 #include "platform/media_type.h"
-#include "tests/renderer/renderer_fakes.h"
+#include "tests/device/renderer/renderer_fakes.h"
 
-using renderer_test::FakePin;
 using renderer_test::FakeSample;
 using renderer_test::SampleTime;
 
@@ -102,7 +101,7 @@ void CheckImage(std::vector<uint8_t>* bytes, void* context) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  FakePin upstream{PINDIR_OUTPUT};  // outlives the sink that connects to it
+  ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);  // outlives the sink that connects to it
 
   CaptureDeviceManager manager;
   manager.m_previewRate = in.ConsumeIntegralInRange(-1, 61);
@@ -136,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   MediaType connectionType;
   int64_t frameBytes = FuzzedType(in, connectionType);
-  if (in.ConsumeBool()) pin->ReceiveConnection(&upstream, connectionType.Get());
+  if (in.ConsumeBool()) pin->ReceiveConnection(upstream->Pin(), connectionType.Get());
 
   for (int i = 0; i < 16 && in.remaining_bytes() > 0; ++i) {
     MediaType ownType;

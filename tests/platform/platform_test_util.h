@@ -1,13 +1,10 @@
-// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, short
-// ways to reach the emulated nodes through the system device enumerator, and a graph of one node and the
-// recording sink.
+// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, a node
+// bound through the system device enumerator, and a graph of one node and the recording sink.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/com_object.h"
 #include "platform/com_ptr.h"
@@ -30,7 +27,6 @@ class PlatformTest : public ::testing::Test {
   }
 };
 
-const GUID kVendorSet = {0xd1e5209f, 0x68fd, 0x4529, {0xbe, 0xe0, 0x5e, 0x7a, 0x1f, 0x47, 0x92, 0x26}};
 inline const wchar_t* kHdmi1 = L"Brelvon HDMI-1 / Multiview";
 
 // A new instance of clsid asked for iid; empty on failure.
@@ -41,86 +37,41 @@ ComPtr<T> Create(REFCLSID clsid, REFIID iid) {
   return object;
 }
 
-// Calls visit with each video input's moniker and friendly name until it answers false; the answer is the
-// class enumerator's.
-inline HRESULT ForEachVideoInput(const std::function<bool(IMoniker*, const std::wstring&)>& visit) {
+// Binds the video input node with that friendly name as a filter; empty when there is none.
+inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
   auto devEnum = Create<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
   ComPtr<IEnumMoniker> monikers;
-  if (!devEnum) return E_FAIL;
-  HRESULT hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0);
-  for (ComPtr<IMoniker> moniker; hr == S_OK && monikers->Next(1, moniker.Receive(), nullptr) == S_OK;) {
+  ComPtr<IBaseFilter> filter;
+  if (!devEnum || devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Receive(), 0) != S_OK) {
+    return filter;
+  }
+  for (ComPtr<IMoniker> moniker; !filter && monikers->Next(1, moniker.Receive(), nullptr) == S_OK;) {
     ComPtr<IPropertyBag> bag;
     VARIANT name;
     VariantInit(&name);
-    std::wstring text;
     if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReceiveVoid())) &&
-        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr))) {
-      text = name.bstrVal;
+        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && wanted == name.bstrVal) {
+      moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid());
     }
     VariantClear(&name);
-    if (!visit(moniker.Get(), text)) break;
   }
-  return hr;
-}
-
-// Names the video input category lists, in order; hr is the class enumerator's answer.
-inline std::vector<std::wstring> ListVideoInputs(HRESULT* hr = nullptr) {
-  std::vector<std::wstring> names;
-  HRESULT result = ForEachVideoInput([&](IMoniker*, const std::wstring& name) {
-    names.push_back(name);
-    return true;
-  });
-  if (hr) *hr = result;
-  return names;
-}
-
-// Binds the node with that friendly name as a filter; empty when there is none.
-inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
-  ComPtr<IBaseFilter> filter;
-  ForEachVideoInput([&](IMoniker* moniker, const std::wstring& name) {
-    return name != wanted || FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReceiveVoid()));
-  });
   return filter;
 }
 
-inline ComPtr<IPin> OutputPinOf(IBaseFilter* filter) {
-  auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-  ComPtr<IPin> pin;
-  if (builder) builder->FindPin(filter, PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, pin.Receive());
-  return pin;
-}
-
-// One emulated node in a graph, and the recording sink.
+// One emulated node connected to the recording sink in a graph.
 class GraphTest : public PlatformTest {
  protected:
-  // Loads the configuration and puts the node into a new graph (without the sink).
-  void Build(const char* config, const wchar_t* node = kHdmi1) {
-    config_.Reset();
-    out_.Reset();
-    source_.Reset();
-    control_.Reset();
-    graph_.Reset();
-    sink_.Reset();
+  void BuildConnected(const char* config) {
     ASSERT_TRUE(emulator::LoadConfigurationText(config));
     ASSERT_TRUE(graph_ = Create<IFilterGraph2>(CLSID_FilterGraph, IID_IFilterGraph2));
     ASSERT_EQ(graph_.As(IID_IMediaControl, &control_), S_OK);
-    source_ = BindNode(node);
-    ASSERT_TRUE(source_);
-    ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(source_.Get(), node)));
-    out_ = OutputPinOf(source_.Get());
-    ASSERT_EQ(out_.As(IID_IAMStreamConfig, &config_), S_OK);
-  }
-  void AddSink(bool offerAllocator = true) {
-    sink_ = TestSink::Make(offerAllocator);
+    ASSERT_TRUE(source_ = BindNode(kHdmi1));
+    ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(source_.Get(), kHdmi1)));
+    auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    ASSERT_EQ(builder->FindPin(source_.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, out_.Receive()), S_OK);
+    sink_ = TestSink::Make();
     ASSERT_EQ(graph_->AddFilter(sink_->Filter(), L"Video Sink"), S_OK);
-  }
-  void Connect() { ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK); }
-  // Builds, adds the sink and connects.
-  void BuildConnected(const char* config, const wchar_t* node = kHdmi1) {
-    Build(config, node);
-    ASSERT_FALSE(HasFatalFailure());
-    AddSink();
-    Connect();
+    ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
   }
   // Runs until count samples arrived, then stops.
   void Capture(size_t count) {
@@ -135,5 +86,4 @@ class GraphTest : public PlatformTest {
   ComPtr<IMediaControl> control_;
   ComPtr<IBaseFilter> source_;
   ComPtr<IPin> out_;
-  ComPtr<IAMStreamConfig> config_;
 };

@@ -1,4 +1,5 @@
-// A minimal renderer for the platform tests: one input pin that records what reaches it.
+// A minimal filter of one pin for the tests: as an input pin it records what reaches it (the platform tests'
+// renderer), as an output pin it stands for the upstream pin a renderer connects to.
 // Thread rule: Receive runs on the source's streaming thread; the record is guarded by mutex_, and the test
 // thread reads it through the waiting accessors.
 #pragma once
@@ -27,9 +28,10 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   using Lock = std::lock_guard<std::mutex>;
 
  public:
-  // offerAllocator: GetAllocator hands out an allocator of its own (else VFW_E_NO_ALLOCATOR).
-  explicit TestSink(bool offerAllocator = true) : offerAllocator_(offerAllocator) {}
-  static ComPtr<TestSink> Make(bool offerAllocator = true) { return ComPtr<TestSink>(new TestSink(offerAllocator)); }
+  explicit TestSink(PIN_DIRECTION direction = PINDIR_INPUT) : direction_(direction) {}
+  static ComPtr<TestSink> Make(PIN_DIRECTION direction = PINDIR_INPUT) {
+    return ComPtr<TestSink>(new TestSink(direction));
+  }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -103,12 +105,12 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override {
     info->pFilter = Filter();
     info->pFilter->AddRef();
-    info->dir = PINDIR_INPUT;
+    info->dir = direction_;
     info->achName[0] = 0;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_INPUT;
+    *dir = direction_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
@@ -123,7 +125,6 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   // IMemInputPin
   HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override {
     *allocator = nullptr;
-    if (!offerAllocator_) return VFW_E_NO_ALLOCATOR;
     if (!offered_) {
       HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                                     offered_.ReceiveVoid());
@@ -181,7 +182,6 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     Lock lock(mutex_);
     keepFrames_ = keep;
   }
-  MediaType ConnectionType() { return type_; }
 
  private:
   // Yields the sink's one pin.
@@ -219,7 +219,7 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     return S_OK;
   }
 
-  const bool offerAllocator_;
+  const PIN_DIRECTION direction_;
   std::mutex mutex_;
   std::condition_variable received_;
   FILTER_STATE state_ = State_Stopped;

@@ -1,5 +1,5 @@
-// Small stand-ins for what the renderer meets upstream: a media sample, an output pin and an allocator.
-// Each lives on the test's stack; its count is observed, never used to delete it.
+// Small stand-ins for what the renderer meets upstream: a media sample and an allocator, each on the test's
+// stack (its count is observed, never used to delete it); the upstream pin is a TestSink facing out.
 #pragma once
 
 #include <atomic>
@@ -11,8 +11,15 @@
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
 #include "platform/media_type.h"
+#include "tests/platform/test_sink.h"
 
 namespace renderer_test {
+
+// The count an object holds now, read without changing it.
+inline ULONG Refs(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
 
 template <class Interface>
 class StackObject : public Interface {
@@ -80,35 +87,6 @@ class FakeSample : public StackObject<IMediaSample> {
 
  private:
   REFIID Iid() const override { return IID_IMediaSample; }
-};
-
-// A pin that only says which way it points; enough to be connected to.
-class FakePin : public StackObject<IPin> {
- public:
-  explicit FakePin(PIN_DIRECTION d) : direction(d) {}
-  PIN_DIRECTION direction;
-
-  HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Disconnect() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* d) override {
-    *d = direction;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE EndFlush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return E_NOTIMPL; }
-
- private:
-  REFIID Iid() const override { return IID_IPin; }
 };
 
 // An allocator whose decommit answer the test chooses.

@@ -4,18 +4,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/renderer/renderer_fakes.h"
+#include "tests/device/renderer/renderer_fakes.h"
 
 namespace {
 
-using renderer_test::FakePin;
 using renderer_test::FakeSample;
 using renderer_test::MakeVideoType;
 using renderer_test::SampleTime;
@@ -41,10 +39,10 @@ int32_t Record(const uint8_t* data, int32_t length, int64_t start, int64_t durat
 class SampleStepTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries)); }
-  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connectionType.Get())); }
+  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connectionType.Get())); }
 
   MediaType connectionType = MakeVideoType(640, 360);
-  FakePin upstream{PINDIR_OUTPUT};  // outlives the pin that holds it
+  ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);  // outlives the pin that holds it
   renderer_test::Sink s;
   std::vector<Delivery> deliveries;
 };
@@ -114,12 +112,12 @@ TEST(SampleStepOneShotTest, ConnectionTypeGoesWithTheFirstTypelessSampleOnly) {
   MediaType own = MakeVideoType(320, 180);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakePin upstream(PINDIR_OUTPUT);
+    ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);
     renderer_test::Sink s;
     std::vector<Delivery> deliveries;
     ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries));
     if (c.connect) {
-      ASSERT_EQ(S_OK, s.pin->ReceiveConnection(&upstream, connection.Get()));
+      ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connection.Get()));
     }
     for (size_t i = 0; c.samples[i] != 0; ++i) {
       FakeSample sample;
@@ -185,69 +183,46 @@ TEST_F(SampleStepTest, ReceiveMultipleStopsAtTheFirstAnswerOtherThanOk) {
 
 // Taking the callback off while the streaming thread is inside it: the caller waits for that frame to end, and
 // no frame reaches the old callback afterwards. Meant to run under ThreadSanitizer as well.
-// The callback's side: it signals when it has entered and holds the frame until released.
-struct Gate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool entered = false;
-  bool release = false;
-  int calls = 0;     // guarded by the renderer's callback lock, read by the test after the hand-over
-  int finished = 0;  // likewise
-
-  static int32_t Callback(const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
-                          void* context) {
-    auto* gate = static_cast<Gate*>(context);
-    ++gate->calls;
-    std::unique_lock<std::mutex> lock(gate->mutex);
-    gate->entered = true;
-    gate->changed.notify_all();
-    gate->changed.wait(lock, [gate] { return gate->release; });
-    ++gate->finished;
-    return 0;
-  }
-};
-
 TEST(CallbackHandoverTest, RemovingTheCallbackWaitsForTheFrameInProgress) {
+  struct Gate {
+    std::promise<void> entered;
+    std::shared_future<void> release;
+    int calls = 0;  // guarded by the renderer's callback lock, read by the test after the hand-over
+    static int32_t Callback(const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
+                            void* context) {
+      auto* gate = static_cast<Gate*>(context);
+      if (++gate->calls == 1) gate->entered.set_value();
+      gate->release.wait();  // holds the first frame until released
+      return 0;
+    }
+  } gate;
+  std::promise<void> release;
+  gate.release = release.get_future().share();
   renderer_test::Sink s;
-  Gate gate;
   ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Gate::Callback, &gate));
   // Samples carry their own type so that no connection is needed.
   MediaType type = renderer_test::MakeVideoType(4, 4);
   FakeSample sample;
   sample.ownType = type.Get();
-
   std::atomic<bool> streaming{true};
   std::atomic<int> samplesSent{0};
   std::thread streamer([&] {
-    while (streaming) {
-      s.input->Receive(&sample);
-      ++samplesSent;
-    }
+    for (; streaming; ++samplesSent) s.input->Receive(&sample);
   });
 
-  {
-    std::unique_lock<std::mutex> lock(gate.mutex);
-    gate.changed.wait(lock, [&] { return gate.entered; });
-  }
+  gate.entered.get_future().wait();
   std::atomic<bool> removed{false};
   std::thread control([&] {
     EXPECT_EQ(S_OK, s.sink->SetSampleCallback(nullptr, nullptr));
     removed = true;
   });
-  // The control thread stays blocked while the frame is held.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(removed);
-  {
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    gate.release = true;
-  }
-  gate.changed.notify_all();
+  EXPECT_FALSE(removed) << "the control thread stays blocked while the frame is held";
+  release.set_value();
   control.join();
-  EXPECT_TRUE(removed);
 
   // From here on the old callback is never entered again, however many samples follow.
   const int callsAtHandover = gate.calls;
-  EXPECT_EQ(callsAtHandover, gate.finished);
   const int sentAtHandover = samplesSent;
   while (samplesSent < sentAtHandover + 100) std::this_thread::yield();
   streaming = false;

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/renderer/renderer_fakes.h"
+#include "tests/device/renderer/renderer_fakes.h"
 #include "trace/debug_channel_posix.h"
 #include "trace/trace_internal.h"
 

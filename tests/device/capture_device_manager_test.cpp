@@ -1,0 +1,444 @@
+// CaptureDeviceManager against the emulated device: discovery, the graph, signals and the vendor properties,
+// checked through the manager's public answers and the requests the device recorded in its trace; and
+// RemoveAllFilters against a graph that refuses.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "device/capture_device_manager.h"
+#include "device/renderer/sink_filter.h"
+#include "platform/com_ptr.h"
+#include "platform/emulator_control.h"
+
+namespace {
+
+// One trace file for the whole test process.
+const std::string& TracePath() {
+  static const std::string path = [] {
+    std::string p = "/tmp/pnx_device_tests_" + std::to_string(getpid()) + ".trace";
+    std::remove(p.c_str());
+    return p;
+  }();
+  return path;
+}
+
+// Makes the emulated device enumerate the given configuration (PNX_SIM_DEVICES format) from now on.
+bool UseDevices(const std::string& json) {
+  emulator::SetTracePath(TracePath());
+  return emulator::LoadConfigurationText(json);
+}
+
+// Reads what the emulated device recorded in its trace file after this recorder was made.
+class TraceRecorder {
+ public:
+  TraceRecorder() : start_(std::ifstream(TracePath(), std::ios::binary | std::ios::ate).tellg()) {}
+  std::vector<nlohmann::json> Events(const char* op = nullptr) const {
+    std::vector<nlohmann::json> events;
+    std::ifstream in(TracePath(), std::ios::binary);
+    in.seekg(std::max<std::streamoff>(start_, 0));
+    for (std::string line; std::getline(in, line);) {
+      nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+      if (event.is_object() && (!op || event.value("op", "") == op)) events.push_back(std::move(event));
+    }
+    return events;
+  }
+  // Events of the given ops, each as the values of `fields` joined by spaces.
+  std::vector<std::string> Lines(std::vector<std::string> ops, std::vector<std::string> fields) const {
+    std::vector<std::string> lines;
+    for (const nlohmann::json& e : Events()) {
+      if (std::find(ops.begin(), ops.end(), e.value("op", "")) == ops.end()) continue;
+      std::string line;
+      for (const std::string& field : fields) {
+        const nlohmann::json& value = e[field];
+        line += (line.empty() ? "" : " ") + (value.is_string() ? value.get<std::string>() : value.dump());
+      }
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  // Property requests as "op id data hr" ("set 632 2143000000000000 0").
+  std::vector<std::string> Requests() const { return Lines({"get", "set"}, {"op", "id", "data", "hr"}); }
+  // "node subtype width height" of every format the manager applied.
+  std::vector<std::string> Formats() const { return Lines({"format"}, {"node", "subtype", "width", "height"}); }
+
+ private:
+  std::streamoff start_;
+};
+
+using Bits = std::vector<bool>;
+
+// What one enumeration finds per configuration: the counts the plug-in reads, the input signals (one list per
+// device slot, one bit per input slot) and the node connected to the sink, whose RGB24 formats are applied.
+TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
+  struct Case {
+    const char* name;
+    const char* config;
+    bool opened;
+    int32_t deviceCount;
+    std::vector<int32_t> inputCounts;
+    std::vector<Bits> signals;
+    std::vector<std::string> formats;
+  };
+  const std::string rgb = " RGB24 1920 1080";
+  const Bits all(4, true);
+  const Case cases[] = {
+      {"two devices with all inputs", R"({"devices": [{"signal": [true, false, false, true]}, {}]})", true, 2,
+       {4, 4}, {{true, false, false, true}, all}, {"Brelvon HDMI-1 / Multiview" + rgb}},
+      {"a node named exactly Brelvon fills every slot of four devices",
+       R"({"devices": [], "otherNodes": ["Brelvon"]})", true, 4, {4, 4, 4, 4}, {all, all, all, all},
+       {"Brelvon" + rgb}},
+      {"device numbers from 5 on are never probed", R"({"devices": [{"number": 5}]})", true, 0, {}, {}, {}},
+      {"a device with only HDMI-2 to HDMI-4", R"({"devices": [{"inputs": [2, 3, 4]}]})", true, 0, {3},
+       {{false, true, true, true}}, {}},
+      {"a gap in the inputs keeps its bit false", R"({"devices": [{"inputs": [1, 2, 4]}]})", true, 1, {3},
+       {{true, true, false, true}}, {"Brelvon HDMI-1 / Multiview" + rgb}},
+      {"a device with too few slots", R"({"devices": [{"inputs": [1, 2]}]})", true, 1, {2}, {{true, true}},
+       {"Brelvon HDMI-1 / Multiview" + rgb}},
+      {"only device number 2: device 0 has no slots",
+       R"({"devices": [{"number": 2, "signal": [false, true, true, true]}]})", false, 1, {0, 4},
+       {{}, {false, true, true, true}}, {}},
+      {"no decoder counts as a signal", R"({"devices": [{"signal": [false, false, false, false], "decoder": false}]})",
+       true, 1, {4}, {all}, {"Brelvon HDMI-1 / Multiview" + rgb}},
+      {"other names only", R"({"devices": [], "otherNodes": ["Integrated Camera", "Brelvo"]})", true, 0, {}, {},
+       {}},
+      {"no RGB24 keeps the format and still connects", R"({"devices": [{"formats": ["YUY2", "MJPG"]}]})", true, 1,
+       {4}, {all}, {}},
+      {"every RGB24 capability is applied, the last one stays",
+       R"({"devices": [{"formats": [{"subtype": "RGB24", "width": 1280, "height": 720}, "YUY2",
+                                    {"subtype": "RGB24", "width": 640, "height": 360}]}]})",
+       true, 1, {4}, {all},
+       {"Brelvon HDMI-1 / Multiview RGB24 1280 720", "Brelvon HDMI-1 / Multiview RGB24 640 360"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(UseDevices(c.config));
+    TraceRecorder trace;
+    CaptureDeviceManager manager;
+    EXPECT_EQ(manager.OpenDevice(0), c.opened);
+    EXPECT_EQ(manager.m_deviceCount, c.deviceCount);
+    EXPECT_EQ(manager.m_inputCounts, c.inputCounts);
+    EXPECT_EQ(manager.QueryInputSignals(), c.signals);
+    EXPECT_EQ(trace.Formats(), c.formats);
+  }
+}
+
+TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
+  CaptureDeviceManager manager;
+  ASSERT_TRUE(manager.OpenDevice(0));
+  ASSERT_TRUE(UseDevices(R"({"devices": []})"));
+  EXPECT_TRUE(manager.OpenDevice(1));
+  EXPECT_EQ(manager.m_deviceCount, 1);
+  EXPECT_EQ(manager.m_inputCounts, (std::vector<int32_t>{4}));
+  ASSERT_TRUE(UseDevices(R"({"devices": [], "otherNodes": ["Integrated Camera"]})"));
+  EXPECT_TRUE(manager.OpenDevice(1));
+  EXPECT_EQ(manager.m_deviceCount, 0);
+  EXPECT_TRUE(manager.m_inputCounts.empty());
+}
+
+// Counts the preview images the frame path makes at 16x9: an image needs frames of the learned size.
+struct ImageCounter {
+  std::atomic<int> images{0};
+  static void Count(std::vector<uint8_t>*, void* context) { ++static_cast<ImageCounter*>(context)->images; }
+  void Install(CaptureDeviceManager& manager) {
+    manager.ChangePreview([&] {
+      manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+      manager.m_frameContext = &manager;
+      manager.m_imageReadyCallback = &Count;
+      manager.m_imageReadyContext = this;
+      manager.m_previewWidth = 16;
+      manager.m_previewHeight = 9;
+      manager.m_previewBufferSize = 16 * 9 * 3;
+      manager.m_previewBuffer.reset(new uint8_t[16 * 9 * 3]);
+    });
+  }
+  // Runs the graph until `wanted` images were made (or the wait ends), then stops it.
+  int Run(CaptureDeviceManager& manager, int wanted, std::chrono::milliseconds wait = std::chrono::seconds(5)) {
+    images = 0;
+    if (!manager.m_mediaControl || FAILED(manager.m_mediaControl->Run())) return 0;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (images < wanted && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    manager.m_mediaControl->Stop();
+    return images;
+  }
+};
+
+TEST(DeviceSwitch, OpeningTheCurrentDeviceTouchesNothing) {
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {}]})"));
+  CaptureDeviceManager manager;
+  ASSERT_TRUE(manager.OpenDevice(0));
+  TraceRecorder trace;
+  EXPECT_TRUE(manager.OpenDevice(0));
+  EXPECT_TRUE(trace.Events().empty());
+}
+
+// The second device sends another frame size: the preview goes on only if the new sink learns it.
+TEST(DeviceSwitch, RebuildsForTheNewDeviceAndLearnsItsFrameSize) {
+  ASSERT_TRUE(UseDevices(R"({"frame": {"fps": 120},
+      "devices": [{}, {"formats": [{"subtype": "RGB24", "width": 640, "height": 360}]}]})"));
+  CaptureDeviceManager manager;
+  ImageCounter counter;
+  counter.Install(manager);
+  ASSERT_TRUE(manager.OpenDevice(0));
+  EXPECT_GE(counter.Run(manager, 2), 2);
+
+  TraceRecorder trace;
+  ASSERT_TRUE(manager.OpenDevice(1));
+  EXPECT_EQ(trace.Formats(), std::vector<std::string>{"Brelvon 2 HDMI-1 / Multiview RGB24 640 360"});
+  EXPECT_GE(counter.Run(manager, 2), 2);
+  const std::vector<nlohmann::json> states = trace.Events("state");
+  EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const nlohmann::json& e) {
+    return e.value("node", "") == "Brelvon 2 HDMI-1 / Multiview" && e.value("state", "") == "running";
+  }));
+}
+
+TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
+  ASSERT_TRUE(UseDevices(R"({"frame": {"fps": 120}, "devices": [{}]})"));
+  CaptureDeviceManager manager;
+  ImageCounter counter;
+  counter.Install(manager);
+  ASSERT_TRUE(manager.OpenDevice(0));
+  EXPECT_FALSE(manager.OpenDevice(2));
+  EXPECT_EQ(counter.Run(manager, 1, std::chrono::milliseconds(400)), 0);
+  EXPECT_TRUE(manager.OpenDevice(0));
+  EXPECT_GE(counter.Run(manager, 2), 2);
+}
+
+TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
+  ASSERT_TRUE(UseDevices(R"({"devices": [{"inputs": [1, 2, 4]}, {"inputs": [2, 3]}, {}]})"));
+  CaptureDeviceManager manager;
+  ASSERT_TRUE(manager.OpenDevice(0));
+  ASSERT_TRUE(manager.OpenDevice(2));
+  ASSERT_TRUE(manager.OpenDevice(0));
+  EXPECT_EQ(manager.m_inputCounts, (std::vector<int32_t>{3, 2, 4}));
+  EXPECT_EQ(manager.m_deviceCount, 2);
+  EXPECT_EQ(manager.QueryInputSignals(),
+            (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
+}
+
+TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}, {}]})"));
+  const long before = PnxLiveComObjectCount();
+  {
+    CaptureDeviceManager manager;
+    ImageCounter counter;
+    counter.Install(manager);
+    ASSERT_TRUE(manager.OpenDevice(0));
+    ASSERT_TRUE(manager.OpenDevice(1));
+    manager.QueryInputSignals();
+    manager.ReadDeviceState(1);
+    EXPECT_GE(counter.Run(manager, 1), 1);
+    manager.m_mediaControl->Run();  // left running: destruction must stop it
+  }
+  EXPECT_EQ(PnxLiveComObjectCount(), before);
+}
+
+// --- Emptying a graph that refuses to remove some of its filters: the walk must still end ---
+
+// A graph of a fixed list of filters that refuses to remove those in `refused`. It lives on the test's stack;
+// its counts are never used to delete it. A walk that runs away is cut off and noted.
+class RefusingGraph : public IFilterGraph, public IEnumFilters {
+ public:
+  std::vector<IBaseFilter*> filters;
+  std::set<IBaseFilter*> refused;
+  bool runaway = false;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
+    if (refused.count(filter) != 0) return E_FAIL;
+    filters.erase(std::find(filters.begin(), filters.end(), filter));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** out) override {
+    position_ = 0;
+    *out = this;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Next(ULONG, IBaseFilter** out, ULONG*) override {
+    if (++steps_ > 1000) runaway = true;
+    if (runaway || position_ >= filters.size()) return S_FALSE;
+    *out = filters[position_++];
+    (*out)->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Disconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumFilters**) override { return E_NOTIMPL; }
+
+ private:
+  size_t position_ = 0;
+  int steps_ = 0;
+};
+
+TEST(RemoveAllFilters, EndsWithOnlyTheRefusedFiltersLeft) {
+  std::vector<ComPtr<IBaseFilter>> sinks;
+  for (int i = 0; i < 3; ++i) sinks.emplace_back(new SinkFilter());
+  const struct {
+    const char* name;
+    std::vector<int> refused;
+  } cases[] = {{"none refused", {}}, {"first refused", {0}}, {"last refused", {2}}, {"all refused", {0, 1, 2}}};
+  for (const auto& c : cases) {
+    RefusingGraph graph;
+    for (const ComPtr<IBaseFilter>& sink : sinks) graph.filters.push_back(sink.Get());
+    std::vector<IBaseFilter*> left;
+    for (int index : c.refused) {
+      graph.refused.insert(sinks[index].Get());
+      left.push_back(sinks[index].Get());
+    }
+    RemoveAllFilters(&graph);
+    EXPECT_FALSE(graph.runaway) << c.name;
+    EXPECT_EQ(graph.filters, left) << c.name;
+  }
+}
+
+// --- The vendor properties ---
+
+struct PropertyFixture : ::testing::Test {
+  std::unique_ptr<CaptureDeviceManager> manager;
+  void Open(const char* config) {
+    EXPECT_TRUE(UseDevices(config));
+    manager.reset();
+    manager = std::make_unique<CaptureDeviceManager>();
+    manager->OpenDevice(0);
+  }
+  // What a restore of device 0 sends, and whether it answered true.
+  std::vector<std::string> Restore(bool expected = true) {
+    TraceRecorder trace;
+    EXPECT_EQ(manager->RestoreDeviceState(0), expected);
+    return trace.Requests();
+  }
+};
+
+TEST_F(PropertyFixture, SourcesArePackedOneInputPerNibble) {
+  Open(R"({"devices": [{}]})");
+  const struct {
+    std::vector<int32_t> sources;
+    const char* sent;
+  } cases[] = {
+      {{1, 2, 3, 4}, "2143000000000000"},
+      {{3, 3, 3, 3}, "3333000000000000"},
+      {{17, 1, 1, 1}, "1111000000000000"},
+      {{4, 3, 2, 1, 9}, "3412000000000000"},
+  };
+  for (const auto& c : cases) {
+    TraceRecorder trace;
+    EXPECT_TRUE(manager->SetMultiviewSources(0, &c.sources, false));
+    EXPECT_EQ(trace.Requests(), (std::vector<std::string>{std::string("set 632 ") + c.sent + " 0"}));
+  }
+}
+
+TEST_F(PropertyFixture, ThreeSourcesRaiseAndWriteNothing) {
+  Open(R"({"devices": [{"sources": [2, 2, 1, 1]}]})");
+  ASSERT_TRUE(manager->ReadDeviceState(0));
+  TraceRecorder trace;
+  const std::vector<int32_t> three = {1, 2, 3};
+  EXPECT_THROW(manager->SetMultiviewSources(0, &three, true), std::out_of_range);
+  EXPECT_FALSE(manager->SetMultiviewSources(0, nullptr, true));
+  EXPECT_TRUE(trace.Requests().empty());
+  EXPECT_EQ(Restore()[0], "set 632 2211000000000000 0");  // the record is untouched
+}
+
+TEST_F(PropertyFixture, LayoutIsFollowedByTheReadOfProperty25) {
+  Open(R"({"devices": [{"failSet": [631]}]})");
+  TraceRecorder trace;
+  // Even a refused layout is followed by the read; on a device never read nothing is remembered.
+  EXPECT_TRUE(manager->SetMultiviewLayout(0, 7, true));
+  const std::vector<std::string> requests = trace.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], "set 631 07000000 -2147467259");
+  EXPECT_EQ(requests[1].substr(0, 7), "get 25 ");
+}
+
+TEST_F(PropertyFixture, ReadThenRestoreSendsSourcesThenLayout) {
+  Open(R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}]})");
+  ASSERT_TRUE(manager->ReadDeviceState(0));
+  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2211000000000000 0", "set 631 03000000 0"}));
+
+  // A live edit changes the device only; a key press changes device and record.
+  const std::vector<int32_t> edit = {4, 4, 4, 4};
+  manager->SetMultiviewLayout(0, 0, false);
+  manager->SetMultiviewSources(0, &edit, false);
+  const std::vector<int32_t> pressed = {1, 2, 3, 4};
+  manager->SetMultiviewSources(0, &pressed, true);
+  manager->SetMultiviewLayout(0, 100, true);
+  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2143000000000000 0", "set 631 64000000 0"}));
+}
+
+TEST_F(PropertyFixture, ARestoreWhoseSourcesFailSkipsTheLayout) {
+  Open(R"({"devices": [{"failSet": [632]}]})");
+  ASSERT_TRUE(manager->ReadDeviceState(0));
+  EXPECT_EQ(Restore(false), std::vector<std::string>{"set 632 2143000000000000 -2147467259"});
+}
+
+// Reading device 1 also makes a record for device 0, which holds nothing read; a failed read holds nothing either.
+TEST_F(PropertyFixture, NothingIsRestoredThatWasNeverReadSuccessfully) {
+  const struct {
+    const char* config;
+    int32_t read;
+    bool readOk;
+  } cases[] = {{R"({"devices": [{}, {}]})", 1, true}, {R"({"devices": [{"failGet": [631]}]})", 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    Open(c.config);
+    EXPECT_EQ(manager->ReadDeviceState(c.read), c.readOk);
+    EXPECT_TRUE(Restore(false).empty());
+    TraceRecorder trace;
+    EXPECT_FALSE(manager->RestoreDeviceState(5));
+    EXPECT_TRUE(trace.Requests().empty());
+  }
+}
+
+TEST_F(PropertyFixture, AFailedGetKeepsTheRememberedValues) {
+  Open(R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}, {}]})");
+  ASSERT_TRUE(manager->ReadDeviceState(0));
+  ASSERT_TRUE(UseDevices(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4], "failGet": [632]}, {}]})"));
+  ASSERT_TRUE(manager->OpenDevice(1));  // binds device 0's HDMI-1 node anew
+  EXPECT_FALSE(manager->ReadDeviceState(0));
+  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2211000000000000 0", "set 631 03000000 0"}));
+}
+
+TEST_F(PropertyFixture, ADeviceWithoutPropertySetRefusesEverything) {
+  Open(R"({"devices": [{"propertySet": false}]})");
+  const std::vector<int32_t> sources = {1, 2, 3, 4};
+  TraceRecorder trace;
+  EXPECT_FALSE(manager->ReadDeviceState(0));
+  EXPECT_FALSE(manager->RestoreDeviceState(0));
+  EXPECT_FALSE(manager->SetMultiviewLayout(0, 100, true));
+  EXPECT_FALSE(manager->SetMultiviewSources(0, &sources, true));
+  EXPECT_FALSE(manager->SetMultiviewLayout(-1, 100, true));
+  EXPECT_TRUE(trace.Requests().empty());
+}
+
+}  // namespace
