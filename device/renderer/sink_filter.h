@@ -18,8 +18,8 @@
 
 #include <memory>
 
-#include "device/renderer/critical_section.h"
-#include "device/renderer/filter_base.h"
+#include "platform/filters/critical_section.h"
+#include "platform/filters/filter_base.h"
 #include "device/renderer/norvex_sink.h"
 #include "device/renderer/sink_input_pin.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "device/renderer/enum_media_types.h"
-#include "device/renderer/input_pin_base.h"
+#include "platform/filters/enum_media_types.h"
+#include "platform/filters/input_pin_base.h"
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
 #include "tests/renderer/renderer_fakes.h"

@@ -1,7 +1,7 @@
 // InputPinBase: allocator agreement and flushing for our input pins.
-#include "device/renderer/input_pin_base.h"
+#include "platform/filters/input_pin_base.h"
 
-#include "device/renderer/filter_base.h"
+#include "platform/filters/filter_base.h"
 
 InputPinBase::InputPinBase(FilterBase* filter, CriticalSection* lock, const WCHAR* name)
     : PinBase(filter, lock, name, PINDIR_INPUT) {}

@@ -1,10 +1,10 @@
 // PinBase: the default pin answers shared by our pins.
-#include "device/renderer/pin_base.h"
+#include "platform/filters/pin_base.h"
 
 #include <cstring>
 
-#include "device/renderer/enum_media_types.h"
-#include "device/renderer/filter_base.h"
+#include "platform/filters/enum_media_types.h"
+#include "platform/filters/filter_base.h"
 
 namespace {
 
@@ -129,7 +129,11 @@ HRESULT PinBase::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type) 
   if (FAILED(hr)) return hr;
   m_connected = ComPtr<IPin>(receivePin);
   hr = receivePin->ReceiveConnection(static_cast<IPin*>(this), type);
-  if (SUCCEEDED(hr)) hr = CompleteConnect(receivePin);
+  if (SUCCEEDED(hr)) {
+    hr = CompleteConnect(receivePin);
+    // The other end has taken the connection already: it lets go again.
+    if (FAILED(hr)) receivePin->Disconnect();
+  }
   if (FAILED(hr)) {
     m_connected.Reset();
     BreakConnect();
@@ -222,8 +226,7 @@ HRESULT PinBase::QueryAccept(const AM_MEDIA_TYPE* type) {
 }
 
 HRESULT PinBase::EnumMediaTypes(IEnumMediaTypes** types) {
-  if (!types) return E_POINTER;
-  return EnumMediaTypes::Create(this, types);
+  return pnx::CreateComObject<::EnumMediaTypes>(IID_IEnumMediaTypes, reinterpret_cast<void**>(types), this);
 }
 
 HRESULT PinBase::QueryInternalConnections(IPin** /*pins*/, ULONG* /*count*/) { return E_NOTIMPL; }
