@@ -9,9 +9,9 @@
 
 namespace pnx {
 
-// An enumerator object for the interface I (identifier iid) handing out T* items. The derived class says how
-// many items there are (Count), hands one out (Make) and copies itself for Clone (Copy).
-template <class I, class T>
+// An enumerator object for the interface I (identifier iid) handing out T* items. The derived class D says how
+// many items there are (Count) and hands one out (Make); Clone copies it.
+template <class D, class I, class T>
 class Enumerator : public SingleInterfaceObject<I> {
  public:
   // A batch of more than one needs a fetched count. S_FALSE when fewer than count were handed out.
@@ -56,17 +56,15 @@ class Enumerator : public SingleInterfaceObject<I> {
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-    return Copy(out);
+    return CreateComObject<D>(this->Iid(), reinterpret_cast<void**>(out), static_cast<const D&>(*this));
   }
 
  protected:
-  Enumerator(const IID& iid, size_t position) : SingleInterfaceObject<I>(iid), position_(position) {}
+  explicit Enumerator(const IID& iid) : SingleInterfaceObject<I>(iid) {}
 
   virtual size_t Count() = 0;
   // Hands out item index into slot, counted: S_OK, S_FALSE to pass over it, a failure to end the batch.
   virtual HRESULT Make(size_t index, T** slot) = 0;
-  // A new enumerator at the same place, with one reference for the caller.
-  virtual HRESULT Copy(I** out) = 0;
 
   // Whether the items are still those the enumerator started with; Next, Skip and Clone answer
   // VFW_E_ENUM_OUT_OF_SYNC when they are not, unless StartOver has made Next begin again.
@@ -75,7 +73,7 @@ class Enumerator : public SingleInterfaceObject<I> {
   // Called by Reset after the position went back to the first item.
   virtual void Restart() {}
 
-  size_t position_;
+  size_t position_ = 0;
 };
 
 }  // namespace pnx

@@ -23,8 +23,9 @@ void LiveObjectRemoved();
 class ComObject {
  public:
   ComObject() { LiveObjectAdded(); }
+  // A copy is a new object with a count of its own (Clone makes enumerators so).
+  ComObject(const ComObject&) : ComObject() {}
   virtual ~ComObject() { LiveObjectRemoved(); }
-  ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
   ULONG AddRefImpl() { return ++refs_; }
@@ -68,6 +69,7 @@ class SingleInterfaceObject : public ComObject, public I {
 
  protected:
   explicit SingleInterfaceObject(const IID& iid) : iid_(iid) {}
+  const IID& Iid() const { return iid_; }
 
  private:
   const IID& iid_;  // a process-wide identifier

@@ -5,13 +5,7 @@
 
 #include "platform/filters/pin_base.h"
 
-EnumMediaTypes::EnumMediaTypes(PinBase* pin) : Enumerator(IID_IEnumMediaTypes, 0), m_pin(pin) { Restart(); }
-
-EnumMediaTypes::EnumMediaTypes(const EnumMediaTypes& from)
-    : Enumerator(IID_IEnumMediaTypes, from.position_),
-      m_pin(from.m_pin),
-      m_count(from.m_count),
-      m_version(from.m_version) {}
+EnumMediaTypes::EnumMediaTypes(PinBase* pin) : Enumerator(IID_IEnumMediaTypes), m_pin(pin) { Restart(); }
 
 bool EnumMediaTypes::InSync() { return m_version == m_pin->GetMediaTypeVersion(); }
 
@@ -42,8 +36,4 @@ HRESULT EnumMediaTypes::Make(size_t index, AM_MEDIA_TYPE** slot) {
   *out = type;
   *slot = out;
   return S_OK;
-}
-
-HRESULT EnumMediaTypes::Copy(IEnumMediaTypes** out) {
-  return pnx::CreateComObject<EnumMediaTypes>(IID_IEnumMediaTypes, reinterpret_cast<void**>(out), *this);
 }

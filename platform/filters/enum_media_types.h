@@ -8,15 +8,13 @@
 class PinBase;
 
 // After the pin's types have changed, Next, Skip and Clone answer VFW_E_ENUM_OUT_OF_SYNC until Reset.
-class EnumMediaTypes final : public pnx::Enumerator<IEnumMediaTypes, AM_MEDIA_TYPE> {
+class EnumMediaTypes final : public pnx::Enumerator<EnumMediaTypes, IEnumMediaTypes, AM_MEDIA_TYPE> {
  public:
   explicit EnumMediaTypes(PinBase* pin);
-  EnumMediaTypes(const EnumMediaTypes& from);
 
  private:
   size_t Count() override { return m_count; }
   HRESULT Make(size_t index, AM_MEDIA_TYPE** slot) override;
-  HRESULT Copy(IEnumMediaTypes** out) override;
   bool InSync() override;
   void Restart() override;
 

@@ -6,14 +6,7 @@
 #include "platform/filters/filter_base.h"
 #include "platform/filters/pin_base.h"
 
-EnumPins::EnumPins(FilterBase* filter) : Enumerator(IID_IEnumPins, 0), m_filter(filter) { StartOver(); }
-
-EnumPins::EnumPins(const EnumPins& from)
-    : Enumerator(IID_IEnumPins, from.position_),
-      m_filter(from.m_filter),
-      m_pinCount(from.m_pinCount),
-      m_version(from.m_version),
-      m_seen(from.m_seen) {}
+EnumPins::EnumPins(FilterBase* filter) : Enumerator(IID_IEnumPins), m_filter(filter) { StartOver(); }
 
 bool EnumPins::InSync() { return m_version == m_filter->GetPinVersion(); }
 
@@ -37,8 +30,4 @@ HRESULT EnumPins::Make(size_t index, IPin** slot) {
   if (std::find(m_seen.begin(), m_seen.end(), ipin) != m_seen.end()) return S_FALSE;
   m_seen.push_back(ipin);
   return pnx::HandOut(ipin, reinterpret_cast<void**>(slot));
-}
-
-HRESULT EnumPins::Copy(IEnumPins** out) {
-  return pnx::CreateComObject<EnumPins>(IID_IEnumPins, reinterpret_cast<void**>(out), *this);
 }

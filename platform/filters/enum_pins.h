@@ -11,15 +11,13 @@ class FilterBase;
 
 // After the filter's pins have changed, Next starts over but hands out no pin twice; Skip and Clone answer
 // VFW_E_ENUM_OUT_OF_SYNC until Reset.
-class EnumPins final : public pnx::Enumerator<IEnumPins, IPin> {
+class EnumPins final : public pnx::Enumerator<EnumPins, IEnumPins, IPin> {
  public:
   explicit EnumPins(FilterBase* filter);
-  EnumPins(const EnumPins& from);
 
  private:
   size_t Count() override { return m_pinCount; }
   HRESULT Make(size_t index, IPin** slot) override;
-  HRESULT Copy(IEnumPins** out) override;
   bool InSync() override;
   bool StartOver() override;
   void Restart() override;

@@ -7,14 +7,9 @@
 #include "platform/com_object.h"
 #include "platform/filters/enum_pins.h"
 #include "platform/filters/pin_base.h"
+#include "platform/filters/wide_name.h"
 
 namespace {
-
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 bool WideEqual(const WCHAR* a, const WCHAR* b) {
   for (;; ++a, ++b) {
@@ -174,11 +169,7 @@ HRESULT FilterBase::QueryFilterInfo(FILTER_INFO* info) {
   if (!info) return E_POINTER;
   CriticalSection::Scoped lock(*m_lock);
   const WCHAR* name = Name();
-  const size_t capacity = sizeof(info->achName) / sizeof(info->achName[0]);
-  size_t n = WideLength(name);
-  if (n > capacity - 1) n = capacity - 1;
-  std::memcpy(info->achName, name, n * sizeof(WCHAR));
-  info->achName[n] = 0;
+  filters::CopyWideName(name, info->achName);
   info->pGraph = m_graph;
   if (m_graph) m_graph->AddRef();
   return S_OK;
@@ -188,7 +179,7 @@ HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   CriticalSection::Scoped lock(*m_lock);
   std::unique_ptr<WCHAR[]> copy;
   if (name) {
-    const size_t n = WideLength(name);
+    const size_t n = filters::WideLength(name);
     copy.reset(new (std::nothrow) WCHAR[n + 1]);
     if (!copy) return E_OUTOFMEMORY;
     std::memcpy(copy.get(), name, (n + 1) * sizeof(WCHAR));

@@ -1,6 +1,7 @@
 // InputPinBase: allocator agreement and flushing for our input pins.
 #include "platform/filters/input_pin_base.h"
 
+#include "platform/com_object.h"
 #include "platform/filters/filter_base.h"
 
 InputPinBase::InputPinBase(FilterBase* filter, CriticalSection* lock, const WCHAR* name)
@@ -8,11 +9,7 @@ InputPinBase::InputPinBase(FilterBase* filter, CriticalSection* lock, const WCHA
 
 HRESULT InputPinBase::NonDelegatingQueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IMemInputPin)) {
-    *out = static_cast<IMemInputPin*>(this);
-    AddRef();
-    return S_OK;
-  }
+  if (IsEqualIID(iid, IID_IMemInputPin)) return pnx::HandOut(static_cast<IMemInputPin*>(this), out);
   return PinBase::NonDelegatingQueryInterface(iid, out);
 }
 

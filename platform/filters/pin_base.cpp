@@ -5,14 +5,9 @@
 
 #include "platform/filters/enum_media_types.h"
 #include "platform/filters/filter_base.h"
+#include "platform/filters/wide_name.h"
 
 namespace {
-
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 // A type that leaves major type, subtype or format open cannot be tried as it is.
 bool IsPartial(const AM_MEDIA_TYPE* type) {
@@ -193,11 +188,7 @@ HRESULT PinBase::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
   info->pFilter = static_cast<IBaseFilter*>(m_filter);
   m_filter->AddRef();
-  const size_t capacity = sizeof(info->achName) / sizeof(info->achName[0]);
-  size_t n = WideLength(m_name);
-  if (n > capacity - 1) n = capacity - 1;
-  std::memcpy(info->achName, m_name, n * sizeof(WCHAR));
-  info->achName[n] = 0;
+  filters::CopyWideName(m_name, info->achName);
   info->dir = m_direction;
   return S_OK;
 }
@@ -211,7 +202,7 @@ HRESULT PinBase::QueryDirection(PIN_DIRECTION* direction) {
 HRESULT PinBase::QueryId(LPWSTR* id) {
   if (!id) return E_POINTER;
   *id = nullptr;
-  const size_t bytes = (WideLength(m_name) + 1) * sizeof(WCHAR);
+  const size_t bytes = (filters::WideLength(m_name) + 1) * sizeof(WCHAR);
   auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc(bytes));
   if (!copy) return E_OUTOFMEMORY;
   std::memcpy(copy, m_name, bytes);

@@ -63,18 +63,14 @@ class DeviceMoniker final : public SingleInterfaceObject<IMoniker> {
   std::wstring friendlyName_;
 };
 
-class MonikerEnum final : public Enumerator<IEnumMoniker, IMoniker> {
+class MonikerEnum final : public Enumerator<MonikerEnum, IEnumMoniker, IMoniker> {
  public:
-  MonikerEnum(std::vector<std::wstring> names, size_t position)
-      : Enumerator(IID_IEnumMoniker, position), names_(std::move(names)) {}
+  explicit MonikerEnum(std::vector<std::wstring> names) : Enumerator(IID_IEnumMoniker), names_(std::move(names)) {}
 
  private:
   size_t Count() override { return names_.size(); }
   HRESULT Make(size_t index, IMoniker** slot) override {
     return CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), names_[index]);
-  }
-  HRESULT Copy(IEnumMoniker** out) override {
-    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(out), names_, position_);
   }
 
   const std::vector<std::wstring> names_;
@@ -91,8 +87,7 @@ class SystemDeviceEnum final : public SingleInterfaceObject<ICreateDevEnum> {
     if (category != CLSID_VideoInputDeviceCategory) return S_FALSE;
     std::vector<std::wstring> names = emulator::VideoInputNodeNames();
     if (names.empty()) return S_FALSE;
-    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(ppEnum), std::move(names),
-                                        size_t{0});
+    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(ppEnum), std::move(names));
   }
 };
 
