@@ -7,10 +7,10 @@
 #include <string>
 #include <utility>
 
-#include "platform/filters/enum_media_types.h"
-#include "platform/filters/input_pin_base.h"
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
+#include "platform/filters/enum_media_types.h"
+#include "platform/filters/input_pin_base.h"
 #include "tests/renderer/renderer_fakes.h"
 
 namespace {
