@@ -11,6 +11,11 @@ constexpr LONG kMinBuffers = 4;
 OutputPinBase::OutputPinBase(FilterBase* filter, CriticalSection* lock, const WCHAR* name)
     : PinBase(filter, lock, name, PINDIR_OUTPUT) {}
 
+HRESULT OutputPinBase::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
+  if (!connector || !type) return E_POINTER;
+  return VFW_E_INVALID_DIRECTION;
+}
+
 HRESULT OutputPinBase::CheckConnect(IPin* pin) {
   HRESULT hr = PinBase::CheckConnect(pin);
   if (FAILED(hr)) return hr;

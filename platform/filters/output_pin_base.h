@@ -9,6 +9,8 @@
 
 class OutputPinBase : public PinBase {
  public:
+  // An output pin is never the receiving end of a connection.
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
   // An output pin takes no flush or end-of-stream from downstream.
   HRESULT STDMETHODCALLTYPE EndOfStream() override { return E_UNEXPECTED; }
   HRESULT STDMETHODCALLTYPE BeginFlush() override { return E_UNEXPECTED; }
