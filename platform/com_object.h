@@ -23,8 +23,9 @@ void LiveObjectRemoved();
 class ComObject {
  public:
   ComObject() { LiveObjectAdded(); }
+  // A copy is a new object with a count of its own (Clone makes enumerators so).
+  ComObject(const ComObject&) : ComObject() {}
   virtual ~ComObject() { LiveObjectRemoved(); }
-  ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
   ULONG AddRefImpl() { return ++refs_; }
@@ -42,6 +43,10 @@ class ComObject {
   std::atomic<ULONG> refs_{0};
 };
 
+#define PNX_COM_REFCOUNT                                             \
+  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }  \
+  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
+
 // Hands out an interface through a COM out-parameter, counted.
 template <class I>
 HRESULT HandOut(I* itf, void** out) {
@@ -49,6 +54,26 @@ HRESULT HandOut(I* itf, void** out) {
   itf->AddRef();
   return S_OK;
 }
+
+// An object with one interface I (besides IUnknown), whose identifier iid names.
+template <class I>
+class SingleInterfaceObject : public ComObject, public I {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == iid_) return HandOut(static_cast<I*>(this), ppv);
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  PNX_COM_REFCOUNT
+
+ protected:
+  explicit SingleInterfaceObject(const IID& iid) : iid_(iid) {}
+  const IID& Iid() const { return iid_; }
+
+ private:
+  const IID& iid_;  // a process-wide identifier
+};
 
 // Makes a new object and queries it for riid; the object is gone again when the query fails.
 template <class T, class... Args>
@@ -63,34 +88,5 @@ HRESULT CreateComObject(REFIID riid, void** ppv, Args&&... args) {
   return hr;
 }
 
-// The IEnumXxx::Next protocol over a list of size items: hands out up to count of them from position on,
-// made by make(index, slot) (false ends the batch). A batch of more than one needs a fetched count.
-template <class T, class Make>
-HRESULT EnumNext(size_t& position, size_t size, ULONG count, T** out, ULONG* fetched, Make make) {
-  if (!out) return E_POINTER;
-  if (count != 1 && !fetched) return E_POINTER;
-  ULONG done = 0;
-  while (done < count && position < size) {
-    if (!make(position, &out[done])) break;
-    ++done;
-    ++position;
-  }
-  if (fetched) *fetched = done;
-  return done == count ? S_OK : S_FALSE;
-}
-
-// IEnumXxx::Skip over a list of size items: S_FALSE, at the end, when fewer than count were left.
-inline HRESULT EnumSkip(size_t& position, size_t size, ULONG count) {
-  if (count > size - position) {
-    position = size;
-    return S_FALSE;
-  }
-  position += count;
-  return S_OK;
-}
-
 }  // namespace pnx
 
-#define PNX_COM_REFCOUNT                                                     \
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }          \
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/com_object.h"
 #include "trace/trace.h"
 
 namespace {
@@ -24,11 +25,7 @@ SinkFilter::~SinkFilter() = default;
 
 HRESULT SinkFilter::NonDelegatingQueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_INorvexSink)) {
-    *out = static_cast<INorvexSink*>(this);
-    NonDelegatingAddRef();
-    return S_OK;
-  }
+  if (IsEqualIID(iid, IID_INorvexSink)) return pnx::HandOut(static_cast<INorvexSink*>(this), out);
   return FilterBase::NonDelegatingQueryInterface(iid, out);
 }
 

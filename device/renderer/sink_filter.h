@@ -18,10 +18,10 @@
 
 #include <memory>
 
-#include "device/renderer/critical_section.h"
-#include "device/renderer/filter_base.h"
 #include "device/renderer/norvex_sink.h"
 #include "device/renderer/sink_input_pin.h"
+#include "platform/filters/critical_section.h"
+#include "platform/filters/filter_base.h"
 
 // {B9B75E3E-F60C-45ED-8E60-352F37E13000}
 inline constexpr CLSID CLSID_NorvexSinkFilter = {

@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "device/renderer/input_pin_base.h"
+#include "platform/filters/input_pin_base.h"
 
 class SinkFilter;
 

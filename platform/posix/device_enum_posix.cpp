@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_object.h"
+#include "platform/com_enumerator.h"
 #include "platform/com_ptr.h"
 #include "platform/emulator/emulator.h"
 #include "platform/posix/runtime_posix.h"
@@ -12,17 +12,10 @@
 namespace pnx::posix {
 namespace {
 
-class PropertyBag final : public ComObject, public IPropertyBag {
+class PropertyBag final : public SingleInterfaceObject<IPropertyBag> {
  public:
-  explicit PropertyBag(std::wstring friendlyName) : friendlyName_(std::move(friendlyName)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IPropertyBag) return HandOut(static_cast<IPropertyBag*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  PNX_COM_REFCOUNT
+  explicit PropertyBag(std::wstring friendlyName)
+      : SingleInterfaceObject(IID_IPropertyBag), friendlyName_(std::move(friendlyName)) {}
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     if (!name || !var) return E_POINTER;
@@ -41,17 +34,10 @@ class PropertyBag final : public ComObject, public IPropertyBag {
   std::wstring friendlyName_;
 };
 
-class DeviceMoniker final : public ComObject, public IMoniker {
+class DeviceMoniker final : public SingleInterfaceObject<IMoniker> {
  public:
-  explicit DeviceMoniker(std::wstring friendlyName) : friendlyName_(std::move(friendlyName)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IMoniker) return HandOut(static_cast<IMoniker*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  PNX_COM_REFCOUNT
+  explicit DeviceMoniker(std::wstring friendlyName)
+      : SingleInterfaceObject(IID_IMoniker), friendlyName_(std::move(friendlyName)) {}
 
   HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -77,47 +63,22 @@ class DeviceMoniker final : public ComObject, public IMoniker {
   std::wstring friendlyName_;
 };
 
-class MonikerEnum final : public ComObject, public IEnumMoniker {
+class MonikerEnum final : public Enumerator<MonikerEnum, IEnumMoniker, IMoniker> {
  public:
-  MonikerEnum(std::vector<std::wstring> names, size_t position) : names_(std::move(names)), position_(position) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumMoniker) return HandOut(static_cast<IEnumMoniker*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  PNX_COM_REFCOUNT
-
-  HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** monikers, ULONG* fetched) override {
-    return EnumNext(position_, names_.size(), count, monikers, fetched, [this](size_t i, IMoniker** slot) {
-      return SUCCEEDED(CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), names_[i]));
-    });
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return EnumSkip(position_, names_.size(), count); }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** ppEnum) override {
-    if (!ppEnum) return E_POINTER;
-    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(ppEnum), names_, position_);
-  }
+  explicit MonikerEnum(std::vector<std::wstring> names) : Enumerator(IID_IEnumMoniker), names_(std::move(names)) {}
 
  private:
-  std::vector<std::wstring> names_;
-  size_t position_;
+  size_t Count() override { return names_.size(); }
+  HRESULT Make(size_t index, IMoniker** slot) override {
+    return CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), names_[index]);
+  }
+
+  const std::vector<std::wstring> names_;
 };
 
-class SystemDeviceEnum final : public ComObject, public ICreateDevEnum {
+class SystemDeviceEnum final : public SingleInterfaceObject<ICreateDevEnum> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_ICreateDevEnum) return HandOut(static_cast<ICreateDevEnum*>(this), ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  PNX_COM_REFCOUNT
+  SystemDeviceEnum() : SingleInterfaceObject(IID_ICreateDevEnum) {}
 
   // S_FALSE with no enumerator for an empty (or unknown) category, as the platform answers.
   HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** ppEnum, DWORD) override {
@@ -126,8 +87,7 @@ class SystemDeviceEnum final : public ComObject, public ICreateDevEnum {
     if (category != CLSID_VideoInputDeviceCategory) return S_FALSE;
     std::vector<std::wstring> names = emulator::VideoInputNodeNames();
     if (names.empty()) return S_FALSE;
-    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(ppEnum), std::move(names),
-                                        size_t{0});
+    return CreateComObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(ppEnum), std::move(names));
   }
 };
 

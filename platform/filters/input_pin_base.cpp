@@ -1,18 +1,15 @@
 // InputPinBase: allocator agreement and flushing for our input pins.
-#include "device/renderer/input_pin_base.h"
+#include "platform/filters/input_pin_base.h"
 
-#include "device/renderer/filter_base.h"
+#include "platform/com_object.h"
+#include "platform/filters/filter_base.h"
 
 InputPinBase::InputPinBase(FilterBase* filter, CriticalSection* lock, const WCHAR* name)
     : PinBase(filter, lock, name, PINDIR_INPUT) {}
 
 HRESULT InputPinBase::NonDelegatingQueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IMemInputPin)) {
-    *out = static_cast<IMemInputPin*>(this);
-    AddRef();
-    return S_OK;
-  }
+  if (IsEqualIID(iid, IID_IMemInputPin)) return pnx::HandOut(static_cast<IMemInputPin*>(this), out);
   return PinBase::NonDelegatingQueryInterface(iid, out);
 }
 

@@ -1,4 +1,5 @@
-// FilterBase: the default answers of IBaseFilter and IAMovieSetup for a filter built on our own pins.
+// FilterBase: the default answers of IBaseFilter and IAMovieSetup for a filter built on our own pins (the
+// preview renderer's and the emulated device's). A derived filter adds its interfaces and a few hooks.
 //
 // Threads: the control thread calls the IBaseFilter operations; reference counting may happen on any thread.
 // The lock handed to the constructor (owned by the derived filter) guards m_state, m_clock, m_start, m_name and
@@ -8,7 +9,7 @@
 #include <atomic>
 #include <memory>
 
-#include "device/renderer/critical_section.h"
+#include "platform/filters/critical_section.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
 
@@ -60,6 +61,8 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
 
   // Takes the filter lock.
   bool IsStopped();
+  // The graph given by JoinFilterGraph, counted for the caller (null outside a graph). Takes the filter lock.
+  ComPtr<IFilterGraph> Graph();
   // The name given by JoinFilterGraph, empty before. Control thread only.
   const WCHAR* Name() const { return m_name ? m_name.get() : kEmptyName; }
 
@@ -69,9 +72,16 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
 
   void IncrementPinVersion();
 
+  // A live source has nothing to show while paused: Pause, and GetState while paused, answer VFW_S_CANT_CUE.
+  virtual bool IsLiveSource() const { return false; }
+  // Called under the lock after the state has changed (and the pins have been told).
+  virtual void OnStateChanged(FILTER_STATE /*state*/) {}
+
   CriticalSection* const m_lock;
 
  private:
+  void SetState(FILTER_STATE state);
+
   static constexpr WCHAR kEmptyName[1] = {0};
 
   std::atomic<ULONG> m_refCount{0};
@@ -82,6 +92,5 @@ class FilterBase : public IBaseFilter, public IAMovieSetup {
   std::unique_ptr<WCHAR[]> m_name;
   // Uncounted: the graph holds the filter, a counted pointer back would be a cycle.
   IFilterGraph* m_graph = nullptr;
-  IMediaEventSink* m_eventSink = nullptr;
   std::atomic<LONG> m_pinVersion{1};
 };

@@ -1,18 +1,13 @@
 // PinBase: the default pin answers shared by our pins.
-#include "device/renderer/pin_base.h"
+#include "platform/filters/pin_base.h"
 
 #include <cstring>
 
-#include "device/renderer/enum_media_types.h"
-#include "device/renderer/filter_base.h"
+#include "platform/filters/enum_media_types.h"
+#include "platform/filters/filter_base.h"
+#include "platform/filters/wide_name.h"
 
 namespace {
-
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 // A type that leaves major type, subtype or format open cannot be tried as it is.
 bool IsPartial(const AM_MEDIA_TYPE* type) {
@@ -129,7 +124,11 @@ HRESULT PinBase::AttemptConnection(IPin* receivePin, const AM_MEDIA_TYPE* type) 
   if (FAILED(hr)) return hr;
   m_connected = ComPtr<IPin>(receivePin);
   hr = receivePin->ReceiveConnection(static_cast<IPin*>(this), type);
-  if (SUCCEEDED(hr)) hr = CompleteConnect(receivePin);
+  if (SUCCEEDED(hr)) {
+    hr = CompleteConnect(receivePin);
+    // The other end has taken the connection already: it lets go again.
+    if (FAILED(hr)) receivePin->Disconnect();
+  }
   if (FAILED(hr)) {
     m_connected.Reset();
     BreakConnect();
@@ -189,11 +188,7 @@ HRESULT PinBase::QueryPinInfo(PIN_INFO* info) {
   if (!info) return E_POINTER;
   info->pFilter = static_cast<IBaseFilter*>(m_filter);
   m_filter->AddRef();
-  const size_t capacity = sizeof(info->achName) / sizeof(info->achName[0]);
-  size_t n = WideLength(m_name);
-  if (n > capacity - 1) n = capacity - 1;
-  std::memcpy(info->achName, m_name, n * sizeof(WCHAR));
-  info->achName[n] = 0;
+  filters::CopyWideName(m_name, info->achName);
   info->dir = m_direction;
   return S_OK;
 }
@@ -207,7 +202,7 @@ HRESULT PinBase::QueryDirection(PIN_DIRECTION* direction) {
 HRESULT PinBase::QueryId(LPWSTR* id) {
   if (!id) return E_POINTER;
   *id = nullptr;
-  const size_t bytes = (WideLength(m_name) + 1) * sizeof(WCHAR);
+  const size_t bytes = (filters::WideLength(m_name) + 1) * sizeof(WCHAR);
   auto* copy = static_cast<WCHAR*>(CoTaskMemAlloc(bytes));
   if (!copy) return E_OUTOFMEMORY;
   std::memcpy(copy, m_name, bytes);
@@ -222,8 +217,7 @@ HRESULT PinBase::QueryAccept(const AM_MEDIA_TYPE* type) {
 }
 
 HRESULT PinBase::EnumMediaTypes(IEnumMediaTypes** types) {
-  if (!types) return E_POINTER;
-  return EnumMediaTypes::Create(this, types);
+  return pnx::CreateComObject<::EnumMediaTypes>(IID_IEnumMediaTypes, reinterpret_cast<void**>(types), this);
 }
 
 HRESULT PinBase::QueryInternalConnections(IPin** /*pins*/, ULONG* /*count*/) { return E_NOTIMPL; }

@@ -1,19 +1,15 @@
 // FilterBase: the default filter answers shared by our filters.
-#include "device/renderer/filter_base.h"
+#include "platform/filters/filter_base.h"
 
 #include <cstring>
 #include <new>
 
-#include "device/renderer/enum_pins.h"
-#include "device/renderer/pin_base.h"
+#include "platform/com_object.h"
+#include "platform/filters/enum_pins.h"
+#include "platform/filters/pin_base.h"
+#include "platform/filters/wide_name.h"
 
 namespace {
-
-size_t WideLength(const WCHAR* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 bool WideEqual(const WCHAR* a, const WCHAR* b) {
   for (;; ++a, ++b) {
@@ -24,9 +20,18 @@ bool WideEqual(const WCHAR* a, const WCHAR* b) {
 
 }  // namespace
 
-FilterBase::FilterBase(const CLSID& classId, CriticalSection* lock) : m_lock(lock), m_classId(classId) {}
+// Counted with the layer's other COM objects, so that a COM server serving the filter knows when it may unload.
+FilterBase::FilterBase(const CLSID& classId, CriticalSection* lock) : m_lock(lock), m_classId(classId) {
+  pnx::LiveObjectAdded();
+}
 
-FilterBase::~FilterBase() = default;
+FilterBase::~FilterBase() { pnx::LiveObjectRemoved(); }
+
+void FilterBase::SetState(FILTER_STATE state) {
+  if (m_state == state) return;
+  m_state = state;
+  OnStateChanged(state);
+}
 
 HRESULT FilterBase::NonDelegatingQueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -78,23 +83,27 @@ HRESULT FilterBase::Stop() {
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     }
   }
-  m_state = State_Stopped;
+  SetState(State_Stopped);
   return result;
 }
 
 HRESULT FilterBase::Pause() {
   CriticalSection::Scoped lock(*m_lock);
-  if (m_state == State_Stopped) {
+  if (m_state != State_Paused) {
     const int count = GetPinCount();
     for (int i = 0; i < count; ++i) {
       PinBase* pin = GetPin(i);
       if (!pin || !pin->IsConnected()) continue;
+      if (m_state == State_Running) {
+        pin->EndRun();
+        continue;
+      }
       const HRESULT hr = pin->Active();
       if (FAILED(hr)) return hr;
     }
   }
-  m_state = State_Paused;
-  return S_OK;
+  SetState(State_Paused);
+  return IsLiveSource() ? VFW_S_CANT_CUE : S_OK;
 }
 
 HRESULT FilterBase::Run(REFERENCE_TIME start) {
@@ -113,7 +122,7 @@ HRESULT FilterBase::Run(REFERENCE_TIME start) {
       if (FAILED(hr)) return hr;
     }
   }
-  m_state = State_Running;
+  SetState(State_Running);
   return S_OK;
 }
 
@@ -121,7 +130,7 @@ HRESULT FilterBase::GetState(DWORD /*timeoutMs*/, FILTER_STATE* state) {
   if (!state) return E_POINTER;
   CriticalSection::Scoped lock(*m_lock);
   *state = m_state;
-  return S_OK;
+  return m_state == State_Paused && IsLiveSource() ? VFW_S_CANT_CUE : S_OK;
 }
 
 HRESULT FilterBase::SetSyncSource(IReferenceClock* clock) {
@@ -137,8 +146,7 @@ HRESULT FilterBase::GetSyncSource(IReferenceClock** clock) {
 }
 
 HRESULT FilterBase::EnumPins(IEnumPins** pins) {
-  if (!pins) return E_POINTER;
-  return EnumPins::Create(this, pins);
+  return pnx::CreateComObject<::EnumPins>(IID_IEnumPins, reinterpret_cast<void**>(pins), this);
 }
 
 HRESULT FilterBase::FindPin(LPCWSTR id, IPin** pin) {
@@ -161,11 +169,7 @@ HRESULT FilterBase::QueryFilterInfo(FILTER_INFO* info) {
   if (!info) return E_POINTER;
   CriticalSection::Scoped lock(*m_lock);
   const WCHAR* name = Name();
-  const size_t capacity = sizeof(info->achName) / sizeof(info->achName[0]);
-  size_t n = WideLength(name);
-  if (n > capacity - 1) n = capacity - 1;
-  std::memcpy(info->achName, name, n * sizeof(WCHAR));
-  info->achName[n] = 0;
+  filters::CopyWideName(name, info->achName);
   info->pGraph = m_graph;
   if (m_graph) m_graph->AddRef();
   return S_OK;
@@ -175,23 +179,20 @@ HRESULT FilterBase::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   CriticalSection::Scoped lock(*m_lock);
   std::unique_ptr<WCHAR[]> copy;
   if (name) {
-    const size_t n = WideLength(name);
+    const size_t n = filters::WideLength(name);
     copy.reset(new (std::nothrow) WCHAR[n + 1]);
     if (!copy) return E_OUTOFMEMORY;
     std::memcpy(copy.get(), name, (n + 1) * sizeof(WCHAR));
   }
-  IMediaEventSink* eventSink = nullptr;
-  if (graph) {
-    ComPtr<IMediaEventSink> counted;
-    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, counted.ReceiveVoid()))) eventSink = counted.Get();
-  }
   m_graph = graph;
-  m_eventSink = eventSink;
   m_name = std::move(copy);
   return S_OK;
 }
 
-HRESULT FilterBase::QueryVendorInfo(LPWSTR* /*vendorInfo*/) { return E_NOTIMPL; }
+HRESULT FilterBase::QueryVendorInfo(LPWSTR* vendorInfo) {
+  if (vendorInfo) *vendorInfo = nullptr;
+  return E_NOTIMPL;
+}
 
 HRESULT FilterBase::Register() { return S_FALSE; }
 HRESULT FilterBase::Unregister() { return S_FALSE; }
@@ -199,6 +200,11 @@ HRESULT FilterBase::Unregister() { return S_FALSE; }
 LONG FilterBase::GetPinVersion() { return m_pinVersion.load(); }
 
 void FilterBase::IncrementPinVersion() { ++m_pinVersion; }
+
+ComPtr<IFilterGraph> FilterBase::Graph() {
+  CriticalSection::Scoped lock(*m_lock);
+  return ComPtr<IFilterGraph>(m_graph);
+}
 
 bool FilterBase::IsStopped() {
   CriticalSection::Scoped lock(*m_lock);

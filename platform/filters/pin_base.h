@@ -1,4 +1,5 @@
-// PinBase: the default answers of IPin and IQualityControl for a pin owned by a FilterBase.
+// PinBase: the default answers of IPin and IQualityControl for a pin owned by a FilterBase; InputPinBase and
+// OutputPinBase add what each direction needs.
 //
 // Threads: the control thread connects, disconnects and queries; the streaming thread may call EndOfStream,
 // NewSegment and the flush notifications. The filter's lock (m_lock) guards m_connected, m_mediaType,
@@ -8,14 +9,14 @@
 
 #include <atomic>
 
-#include "device/renderer/critical_section.h"
+#include "platform/filters/critical_section.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
 #include "platform/media_type.h"
 
 class FilterBase;
 
-// The platform's quality-control identifier is answered, and so is the one older code asks for.
+// A second identifier under which a pin hands out its IQualityControl, besides IID_IQualityControl.
 // {6BC096AB-0CE6-11D1-BAAE-00C04FC2E20D}
 inline constexpr IID kAlternateQualityControlIid = {
     0x6bc096ab, 0x0ce6, 0x11d1, {0xba, 0xae, 0x00, 0xc0, 0x4f, 0xc2, 0xe2, 0x0d}};
@@ -54,12 +55,14 @@ class PinBase : public IPin, public IQualityControl {
   HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
   HRESULT STDMETHODCALLTYPE SetSink(IQualityControl* sink) override;
 
-  // Called by the filter under its lock when it changes state.
+  // Called by the filter under its lock when it changes state, for a connected pin: stopped -> paused
+  // (Active), -> stopped (Inactive), -> running (Run), running -> paused (EndRun).
   virtual HRESULT Active() { return S_OK; }
   virtual HRESULT Inactive() { return S_OK; }
   virtual HRESULT Run(REFERENCE_TIME /*start*/) { return S_OK; }
+  virtual void EndRun() {}
 
-  // The media types the pin proposes, by position; none by default.
+  // The media types the pin proposes, by position (S_OK up to the last one); none by default.
   virtual HRESULT GetMediaType(int position, AM_MEDIA_TYPE* type);
   // Changes whenever the types GetMediaType offers change; a type enumerator started at another version is out
   // of sync.

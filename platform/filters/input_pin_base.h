@@ -5,7 +5,7 @@
 // flushing and run-time-error flags.
 #pragma once
 
-#include "device/renderer/pin_base.h"
+#include "platform/filters/pin_base.h"
 
 class InputPinBase : public PinBase, public IMemInputPin {
  public:
