@@ -34,14 +34,11 @@ class Enumerator : public SingleInterfaceObject<I> {
     return done == count ? S_OK : S_FALSE;
   }
 
-  // S_FALSE, at the end, when fewer than count were left.
+  // S_FALSE, without moving, when fewer than count are left (as the platform's own enumerators answer).
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
     if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
     const size_t size = Count();
-    if (position_ > size || count > size - position_) {
-      position_ = size;
-      return S_FALSE;
-    }
+    if (position_ > size || count > size - position_) return S_FALSE;
     position_ += count;
     return S_OK;
   }
