@@ -29,8 +29,7 @@ using qvtrace::detail::WakeWriter;
 
 namespace {
 
-constexpr int32_t kMemoryKB =
-    static_cast<int32_t>(sizeof(ThreadInfo) * kMaxThreads * kMaxProcesses / 1024);  // 26232
+constexpr int32_t kMemoryKB = static_cast<int32_t>(sizeof(ThreadInfo) * kMaxThreads * kMaxProcesses / 1024);  // 26232
 
 const wchar_t kBuildDate[] = L"" __DATE__;
 const wchar_t kBuildTime[] = L"" __TIME__;

@@ -100,8 +100,7 @@ void TraceOutputLine(uint32_t processId, uint32_t threadId, int32_t level, uint3
     if (thread->headerMode == 2) {
       qvtrace::FormatWide(line, kLineChars, L"%ls 0x???: ", time);
     } else if (delta != 0) {
-      qvtrace::FormatWide(line, kLineChars, L"%ls %7dK(%+9d) %04X-%04X: ", time, kilobytes, delta, processId,
-                          threadId);
+      qvtrace::FormatWide(line, kLineChars, L"%ls %7dK(%+9d) %04X-%04X: ", time, kilobytes, delta, processId, threadId);
     } else {
       TimeHeader(line, kLineChars, time, processId, threadId);
     }

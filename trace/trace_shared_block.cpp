@@ -26,8 +26,7 @@ void BuildNames(const wchar_t* baseName) {
     qvtrace::FormatWide(g_state.cacheName, sizeof(g_state.cacheName) / sizeof(wchar_t),
                         L"QVTRACE_PROCESS_CACHE_VERSION_X64_%02d", qvtrace::kVersion);
   }
-  qvtrace::FormatWide(g_state.mutexName, sizeof(g_state.mutexName) / sizeof(wchar_t), L"%ls_Mutex",
-                      g_state.cacheName);
+  qvtrace::FormatWide(g_state.mutexName, sizeof(g_state.mutexName) / sizeof(wchar_t), L"%ls_Mutex", g_state.cacheName);
   platform::SetDebugChannel(g_state.cacheName);
   g_state.namesBuilt = true;
 }
