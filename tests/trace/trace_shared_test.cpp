@@ -30,7 +30,7 @@ uint32_t StartHolder(Child& child) {
 }
 
 // A process that crashed leaves its record behind, which must not keep the block alive: the last living process
-// to unregister removes it.
+// to unregister removes it, and the next users meet in a new block.
 TEST_F(TraceSharedTest, ProcessesShareTheBlockAndTheLastLivingOneRemovesIt) {
   Child crashed({"hold"});
   ASSERT_NE(StartHolder(crashed), 0u);
@@ -56,6 +56,15 @@ TEST_F(TraceSharedTest, ProcessesShareTheBlockAndTheLastLivingOneRemovesIt) {
   holder.Write("quit\n");
   EXPECT_EQ(holder.Wait(), 0);
   EXPECT_EQ(Matching(capture.Lines(), "Last process was removed!").size(), 1u);
+
+  // This process kept its mapping of the block that is now removed: registering again must meet the others in
+  // the new block, not stay alone in the old one.
+  ASSERT_EQ(TraceInitEx(), 1);
+  Child later({"hold"});
+  EXPECT_EQ(TraceCountThreads(StartHolder(later)), 1);
+  later.Write("quit\n");
+  EXPECT_EQ(later.Wait(), 0);
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
 TEST_F(TraceSharedTest, RacingProcessesKeepOneBlockAndOneMutex) {

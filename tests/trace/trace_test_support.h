@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,11 +14,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "trace/debug_channel_posix.h"
 #include "trace/object_names_posix.h"
@@ -179,7 +181,6 @@ class Child {
   void Kill() {
     if (pid_ > 0 && status_ == -1) kill(pid_, SIGKILL);
   }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -192,9 +193,7 @@ class Child {
 // The whole content of a file, empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // Waits up to timeoutMs for the file to contain text.
