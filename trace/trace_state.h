@@ -62,7 +62,7 @@ struct ProcessState {
 struct ThreadState {
   int lockDepth = 0;          // TraceLock holds not yet undone by TraceUnlock
   bool systemLocked = false;  // the outermost hold has the system-wide mutex (it may have been unusable)
-  // Where this thread's last thread look-up found its record (checked before use, as processHint).
+  // Where this thread's last look-up of a thread record found it (checked before use, as processHint).
   const ProcInfo* threadHintRecord = nullptr;
   size_t threadHint = 0;
 };
