@@ -1,5 +1,5 @@
 // What the trace facility needs from the operating system; trace_platform_win.cpp and trace_platform_posix.cpp
-// provide it. Callers serialise the mutex and memory functions with the process-local lock in trace.cpp.
+// provide it. Callers serialise the mutex and memory functions with the process-local lock (trace_state.h).
 #pragma once
 
 #include <cstddef>

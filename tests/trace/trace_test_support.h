@@ -1,58 +1,186 @@
-// Shared pieces of the trace tests: private object names per test process, the debugger channel reader, the
-// raw view of the shared block, and child processes.
+// Shared pieces of the trace tests: private object names per test process, the debugger channel reader, child
+// processes (the helper program or any other) and small text and file helpers.
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "trace/debug_channel_posix.h"
+#include "trace/object_names_posix.h"
 #include "trace/process_cache.h"
+#include "trace/trace.h"
+#include "trace/trace_internal.h"
+#include "trace/trace_text.h"
+
+extern char** environ;
 
 namespace trace_test {
 
 // The shared-memory name this test process uses (also handed to helper processes).
-std::string BaseName();
-// True while an object of that name exists (the block, or with suffix "_Mutex" the mutex).
-bool SharedObjectExists(const std::string& suffix = "");
+inline std::string BaseName() { return "QVTRACE_TEST_" + std::to_string(getpid()); }
 
-// Reads the debugger channel of this test process's names.
+inline std::vector<std::string> g_tempFiles;
+
+// Every test process has names of its own, so test runs meet neither each other nor a running plug-in, and
+// leaves no object behind.
+class NamesEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { TraceSetObjectNamesForTesting(qvtrace::Utf8ToWide(BaseName()).c_str()); }
+  void TearDown() override {
+    TraceRemoveObjectsForTesting();
+    for (const std::string& path : g_tempFiles) unlink(path.c_str());
+  }
+};
+inline ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new NamesEnvironment);
+
+// True while the shared block of this process's names exists.
+inline bool BlockExists() {
+  int fd = shm_open(qvtrace::SharedObjectPath(TraceCacheName()).c_str(), O_RDONLY, 0);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
+}
+
+// Reads the debugger channel of this test process's names. The channel keeps only a few datagrams (two a raw
+// notice) for a reader that is behind, so read often.
 class DebugCapture {
  public:
-  DebugCapture();
-  ~DebugCapture();
+  DebugCapture() : socket_(qvtrace::OpenDebugMonitor(qvtrace::Utf8ToWide(BaseName()).c_str())) {
+    EXPECT_GE(socket_, 0);
+  }
+  ~DebugCapture() {
+    if (socket_ >= 0) close(socket_);
+  }
   // Everything received until nothing came for quietMs, cut into lines (line ends kept).
-  std::vector<std::string> Lines(int quietMs = 100);
+  std::vector<std::string> Lines(int quietMs = 100) {
+    std::string received;
+    std::string text;
+    while (socket_ >= 0 && qvtrace::ReadDebugMonitor(socket_, &text, quietMs)) received += text;
+    std::vector<std::string> lines;
+    std::istringstream stream(received);
+    for (std::string line; std::getline(stream, line);) lines.push_back(stream.eof() ? line : line + "\n");
+    return lines;
+  }
+  // The raw notices received: lines with their time ("hh:mm:ss.mmm ") checked and taken off.
+  std::vector<std::string> Notices() {
+    std::vector<std::string> lines = Lines();
+    for (std::string& line : lines) {
+      EXPECT_TRUE(std::regex_search(line, std::regex(R"(^\d\d:\d\d:\d\d\.\d\d\d )"))) << line;
+      line.erase(0, 13);
+    }
+    return lines;
+  }
 
  private:
   int socket_;
 };
 
 // Four upper-case hex digits, as identifiers appear in trace lines.
-std::string Hex4(uint32_t value);
+inline std::string Hex4(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%04X", value);
+  return text;
+}
+
 // Lines of lines that contain text.
-std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& text);
-// The lines with the raw-notice time ("hh:mm:ss.mmm ") taken off.
-std::string WithoutTime(const std::string& line);
+inline std::vector<std::string> Matching(const std::vector<std::string>& lines, const std::string& text) {
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (line.find(text) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
 
-// The shared block under the lock, for looking at and changing records as another process would.
-qvtrace::ProcessCache* LockedCache();
-void UnlockCache();
+// The calling thread's record, changed under the lock as another process would change it.
+template <typename Change>
+void ChangeOwnThread(Change change) {
+  TraceLock();
+  if (qvtrace::ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0)) {
+    change(thread);
+  }
+  TraceUnlock();
+}
 
-// A started helper process (tests/trace/helper) with pipes to its input and output.
+// A started program (with helper: tests/trace/helper, this process's base name, then args), with pipes to its
+// input and from its output; killed at the end if still running.
 class Child {
  public:
-  // helper: args follow the helper program and this process's base name; discardOutput: output to /dev/null.
-  explicit Child(const std::vector<std::string>& args, bool helper = true, bool discardOutput = false);
-  ~Child();
-  bool ReadLine(std::string* line, int timeoutMs = 5000);
-  void Write(const std::string& text);
-  void CloseInput();
-  // Exit code, or -1 when it did not end within the time (or was killed by a signal: 128 + signal).
-  int Wait(int timeoutMs = 10000);
-  void Kill();
-  pid_t pid() const { return pid_; }
+  explicit Child(const std::vector<std::string>& args, bool helper = true) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    std::vector<std::string> all;
+    if (helper) all = {TRACE_TEST_HELPER, BaseName()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(toChild[0]);
+    close(fromChild[1]);
+    in_ = toChild[1];
+    out_ = fromChild[0];
+  }
+  ~Child() {
+    Kill();
+    Wait();
+    if (in_ >= 0) close(in_);
+    if (out_ >= 0) close(out_);
+  }
+  bool ReadLine(std::string* line, int timeoutMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (size_t end; (end = buffered_.find('\n')) == std::string::npos;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      struct pollfd waiting = {out_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[512];
+      ssize_t n = read(out_, buffer, sizeof(buffer));
+      if (n <= 0) return false;
+      buffered_.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t end = buffered_.find('\n');
+    *line = buffered_.substr(0, end);
+    buffered_.erase(0, end + 1);
+    return true;
+  }
+  void Write(const std::string& text) { EXPECT_EQ(write(in_, text.data(), text.size()), ssize_t(text.size())); }
+  // Exit code (128 + signal when killed), or -1 when it did not end within the time.
+  int Wait(int timeoutMs = 10000) {
+    for (int waited = 0; status_ == -1 && pid_ > 0 && waited <= timeoutMs; waited += 5) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    }
+    return status_;
+  }
+  void Kill() {
+    if (pid_ > 0 && status_ == -1) kill(pid_, SIGKILL);
+  }
 
  private:
   pid_t pid_ = -1;
@@ -63,10 +191,26 @@ class Child {
 };
 
 // The whole content of a file, empty when it cannot be read.
-std::string ReadFile(const std::string& path);
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 // Waits up to timeoutMs for the file to contain text.
-bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 3000);
+inline bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 3000) {
+  for (int waited = 0; waited <= timeoutMs; waited += 5) {
+    if (ReadFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
 // A temporary path of this test process, removed at the end; no file is there yet.
-std::string TempPath(const std::string& name);
+inline std::string TempPath(const std::string& name) {
+  const std::string path = "/tmp/qvtrace-test-" + std::to_string(getpid()) + "-" + name;
+  unlink(path.c_str());  // a repeated test starts without the last run's file
+  g_tempFiles.push_back(path);
+  return path;
+}
 
 }  // namespace trace_test

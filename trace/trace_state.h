@@ -1,0 +1,74 @@
+// The trace facility's process-local state, in one object, and the per-thread state beside it. Which lock guards
+// which member is said here, once; the shared records themselves are guarded by the system-wide mutex.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "trace/process_cache.h"
+#include "trace/trace_platform.h"
+
+namespace qvtrace {
+namespace detail {
+
+struct ProcessState {
+  // The process's half of the two-level lock. A thread holds it exactly as long as it holds the system-wide mutex
+  // (TraceLock .. TraceUnlock, both recursive), so that no other thread of the process ever waits on a mutex
+  // handle that is being closed or reads a view that is being unmapped. It guards every member up to
+  // writerWakeLock. Lock order: localLock, then writerWakeLock; never the other way round.
+  std::recursive_mutex localLock;
+
+  // The object names (built on first use or by the test hook) and the control tool's mode, in which the block is
+  // only ever opened, never created.
+  bool namesBuilt = false;
+  wchar_t cacheName[64] = {};
+  wchar_t mutexName[256] = {};
+  bool existingOnly = false;
+
+  // The system-wide mutex and the mapped block. The mutex is closed only when the outermost hold ends
+  // (closeMutexAtUnlock, set by the last unregistration); the next use opens it again.
+  platform::SystemMutex* mutex = nullptr;
+  bool closeMutexAtUnlock = false;
+  platform::SharedMemory* memory = nullptr;
+  ProcessCache* view = nullptr;
+
+  // The process that took a record through this state: a record under our own identifier that we did not take
+  // was left by an earlier process with the same identifier.
+  uint32_t ownRecordPid = 0;
+
+  // Where the last process look-up found its record. Every record searched costs a page or more of the block, so
+  // a hint that is checked before use saves most of a line's cost when its output is off.
+  size_t processHint = 0;
+
+  // The own record's pendingLog length after the last append, valid only while the text still ends there.
+  const ProcInfo* pendingRecord = nullptr;
+  size_t pendingLength = 0;
+
+  // The log writer of the current registration period; older writers see a changed epoch and end.
+  platform::WriterThread* writer = nullptr;
+  uint64_t writerEpoch = 0;
+
+  // Guarded by writerWakeLock: wakes this process's log writer, which sleeps until a line is queued, it is asked
+  // to end or its period or mapping changes. Only this process queues its lines and ends its writer, so a local
+  // signal is enough.
+  std::mutex writerWakeLock;
+  std::condition_variable writerWake;
+  uint64_t writerWakes = 0;
+};
+
+// Per thread, so without a lock.
+struct ThreadState {
+  int lockDepth = 0;          // TraceLock holds not yet undone by TraceUnlock
+  bool systemLocked = false;  // the outermost hold has the system-wide mutex (it may have been unusable)
+  // Where this thread's last look-up of a thread record found it (checked before use, as processHint).
+  const ProcInfo* threadHintRecord = nullptr;
+  size_t threadHint = 0;
+};
+
+inline ProcessState g_state;
+inline thread_local ThreadState t_state;
+
+}  // namespace detail
+}  // namespace qvtrace
