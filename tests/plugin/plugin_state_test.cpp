@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "tests/plugin/plugin_process_fixture.h"
-#include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -18,7 +17,6 @@ namespace {
 
 const char kSwitch[] = "com.brelvon.multiview.switch";
 const char kPeek[] = "com.brelvon.multiview.peek";
-const char kNode1[] = "Brelvon HDMI-1 / Multiview";
 
 std::string FromBase64(const std::string& text) {
   static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -62,9 +60,7 @@ Drawn ReadStateImage(const std::string& image) {
 
 json KeyEvent(const std::string& event, const std::string& action, const std::string& context,
               const json& settings) {
-  json message = {{"event", event}, {"action", action}, {"context", context}, {"device", "PANEL1"}};
-  if (!settings.is_null()) message["payload"] = json{{"settings", settings}};
-  return message;
+  return settings.is_null() ? Event(event, context, nullptr, action) : WithSettings(event, context, settings, action);
 }
 
 json Settings(uint32_t layout, const std::vector<int>& sources, bool showState = true) {
@@ -73,27 +69,21 @@ json Settings(uint32_t layout, const std::vector<int>& sources, bool showState =
 
 class ShowStateAndPeek : public PluginProcessFixture {
  protected:
+  // The executable is copied into a plug-in folder of the test's own (FindPluginFolder looks at the real
+  // program path, so it is not linked), with its own layout names.
   void Start(const std::string& devices) {
     static int run = 0;
-    const std::string tag = std::to_string(++run);
-    // FindPluginFolder looks at the real program path, so the executable is copied, not linked.
-    const std::filesystem::path folder = TempPath("state" + tag + ".pxPlugin");
+    const std::filesystem::path folder = TempPath("state" + std::to_string(++run) + ".pxPlugin");
     std::filesystem::create_directories(folder);
     const std::filesystem::path executable = folder / "BrelvonMultiview";
     std::filesystem::copy_file(PNX_PLUGIN_EXECUTABLE, executable);
     WriteFile((folder / "layouts.json").string(),
               R"({"layouts": [{"number": 100, "name": "Quad"}, {"number": 7, "name": "Seven"}, {"number": "x"}]})");
     WriteFile((folder / "en.json").string(), R"({"Localization": {"layout.7": "Sieben & <more>"}})");
-    m_tracePath = TempPath("state-trace" + tag + ".jsonl");
-    m_outputPath = TempPath("state-output" + tag + ".txt");
-    const std::string config = TempPath("state-devices" + tag + ".json");
-    WriteFile(config, devices);
-    m_controlPath = TempPath("state-control" + tag + ".json");
-    WriteFile(m_controlPath, "{}");
-    ASSERT_TRUE(m_host.Launch(executable.string(),
-                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config,
-                               "PNX_SIM_CONTROL=" + m_controlPath},
-                              m_outputPath));
+    Options options;
+    options.control = "{}";
+    options.executable = executable.string();
+    PluginProcessFixture::Start(devices, options);
   }
 
   json NextImage(const std::string& context, std::chrono::milliseconds timeout = 5000ms) {
@@ -120,15 +110,6 @@ class ShowStateAndPeek : public PluginProcessFixture {
     }
     return out;
   }
-  size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
-
-  // Changes the emulated inputs' signal at run time, as the development host does (a file renamed over).
-  void Control(const std::string& text) {
-    WriteFile(m_controlPath + ".new", text);
-    std::filesystem::rename(m_controlPath + ".new", m_controlPath);
-  }
-
-  std::string m_controlPath;
 };
 
 const std::vector<std::string> kReadBack = {"get 632", "get 631"};

@@ -16,8 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/host/raw_host.h"
+#include "tests/plugin/plugin_test_host.h"
 #include "tests/wine/wine_session.h"
-#include "tools/devhost/dev_host_server.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -47,42 +47,11 @@ json Event(const std::string& event, const std::string& context, json payload = 
 
 json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
 
-// The plug-in process under wine, connected to a test host of its own.
-class PluginRun {
- public:
-  bool Start(const Environment& env, const std::string& output, const std::string& uuid = "pnx-wine-uuid",
-             const std::string& registerEvent = "registerPlugin") {
-    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", uuid,
-                                  "-registerEvent", registerEvent, "-info", R"({"application":{"language":"en"}})"};
-    return StartWine(process, Plugin(), args, env, output) && host.WaitForConnection(60s);
-  }
-  bool Send(const json& event) { return host.SendText(event.dump()); }
-  // The next message that satisfies `match` (earlier ones are dropped); null when none arrived in time.
-  json WaitFor(const std::function<bool(const json&)>& match, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    DevHostServer::Message message;
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() < 0 || !host.NextMessage(message, left)) return json();
-      json parsed = json::parse(message.text, nullptr, false);
-      if (match(parsed)) return parsed;
-    }
-  }
-  // The messages received and not yet taken.
-  std::vector<json> TakeAll() {
-    std::vector<json> all;
-    for (DevHostServer::Message m; host.NextMessage(m, 0ms);) all.push_back(json::parse(m.text, nullptr, false));
-    return all;
-  }
-  // Closes the connection; the plug-in must then end with exit code 0.
-  int Finish() {
-    host.Close();
-    return WaitExit(process, 30s);
-  }
-
-  DevHostServer host;
-  ChildProcess process;
-};
+// The plug-in under wine, connected to a test host of its own.
+bool StartUnderWine(PluginTestHost& host, const Environment& env, const std::string& output,
+                    const std::string& uuid = "pnx-wine-uuid", const std::string& registerEvent = "registerPlugin") {
+  return host.Start(WineCommand(Plugin(), env), output, uuid, registerEvent, 60s);
+}
 
 // A BMP of the preview format: the header fields and the colour at the centre of each quadrant.
 struct Preview {
@@ -148,16 +117,16 @@ class PluginUnderWine : public ::testing::Test {
 
 TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
+  ASSERT_TRUE(StartUnderWine(run, {}, out)) << Dump(out);
   json registration = run.WaitFor(IsEvent("registerPlugin"), 30s);
   EXPECT_EQ(registration, (json{{"event", "registerPlugin"}, {"uuid", "pnx-wine-uuid"}}));
   // No device: the settings are read with no device entry and nothing is written back.
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(json::object()))));
+  run.Send(Event("willAppear", "ctx-1", WithSettings(json::object())));
+  run.Send(Event("keyUp", "ctx-1", WithSettings(json::object())));
   EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null());
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
 
@@ -169,12 +138,12 @@ TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
     std::string registerEvent;
   } cases[] = {{"id-\xe4\xb8\xad", "registerPlugin"}, {"id-\xc3\xa9", "register-\xc3\xa9"}};
   for (const auto& c : cases) {
-    PluginRun run;
+    PluginTestHost run;
     std::string out = Scenario("plugin.log");
-    ASSERT_TRUE(run.Start({}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
+    ASSERT_TRUE(StartUnderWine(run, {}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
     EXPECT_EQ(run.WaitFor(IsEvent(c.registerEvent), 30s), (json{{"event", c.registerEvent}, {"uuid", c.uuid}}))
         << c.uuid;
-    EXPECT_EQ(run.Finish(), 0) << c.uuid << Dump(out);
+    EXPECT_EQ(run.CloseAndWait(30s), 0) << c.uuid << Dump(out);
   }
 }
 
@@ -197,14 +166,15 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   std::string trace = Scenario("trace.jsonl");
   WriteFile(config, kTwoDevices);
   ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
+  ASSERT_TRUE(
+      StartUnderWine(run, {{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
       << Dump(out);
   ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
 
   // Discovery: both devices with their inputs and signals.
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
+  run.Send(Event("willAppear", "ctx-1", WithSettings(json::object())));
   json settings = run.WaitFor(IsEvent("setSettings"), 10s);
   ASSERT_FALSE(settings.is_null()) << Dump(out);
   json device0 = {{"deviceName", "Brelvon"}, {"inputHasSignal", {true, true, false, true}},
@@ -217,19 +187,19 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // A key press on device 2 with toggle: the first source steps from 3 to 4, the next input with a signal.
   json press = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 0}, {"multiViewSources", {3, 1, 2, 4}}, {"toggle", true}}}}};
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(press))));
+  run.Send(Event("keyUp", "ctx-1", WithSettings(press)));
   settings = run.WaitFor(IsEvent("setSettings"), 10s);
   ASSERT_FALSE(settings.is_null());
   EXPECT_EQ(settings["payload"]["devices"][1]["multiViewSources"], (json{4, 1, 2, 4}));
 
   // The inspector edits device 1 and asks for a preview: 2x2 grid of inputs 2, 1, 4, 3.
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
   json edit = {{"currentDevice", "Brelvon"},
                {"devices", {{{"multiViewLayout", 100}, {"multiViewSources", {2, 1, 4, 3}}}}}};
-  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit))));
+  run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit)));
   ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1",
-                              {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}})));
+  run.Send(Event("sendToPlugin", "ctx-1",
+                 {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}}));
   const std::vector<std::string> device0Grid = {"0,255,0", "255,0,0", "255,255,255", "0,0,0"};
   json image = run.WaitFor(
       [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
@@ -252,7 +222,7 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // The edit moves to device 2: device 1 gets its state back, the preview follows device 2.
   json moved = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}}}}};
-  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved))));
+  run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved)));
   ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
   const std::vector<std::string> device1Grid = {"0,0,0", "0,255,0", "0,0,255", "255,255,255"};
   ASSERT_FALSE(run.WaitFor([&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device1Grid; },
@@ -261,13 +231,13 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
       << Dump(out);
 
   // Closing the inspector restores device 2's key-press state and stops the preview.
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
   std::this_thread::sleep_for(1s);
-  size_t afterStop = run.host.ReceivedCount();
+  size_t afterStop = run.Server().ReceivedCount();
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(run.host.ReceivedCount(), afterStop) << "no image after the inspector closed";
+  EXPECT_EQ(run.Server().ReceivedCount(), afterStop) << "no image after the inspector closed";
 
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 
   const std::string d1 = "Brelvon HDMI-1 / Multiview: ", d2 = "Brelvon 2 HDMI-1 / Multiview: ";
@@ -290,13 +260,14 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   std::string config = Scenario("devices.json");
   std::string trace = Scenario("trace.jsonl");
   WriteFile(config, R"({"devices": [{}]})");
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
+  ASSERT_TRUE(
+      StartUnderWine(run, {{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
       << Dump(out);
   ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
   const json press = WithSettings({{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}});
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
+  run.Send(Event("keyUp", "ctx-1", press));
   EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null()) << "no device yet";
 
   // The device's nodes appear while the plug-in runs; a press that names it finds it (looks happen at most
@@ -305,7 +276,7 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const auto plugged = std::chrono::steady_clock::now();
   json settings;
   while (settings.is_null() && std::chrono::steady_clock::now() - plugged < 20s) {
-    ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
+    run.Send(Event("keyUp", "ctx-1", press));
     settings = run.WaitFor(IsEvent("setSettings"), 300ms);
   }
   ASSERT_FALSE(settings.is_null()) << Dump(out);
@@ -317,29 +288,8 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const std::vector<std::string> requests = PropertyRequests(trace);
   ASSERT_GE(requests.size(), 1u) << Dump(trace);
   EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
-}
-
-TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
-  // No configuration file: one device, four inputs with signal, 1920x1080 at 60 frames per second.
-  ASSERT_TRUE(RegisterEmulator("", Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
-  std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
-  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
-  json image = run.WaitFor(IsImage, 20s);
-  ASSERT_FALSE(image.is_null()) << Dump(out);
-  Preview preview = ReadPreview(image);
-  EXPECT_EQ(preview.bytes, 84726u);
-  EXPECT_EQ(preview.width, 224);
-  EXPECT_EQ(preview.height, 126);
-  EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
-  ASSERT_TRUE(run.Send(Event("willDisappear", "ctx-1")));
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
 }
 
 // Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
@@ -349,20 +299,20 @@ TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
   WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
                         "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
   ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}}, out)) << Dump(out);
+  ASSERT_TRUE(StartUnderWine(run, {{"PNX_SIM_DEVICES", WindowsPath(config)}}, out)) << Dump(out);
   ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
+  run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}}));
   for (int i = 0; i < 3; ++i) {
     json image = run.WaitFor(IsImage, 20s);
     ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
     EXPECT_EQ(ReadPreview(image).quadrants,
               (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
   }
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
 
