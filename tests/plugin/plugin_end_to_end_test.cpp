@@ -301,19 +301,6 @@ TEST_F(PluginProcess, PreviewStaysWithTheOpenInspectorAndShowsItsKeysDevice) {
 
 // ---- preview -----------------------------------------------------------------------------------------
 
-std::vector<uint8_t> ImageBytes(const json& message) {
-  std::vector<uint8_t> bytes;
-  for (const json& v : message["payload"]["imageData"]) bytes.push_back(v.get<uint8_t>());
-  return bytes;
-}
-
-// R, G, B at (x, y from the top) of a default-size preview image: rows are stored bottom row first, pixels
-// blue, green, red.
-std::vector<int> PreviewPixel(const std::vector<uint8_t>& bytes, int x, int yFromTop) {
-  const size_t at = 54 + (static_cast<size_t>(125 - yFromTop) * 224 + x) * 3;
-  return {bytes[at + 2], bytes[at + 1], bytes[at]};
-}
-
 TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   Start("");
   m_host.Send(Event("propertyInspectorDidAppear", "P1"));
@@ -327,12 +314,10 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   ASSERT_TRUE(image.is_object());
   EXPECT_EQ(image["context"], "P1");
   EXPECT_EQ(image["action"], kSwitchAction);
-  std::vector<uint8_t> bytes = ImageBytes(image);
-  ASSERT_EQ(bytes.size(), 84726u);
-  EXPECT_EQ(bytes[0], 66);
-  EXPECT_EQ(bytes[1], 77);
-  EXPECT_EQ(bytes[18], 224);
-  EXPECT_EQ(bytes[22], 126);
+  const Preview preview = ReadPreview(image);
+  EXPECT_EQ(preview.bytes, 84726u);
+  EXPECT_EQ(preview.width, 224);
+  EXPECT_EQ(preview.height, 126);
   // Byte for byte what the JSON library writes.
   std::this_thread::sleep_for(500ms);
   auto texts = m_host.TakeAllText();
@@ -414,12 +399,9 @@ TEST_P(PreviewFrameLayouts, ShowTheDevicesPicture) {
   for (int i = 0; i < 3; ++i) {
     json image = m_host.WaitForEvent("sendToPropertyInspector");
     ASSERT_TRUE(image.is_object()) << "image " << i;
-    std::vector<uint8_t> bytes = ImageBytes(image);
-    ASSERT_EQ(bytes.size(), 84726u);
-    EXPECT_EQ(PreviewPixel(bytes, 56, 31), (std::vector<int>{255, 0, 0}));
-    EXPECT_EQ(PreviewPixel(bytes, 168, 31), (std::vector<int>{0, 255, 0}));
-    EXPECT_EQ(PreviewPixel(bytes, 56, 94), (std::vector<int>{0, 0, 255}));
-    EXPECT_EQ(PreviewPixel(bytes, 168, 94), (std::vector<int>{255, 255, 255}));
+    const Preview preview = ReadPreview(image);
+    EXPECT_EQ(preview.width, 224);
+    EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
   }
 }
 

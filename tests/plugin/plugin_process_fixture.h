@@ -14,22 +14,8 @@
 
 #include "tests/plugin/plugin_test_host.h"
 
-constexpr char kSwitchAction[] = "com.brelvon.multiview.switch";
 constexpr char kNode1[] = "Brelvon HDMI-1 / Multiview";
 constexpr char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
-
-// A host event for a key; payload left out when null.
-inline nlohmann::json Event(const std::string& event, const std::string& context,
-                            const nlohmann::json& payload = nullptr, const std::string& action = kSwitchAction) {
-  nlohmann::json message = {{"event", event}, {"action", action}, {"context", context}, {"device", "PANEL1"}};
-  if (!payload.is_null()) message["payload"] = payload;
-  return message;
-}
-
-inline nlohmann::json WithSettings(const std::string& event, const std::string& context,
-                                   const nlohmann::json& settings, const std::string& action = kSwitchAction) {
-  return Event(event, context, nlohmann::json{{"settings", settings}}, action);
-}
 
 class PluginProcessFixture : public ::testing::Test {
  protected:
