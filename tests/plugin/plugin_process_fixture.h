@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/plugin/host_messages.h"
 #include "tests/plugin/plugin_test_host.h"
 
 constexpr char kNode1[] = "Brelvon HDMI-1 / Multiview";

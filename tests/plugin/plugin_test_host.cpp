@@ -31,36 +31,6 @@ std::string HostTextFrames(const std::vector<json>& messages) {
   return frames;
 }
 
-bool IsImage(const json& m) {
-  return m.is_object() && m.value("event", "") == "sendToPropertyInspector" && m.contains("payload") &&
-         m["payload"].is_object() && m["payload"].contains("imageData");
-}
-
-Preview ReadPreview(const json& message) {
-  Preview p;
-  std::vector<uint8_t> data;
-  for (const json& v : message["payload"]["imageData"]) data.push_back(v.get<uint8_t>());
-  p.bytes = data.size();
-  if (data.size() < 54) return p;
-  p.header.assign(data.begin(), data.begin() + 54);
-  if (data[0] != 'B' || data[1] != 'M') return p;
-  auto i32 = [&](size_t at) {
-    return static_cast<int32_t>(data[at] | data[at + 1] << 8 | data[at + 2] << 16 |
-                                static_cast<uint32_t>(data[at + 3]) << 24);
-  };
-  p.width = i32(18);
-  p.height = i32(22);
-  if (p.width <= 0 || p.height <= 0 || data.size() != 54 + static_cast<size_t>(p.width) * p.height * 3) return p;
-  for (int32_t y : {p.height / 4, p.height * 3 / 4}) {
-    for (int32_t x : {p.width / 4, p.width * 3 / 4}) {
-      size_t row = static_cast<size_t>(p.height - 1 - y);  // bottom row stored first
-      const uint8_t* px = &data[54 + (row * p.width + x) * 3];
-      p.quadrants.push_back(std::to_string(px[2]) + "," + std::to_string(px[1]) + "," + std::to_string(px[0]));
-    }
-  }
-  return p;
-}
-
 long ResidentKilobytes(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;

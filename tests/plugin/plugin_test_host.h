@@ -55,21 +55,6 @@ class PluginTestHost {
   ChildProcess m_child;
 };
 
-constexpr char kSwitchAction[] = "com.brelvon.multiview.switch";
-
-// A host event for a key; payload left out when null.
-inline nlohmann::json Event(const std::string& event, const std::string& context,
-                            const nlohmann::json& payload = nullptr, const std::string& action = kSwitchAction) {
-  nlohmann::json message = {{"event", event}, {"action", action}, {"context", context}, {"device", "PANEL1"}};
-  if (!payload.is_null()) message["payload"] = payload;
-  return message;
-}
-
-inline nlohmann::json WithSettings(const std::string& event, const std::string& context,
-                                   const nlohmann::json& settings, const std::string& action = kSwitchAction) {
-  return Event(event, context, nlohmann::json{{"settings", settings}}, action);
-}
-
 // Starts the executable against a host listening on port, with extra environment entries ("NAME=value") and
 // its console output going to outputPath. False with error set when it did not start.
 bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t port,
@@ -79,18 +64,6 @@ int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout);
 
 // Host messages as unmasked WebSocket text frames, for a raw test host to send.
 std::string HostTextFrames(const std::vector<nlohmann::json>& messages);
-
-// A preview image message ("sendToPropertyInspector" with "imageData").
-bool IsImage(const nlohmann::json& message);
-
-// A preview BMP read from its message: the header fields and the colour at the centre of each quadrant.
-struct Preview {
-  size_t bytes = 0;
-  std::vector<uint8_t> header;  // the first 54 bytes
-  int32_t width = 0, height = 0;  // 0 unless it is a whole bottom-up 24-bit BMP
-  std::vector<std::string> quadrants;  // "r,g,b" in reading order
-};
-Preview ReadPreview(const nlohmann::json& message);
 
 // A process's resident memory in kB, or -1 when it cannot be read.
 long ResidentKilobytes(pid_t pid);

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/host/raw_host.h"
+#include "tests/plugin/host_messages.h"
 #include "tests/plugin/plugin_test_host.h"
 #include "tests/wine/wine_session.h"
 
