@@ -89,6 +89,14 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
     }
   };
   RunningManager running(host.Port(), plugin);
+  // A failed assertion returns early: the sender is joined all the same, or its destructor would end the run.
+  struct JoinSender {
+    std::future<void> started;
+    std::thread& sender;
+    ~JoinSender() {
+      if (started.wait_for(seconds(20)) == std::future_status::ready) sender.join();
+    }
+  } joinSender{senderStarted.get_future(), sender};
   running.Start();
   DevHostServer::Message message;
   ASSERT_TRUE(host.NextMessage(message, seconds(10)));
@@ -97,7 +105,7 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
   for (int i = 0; i < kEach; ++i) {
     ASSERT_TRUE(host.SendText(R"({"event":"keyUp","context":")" + std::to_string(i) + "\"}"));
   }
-  senderStarted.get_future().wait();
+  joinSender.started.wait();
 
   int nextPreview = 0;
   int nextSettings = 0;
@@ -111,7 +119,6 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
       EXPECT_EQ(message.text, BuildSetSettingsMessage({{"k", call}}, "ctx"));
     }
   }
-  sender.join();
   host.Close();
   EXPECT_TRUE(running.WaitForReturn(seconds(10)));
 }

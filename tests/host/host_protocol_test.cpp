@@ -134,13 +134,6 @@ TEST(OutgoingMessages, AreByteForByteTheLibrarysCompactSortedText) {
   }
 }
 
-TEST(OutgoingMessages, ShowTheMemberOrderAndRawUtf8) {
-  EXPECT_EQ(BuildSetImageMessage("data:image/png;base64,AA==", "c\xc3\xa9"),
-            "{\"context\":\"c\xc3\xa9\",\"event\":\"setImage\",\"payload\":{\"image\":\"data:image/png;base64,AA==\","
-            "\"target\":0}}");
-  EXPECT_EQ(BuildRegistrationMessage("registerPlugin", "U-1"), R"({"event":"registerPlugin","uuid":"U-1"})");
-}
-
 TEST(OutgoingMessages, InvalidUtf8RaisesTheLibrarysTypeError) {
   const std::string bad = "\xc3(";
   EXPECT_THROW(BuildRegistrationMessage("registerPlugin", bad), nlohmann::json::type_error);

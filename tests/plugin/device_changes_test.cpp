@@ -2,83 +2,39 @@
 // the diagnostic log switched on with qvtrace.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/plugin/plugin_process_fixture.h"
-#include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
 
 namespace {
 
-const char kNode1[] = "Brelvon HDMI-1 / Multiview";
-const char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
 const char kTwoDevices[] = R"({"devices": [{}, {"number": 2}]})";
 
-json Event(const std::string& event, const std::string& context, const json& settings = json()) {
-  json message = {{"event", event}, {"action", "com.brelvon.multiview.switch"}, {"context", context},
-                  {"device", "PANEL1"}};
-  message["payload"] = settings.is_null() ? json::object() : json{{"settings", settings}};
-  return message;
+json Press(const std::string& event, const std::string& context, const std::string& device) {
+  return WithSettings(event, context, json{{"currentDevice", device}});
 }
 
 class DeviceChanges : public PluginProcessFixture {
  protected:
-  // Starts the plug-in with two configured devices and the control file at controlPath (the emulator reads
-  // it through a symbolic link when linked, so that no notification reaches the plug-in).
+  // Starts the plug-in with two configured devices and the control file's first text.
   void Start(const std::string& control, bool linked) {
-    static int run = 0;
-    const std::string tag = std::to_string(++run);
-    m_tracePath = TempPath("changes-trace" + tag + ".jsonl");
-    m_outputPath = TempPath("changes-output" + tag + ".txt");
-    m_controlPath = TempPath("changes-control" + tag + ".json");
-    const std::string devices = TempPath("changes-devices" + tag + ".json");
-    WriteFile(devices, kTwoDevices);
-    WriteFile(m_controlPath, control);
-    std::string seen = m_controlPath;
-    if (linked) {
-      const std::string folder = TempPath("changes-link" + tag);
-      std::filesystem::create_directories(folder);
-      seen = folder + "/control.json";
-      std::filesystem::create_symlink(m_controlPath, seen);
-    }
-    ASSERT_TRUE(m_host.Launch(PNX_PLUGIN_EXECUTABLE,
-                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + devices,
-                               "PNX_SIM_CONTROL=" + seen},
-                              m_outputPath));
-  }
-
-  // Rewrites the control file as the development host does: a new file renamed over the old one.
-  void Control(const std::string& text) {
-    const std::string fresh = m_controlPath + ".new";
-    WriteFile(fresh, text);
-    std::filesystem::rename(fresh, m_controlPath);
+    Options options;
+    options.control = control;
+    options.controlLinked = linked;
+    PluginProcessFixture::Start(kTwoDevices, options);
   }
 
   // The file change can reach the plug-in before an event sent earlier: an answered event orders them.
   void EventsHandled() {
-    m_host.Send(Event("willAppear", "ORDER", json{{"currentDevice", "Brelvon"}}));
+    m_host.Send(Press("willAppear", "ORDER", "Brelvon"));
     ASSERT_TRUE(m_host.WaitForEvent("setSettings").is_object());
-  }
-
-  size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
-
-  std::vector<json> TraceOf(const std::string& node, const std::string& op, size_t from) {
-    std::vector<json> all = ReadSimTrace(m_tracePath), picked;
-    for (size_t i = from; i < all.size(); ++i) {
-      if (all[i].value("node", "") == node && all[i].value("op", "") == op) picked.push_back(all[i]);
-    }
-    return picked;
   }
 
   // Presses the key naming device every 50 ms until the device receives a layout write; the time it took.
@@ -87,34 +43,23 @@ class DeviceChanges : public PluginProcessFixture {
     const auto start = PluginTestHost::Clock::now();
     const size_t mark = TraceSize();
     while (PluginTestHost::Clock::now() - start < limit) {
-      m_host.Send(Event("keyUp", "K", json{{"currentDevice", device}}));
+      m_host.Send(Press("keyUp", "K", device));
       m_host.Settle(50ms);
       if (!TraceOf(node, "set", mark).empty()) break;
     }
     return std::chrono::duration_cast<std::chrono::milliseconds>(PluginTestHost::Clock::now() - start);
   }
 
-  bool WaitUntil(const std::function<bool()>& check, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = PluginTestHost::Clock::now() + timeout;
-    while (!check()) {
-      if (PluginTestHost::Clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
-
   bool ImagesArrive() {
     m_host.TakeAll();
     return m_host.WaitForEvent("sendToPropertyInspector", 5000ms).is_object();
   }
-
-  std::string m_controlPath;
 };
 
 // Without any notification: the press that names the missing device looks for it (at most once a second).
 TEST_F(DeviceChanges, DevicePluggedAfterStartAnswersAPressThatNamesIt) {
   Start(R"({"unplugged": [2]})", true);
-  json reply = (m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}})),
+  json reply = (m_host.Send(Press("willAppear", "K", "Brelvon 2")),
                 m_host.WaitForEvent("setSettings"));
   ASSERT_TRUE(reply.is_object());
   EXPECT_EQ(reply["payload"]["devices"].size(), 1u);
@@ -126,7 +71,7 @@ TEST_F(DeviceChanges, DevicePluggedAfterStartAnswersAPressThatNamesIt) {
               static_cast<long long>(took.count()));
   EXPECT_FALSE(TraceOf(kNode2, "set", 0).empty());
   // Once found, the press goes through the normal path: layout, post-layout read, sources.
-  reply = (m_host.Send(Event("keyUp", "K", json{{"currentDevice", "Brelvon 2"}})), m_host.WaitForEvent("setSettings"));
+  reply = (m_host.Send(Press("keyUp", "K", "Brelvon 2")), m_host.WaitForEvent("setSettings"));
   EXPECT_EQ(reply["payload"]["devices"].size(), 2u);
 }
 
@@ -136,7 +81,7 @@ TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
   Control(R"({"unplugged": [1]})");
   ASSERT_TRUE(WaitUntil([&] {
     size_t mark = TraceSize();
-    m_host.Send(Event("keyUp", "K", json{{"currentDevice", "Brelvon"}}));
+    m_host.Send(Press("keyUp", "K", "Brelvon"));
     m_host.Settle(100ms);
     return TraceOf(kNode1, "set", mark).empty();
   }));
@@ -147,18 +92,13 @@ TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
   EXPECT_LT(took, 10s);
 
   // Previewing: the stream ends when the device goes, and the preview comes back with it.
-  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Press("willAppear", "K", "Brelvon"));
   m_host.Send(Event("propertyInspectorDidAppear", "K"));
-  json start = Event("sendToPlugin", "K");
-  start["payload"] = {{"method", "startSendingImages"}};
-  m_host.Send(start);
+  m_host.Send(Event("sendToPlugin", "K", json{{"method", "startSendingImages"}}));
   ASSERT_TRUE(ImagesArrive());
   size_t mark = TraceSize();
   Control(R"({"unplugged": [1]})");
-  EXPECT_TRUE(WaitUntil([&] {
-    auto states = TraceOf(kNode1, "state", mark);
-    return !states.empty() && states.back()["state"] == "stopped";
-  }));
+  EXPECT_TRUE(PreviewStopsAfter(mark));
   m_host.Settle();
   m_host.TakeAll();
   EXPECT_TRUE(m_host.WaitForEvent("sendToPropertyInspector", 1000ms).is_null());
@@ -178,12 +118,12 @@ TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
 
 TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
   Start(R"({"signal": {"2": [false, true, false, true]}})", false);
-  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}}));
+  m_host.Send(Press("willAppear", "K", "Brelvon 2"));
   json reply = m_host.WaitForEvent("setSettings");
   ASSERT_TRUE(reply.is_object());
   EXPECT_EQ(reply["payload"]["devices"][1]["inputHasSignal"], json({false, true, false, true}));
   Control(R"({"signal": {"2": [true, true, true, false]}})");
-  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon 2"}}));
+  m_host.Send(Press("willAppear", "K", "Brelvon 2"));
   reply = m_host.WaitForEvent("setSettings");
   EXPECT_EQ(reply["payload"]["devices"][1]["inputHasSignal"], json({true, true, true, false}));
 }
@@ -192,7 +132,7 @@ TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
 // inspector closes.
 TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
   Start("{}", false);
-  m_host.Send(Event("willAppear", "K", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Press("willAppear", "K", "Brelvon"));
   m_host.Send(Event("propertyInspectorDidAppear", "K"));
   const auto statusTexts = [&] {
     m_host.Settle(500ms);
@@ -211,9 +151,7 @@ TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
   Control("{}");
   EXPECT_EQ(statusTexts(), std::vector<std::string>{});
 
-  json ask = Event("sendToPlugin", "K");
-  ask["payload"] = {{"method", "getDeviceStatus"}};
-  m_host.Send(ask);
+  m_host.Send(Event("sendToPlugin", "K", json{{"method", "getDeviceStatus"}}));
   EXPECT_EQ(statusTexts(), std::vector<std::string>{
                                R"({"action":"com.brelvon.multiview.switch","context":"K",)"
                                R"("event":"sendToPropertyInspector",)"
@@ -234,12 +172,12 @@ TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
 TEST_F(DeviceChanges, LogLinesAfterQvtraceSet) {
   Start("{}", false);
   const std::string log = TempPath("plugin-log.txt");
-  m_host.Send(Event("keyUp", "BEFORE", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Press("keyUp", "BEFORE", "Brelvon"));
   m_host.WaitForEvent("setSettings");
   const std::string command = std::string(PNX_QVTRACE_EXECUTABLE) + " set --pid " + std::to_string(m_host.Pid()) +
                               " --output logfile --logfile " + log + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  m_host.Send(Event("keyUp", "AFTER", json{{"currentDevice", "Brelvon"}}));
+  m_host.Send(Press("keyUp", "AFTER", "Brelvon"));
   m_host.WaitForEvent("setSettings");
   ASSERT_TRUE(WaitUntil([&] { return ReadFile(log).find("set 632") != std::string::npos; }));
   const std::string text = ReadFile(log);

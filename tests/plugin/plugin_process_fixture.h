@@ -1,15 +1,59 @@
-// The fixture every end-to-end test of the real plug-in process shares: its test host and the checks that end
-// every run.
+// The fixture every end-to-end test of the real plug-in process shares: the test host, the emulated devices'
+// configuration, control file and trace, and the checks that end every run.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/plugin/host_messages.h"
 #include "tests/plugin/plugin_test_host.h"
+
+constexpr char kNode1[] = "Brelvon HDMI-1 / Multiview";
+constexpr char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
 
 class PluginProcessFixture : public ::testing::Test {
  protected:
+  struct Options {
+    std::string control;  // the emulator's control file's first text; "" for none
+    bool controlLinked = false;  // the emulator reads it through a symbolic link (no change notification then)
+    std::string executable = PNX_PLUGIN_EXECUTABLE;
+  };
+
+  // Starts the plug-in on the emulator configuration devices (a JSON text; "" for the default device).
+  void Start(const std::string& devices) { Start(devices, Options()); }
+  void Start(const std::string& devices, const Options& options) {
+    static int run = 0;
+    const std::string tag = std::to_string(++run);
+    m_tracePath = TempPath("trace" + tag + ".jsonl");
+    m_outputPath = TempPath("output" + tag + ".txt");
+    std::vector<std::string> environment = {"PNX_SIM_TRACE=" + m_tracePath};
+    if (!devices.empty()) {
+      const std::string config = TempPath("devices" + tag + ".json");
+      WriteFile(config, devices);
+      environment.push_back("PNX_SIM_DEVICES=" + config);
+    }
+    if (!options.control.empty()) {
+      m_controlPath = TempPath("control" + tag + ".json");
+      WriteFile(m_controlPath, options.control);
+      std::string seen = m_controlPath;
+      if (options.controlLinked) {
+        const std::string folder = TempPath("link" + tag);
+        std::filesystem::create_directories(folder);
+        seen = folder + "/control.json";
+        std::filesystem::create_symlink(m_controlPath, seen);
+      }
+      environment.push_back("PNX_SIM_CONTROL=" + seen);
+    }
+    ASSERT_TRUE(m_host.Launch(options.executable, environment, m_outputPath));
+  }
+
   // Every run ends with exit code 0 when the host closes, and the plug-in never writes to the console
   // (a sanitizer report would land there too).
   void TearDown() override {
@@ -21,7 +65,62 @@ class PluginProcessFixture : public ::testing::Test {
     }
   }
 
+  std::vector<nlohmann::json> Trace() { return ReadSimTrace(m_tracePath); }
+  size_t TraceSize() { return Trace().size(); }
+
+  // The property writes to every node from position from on, as (id, data).
+  std::vector<std::pair<int, std::string>> SetsSince(size_t from) {
+    const std::vector<nlohmann::json> all = Trace();
+    return PropertySets(std::vector<nlohmann::json>(all.begin() + std::min(from, all.size()), all.end()));
+  }
+
+  // Trace lines of one node and operation from position from on.
+  std::vector<nlohmann::json> TraceOf(const std::string& node, const std::string& op, size_t from = 0) {
+    std::vector<nlohmann::json> all = Trace(), picked;
+    for (size_t i = from; i < all.size(); ++i) {
+      if (all[i].value("node", "") == node && all[i].value("op", "") == op) picked.push_back(all[i]);
+    }
+    return picked;
+  }
+
+  // The data of the property writes to one node from position from on.
+  std::vector<std::string> SetData(const std::string& node, size_t from) {
+    std::vector<std::string> data;
+    for (const nlohmann::json& line : TraceOf(node, "set", from)) data.push_back(line.value("data", ""));
+    return data;
+  }
+
+  // Polls until check is true or the time is up (the streaming thread stops on its own time, slowly under a
+  // sanitizer).
+  bool WaitUntil(const std::function<bool()>& check, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = PluginTestHost::Clock::now() + timeout;
+    while (!check()) {
+      if (PluginTestHost::Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  bool PreviewStopsAfter(size_t mark, const std::string& node = kNode1) {
+    return WaitUntil([&] {
+      auto states = TraceOf(node, "state", mark);
+      return !states.empty() && states.back()["state"] == "stopped";
+    });
+  }
+
+  nlohmann::json SettingsAfter(const nlohmann::json& message) {
+    m_host.Send(message);
+    return m_host.WaitForEvent("setSettings");
+  }
+
+  // Rewrites the control file as the development host does: a new file renamed over the old one.
+  void Control(const std::string& text) {
+    WriteFile(m_controlPath + ".new", text);
+    std::filesystem::rename(m_controlPath + ".new", m_controlPath);
+  }
+
   PluginTestHost m_host;
   std::string m_tracePath;
   std::string m_outputPath;
+  std::string m_controlPath;
 };

@@ -8,31 +8,16 @@
 #include <string>
 #include <vector>
 
+#include <websocketpp/base64/base64.hpp>
+
 #include "tests/plugin/plugin_process_fixture.h"
-#include "tests/plugin/plugin_test_host.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
 
 namespace {
 
-const char kSwitch[] = "com.brelvon.multiview.switch";
 const char kPeek[] = "com.brelvon.multiview.peek";
-const char kNode1[] = "Brelvon HDMI-1 / Multiview";
-
-std::string FromBase64(const std::string& text) {
-  static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const size_t value = digits.find(c);
-    if (value == std::string::npos) break;
-    bits = bits << 6 | static_cast<uint32_t>(value);
-    if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
-  }
-  return out;
-}
 
 // What a drawn key image says, read back from its SVG.
 struct Drawn {
@@ -45,7 +30,7 @@ struct Drawn {
 Drawn ReadStateImage(const std::string& image) {
   const std::string prefix = "data:image/svg+xml;base64,";
   EXPECT_EQ(image.substr(0, prefix.size()), prefix);
-  const std::string svg = FromBase64(image.substr(prefix.size()));
+  const std::string svg = websocketpp::base64_decode(image.substr(prefix.size()));
   Drawn drawn;
   drawn.unknown = svg.find("class=\"state unknown\"") != std::string::npos;
   drawn.live = svg.find("class=\"live\"") != std::string::npos;
@@ -62,9 +47,7 @@ Drawn ReadStateImage(const std::string& image) {
 
 json KeyEvent(const std::string& event, const std::string& action, const std::string& context,
               const json& settings) {
-  json message = {{"event", event}, {"action", action}, {"context", context}, {"device", "PANEL1"}};
-  if (!settings.is_null()) message["payload"] = json{{"settings", settings}};
-  return message;
+  return settings.is_null() ? Event(event, context, nullptr, action) : WithSettings(event, context, settings, action);
 }
 
 json Settings(uint32_t layout, const std::vector<int>& sources, bool showState = true) {
@@ -73,27 +56,21 @@ json Settings(uint32_t layout, const std::vector<int>& sources, bool showState =
 
 class ShowStateAndPeek : public PluginProcessFixture {
  protected:
+  // The executable is copied into a plug-in folder of the test's own (FindPluginFolder looks at the real
+  // program path, so it is not linked), with its own layout names.
   void Start(const std::string& devices) {
     static int run = 0;
-    const std::string tag = std::to_string(++run);
-    // FindPluginFolder looks at the real program path, so the executable is copied, not linked.
-    const std::filesystem::path folder = TempPath("state" + tag + ".pxPlugin");
+    const std::filesystem::path folder = TempPath("state" + std::to_string(++run) + ".pxPlugin");
     std::filesystem::create_directories(folder);
     const std::filesystem::path executable = folder / "BrelvonMultiview";
     std::filesystem::copy_file(PNX_PLUGIN_EXECUTABLE, executable);
     WriteFile((folder / "layouts.json").string(),
               R"({"layouts": [{"number": 100, "name": "Quad"}, {"number": 7, "name": "Seven"}, {"number": "x"}]})");
     WriteFile((folder / "en.json").string(), R"({"Localization": {"layout.7": "Sieben & <more>"}})");
-    m_tracePath = TempPath("state-trace" + tag + ".jsonl");
-    m_outputPath = TempPath("state-output" + tag + ".txt");
-    const std::string config = TempPath("state-devices" + tag + ".json");
-    WriteFile(config, devices);
-    m_controlPath = TempPath("state-control" + tag + ".json");
-    WriteFile(m_controlPath, "{}");
-    ASSERT_TRUE(m_host.Launch(executable.string(),
-                              {"PNX_SIM_TRACE=" + m_tracePath, "PNX_SIM_DEVICES=" + config,
-                               "PNX_SIM_CONTROL=" + m_controlPath},
-                              m_outputPath));
+    Options options;
+    options.control = "{}";
+    options.executable = executable.string();
+    PluginProcessFixture::Start(devices, options);
   }
 
   json NextImage(const std::string& context, std::chrono::milliseconds timeout = 5000ms) {
@@ -120,15 +97,6 @@ class ShowStateAndPeek : public PluginProcessFixture {
     }
     return out;
   }
-  size_t TraceSize() { return ReadSimTrace(m_tracePath).size(); }
-
-  // Changes the emulated inputs' signal at run time, as the development host does (a file renamed over).
-  void Control(const std::string& text) {
-    WriteFile(m_controlPath + ".new", text);
-    std::filesystem::rename(m_controlPath + ".new", m_controlPath);
-  }
-
-  std::string m_controlPath;
 };
 
 const std::vector<std::string> kReadBack = {"get 632", "get 631"};
@@ -141,7 +109,7 @@ std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std:
 TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   Start(R"({"devices": [{"layout": 100, "sources": [1, 2, 3, 4], "signal": [true, false, true, true]}]})");
   // A key that matches the device is live; one that does not is drawn with the device's state.
-  m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 2, 3, 4})));
+  m_host.Send(KeyEvent("willAppear", kSwitchAction, "A", Settings(100, {1, 2, 3, 4})));
   const json written = m_host.WaitForEvent("setSettings");
   EXPECT_EQ(written["payload"]["showState"], true);
   Drawn a = NextDrawn("A");
@@ -150,14 +118,14 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_EQ(a.places, (std::vector<std::string>{"1", "2!", "3", "4"}));
   EXPECT_EQ(a.layout, "Quad");
 
-  m_host.Send(KeyEvent("willAppear", kSwitch, "B", Settings(7, {3, 3, 2, 1})));
+  m_host.Send(KeyEvent("willAppear", kSwitchAction, "B", Settings(7, {3, 3, 2, 1})));
   Drawn b = NextDrawn("B");
   EXPECT_FALSE(b.live);
   EXPECT_EQ(b.places, a.places);
 
   // A press of B: the device is read back after the writes, and both keys are drawn anew from what was read.
   const size_t mark = TraceSize();
-  m_host.Send(KeyEvent("keyUp", kSwitch, "B", Settings(7, {3, 3, 2, 1})));
+  m_host.Send(KeyEvent("keyUp", kSwitchAction, "B", Settings(7, {3, 3, 2, 1})));
   a = NextDrawn("A");
   b = NextDrawn("B");
   EXPECT_FALSE(a.live);
@@ -167,7 +135,7 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_EQ(Requests(mark), Then({"set 631 07000000", "get 25", "set 632 3312000000000000"}, kReadBack));
 
   // An inspector edit of A shows A's settings live on the device: A is live again, B no longer.
-  m_host.Send(KeyEvent("didReceiveSettings", kSwitch, "A", Settings(9, {1, 2, 3, 4})));
+  m_host.Send(KeyEvent("didReceiveSettings", kSwitchAction, "A", Settings(9, {1, 2, 3, 4})));
   a = NextDrawn("A");
   EXPECT_TRUE(a.live);
   EXPECT_EQ(a.layout, "9");
@@ -178,7 +146,7 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
 // redraws the key, an input that is not shown does not.
 TEST_F(ShowStateAndPeek, ASignalChangeOfAShownInputRedrawsTheKey) {
   Start(R"({"devices": [{"layout": 100, "sources": [1, 1, 3, 3]}]})");
-  m_host.Send(KeyEvent("willAppear", kSwitch, "A", Settings(100, {1, 1, 3, 3})));
+  m_host.Send(KeyEvent("willAppear", kSwitchAction, "A", Settings(100, {1, 1, 3, 3})));
   EXPECT_EQ(NextDrawn("A").places, (std::vector<std::string>{"1", "1", "3", "3"}));
   Control(R"({"signal": {"1": [true, false, true, true]}})");
   EXPECT_TRUE(NextImage("A", 2500ms).is_null());
@@ -205,7 +173,7 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.context);
     const size_t mark = TraceSize();
-    m_host.Send(KeyEvent("willAppear", kSwitch, c.context, c.settings));
+    m_host.Send(KeyEvent("willAppear", kSwitchAction, c.context, c.settings));
     m_host.Settle();
     std::vector<json> images;
     for (const json& m : m_host.TakeAll()) {
@@ -227,7 +195,7 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
     EXPECT_EQ(Requests(mark), c.readsDevice ? kReadBack : std::vector<std::string>{});
   }
   // Switching the state off in the inspector gives the key its default image back.
-  m_host.Send(KeyEvent("didReceiveSettings", kSwitch, "failed read", Settings(100, {1, 2, 3, 4}, false)));
+  m_host.Send(KeyEvent("didReceiveSettings", kSwitchAction, "failed read", Settings(100, {1, 2, 3, 4}, false)));
   EXPECT_EQ(NextImage("failed read")["payload"]["image"], "");
 }
 
@@ -247,7 +215,7 @@ TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBefore
   mark = TraceSize();
   m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
   m_host.Send(KeyEvent("keyDown", kPeek, "P2", p2));
-  m_host.Send(KeyEvent("keyDown", kSwitch, "S", p2));
+  m_host.Send(KeyEvent("keyDown", kSwitchAction, "S", p2));
   m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
   m_host.Send(KeyEvent("willDisappear", kPeek, "P2", json()));
   m_host.Send(KeyEvent("keyUp", kPeek, "P2", p2));
@@ -258,7 +226,7 @@ TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBefore
 
   // A switch press during a look stays after it.
   m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
-  m_host.Send(KeyEvent("keyUp", kSwitch, "S", Settings(6, {1, 1, 1, 1}, false)));
+  m_host.Send(KeyEvent("keyUp", kSwitchAction, "S", Settings(6, {1, 1, 1, 1}, false)));
   m_host.Settle();
   mark = TraceSize();
   m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));

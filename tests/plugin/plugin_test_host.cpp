@@ -40,6 +40,16 @@ long ResidentKilobytes(pid_t pid) {
   return -1;
 }
 
+bool PluginTestHost::Start(std::vector<std::string> command, const std::string& outputPath,
+                           const std::string& uuid, const std::string& registerEvent,
+                           std::chrono::milliseconds timeout) {
+  const std::vector<std::string> pairs = {"-port", std::to_string(m_server.Port()), "-pluginUUID", uuid,
+                                          "-registerEvent", registerEvent, "-info", MakeInfoBlock("en")};
+  command.insert(command.end(), pairs.begin(), pairs.end());
+  std::string error;
+  return m_child.Start(command, outputPath, error) && m_server.WaitForConnection(timeout);
+}
+
 bool PluginTestHost::Launch(const std::string& executable, const std::vector<std::string>& environment,
                             const std::string& outputPath) {
   std::string error;
@@ -88,11 +98,13 @@ void PluginTestHost::Settle(std::chrono::milliseconds pause) {
 
 int PluginTestHost::CloseAndWait(std::chrono::milliseconds timeout) {
   m_server.Close();
-  if (!m_child.WaitForExit(timeout)) {
-    m_child.Kill();
-    return -1;
-  }
-  return m_child.ExitCode();
+  return WaitExit(m_child, timeout);
+}
+
+int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout) {
+  if (process.WaitForExit(timeout)) return process.ExitCode();
+  process.Kill();
+  return -1;
 }
 
 std::vector<json> ReadSimTrace(const std::string& path) {
@@ -131,12 +143,12 @@ std::string TempPath(const std::string& name) {
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::trunc);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();

@@ -1,5 +1,5 @@
-// The host side of the end-to-end tests: the development host's server on a loopback port and the real
-// plug-in executable started with the four command-line pairs and the emulator's environment.
+// The host side of every end-to-end test: the development host's server on a loopback port and the real
+// plug-in executable (native, or the Windows one under wine) started with the four command-line pairs.
 // One test thread uses it; the server runs its own thread.
 #pragma once
 
@@ -18,8 +18,12 @@ class PluginTestHost {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Starts the executable with extra environment entries ("NAME=value"); its console output goes to
-  // outputPath. False when it did not start or did not register in time.
+  // Starts command (the program, or a launcher and the program) with the four pairs for this host's port;
+  // its console output goes to outputPath. False when it did not start or did not connect in time.
+  bool Start(std::vector<std::string> command, const std::string& outputPath, const std::string& uuid = "U-1",
+             const std::string& registerEvent = "registerPlugin",
+             std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Starts the native executable with extra environment entries ("NAME=value") and waits for its registration.
   bool Launch(const std::string& executable, const std::vector<std::string>& environment,
               const std::string& outputPath);
 
@@ -44,6 +48,7 @@ class PluginTestHost {
   bool Running() { return m_child.Running(); }
   // The plug-in's process id, for measuring its CPU use.
   pid_t Pid() const { return m_child.Pid(); }
+  DevHostServer& Server() { return m_server; }
 
  private:
   DevHostServer m_server;
@@ -54,6 +59,8 @@ class PluginTestHost {
 // its console output going to outputPath. False with error set when it did not start.
 bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t port,
                  const std::vector<std::string>& environment, const std::string& outputPath, std::string& error);
+// The exit code, or -1 after killing the process when it did not end in time.
+int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout);
 
 // Host messages as unmasked WebSocket text frames, for a raw test host to send.
 std::string HostTextFrames(const std::vector<nlohmann::json>& messages);

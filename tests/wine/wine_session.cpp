@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 WineSettings& Wine() {
@@ -10,21 +9,20 @@ WineSettings& Wine() {
   return settings;
 }
 
-bool StartWine(ChildProcess& process, const std::string& program, const std::vector<std::string>& args,
-               const Environment& env, const std::string& outputFile) {
+std::vector<std::string> WineCommand(const std::string& program, const Environment& env) {
   std::vector<std::string> argv{"env", "-u", "PNX_SIM_DEVICES", "-u", "PNX_SIM_TRACE"};
   for (const auto& [name, value] : env) argv.push_back(name + "=" + value);
   argv.push_back(Wine().wine);
   argv.push_back(program);
+  return argv;
+}
+
+bool StartWine(ChildProcess& process, const std::string& program, const std::vector<std::string>& args,
+               const Environment& env, const std::string& outputFile) {
+  std::vector<std::string> argv = WineCommand(program, env);
   argv.insert(argv.end(), args.begin(), args.end());
   std::string error;
   return process.Start(argv, outputFile, error);
-}
-
-int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout) {
-  if (process.WaitForExit(timeout)) return process.ExitCode();
-  process.Kill();
-  return -1;
 }
 
 int RunWine(const std::string& program, const std::vector<std::string>& args, const Environment& env,
@@ -39,18 +37,6 @@ std::string WindowsPath(const std::string& linuxPath) {
     if (c == '/') c = '\\';
   }
   return path;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/devhost/child_process.h"
+#include "tests/plugin/plugin_test_host.h"
 
 struct WineSettings {
   std::string wine;          // the wine64 loader
@@ -20,21 +20,19 @@ WineSettings& Wine();
 
 using Environment = std::map<std::string, std::string>;
 
-// Starts `program` (a Linux path) under wine with `args`; the emulator's variables come from `env` alone,
-// never from the caller's shell. Output goes to a file: wine's background processes inherit it, so a pipe
-// would stay open until the wineserver leaves.
+// The command that starts `program` (a Linux path) under wine; the emulator's variables come from `env` alone,
+// never from the caller's shell.
+std::vector<std::string> WineCommand(const std::string& program, const Environment& env);
+// Starts it with `args`. Output goes to a file: wine's background processes inherit it, so a pipe would stay
+// open until the wineserver leaves.
 bool StartWine(ChildProcess& process, const std::string& program, const std::vector<std::string>& args,
                const Environment& env, const std::string& outputFile);
-// The exit code, or -1 after killing the process when it did not end in time.
-int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout);
 int RunWine(const std::string& program, const std::vector<std::string>& args, const Environment& env,
             const std::string& outputFile, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // The path under which Windows programs in the prefix see a Linux file (drive Z: is the Linux root).
 std::string WindowsPath(const std::string& linuxPath);
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ReadLines(const std::string& path);
 // A file of the running scenario in the run's folder, and its text for a failure message.
 std::string Scenario(const std::string& name);

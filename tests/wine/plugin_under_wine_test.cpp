@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <thread>
 #include <string>
@@ -16,8 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/host/raw_host.h"
+#include "tests/plugin/host_messages.h"
+#include "tests/plugin/plugin_test_host.h"
 #include "tests/wine/wine_session.h"
-#include "tools/devhost/dev_host_server.h"
 
 using nlohmann::json;
 using namespace std::chrono_literals;
@@ -31,90 +31,17 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
-std::function<bool(const json&)> IsEvent(const std::string& event) {
-  return [event](const json& m) { return m.is_object() && m.value("event", "") == event; };
+// The plug-in under wine, connected to a test host of its own.
+bool StartUnderWine(PluginTestHost& host, const Environment& env, const std::string& output,
+                    const std::string& uuid = "pnx-wine-uuid", const std::string& registerEvent = "registerPlugin") {
+  return host.Start(WineCommand(Plugin(), env), output, uuid, registerEvent, 60s);
 }
 
-bool IsImage(const json& m) {
-  return m.is_object() && m.value("event", "") == "sendToPropertyInspector" && m.contains("payload") &&
-         m["payload"].is_object() && m["payload"].contains("imageData");
-}
-
-json Event(const std::string& event, const std::string& context, json payload = json::object()) {
-  return {{"event", event}, {"action", "com.pnx.multiview"}, {"context", context}, {"device", "panel-1"},
-          {"payload", std::move(payload)}};
-}
-
-json WithSettings(json settings) { return {{"settings", std::move(settings)}}; }
-
-// The plug-in process under wine, connected to a test host of its own.
-class PluginRun {
- public:
-  bool Start(const Environment& env, const std::string& output, const std::string& uuid = "pnx-wine-uuid",
-             const std::string& registerEvent = "registerPlugin") {
-    std::vector<std::string> args{"-port", std::to_string(host.Port()), "-pluginUUID", uuid,
-                                  "-registerEvent", registerEvent, "-info", R"({"application":{"language":"en"}})"};
-    return StartWine(process, Plugin(), args, env, output) && host.WaitForConnection(60s);
-  }
-  bool Send(const json& event) { return host.SendText(event.dump()); }
-  // The next message that satisfies `match` (earlier ones are dropped); null when none arrived in time.
-  json WaitFor(const std::function<bool(const json&)>& match, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    DevHostServer::Message message;
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() < 0 || !host.NextMessage(message, left)) return json();
-      json parsed = json::parse(message.text, nullptr, false);
-      if (match(parsed)) return parsed;
-    }
-  }
-  // The messages received and not yet taken.
-  std::vector<json> TakeAll() {
-    std::vector<json> all;
-    for (DevHostServer::Message m; host.NextMessage(m, 0ms);) all.push_back(json::parse(m.text, nullptr, false));
-    return all;
-  }
-  // Closes the connection; the plug-in must then end with exit code 0.
-  int Finish() {
-    host.Close();
-    return WaitExit(process, 30s);
-  }
-
-  DevHostServer host;
-  ChildProcess process;
-};
-
-// A BMP of the preview format: the header fields and the colour at the centre of each quadrant.
-struct Preview {
-  size_t bytes = 0;
-  std::vector<uint8_t> header;  // the first 54 bytes
-  int32_t width = 0, height = 0;
-  std::vector<std::string> quadrants;  // "r,g,b" in reading order
-};
-
-Preview ReadPreview(const json& message) {
-  Preview p;
-  std::vector<uint8_t> data;
-  for (const json& v : message["payload"]["imageData"]) data.push_back(v.get<uint8_t>());
-  p.bytes = data.size();
-  if (data.size() < 54) return p;
-  p.header.assign(data.begin(), data.begin() + 54);
-  if (data[0] != 'B' || data[1] != 'M') return p;
-  auto i32 = [&](size_t at) {
-    return static_cast<int32_t>(data[at] | data[at + 1] << 8 | data[at + 2] << 16 |
-                                static_cast<uint32_t>(data[at + 3]) << 24);
-  };
-  p.width = i32(18);
-  p.height = i32(22);
-  if (p.width <= 0 || p.height <= 0 || data.size() != 54 + static_cast<size_t>(p.width) * p.height * 3) return p;
-  for (int32_t y : {p.height / 4, p.height * 3 / 4}) {
-    for (int32_t x : {p.width / 4, p.width * 3 / 4}) {
-      size_t row = static_cast<size_t>(p.height - 1 - y);  // bottom row stored first
-      const uint8_t* px = &data[54 + (row * p.width + x) * 3];
-      p.quadrants.push_back(std::to_string(px[2]) + "," + std::to_string(px[1]) + "," + std::to_string(px[0]));
-    }
-  }
-  return p;
+// The emulator's variables for a configuration file and, when given, a trace file (Linux paths).
+Environment Devices(const std::string& config, const std::string& trace = "") {
+  Environment env{{"PNX_SIM_DEVICES", WindowsPath(config)}};
+  if (!trace.empty()) env["PNX_SIM_TRACE"] = WindowsPath(trace);
+  return env;
 }
 
 // Property requests of the trace file as "node: op id data" (the value of the read-back property 25
@@ -148,16 +75,16 @@ class PluginUnderWine : public ::testing::Test {
 
 TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
-  json registration = run.WaitFor(IsEvent("registerPlugin"), 30s);
+  ASSERT_TRUE(StartUnderWine(run, {}, out)) << Dump(out);
+  json registration = run.WaitForEvent("registerPlugin", 30s);
   EXPECT_EQ(registration, (json{{"event", "registerPlugin"}, {"uuid", "pnx-wine-uuid"}}));
   // No device: the settings are read with no device entry and nothing is written back.
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(json::object()))));
-  EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null());
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  run.Send(WithSettings("willAppear", "ctx-1", json::object()));
+  run.Send(WithSettings("keyUp", "ctx-1", json::object()));
+  EXPECT_TRUE(run.WaitForEvent("setSettings", 2s).is_null());
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
 
@@ -169,12 +96,12 @@ TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
     std::string registerEvent;
   } cases[] = {{"id-\xe4\xb8\xad", "registerPlugin"}, {"id-\xc3\xa9", "register-\xc3\xa9"}};
   for (const auto& c : cases) {
-    PluginRun run;
+    PluginTestHost run;
     std::string out = Scenario("plugin.log");
-    ASSERT_TRUE(run.Start({}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
-    EXPECT_EQ(run.WaitFor(IsEvent(c.registerEvent), 30s), (json{{"event", c.registerEvent}, {"uuid", c.uuid}}))
+    ASSERT_TRUE(StartUnderWine(run, {}, out, c.uuid, c.registerEvent)) << c.uuid << Dump(out);
+    EXPECT_EQ(run.WaitForEvent(c.registerEvent, 30s), (json{{"event", c.registerEvent}, {"uuid", c.uuid}}))
         << c.uuid;
-    EXPECT_EQ(run.Finish(), 0) << c.uuid << Dump(out);
+    EXPECT_EQ(run.CloseAndWait(30s), 0) << c.uuid << Dump(out);
   }
 }
 
@@ -197,15 +124,14 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   std::string trace = Scenario("trace.jsonl");
   WriteFile(config, kTwoDevices);
   ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
-      << Dump(out);
-  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
+  ASSERT_TRUE(StartUnderWine(run, Devices(config, trace), out)) << Dump(out);
+  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
 
   // Discovery: both devices with their inputs and signals.
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  json settings = run.WaitFor(IsEvent("setSettings"), 10s);
+  run.Send(WithSettings("willAppear", "ctx-1", json::object()));
+  json settings = run.WaitForEvent("setSettings", 10s);
   ASSERT_FALSE(settings.is_null()) << Dump(out);
   json device0 = {{"deviceName", "Brelvon"}, {"inputHasSignal", {true, true, false, true}},
                   {"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}, {"toggle", false}};
@@ -217,19 +143,19 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // A key press on device 2 with toggle: the first source steps from 3 to 4, the next input with a signal.
   json press = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 0}, {"multiViewSources", {3, 1, 2, 4}}, {"toggle", true}}}}};
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", WithSettings(press))));
-  settings = run.WaitFor(IsEvent("setSettings"), 10s);
+  run.Send(WithSettings("keyUp", "ctx-1", press));
+  settings = run.WaitForEvent("setSettings", 10s);
   ASSERT_FALSE(settings.is_null());
   EXPECT_EQ(settings["payload"]["devices"][1]["multiViewSources"], (json{4, 1, 2, 4}));
 
   // The inspector edits device 1 and asks for a preview: 2x2 grid of inputs 2, 1, 4, 3.
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
+  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
   json edit = {{"currentDevice", "Brelvon"},
                {"devices", {{{"multiViewLayout", 100}, {"multiViewSources", {2, 1, 4, 3}}}}}};
-  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(edit))));
-  ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1",
-                              {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}})));
+  run.Send(WithSettings("didReceiveSettings", "ctx-1", edit));
+  ASSERT_FALSE(run.WaitForEvent("setSettings", 10s).is_null());
+  run.Send(Event("sendToPlugin", "ctx-1",
+                 {{"method", "startSendingImages"}, {"imageWidth", 160}, {"imageHeight", 90}}));
   const std::vector<std::string> device0Grid = {"0,255,0", "255,0,0", "255,255,255", "0,0,0"};
   json image = run.WaitFor(
       [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
@@ -252,8 +178,8 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   // The edit moves to device 2: device 1 gets its state back, the preview follows device 2.
   json moved = {{"currentDevice", "Brelvon 2"},
                 {"devices", {json::object(), {{"multiViewLayout", 100}, {"multiViewSources", {1, 2, 3, 4}}}}}};
-  ASSERT_TRUE(run.Send(Event("didReceiveSettings", "ctx-1", WithSettings(moved))));
-  ASSERT_FALSE(run.WaitFor(IsEvent("setSettings"), 10s).is_null());
+  run.Send(WithSettings("didReceiveSettings", "ctx-1", moved));
+  ASSERT_FALSE(run.WaitForEvent("setSettings", 10s).is_null());
   const std::vector<std::string> device1Grid = {"0,0,0", "0,255,0", "0,0,255", "255,255,255"};
   ASSERT_FALSE(run.WaitFor([&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device1Grid; },
                             20s)
@@ -261,13 +187,13 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
       << Dump(out);
 
   // Closing the inspector restores device 2's key-press state and stops the preview.
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
+  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
   std::this_thread::sleep_for(1s);
-  size_t afterStop = run.host.ReceivedCount();
+  size_t afterStop = run.Server().ReceivedCount();
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(run.host.ReceivedCount(), afterStop) << "no image after the inspector closed";
+  EXPECT_EQ(run.Server().ReceivedCount(), afterStop) << "no image after the inspector closed";
 
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 
   const std::string d1 = "Brelvon HDMI-1 / Multiview: ", d2 = "Brelvon 2 HDMI-1 / Multiview: ";
@@ -290,14 +216,14 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   std::string config = Scenario("devices.json");
   std::string trace = Scenario("trace.jsonl");
   WriteFile(config, R"({"devices": [{}]})");
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}, {"PNX_SIM_TRACE", WindowsPath(trace)}}, out))
-      << Dump(out);
-  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  const json press = WithSettings({{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}});
-  ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
-  EXPECT_TRUE(run.WaitFor(IsEvent("setSettings"), 2s).is_null()) << "no device yet";
+  ASSERT_TRUE(StartUnderWine(run, Devices(config, trace), out)) << Dump(out);
+  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
+  const json press =
+      WithSettings("keyUp", "ctx-1", {{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}});
+  run.Send(press);
+  EXPECT_TRUE(run.WaitForEvent("setSettings", 2s).is_null()) << "no device yet";
 
   // The device's nodes appear while the plug-in runs; a press that names it finds it (looks happen at most
   // once a second, so a few presses may pass first).
@@ -305,8 +231,8 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const auto plugged = std::chrono::steady_clock::now();
   json settings;
   while (settings.is_null() && std::chrono::steady_clock::now() - plugged < 20s) {
-    ASSERT_TRUE(run.Send(Event("keyUp", "ctx-1", press)));
-    settings = run.WaitFor(IsEvent("setSettings"), 300ms);
+    run.Send(press);
+    settings = run.WaitForEvent("setSettings", 300ms);
   }
   ASSERT_FALSE(settings.is_null()) << Dump(out);
   std::printf("[ figure ] device registered after start answers a press after %lld ms\n",
@@ -317,29 +243,8 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const std::vector<std::string> requests = PropertyRequests(trace);
   ASSERT_GE(requests.size(), 1u) << Dump(trace);
   EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
-}
-
-TEST_F(PluginUnderWine, DefaultDeviceStreamsDefaultSizePreviews) {
-  // No configuration file: one device, four inputs with signal, 1920x1080 at 60 frames per second.
-  ASSERT_TRUE(RegisterEmulator("", Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
-  std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({}, out)) << Dump(out);
-  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  ASSERT_TRUE(run.Send(Event("willAppear", "ctx-1", WithSettings(json::object()))));
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
-  json image = run.WaitFor(IsImage, 20s);
-  ASSERT_FALSE(image.is_null()) << Dump(out);
-  Preview preview = ReadPreview(image);
-  EXPECT_EQ(preview.bytes, 84726u);
-  EXPECT_EQ(preview.width, 224);
-  EXPECT_EQ(preview.height, 126);
-  EXPECT_EQ(preview.quadrants, (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
-  ASSERT_TRUE(run.Send(Event("willDisappear", "ctx-1")));
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
 }
 
 // Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
@@ -349,20 +254,20 @@ TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
   WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
                         "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
   ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginRun run;
+  PluginTestHost run;
   std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(run.Start({{"PNX_SIM_DEVICES", WindowsPath(config)}}, out)) << Dump(out);
-  ASSERT_FALSE(run.WaitFor(IsEvent("registerPlugin"), 30s).is_null());
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidAppear", "ctx-1")));
-  ASSERT_TRUE(run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}})));
+  ASSERT_TRUE(StartUnderWine(run, Devices(config), out)) << Dump(out);
+  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
+  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
+  run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}}));
   for (int i = 0; i < 3; ++i) {
     json image = run.WaitFor(IsImage, 20s);
     ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
     EXPECT_EQ(ReadPreview(image).quadrants,
               (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
   }
-  ASSERT_TRUE(run.Send(Event("propertyInspectorDidDisappear", "ctx-1")));
-  EXPECT_EQ(run.Finish(), 0) << Dump(out);
+  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
 

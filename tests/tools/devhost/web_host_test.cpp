@@ -110,10 +110,14 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
             std::string::npos)
       << answer;
   EXPECT_NE(answer.find("Content-Type: application/json"), std::string::npos);
+  EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
   EXPECT_NE(answer.find("\"identifier\": \"com.brelvon.multiview\""), std::string::npos);
   EXPECT_EQ(Exchange(static_cast<uint16_t>(port),
                      "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", true),
             "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "POST /plugin/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+                     true),
+            "HTTP/1.1 405 Method Not Allowed");
   EXPECT_EQ(UpgradeStatus(static_cast<uint16_t>(port), "http://evil.example"), "HTTP/1.1 403 Forbidden");
   EXPECT_EQ(UpgradeStatus(static_cast<uint16_t>(port), "http://127.0.0.1:" + std::to_string(port)),
             "HTTP/1.1 101 Switching Protocols");
