@@ -48,28 +48,4 @@ INSTANTIATE_TEST_SUITE_P(
                             40, 0, 0, 0, 0xE8, 0x03, 0, 0, 0x2C, 0x01, 0, 0, 1, 0, 24, 0,
                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}));
 
-// The vector is the manager's long-lived buffer: a new image replaces the old one in the same storage.
-TEST(BmpImage, ReplacesContentAndKeepsStorage) {
-  const std::vector<uint8_t> big = Pattern(30 * 3 * 20);
-  const std::vector<uint8_t> small(4 * 3 * 2, 0x11);
-  std::vector<uint8_t> out;
-  WriteBmpImage(out, big.data(), 30, 20, big.size());
-  const uint8_t* storage = out.data();
-  const size_t capacity = out.capacity();
-
-  WriteBmpImage(out, small.data(), 4, 2, small.size());
-  EXPECT_EQ(out.data(), storage);
-  EXPECT_EQ(out.capacity(), capacity);
-  ASSERT_EQ(out.size(), 54 + small.size());
-  EXPECT_EQ(out[18], 4);
-  EXPECT_EQ(out[22], 2);
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 54, out.end()), small);
-
-  // After the consumer has emptied it, the next image is complete again.
-  out.clear();
-  WriteBmpImage(out, small.data(), 4, 2, small.size());
-  EXPECT_EQ(out.size(), 54 + small.size());
-  EXPECT_EQ(out[0], 'B');
-}
-
 }  // namespace

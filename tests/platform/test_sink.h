@@ -144,12 +144,9 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     record.timeResult = sample->GetTime(&record.start, &record.stop);
     record.syncPoint = sample->IsSyncPoint() == S_OK;
     record.discontinuity = sample->IsDiscontinuity() == S_OK;
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
     Lock lock(mutex_);
     record.allocatorSeen = notified_.Get();
     samples_.push_back(record);
-    if (keepFrames_) lastFrame_.assign(data, data + record.length);
     received_.notify_all();
     return receiveAnswer_;
   }
@@ -167,20 +164,11 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     Lock lock(mutex_);
     return samples_;
   }
-  std::vector<uint8_t> LastFrame() {
-    Lock lock(mutex_);
-    return lastFrame_;
-  }
   IMemAllocator* OfferedAllocator() { return offered_.Get(); }
   IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
   void SetReceiveAnswer(HRESULT hr) {
     Lock lock(mutex_);
     receiveAnswer_ = hr;
-  }
-  // Whether Receive keeps a copy of the last frame (off for measurements).
-  void SetKeepFrames(bool keep) {
-    Lock lock(mutex_);
-    keepFrames_ = keep;
   }
 
  private:
@@ -229,7 +217,5 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   ComPtr<IMemAllocator> offered_;
   ComPtr<IMemAllocator> notified_;
   HRESULT receiveAnswer_ = S_OK;
-  bool keepFrames_ = true;
   std::vector<ReceivedSample> samples_;
-  std::vector<uint8_t> lastFrame_;
 };
