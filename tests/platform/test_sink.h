@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com_enumerator.h"
 #include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -173,32 +174,14 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
 
  private:
   // Yields the sink's one pin.
-  class OnePinEnum final : public pnx::ComObject, public IEnumPins {
+  class OnePinEnum final : public pnx::Enumerator<OnePinEnum, IEnumPins, IPin> {
    public:
-    explicit OnePinEnum(TestSink* sink) : sink_(sink) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-      if (riid == IID_IUnknown || riid == IID_IEnumPins) return pnx::HandOut(static_cast<IEnumPins*>(this), ppv);
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    PNX_COM_REFCOUNT
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-      ULONG done = count > 0 && !given_ ? 1 : 0;
-      if (done) pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(&pins[0]));
-      given_ = given_ || done;
-      if (fetched) *fetched = done;
-      return done == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-      given_ = false;
-      return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
+    explicit OnePinEnum(TestSink* sink) : Enumerator(IID_IEnumPins), sink_(sink) {}
 
    private:
+    size_t Count() override { return 1; }
+    HRESULT Make(size_t, IPin** slot) override { return pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(slot)); }
     ComPtr<TestSink> sink_;
-    bool given_ = false;
   };
 
   HRESULT SetState(FILTER_STATE state) {
