@@ -118,6 +118,7 @@ void ChangeOwnThread(Change change) {
   TraceUnlock();
 }
 
+#ifdef TRACE_TEST_HELPER  // given to the trace tests only
 // A started program (with helper: tests/trace/helper, this process's base name, then args), with pipes to its
 // input and from its output; killed at the end if still running.
 class Child {
@@ -189,6 +190,8 @@ class Child {
   std::string buffered_;
   int status_ = -1;
 };
+
+#endif
 
 // The whole content of a file, empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
