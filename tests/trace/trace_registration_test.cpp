@@ -11,22 +11,12 @@ namespace {
 using trace_test::DebugCapture;
 using trace_test::Hex4;
 using trace_test::Matching;
+using trace_test::Record;
 
 // "NX:    " and the call header of operation for the given thread of this process.
 std::string CallHeader(uint32_t threadId, const std::string& operation) {
   return "NX:    " + std::string(26, ' ') + Hex4(TraceCurrentProcessId()) + "-" + Hex4(threadId) + ":      " +
          operation + "()";
-}
-
-// A copy of a thread's record of this process (threadId 0: none) and the process's registration count (-1: none).
-qvtrace::ThreadInfo Record(uint32_t threadId, int* processCount = nullptr) {
-  qvtrace::ThreadInfo copy{};
-  TraceLock();
-  if (qvtrace::ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), threadId, 0, 0)) copy = *thread;
-  const qvtrace::ProcInfo* proc = QVTRACE_GetProcInfoPtr(TraceCurrentProcessId(), 0, 0);
-  if (processCount != nullptr) *processCount = proc != nullptr ? proc->refCount : -1;
-  TraceUnlock();
-  return copy;
 }
 
 class TraceRegistrationTest : public ::testing::Test {

@@ -1,7 +1,5 @@
 // What the renderer does with the trace facility: it names the streaming thread on its first sample, and writes
 // the missing-timestamp warning once, registering the streaming thread for that one line only.
-#include <pthread.h>
-
 #include <string>
 #include <thread>
 
@@ -24,23 +22,10 @@ class TraceUseTest : public ::testing::Test {
       id = TraceCurrentThreadId();
       if (registerFirst) TraceInitEx();
       for (int i = 0; i < count; ++i) s.input->Receive(&sample);
-      threadName = CurrentThreadName();
+      threadName = trace_test::ReadFile("/proc/thread-self/comm");
     });
     streaming.join();
     return id;
-  }
-
-  static std::string CurrentThreadName() {
-    char name[16] = {};
-    pthread_getname_np(pthread_self(), name, sizeof(name));
-    return name;
-  }
-
-  static bool HasRecord(uint32_t threadId) {
-    TraceLock();
-    const bool found = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), threadId, 0, 0) != nullptr;
-    TraceUnlock();
-    return found;
   }
 
   MediaType type = renderer_test::MakeVideoType(4, 4);
@@ -51,18 +36,18 @@ class TraceUseTest : public ::testing::Test {
 
 TEST_F(TraceUseTest, StreamingThreadIsNamedOnItsFirstSampleAndAgainAfterRenaming) {
   ReceiveOnNewThread(1);
-  EXPECT_NE("NX:  VideoSink", threadName);  // no name given: nothing announced
+  EXPECT_NE("NX:  VideoSink\n", threadName);  // no name given: nothing announced
 
   ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("VideoSink"));
   ReceiveOnNewThread(1);
-  EXPECT_EQ("NX:  VideoSink", threadName);
+  EXPECT_EQ("NX:  VideoSink\n", threadName);
   // Announced once: a later sample on another thread keeps that thread's own name.
   ReceiveOnNewThread(1);
-  EXPECT_NE("NX:  VideoSink", threadName);
+  EXPECT_NE("NX:  VideoSink\n", threadName);
 
   ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("Preview"));
   ReceiveOnNewThread(1);
-  EXPECT_EQ("NX:  Preview", threadName);
+  EXPECT_EQ("NX:  Preview\n", threadName);
 }
 
 // The warning goes out once however many samples lack a time, through a registration made for it alone.
@@ -77,8 +62,8 @@ TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
   sample.time = SampleTime::kNotSet;
   const uint32_t first = ReceiveOnNewThread(3);
   const uint32_t second = ReceiveOnNewThread(2);
-  EXPECT_FALSE(HasRecord(first));  // registered for the line only
-  EXPECT_FALSE(HasRecord(second));
+  EXPECT_EQ(0u, trace_test::Record(first).threadId);  // registered for the line only
+  EXPECT_EQ(0u, trace_test::Record(second).threadId);
 
   const std::vector<std::string> warnings = trace_test::Matching(capture.Lines(200), "Timestamps not set");
   ASSERT_EQ(1u, warnings.size());
@@ -91,9 +76,9 @@ TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
 TEST_F(TraceUseTest, AlreadyRegisteredStreamingThreadStaysRegistered) {
   sample.time = SampleTime::kNotSet;
   const uint32_t id = ReceiveOnNewThread(1, /*registerFirst=*/true);
-  EXPECT_TRUE(HasRecord(id));
+  EXPECT_EQ(id, trace_test::Record(id).threadId);
   TraceTerminateThread(id, 1, 1);
-  EXPECT_FALSE(HasRecord(id));
+  EXPECT_EQ(0u, trace_test::Record(id).threadId);
 }
 
 }  // namespace
