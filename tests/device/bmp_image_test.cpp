@@ -8,14 +8,6 @@
 
 namespace {
 
-std::vector<uint8_t> Pattern(size_t size) {
-  std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
-  }
-  return bytes;
-}
-
 struct BmpCase {
   int32_t width;
   int32_t height;
@@ -29,7 +21,8 @@ class BmpLayout : public testing::TestWithParam<BmpCase> {};
 TEST_P(BmpLayout, HeaderThenRowsUnpadded) {
   const BmpCase& p = GetParam();
   const size_t pixelBytes = static_cast<size_t>(p.width) * 3 * p.height;
-  const std::vector<uint8_t> pixels = Pattern(pixelBytes);
+  std::vector<uint8_t> pixels(pixelBytes);
+  for (size_t i = 0; i < pixelBytes; ++i) pixels[i] = static_cast<uint8_t>(i * 7 + i / 251);
   std::vector<uint8_t> out;
   WriteBmpImage(out, pixels.data(), p.width, p.height, pixelBytes);
 

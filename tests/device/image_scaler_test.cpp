@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -110,11 +109,6 @@ struct Destination {
   int32_t stride;
   std::vector<uint8_t> bytes;
 };
-
-int32_t Scale(const Source& src, Destination& dst) {
-  return ScaleImageBgr24(src.bytes.data(), src.stride, src.size.width, src.size.height, dst.Pixels(), dst.stride,
-                         dst.size.width, dst.size.height);
-}
 
 struct ScaleCase {
   Size from;
@@ -237,31 +231,6 @@ TEST(ImageScaler, RefusesBadArgumentsWithoutTouchingTheDestination) {
               0);
     EXPECT_EQ(dst, std::vector<uint8_t>(64, 0xA5));
   }
-}
-
-// Callers on several threads with different sizes must not share working state.
-TEST(ImageScaler, ConcurrentCallersWithDifferentSizes) {
-  const Source big({640, 360}, 0, 1);
-  const Source small({90, 50}, 0, 2);
-  const std::vector<uint8_t> bigExpected = ReferenceScale(big.bytes, big.stride, big.size, {224, 126});
-  const std::vector<uint8_t> smallExpected = ReferenceScale(small.bytes, small.stride, small.size, {31, 17});
-
-  // Both sizes on each thread in turn, so a cache shared between threads would be rebuilt under the other's feet.
-  auto worker = [&](bool bigFirst, int* mismatches) {
-    for (int round = 0; round < 20; ++round) {
-      const bool useBig = (round % 2 == 0) == bigFirst;
-      Destination dst(useBig ? Size{224, 126} : Size{31, 17}, 0);
-      const std::vector<uint8_t>& expected = useBig ? bigExpected : smallExpected;
-      const bool scaled = Scale(useBig ? big : small, dst) > 0;
-      const std::vector<uint8_t> actual = dst.Packed();
-      for (size_t i = 0; i < expected.size(); ++i) *mismatches += !scaled || std::abs(actual[i] - expected[i]) > 1;
-    }
-  };
-  int mismatches[2] = {};
-  std::thread first(worker, true, &mismatches[0]);
-  worker(false, &mismatches[1]);
-  first.join();
-  EXPECT_EQ(mismatches[0] + mismatches[1], 0);
 }
 
 }  // namespace
