@@ -3,8 +3,6 @@
 
 #include <cstring>
 #include <iterator>
-#include <string>
-#include <utility>
 
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
