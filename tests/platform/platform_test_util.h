@@ -1,5 +1,5 @@
-// Shared helpers of the platform tests: a node bound through the system device enumerator, and a fixture of one
-// node connected to the recording sink that initialises COM and checks for leaked objects.
+// Shared helpers of the platform tests: a fixture that initialises COM and checks for leaked objects, a node
+// bound through the system device enumerator, and a graph of one node and the recording sink.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,20 @@
 #include "platform/emulator_control.h"
 #include "platform/media_type.h"
 #include "tests/platform/test_sink.h"
+
+// The leak check runs in the destructor, after a derived fixture's members have released their objects.
+class PlatformTest : public ::testing::Test {
+ protected:
+  PlatformTest() {
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    emulator::SetTracePath("");
+  }
+  ~PlatformTest() override {
+    CoUninitialize();
+    EXPECT_EQ(PnxLiveComObjectCount(), 0) << "COM objects leaked";
+    emulator::UseEnvironmentConfiguration();
+  }
+};
 
 inline const wchar_t* kHdmi1 = L"Brelvon HDMI-1 / Multiview";
 
@@ -44,19 +58,9 @@ inline ComPtr<IBaseFilter> BindNode(const std::wstring& wanted) {
   return filter;
 }
 
-// One emulated node connected to the recording sink in a graph. The leak check runs in the destructor, after the
-// members have released their objects.
-class GraphTest : public ::testing::Test {
+// One emulated node connected to the recording sink in a graph.
+class GraphTest : public PlatformTest {
  protected:
-  GraphTest() {
-    EXPECT_EQ(CoInitialize(nullptr), S_OK);
-    emulator::SetTracePath("");
-  }
-  ~GraphTest() override {
-    CoUninitialize();
-    EXPECT_EQ(PnxLiveComObjectCount(), 0) << "COM objects leaked";
-    emulator::UseEnvironmentConfiguration();
-  }
   void BuildConnected(const char* config) {
     ASSERT_TRUE(emulator::LoadConfigurationText(config));
     ASSERT_TRUE(graph_ = Create<IFilterGraph2>(CLSID_FilterGraph, IID_IFilterGraph2));
