@@ -45,7 +45,6 @@ void BM_EmulatorStreaming(benchmark::State& state) {
     graph.As(IID_IMediaControl, &control);
     ComPtr<IBaseFilter> source = BindFirstNode();
     ComPtr<TestSink> sink = TestSink::Make();
-    sink->SetKeepFrames(false);
     graph->AddFilter(source.Get(), L"source");
     graph->AddFilter(sink->Filter(), L"sink");
     ComPtr<IEnumPins> pins;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/com_enumerator.h"
 #include "platform/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -144,12 +145,9 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     record.timeResult = sample->GetTime(&record.start, &record.stop);
     record.syncPoint = sample->IsSyncPoint() == S_OK;
     record.discontinuity = sample->IsDiscontinuity() == S_OK;
-    BYTE* data = nullptr;
-    sample->GetPointer(&data);
     Lock lock(mutex_);
     record.allocatorSeen = notified_.Get();
     samples_.push_back(record);
-    if (keepFrames_) lastFrame_.assign(data, data + record.length);
     received_.notify_all();
     return receiveAnswer_;
   }
@@ -167,50 +165,23 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     Lock lock(mutex_);
     return samples_;
   }
-  std::vector<uint8_t> LastFrame() {
-    Lock lock(mutex_);
-    return lastFrame_;
-  }
   IMemAllocator* OfferedAllocator() { return offered_.Get(); }
   IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
   void SetReceiveAnswer(HRESULT hr) {
     Lock lock(mutex_);
     receiveAnswer_ = hr;
   }
-  // Whether Receive keeps a copy of the last frame (off for measurements).
-  void SetKeepFrames(bool keep) {
-    Lock lock(mutex_);
-    keepFrames_ = keep;
-  }
 
  private:
   // Yields the sink's one pin.
-  class OnePinEnum final : public pnx::ComObject, public IEnumPins {
+  class OnePinEnum final : public pnx::Enumerator<OnePinEnum, IEnumPins, IPin> {
    public:
-    explicit OnePinEnum(TestSink* sink) : sink_(sink) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-      if (riid == IID_IUnknown || riid == IID_IEnumPins) return pnx::HandOut(static_cast<IEnumPins*>(this), ppv);
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    PNX_COM_REFCOUNT
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-      ULONG done = count > 0 && !given_ ? 1 : 0;
-      if (done) pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(&pins[0]));
-      given_ = given_ || done;
-      if (fetched) *fetched = done;
-      return done == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-      given_ = false;
-      return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins**) override { return E_NOTIMPL; }
+    explicit OnePinEnum(TestSink* sink) : Enumerator(IID_IEnumPins), sink_(sink) {}
 
    private:
+    size_t Count() override { return 1; }
+    HRESULT Make(size_t, IPin** slot) override { return pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(slot)); }
     ComPtr<TestSink> sink_;
-    bool given_ = false;
   };
 
   HRESULT SetState(FILTER_STATE state) {
@@ -229,7 +200,5 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   ComPtr<IMemAllocator> offered_;
   ComPtr<IMemAllocator> notified_;
   HRESULT receiveAnswer_ = S_OK;
-  bool keepFrames_ = true;
   std::vector<ReceivedSample> samples_;
-  std::vector<uint8_t> lastFrame_;
 };

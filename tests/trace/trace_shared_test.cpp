@@ -171,7 +171,8 @@ TEST_F(TraceSharedTest, GarbageInSharedRecordsIsHandledWithinBounds) {
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
-TEST_F(TraceSharedTest, QvtraceSendsARunningProcessesLinesToALogFile) {
+// What qvtrace refuses; a change that succeeds is seen in the plug-in's own log tests.
+TEST_F(TraceSharedTest, QvtraceRefusesWhatItCannotChangeAndBringsNoBlockIntoBeing) {
   const std::string cache = trace_test::BaseName();
   auto run = [&](std::vector<std::string> args, std::string* output = nullptr) {
     args.insert(args.begin(), {QVTRACE_TOOL, "--cache", cache});
@@ -190,15 +191,6 @@ TEST_F(TraceSharedTest, QvtraceSendsARunningProcessesLinesToALogFile) {
 
   Child holder({"hold"});
   const std::string holderPid = std::to_string(StartHolder(holder));
-  const std::string path = trace_test::TempPath("qvtrace.log");
-  EXPECT_EQ(
-      run({"set", "--pid", holderPid, "--output", "logfile", "--header", "1", "--prefix", "[h]", "--logfile", path}),
-      0);
-  EXPECT_TRUE(trace_test::WaitForFileText(path, "MSG [h] tick"));
-  EXPECT_EQ(run({"list"}, &listed), 0);
-  for (const std::string& expected : {"process " + holderPid, std::string("output logfile"), path}) {
-    EXPECT_NE(listed.find(expected), std::string::npos) << expected << " in " << listed;
-  }
   // Refused, with nothing written: a process or thread without record, a path longer than the field.
   for (const std::vector<std::string>& refusal : {std::vector<std::string>{"set", "--pid", "1", "--level", "2"},
                                                   {"set", "--pid", holderPid, "--tid", "1", "--level", "2"},

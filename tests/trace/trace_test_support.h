@@ -118,6 +118,18 @@ void ChangeOwnThread(Change change) {
   TraceUnlock();
 }
 
+// A copy of a thread's record of this process (threadId 0: none) and the process's registration count (-1: none).
+inline qvtrace::ThreadInfo Record(uint32_t threadId, int* processCount = nullptr) {
+  qvtrace::ThreadInfo copy{};
+  TraceLock();
+  if (qvtrace::ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), threadId, 0, 0)) copy = *thread;
+  const qvtrace::ProcInfo* proc = QVTRACE_GetProcInfoPtr(TraceCurrentProcessId(), 0, 0);
+  if (processCount != nullptr) *processCount = proc != nullptr ? proc->refCount : -1;
+  TraceUnlock();
+  return copy;
+}
+
+#ifdef TRACE_TEST_HELPER  // given to the trace tests only
 // A started program (with helper: tests/trace/helper, this process's base name, then args), with pipes to its
 // input and from its output; killed at the end if still running.
 class Child {
@@ -189,6 +201,8 @@ class Child {
   std::string buffered_;
   int status_ = -1;
 };
+
+#endif
 
 // The whole content of a file, empty when it cannot be read.
 inline std::string ReadFile(const std::string& path) {

@@ -1,11 +1,8 @@
-// The renderer's COM obligations seen through its interfaces: identities, counts, pins, enumerators, states and
-// connection answers.
+// The renderer's COM obligations seen through its interfaces: identities, counts, stopping and connection answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
-#include <string>
-#include <utility>
 
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
@@ -87,49 +84,10 @@ TEST(RendererComTest, CountsAndSelfDeletion) {
   EXPECT_EQ(1u, Refs(upstream->Pin()));
 }
 
-// The pin enumerator fills what it can and says when that is less than asked; enumerators keep the filter alive.
-TEST(RendererComTest, PinEnumerator) {
-  renderer_test::Sink s;
-  ComPtr<IEnumPins> pins;
-  ASSERT_EQ(S_OK, s.filter->EnumPins(pins.Receive()));
-  IPin* got[2] = {};
-  ULONG fetched = 7;
-  EXPECT_EQ(E_INVALIDARG, pins->Next(2, got, nullptr));
-  EXPECT_EQ(S_FALSE, pins->Next(2, got, &fetched));
-  ASSERT_EQ(1u, fetched);
-  EXPECT_EQ(s.pin.Get(), got[0]);
-  got[0]->Release();
-  ComPtr<IEnumPins> clone;
-  ASSERT_EQ(S_OK, pins->Clone(clone.Receive()));
-
-  IBaseFilter* filter = s.filter.Get();
-  s.input.Reset();
-  s.pin.Reset();
-  s.sink.Reset();
-  s.filter.Reset();
-  EXPECT_EQ(2u, Refs(filter));  // the two pin enumerators
-}
-
+// A connected pin whose allocator cannot be decommitted: the failure is reported, the filter stops anyway, and
+// the pin keeps its connection until the allocator lets go.
 TEST(RendererComTest, StopReportsAFailedDecommitButStops) {
   renderer_test::Sink s;
-  FILTER_STATE state;
-  ASSERT_EQ(S_OK, s.filter->GetState(0, &state));
-  EXPECT_EQ(State_Stopped, state);
-  const struct {
-    HRESULT (*change)(IBaseFilter*);
-    FILTER_STATE state;
-  } steps[] = {{[](IBaseFilter* f) { return f->Run(0); }, State_Running},  // pauses on the way
-               {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
-               {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
-               {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
-  for (const auto& step : steps) {
-    EXPECT_EQ(S_OK, step.change(s.filter.Get()));
-    ASSERT_EQ(S_OK, s.filter->GetState(5000, &state));
-    EXPECT_EQ(step.state, state);
-  }
-
-  // A connected pin whose allocator cannot be decommitted: the failure is reported, the filter stops anyway,
-  // and the pin keeps its connection until the allocator lets go.
   ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);
   FakeAllocator allocator;
   MediaType type = MakeVideoType(64, 36);
@@ -138,6 +96,7 @@ TEST(RendererComTest, StopReportsAFailedDecommitButStops) {
   EXPECT_EQ(S_OK, s.filter->Run(0));
   allocator.decommitResult = E_FAIL;
   EXPECT_EQ(E_FAIL, s.filter->Stop());
+  FILTER_STATE state;
   ASSERT_EQ(S_OK, s.filter->GetState(0, &state));
   EXPECT_EQ(State_Stopped, state);
   EXPECT_EQ(E_FAIL, s.pin->Disconnect());
@@ -194,24 +153,6 @@ TEST(RendererComTest, ConnectionAnswers) {
   EXPECT_EQ(nullptr, copy.pbFormat);
   FreeMediaType(copy);
   EXPECT_EQ(S_OK, s.pin->Disconnect());
-}
-
-TEST(RendererComTest, NameFromTheGraphIsCopiedAndCut) {
-  renderer_test::Sink s;
-  FILTER_INFO info;
-  ASSERT_EQ(S_OK, s.filter->QueryFilterInfo(&info));
-  EXPECT_EQ(std::wstring(), info.achName);
-  EXPECT_EQ(nullptr, info.pGraph);
-  std::wstring name = L"Video Sink";
-  const std::wstring longName(200, L'n');
-  const std::pair<const wchar_t*, std::wstring> cases[] = {
-      {name.c_str(), L"Video Sink"}, {longName.c_str(), longName.substr(0, 127)}, {nullptr, L""}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(S_OK, s.filter->JoinFilterGraph(nullptr, c.first));
-    name[0] = L'X';  // the filter keeps its own copy
-    ASSERT_EQ(S_OK, s.filter->QueryFilterInfo(&info));
-    EXPECT_EQ(c.second, info.achName);
-  }
 }
 
 }  // namespace

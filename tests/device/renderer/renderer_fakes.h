@@ -93,15 +93,11 @@ class FakeSample : public StackObject<IMediaSample> {
 class FakeAllocator : public StackObject<IMemAllocator> {
  public:
   HRESULT decommitResult = S_OK;
-  int decommits = 0;
 
   HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES*, ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Commit() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE Decommit() override {
-    ++decommits;
-    return decommitResult;
-  }
+  HRESULT STDMETHODCALLTYPE Decommit() override { return decommitResult; }
   HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
     return E_NOTIMPL;
   }
@@ -116,8 +112,6 @@ inline MediaType MakeVideoType(LONG width, LONG height) {
   MediaType type;
   type->majortype = MEDIATYPE_Video;
   type->subtype = MEDIASUBTYPE_RGB24;
-  type->bFixedSizeSamples = TRUE;
-  type->lSampleSize = static_cast<ULONG>(width * height * 3);
   type->formattype = FORMAT_VideoInfo;
   auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormat(sizeof(VIDEOINFOHEADER)));
   info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

@@ -165,22 +165,6 @@ TEST_F(SampleStepTest, ExceptionFromCallbackStopsAtTheRenderer) {
   EXPECT_EQ(2, calls);
 }
 
-TEST_F(SampleStepTest, ReceiveMultipleStopsAtTheFirstAnswerOtherThanOk) {
-  Connect();
-  FakeSample timed;
-  FakeSample empty;
-  empty.actualLength = 0;
-  IMediaSample* batch[] = {&timed, &timed, &empty, &timed};
-  LONG processed = -1;
-  EXPECT_EQ(S_FALSE, s.input->ReceiveMultiple(batch, 4, &processed));
-  EXPECT_EQ(2, processed);
-  EXPECT_EQ(2u, deliveries.size());
-  EXPECT_EQ(S_OK, s.input->ReceiveMultiple(batch, 0, &processed));
-  EXPECT_EQ(0, processed);
-  EXPECT_EQ(S_OK, s.input->ReceiveMultiple(batch, -3, &processed));
-  EXPECT_EQ(0, processed);
-}
-
 // Taking the callback off while the streaming thread is inside it: the caller waits for that frame to end, and
 // no frame reaches the old callback afterwards. Meant to run under ThreadSanitizer as well.
 TEST(CallbackHandoverTest, RemovingTheCallbackWaitsForTheFrameInProgress) {

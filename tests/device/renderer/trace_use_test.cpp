@@ -1,32 +1,15 @@
 // What the renderer does with the trace facility: it names the streaming thread on its first sample, and writes
 // the missing-timestamp warning once, registering the streaming thread for that one line only.
-#include <gtest/gtest.h>
-#include <pthread.h>
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 
 #include "tests/device/renderer/renderer_fakes.h"
-#include "trace/debug_channel_posix.h"
-#include "trace/trace_internal.h"
+#include "tests/trace/trace_test_support.h"
 
 namespace {
 
 using renderer_test::FakeSample;
 using renderer_test::SampleTime;
-
-// The trace facility's objects get names of this test process, so runs never meet a plug-in or each other.
-class TraceNames : public ::testing::Environment {
- public:
-  void SetUp() override {
-    const std::wstring name = L"PNX_RENDERER_TESTS_" + std::to_wstring(getpid());
-    TraceSetObjectNamesForTesting(name.c_str());
-  }
-  // The names are this process's own: nothing may outlive it in the shared-memory folder.
-  void TearDown() override { TraceRemoveObjectsForTesting(); }
-};
-const auto* const g_traceNames = ::testing::AddGlobalTestEnvironment(new TraceNames);
 
 class TraceUseTest : public ::testing::Test {
  protected:
@@ -39,23 +22,10 @@ class TraceUseTest : public ::testing::Test {
       id = TraceCurrentThreadId();
       if (registerFirst) TraceInitEx();
       for (int i = 0; i < count; ++i) s.input->Receive(&sample);
-      threadName = CurrentThreadName();
+      threadName = trace_test::ReadFile("/proc/thread-self/comm");
     });
     streaming.join();
     return id;
-  }
-
-  static std::string CurrentThreadName() {
-    char name[16] = {};
-    pthread_getname_np(pthread_self(), name, sizeof(name));
-    return name;
-  }
-
-  static bool HasRecord(uint32_t threadId) {
-    TraceLock();
-    const bool found = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), threadId, 0, 0) != nullptr;
-    TraceUnlock();
-    return found;
   }
 
   MediaType type = renderer_test::MakeVideoType(4, 4);
@@ -66,51 +36,39 @@ class TraceUseTest : public ::testing::Test {
 
 TEST_F(TraceUseTest, StreamingThreadIsNamedOnItsFirstSampleAndAgainAfterRenaming) {
   ReceiveOnNewThread(1);
-  EXPECT_NE("NX:  VideoSink", threadName);  // no name given: nothing announced
+  EXPECT_NE("NX:  VideoSink\n", threadName);  // no name given: nothing announced
 
   ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("VideoSink"));
   ReceiveOnNewThread(1);
-  EXPECT_EQ("NX:  VideoSink", threadName);
+  EXPECT_EQ("NX:  VideoSink\n", threadName);
   // Announced once: a later sample on another thread keeps that thread's own name.
   ReceiveOnNewThread(1);
-  EXPECT_NE("NX:  VideoSink", threadName);
+  EXPECT_NE("NX:  VideoSink\n", threadName);
 
   ASSERT_EQ(S_OK, s.sink->SetStreamThreadName("Preview"));
   ReceiveOnNewThread(1);
-  EXPECT_EQ("NX:  Preview", threadName);
+  EXPECT_EQ("NX:  Preview\n", threadName);
 }
 
 // The warning goes out once however many samples lack a time, through a registration made for it alone.
 TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
-  const int monitor = qvtrace::OpenDebugMonitor(TraceCacheName());
-  ASSERT_GE(monitor, 0);
+  trace_test::DebugCapture capture;
   ASSERT_EQ(S_OK, s.filter->JoinFilterGraph(nullptr, L"Video Sink"));
 
   // The main thread registers first and switches debugger output on; a new thread's record inherits that.
   ASSERT_EQ(1, TraceInitEx());
-  TraceLock();
-  qvtrace::ThreadInfo* self = QVTRACE_GetThreadInfoPtr(TraceCurrentProcessId(), TraceCurrentThreadId(), 1, 0);
-  ASSERT_NE(nullptr, self);
-  self->outputFlags = qvtrace::kOutputDebugger;
-  TraceUnlock();
+  trace_test::ChangeOwnThread([](qvtrace::ThreadInfo* self) { self->outputFlags = qvtrace::kOutputDebugger; });
 
   sample.time = SampleTime::kNotSet;
   const uint32_t first = ReceiveOnNewThread(3);
   const uint32_t second = ReceiveOnNewThread(2);
-  EXPECT_FALSE(HasRecord(first));  // registered for the line only
-  EXPECT_FALSE(HasRecord(second));
+  EXPECT_EQ(0u, trace_test::Record(first).threadId);  // registered for the line only
+  EXPECT_EQ(0u, trace_test::Record(second).threadId);
 
-  int warnings = 0;
-  std::string text;
-  std::string line;
-  while (qvtrace::ReadDebugMonitor(monitor, &text, 200)) {
-    if (text.find("Timestamps not set") == std::string::npos) continue;
-    ++warnings;
-    line = text;
-  }
-  close(monitor);
-  EXPECT_EQ(1, warnings);
-  EXPECT_NE(std::string::npos, line.find("WRN  SinkFilter::Receive() - Timestamps not set for Video Sink\n")) << line;
+  const std::vector<std::string> warnings = trace_test::Matching(capture.Lines(200), "Timestamps not set");
+  ASSERT_EQ(1u, warnings.size());
+  EXPECT_NE(std::string::npos, warnings[0].find("WRN  SinkFilter::Receive() - Timestamps not set for Video Sink\n"))
+      << warnings[0];
 
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
@@ -118,9 +76,9 @@ TEST_F(TraceUseTest, TimestampWarningIsWrittenOnceWithAOneShotRegistration) {
 TEST_F(TraceUseTest, AlreadyRegisteredStreamingThreadStaysRegistered) {
   sample.time = SampleTime::kNotSet;
   const uint32_t id = ReceiveOnNewThread(1, /*registerFirst=*/true);
-  EXPECT_TRUE(HasRecord(id));
+  EXPECT_EQ(id, trace_test::Record(id).threadId);
   TraceTerminateThread(id, 1, 1);
-  EXPECT_FALSE(HasRecord(id));
+  EXPECT_EQ(0u, trace_test::Record(id).threadId);
 }
 
 }  // namespace
