@@ -82,13 +82,10 @@ class ShowStateAndPeek : public PluginProcessFixture {
   // Property requests to device 1 from trace position from on, as "get 632" or "set 631 07000000".
   std::vector<std::string> Requests(size_t from) {
     std::vector<std::string> out;
-    const std::vector<json> trace = ReadSimTrace(m_tracePath);
-    for (size_t i = from; i < trace.size(); ++i) {
-      const json& line = trace[i];
-      if (line.value("node", "") != kNode1 || (line["op"] != "get" && line["op"] != "set")) continue;
-      std::string text = line.value("op", "") + " " + std::to_string(line.value("id", 0));
-      if (line["op"] == "set") text += " " + line.value("data", "");
-      out.push_back(text);
+    for (const json& line : TraceOf(kNode1, "", from)) {
+      const std::string id = std::to_string(line.value("id", 0));
+      if (line["op"] == "get") out.push_back("get " + id);
+      if (line["op"] == "set") out.push_back("set " + id + " " + line.value("data", ""));
     }
     return out;
   }
