@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/host/raw_host.h"
 #include "tools/devhost/plugin_launch.h"
 
 using nlohmann::json;
@@ -22,6 +23,21 @@ bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t po
   argv.insert(argv.end(), environment.begin(), environment.end());
   for (const std::string& arg : PluginArguments(launch)) argv.push_back(arg);
   return child.Start(argv, outputPath, error);
+}
+
+std::string HostTextFrames(const std::vector<json>& messages) {
+  std::string frames;
+  for (const json& message : messages) frames += RawHost::ServerFrame(0x1, message.dump());
+  return frames;
+}
+
+long ResidentKilobytes(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 bool PluginTestHost::Start(std::vector<std::string> command, const std::string& outputPath,

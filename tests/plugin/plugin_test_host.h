@@ -62,6 +62,12 @@ bool StartPlugin(ChildProcess& child, const std::string& executable, uint16_t po
 // The exit code, or -1 after killing the process when it did not end in time.
 int WaitExit(ChildProcess& process, std::chrono::milliseconds timeout);
 
+// Host messages as unmasked WebSocket text frames, for a raw test host to send.
+std::string HostTextFrames(const std::vector<nlohmann::json>& messages);
+
+// A process's resident memory in kB, or -1 when it cannot be read.
+long ResidentKilobytes(pid_t pid);
+
 // The emulator's trace file, one parsed JSON value per line.
 std::vector<nlohmann::json> ReadSimTrace(const std::string& path);
 

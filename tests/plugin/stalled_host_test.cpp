@@ -2,7 +2,6 @@
 // its socket (a hung host): the plug-in must not queue every image for it.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,24 +14,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A process's resident memory in kB, or -1 when it cannot be read.
-long ResidentKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
 TEST(StalledHost, MemoryStaysBoundedWhileTheHostDoesNotRead) {
   // 960 x 540 images: about 5.5 MB of text each, some 8 a second, which a queue would keep growing by.
   const json preview = {{"method", "startSendingImages"}, {"imageWidth", 960}, {"imageHeight", 540}};
-  const json appear = {{"event", "propertyInspectorDidAppear"}, {"action", "a"}, {"context", "P"}};
-  const json request = {{"event", "sendToPlugin"}, {"action", "a"}, {"context", "P"}, {"payload", preview}};
-  auto host =
-      std::make_unique<RawHost>(RawHost::Mode::kHandshakeThenStall,
-                                RawHost::ServerFrame(0x1, appear.dump()) + RawHost::ServerFrame(0x1, request.dump()));
+  auto host = std::make_unique<RawHost>(
+      RawHost::Mode::kHandshakeThenStall,
+      HostTextFrames({{{"event", "propertyInspectorDidAppear"}, {"action", "a"}, {"context", "P"}},
+                      {{"event", "sendToPlugin"}, {"action", "a"}, {"context", "P"}, {"payload", preview}}}));
   ChildProcess child;
   std::string error;
   const std::string output = TempPath("stalled-output.txt");
