@@ -8,17 +8,11 @@
 #include "host/command_line.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
   std::vector<std::string> args = {"BrelvonMultiview"};
-  std::string current;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current += static_cast<char>(data[i]);
-    }
+  for (size_t at = 0; size > 0 && at <= size && args.size() <= 64; at += args.back().size() + 1) {
+    args.push_back(input.substr(at, input.find('\0', at) - at));
   }
-  if (size > 0) args.push_back(current);
   if (args.size() > 64) return 0;
 
   std::vector<const char*> argv;

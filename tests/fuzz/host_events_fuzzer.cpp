@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -68,51 +67,31 @@ json FuzzedSettings(FuzzedDataProvider& in) {
   return settings;
 }
 
-json Message(const char* event, const std::string& context) {
-  return json{{"event", event}, {"action", "com.brelvon.multiview.action"}, {"context", context},
-              {"device", "PANEL1"}};
-}
-
+// Key events carry fuzzed settings; a preview request fuzzed sizes; any other "sendToPlugin" a fuzzed method.
 json NextEvent(FuzzedDataProvider& in) {
-  const std::string context = in.PickValueInArray(kContexts);
+  const char* const keyEvents[] = {"willAppear", "keyUp", "keyDown", "didReceiveSettings", "willDisappear"};
+  json m = {
+      {"action", "com.brelvon.multiview.action"}, {"context", in.PickValueInArray(kContexts)}, {"device", "PANEL1"}};
   switch (in.ConsumeIntegralInRange(0, 8)) {
-    case 0: {
-      json m = Message("willAppear", context);
-      m["payload"] = {{"settings", FuzzedSettings(in)}};
+    case 0:
+      m["event"] = in.ConsumeBool() ? "propertyInspectorDidAppear" : "propertyInspectorDidDisappear";
       return m;
-    }
-    case 1: {
-      json m = Message(in.ConsumeBool() ? "keyUp" : "keyDown", context);
-      m["payload"] = {{"settings", FuzzedSettings(in)}};
+    case 1:
+      m["event"] = "sendToPlugin";
+      m["payload"] = {{"method", "startSendingImages"}};
+      if (in.ConsumeBool()) m["payload"]["imageWidth"] = FuzzedNumber(in);
+      if (in.ConsumeBool()) m["payload"]["imageHeight"] = FuzzedNumber(in);
       return m;
-    }
-    case 2: return Message("propertyInspectorDidAppear", context);
-    case 3: return Message("propertyInspectorDidDisappear", context);
-    case 4: {
-      json m = Message("didReceiveSettings", context);
-      m["payload"] = {{"settings", FuzzedSettings(in)}};
-      return m;
-    }
-    case 5: {
-      json m = Message("sendToPlugin", context);
-      json payload = {{"method", "startSendingImages"}};
-      if (in.ConsumeBool()) payload["imageWidth"] = FuzzedNumber(in);
-      if (in.ConsumeBool()) payload["imageHeight"] = FuzzedNumber(in);
-      m["payload"] = payload;
-      return m;
-    }
-    case 6: {
-      json m = Message("willDisappear", context);
-      m["payload"] = {{"settings", FuzzedSettings(in)}};
-      return m;
-    }
-    case 7: return json{{"event", in.ConsumeBool() ? "deviceDidConnect" : "deviceDidDisconnect"},
-                        {"device", "PANEL1"}};
-    default: {
-      json m = Message("sendToPlugin", context);
+    case 2:
+      return json{{"event", in.ConsumeBool() ? "deviceDidConnect" : "deviceDidDisconnect"}, {"device", "PANEL1"}};
+    case 3:
+      m["event"] = "sendToPlugin";
       m["payload"] = {{"method", in.ConsumeRandomLengthString(24)}};
       return m;
-    }
+    default:
+      m["event"] = in.PickValueInArray(keyEvents);
+      m["payload"] = {{"settings", FuzzedSettings(in)}};
+      return m;
   }
 }
 
@@ -120,15 +99,11 @@ json NextEvent(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  const long liveBefore = PnxLiveComObjectCount();
-  {
-    fuzz::PluginUnderTest under;
+  fuzz::WithFreshPlugin([&](MyPaneloxPlugin& plugin) {
     for (int i = 0; i < 32 && in.remaining_bytes() > 0; ++i) {
       // A host only sends valid UTF-8; fuzzed strings that are not are made so.
-      const std::string text = NextEvent(in).dump(-1, ' ', false, json::error_handler_t::replace);
-      DispatchHostMessage(text, *under.plugin);
+      DispatchHostMessage(NextEvent(in).dump(-1, ' ', false, json::error_handler_t::replace), plugin);
     }
-  }
-  if (PnxLiveComObjectCount() != liveBefore) std::abort();
+  });
   return 0;
 }

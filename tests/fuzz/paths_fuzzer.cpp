@@ -17,32 +17,12 @@ namespace {
 // One folder per process for the localization file, removed at exit; every input writes and removes its
 // file, so nothing carries over.
 struct TempFolder {
-  TempFolder() {
-    char pattern[] = "/tmp/pnx-fuzz-localizer-XXXXXX";
-    if (const char* made = mkdtemp(pattern)) path = made;
-  }
+  char path[32] = "/tmp/pnx-fuzz-localizer-XXXXXX";
+  const bool made = mkdtemp(path) != nullptr;
   ~TempFolder() {
-    if (!path.empty()) rmdir(path.c_str());
+    if (made) rmdir(path);
   }
-  std::string path;
 };
-
-const std::string& LocalizationFolder() {
-  static const TempFolder folder;
-  return folder.path;
-}
-
-// A language made of the characters a language code may hold, so that the file read is always the one
-// written here.
-std::string LanguageFrom(const std::string& text) {
-  std::string language;
-  for (char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-      language += c;
-    }
-  }
-  return language.empty() ? "en" : language;
-}
 
 }  // namespace
 
@@ -58,15 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Must end for every path (it climbs one parent at a time until a root).
   FindPluginFolderFrom(path);
 
-  const std::string& folder = LocalizationFolder();
-  if (folder.empty()) return 0;
-  const std::string language = LanguageFrom(in.ConsumeRandomLengthString(16));
-  const std::string file = folder + "/" + language + ".json";
+  static const TempFolder folder;
+  if (!folder.made) return 0;
+  // The file read is always the one written here; the language only names it.
+  const std::string language = in.PickValueInArray({"en", "de", "zh_CN"});
+  const std::string file = std::string(folder.path) + "/" + language + ".json";
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << in.ConsumeRemainingBytesAsString();
   }
-  const nlohmann::json table = LoadLocalizationTable(folder, language);
+  const nlohmann::json table = LoadLocalizationTable(folder.path, language);
   if (!table.is_null() && !table.is_object()) std::abort();
   std::remove(file.c_str());
   return 0;

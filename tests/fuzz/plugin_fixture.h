@@ -2,6 +2,7 @@
 // Single-threaded, as libFuzzer calls a target.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 
 #include "host/pnx_connection_manager.h"
@@ -10,36 +11,30 @@
 
 namespace fuzz {
 
-// Two emulated devices with small frames (so a running preview costs little per input), the second with one
-// input less and a signal missing, so that completion, toggling and device switches meet both shapes.
-inline void LoadTwoDevices() {
+// Runs feed(plugin) on a plug-in wired as the entry point does, over a connection that never opens: every answer
+// is built (the JSON library checks its strings) and then dropped, with no socket involved. The devices are two
+// emulated ones with small frames (so a running preview costs little per input), the second with one input
+// less and a signal missing, so that completion, toggling and device switches meet both shapes. Each input
+// starts from the configured device state, and once the plug-in is gone every COM object must be too.
+template <typename Feed>
+void WithFreshPlugin(Feed feed) {
   static const bool loaded = emulator::LoadConfigurationText(R"({
     "frame": {"width": 96, "height": 54, "fps": 60},
     "devices": [{"number": 1},
                 {"number": 2, "inputs": [1, 2, 3], "signal": [true, false, true, true]}],
     "otherNodes": ["Integrated Camera"]})");
   (void)loaded;
-}
-
-// A plug-in as the entry point wires it, over a connection that never opens: every answer is built (the
-// JSON library checks its strings) and then dropped, with no socket involved. Destroying it stops the graph
-// and releases every COM object.
-struct PluginUnderTest {
-  PluginUnderTest() {
-    LoadTwoDevices();
-    // Each input starts from the configured device state, whatever an earlier input set.
-    emulator::ResetDeviceStates();
-    plugin = std::make_unique<MyPaneloxPlugin>();
+  emulator::ResetDeviceStates();
+  const long liveBefore = PnxLiveComObjectCount();
+  {
+    // Declared so that the plug-in goes first: destroying it stops the graph and releases every COM object.
+    std::unique_ptr<PnxConnectionManager> connection;
+    auto plugin = std::make_unique<MyPaneloxPlugin>();
     connection = std::make_unique<PnxConnectionManager>(1, "fuzz-uuid", "registerPlugin", plugin.get());
     plugin->SetConnectionManager(connection.get());
+    feed(*plugin);
   }
-  ~PluginUnderTest() {
-    plugin.reset();
-    connection.reset();
-  }
-
-  std::unique_ptr<MyPaneloxPlugin> plugin;
-  std::unique_ptr<PnxConnectionManager> connection;
-};
+  if (PnxLiveComObjectCount() != liveBefore) std::abort();
+}
 
 }  // namespace fuzz

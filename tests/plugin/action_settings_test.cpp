@@ -102,11 +102,15 @@ TEST(ToggleStep, AdvancesToNextInputWithSignal) {
   };
   const std::vector<bool> oneAndFour = {true, false, false, true};
   const Case cases[] = {
-      // The usual sequences (2 -> 4 -> 1 -> 4, a lone signal, none, 0 and 5) run end to end as key presses.
+      // The usual sequence (2 -> 4 -> 1 -> 4) runs end to end as key presses.
       {{4, 2, 3, 4}, oneAndFour, 4, 1},
+      {{0, 3, 3, 3}, oneAndFour, 4, 1},                    // the first candidate after 0 is input 1
+      {{5, 3, 3, 3}, oneAndFour, 4, 5},                    // beyond the inputs: unchanged
+      {{2, 3, 3, 3}, {false, true, false, false}, 4, 2},   // lone signal: a full cycle back to itself
+      {{3, 3, 3, 3}, {false, false, false, false}, 4, 3},  // no signal: unchanged
       {{-1, 1, 1, 1}, {true, true, true, true}, 4, -1},
-      {{0, 1, 1, 1}, {}, 0, 0},                            // no inputs
-      {{2, 1, 1, 1}, {false, false}, 4, 2},                // flags shorter than the inputs
+      {{0, 1, 1, 1}, {}, 0, 0},              // no inputs
+      {{2, 1, 1, 1}, {false, false}, 4, 2},  // flags shorter than the inputs
       {{1, 1, 1, 1}, {false, false, true}, 4, 3},
   };
   for (const Case& c : cases) {

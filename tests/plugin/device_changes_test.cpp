@@ -23,14 +23,6 @@ json Press(const std::string& event, const std::string& context, const std::stri
 
 class DeviceChanges : public PluginProcessFixture {
  protected:
-  // Starts the plug-in with two configured devices and the control file's first text.
-  void Start(const std::string& control, bool linked) {
-    Options options;
-    options.control = control;
-    options.controlLinked = linked;
-    PluginProcessFixture::Start(kTwoDevices, options);
-  }
-
   // The file change can reach the plug-in before an event sent earlier: an answered event orders them.
   void EventsHandled() {
     m_host.Send(Press("willAppear", "ORDER", "Brelvon"));
@@ -58,7 +50,7 @@ class DeviceChanges : public PluginProcessFixture {
 
 // Without any notification: the press that names the missing device looks for it (at most once a second).
 TEST_F(DeviceChanges, DevicePluggedAfterStartAnswersAPressThatNamesIt) {
-  Start(R"({"unplugged": [2]})", true);
+  Start(kTwoDevices, {R"({"unplugged": [2]})", true});
   json reply = (m_host.Send(Press("willAppear", "K", "Brelvon 2")),
                 m_host.WaitForEvent("setSettings"));
   ASSERT_TRUE(reply.is_object());
@@ -76,7 +68,7 @@ TEST_F(DeviceChanges, DevicePluggedAfterStartAnswersAPressThatNamesIt) {
 }
 
 TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
-  Start("{}", false);
+  Start(kTwoDevices, {"{}"});
   // Idle: unplugged, a press reaches no device; plugged back, the next press works.
   Control(R"({"unplugged": [1]})");
   ASSERT_TRUE(WaitUntil([&] {
@@ -117,7 +109,7 @@ TEST_F(DeviceChanges, UnplugAndReplugWhileIdleAndWhilePreviewing) {
 }
 
 TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
-  Start(R"({"signal": {"2": [false, true, false, true]}})", false);
+  Start(kTwoDevices, {R"({"signal": {"2": [false, true, false, true]}})"});
   m_host.Send(Press("willAppear", "K", "Brelvon 2"));
   json reply = m_host.WaitForEvent("setSettings");
   ASSERT_TRUE(reply.is_object());
@@ -131,7 +123,7 @@ TEST_F(DeviceChanges, SignalChangesReachTheSettings) {
 // The inspector's device status: answered only when asked, then sent again at every change until the
 // inspector closes.
 TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
-  Start("{}", false);
+  Start(kTwoDevices, {"{}"});
   m_host.Send(Press("willAppear", "K", "Brelvon"));
   m_host.Send(Event("propertyInspectorDidAppear", "K"));
   const auto statusTexts = [&] {
@@ -170,7 +162,7 @@ TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
 
 // The diagnostic log: nothing until qvtrace switches it on, then one line per event and device operation.
 TEST_F(DeviceChanges, LogLinesAfterQvtraceSet) {
-  Start("{}", false);
+  Start(kTwoDevices, {"{}"});
   const std::string log = TempPath("plugin-log.txt");
   m_host.Send(Press("keyUp", "BEFORE", "Brelvon"));
   m_host.WaitForEvent("setSettings");

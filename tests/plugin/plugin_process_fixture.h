@@ -74,11 +74,11 @@ class PluginProcessFixture : public ::testing::Test {
     return PropertySets(std::vector<nlohmann::json>(all.begin() + std::min(from, all.size()), all.end()));
   }
 
-  // Trace lines of one node and operation from position from on.
+  // Trace lines of one node and operation (every operation for "") from position from on.
   std::vector<nlohmann::json> TraceOf(const std::string& node, const std::string& op, size_t from = 0) {
     std::vector<nlohmann::json> all = Trace(), picked;
     for (size_t i = from; i < all.size(); ++i) {
-      if (all[i].value("node", "") == node && all[i].value("op", "") == op) picked.push_back(all[i]);
+      if (all[i].value("node", "") == node && (op.empty() || all[i].value("op", "") == op)) picked.push_back(all[i]);
     }
     return picked;
   }

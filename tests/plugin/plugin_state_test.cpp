@@ -45,11 +45,6 @@ Drawn ReadStateImage(const std::string& image) {
   return drawn;
 }
 
-json KeyEvent(const std::string& event, const std::string& action, const std::string& context,
-              const json& settings) {
-  return settings.is_null() ? Event(event, context, nullptr, action) : WithSettings(event, context, settings, action);
-}
-
 json Settings(uint32_t layout, const std::vector<int>& sources, bool showState = true) {
   return json{{"showState", showState}, {"devices", {{{"multiViewLayout", layout}, {"multiViewSources", sources}}}}};
 }
@@ -87,13 +82,10 @@ class ShowStateAndPeek : public PluginProcessFixture {
   // Property requests to device 1 from trace position from on, as "get 632" or "set 631 07000000".
   std::vector<std::string> Requests(size_t from) {
     std::vector<std::string> out;
-    const std::vector<json> trace = ReadSimTrace(m_tracePath);
-    for (size_t i = from; i < trace.size(); ++i) {
-      const json& line = trace[i];
-      if (line.value("node", "") != kNode1 || (line["op"] != "get" && line["op"] != "set")) continue;
-      std::string text = line.value("op", "") + " " + std::to_string(line.value("id", 0));
-      if (line["op"] == "set") text += " " + line.value("data", "");
-      out.push_back(text);
+    for (const json& line : TraceOf(kNode1, "", from)) {
+      const std::string id = std::to_string(line.value("id", 0));
+      if (line["op"] == "get") out.push_back("get " + id);
+      if (line["op"] == "set") out.push_back("set " + id + " " + line.value("data", ""));
     }
     return out;
   }
@@ -101,15 +93,10 @@ class ShowStateAndPeek : public PluginProcessFixture {
 
 const std::vector<std::string> kReadBack = {"get 632", "get 631"};
 
-std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   Start(R"({"devices": [{"layout": 100, "sources": [1, 2, 3, 4], "signal": [true, false, true, true]}]})");
   // A key that matches the device is live; one that does not is drawn with the device's state.
-  m_host.Send(KeyEvent("willAppear", kSwitchAction, "A", Settings(100, {1, 2, 3, 4})));
+  m_host.Send(WithSettings("willAppear", "A", Settings(100, {1, 2, 3, 4})));
   const json written = m_host.WaitForEvent("setSettings");
   EXPECT_EQ(written["payload"]["showState"], true);
   Drawn a = NextDrawn("A");
@@ -118,24 +105,25 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_EQ(a.places, (std::vector<std::string>{"1", "2!", "3", "4"}));
   EXPECT_EQ(a.layout, "Quad");
 
-  m_host.Send(KeyEvent("willAppear", kSwitchAction, "B", Settings(7, {3, 3, 2, 1})));
+  m_host.Send(WithSettings("willAppear", "B", Settings(7, {3, 3, 2, 1})));
   Drawn b = NextDrawn("B");
   EXPECT_FALSE(b.live);
   EXPECT_EQ(b.places, a.places);
 
   // A press of B: the device is read back after the writes, and both keys are drawn anew from what was read.
   const size_t mark = TraceSize();
-  m_host.Send(KeyEvent("keyUp", kSwitchAction, "B", Settings(7, {3, 3, 2, 1})));
+  m_host.Send(WithSettings("keyUp", "B", Settings(7, {3, 3, 2, 1})));
   a = NextDrawn("A");
   b = NextDrawn("B");
   EXPECT_FALSE(a.live);
   EXPECT_TRUE(b.live);
   EXPECT_EQ(b.places, (std::vector<std::string>{"3", "3", "2!", "1"}));
   EXPECT_EQ(b.layout, "Sieben &amp; &lt;more&gt;");
-  EXPECT_EQ(Requests(mark), Then({"set 631 07000000", "get 25", "set 632 3312000000000000"}, kReadBack));
+  EXPECT_EQ(Requests(mark),
+            (std::vector<std::string>{"set 631 07000000", "get 25", "set 632 3312000000000000", "get 632", "get 631"}));
 
   // An inspector edit of A shows A's settings live on the device: A is live again, B no longer.
-  m_host.Send(KeyEvent("didReceiveSettings", kSwitchAction, "A", Settings(9, {1, 2, 3, 4})));
+  m_host.Send(WithSettings("didReceiveSettings", "A", Settings(9, {1, 2, 3, 4})));
   a = NextDrawn("A");
   EXPECT_TRUE(a.live);
   EXPECT_EQ(a.layout, "9");
@@ -146,7 +134,7 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
 // redraws the key, an input that is not shown does not.
 TEST_F(ShowStateAndPeek, ASignalChangeOfAShownInputRedrawsTheKey) {
   Start(R"({"devices": [{"layout": 100, "sources": [1, 1, 3, 3]}]})");
-  m_host.Send(KeyEvent("willAppear", kSwitchAction, "A", Settings(100, {1, 1, 3, 3})));
+  m_host.Send(WithSettings("willAppear", "A", Settings(100, {1, 1, 3, 3})));
   EXPECT_EQ(NextDrawn("A").places, (std::vector<std::string>{"1", "1", "3", "3"}));
   Control(R"({"signal": {"1": [true, false, true, true]}})");
   EXPECT_TRUE(NextImage("A", 2500ms).is_null());
@@ -173,7 +161,7 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.context);
     const size_t mark = TraceSize();
-    m_host.Send(KeyEvent("willAppear", kSwitchAction, c.context, c.settings));
+    m_host.Send(WithSettings("willAppear", c.context, c.settings));
     m_host.Settle();
     std::vector<json> images;
     for (const json& m : m_host.TakeAll()) {
@@ -195,7 +183,7 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
     EXPECT_EQ(Requests(mark), c.readsDevice ? kReadBack : std::vector<std::string>{});
   }
   // Switching the state off in the inspector gives the key its default image back.
-  m_host.Send(KeyEvent("didReceiveSettings", kSwitchAction, "failed read", Settings(100, {1, 2, 3, 4}, false)));
+  m_host.Send(WithSettings("didReceiveSettings", "failed read", Settings(100, {1, 2, 3, 4}, false)));
   EXPECT_EQ(NextImage("failed read")["payload"]["image"], "");
 }
 
@@ -203,33 +191,35 @@ TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBefore
   Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}]})");
   const json p1 = Settings(9, {3, 3, 3, 3}, false), p2 = Settings(8, {2, 2, 2, 2}, false);
   size_t mark = TraceSize();
-  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
-  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
+  m_host.Send(WithSettings("keyDown", "P1", p1, kPeek));
+  m_host.Send(WithSettings("keyUp", "P1", p1, kPeek));
   m_host.Settle();
   // State read at the press, the look applied at once, then put back at the release.
-  EXPECT_EQ(Requests(mark), Then(kReadBack, {"set 631 09000000", "get 25", "set 632 3333000000000000", "set 631 05000000",
-                                             "get 25", "set 632 4444000000000000"}));
+  EXPECT_EQ(Requests(mark),
+            (std::vector<std::string>{"get 632", "get 631", "set 631 09000000", "get 25", "set 632 3333000000000000",
+                                      "set 631 05000000", "get 25", "set 632 4444000000000000"}));
 
   // Overlapping looks (one key going away instead of being released) end where the first began; a switch
   // key's "keyDown" still does nothing.
   mark = TraceSize();
-  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
-  m_host.Send(KeyEvent("keyDown", kPeek, "P2", p2));
-  m_host.Send(KeyEvent("keyDown", kSwitchAction, "S", p2));
-  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
-  m_host.Send(KeyEvent("willDisappear", kPeek, "P2", json()));
-  m_host.Send(KeyEvent("keyUp", kPeek, "P2", p2));
+  m_host.Send(WithSettings("keyDown", "P1", p1, kPeek));
+  m_host.Send(WithSettings("keyDown", "P2", p2, kPeek));
+  m_host.Send(WithSettings("keyDown", "S", p2));
+  m_host.Send(WithSettings("keyUp", "P1", p1, kPeek));
+  m_host.Send(Event("willDisappear", "P2", nullptr, kPeek));
+  m_host.Send(WithSettings("keyUp", "P2", p2, kPeek));
   m_host.Settle();
-  EXPECT_EQ(Requests(mark), Then(kReadBack, {"set 631 09000000", "get 25", "set 632 3333000000000000", "set 631 08000000",
-                                             "get 25", "set 632 2222000000000000", "set 631 05000000", "get 25",
-                                             "set 632 4444000000000000"}));
+  EXPECT_EQ(Requests(mark),
+            (std::vector<std::string>{"get 632", "get 631", "set 631 09000000", "get 25", "set 632 3333000000000000",
+                                      "set 631 08000000", "get 25", "set 632 2222000000000000", "set 631 05000000",
+                                      "get 25", "set 632 4444000000000000"}));
 
   // A switch press during a look stays after it.
-  m_host.Send(KeyEvent("keyDown", kPeek, "P1", p1));
-  m_host.Send(KeyEvent("keyUp", kSwitchAction, "S", Settings(6, {1, 1, 1, 1}, false)));
+  m_host.Send(WithSettings("keyDown", "P1", p1, kPeek));
+  m_host.Send(WithSettings("keyUp", "S", Settings(6, {1, 1, 1, 1}, false)));
   m_host.Settle();
   mark = TraceSize();
-  m_host.Send(KeyEvent("keyUp", kPeek, "P1", p1));
+  m_host.Send(WithSettings("keyUp", "P1", p1, kPeek));
   m_host.Settle();
   EXPECT_EQ(Requests(mark), (std::vector<std::string>{"set 631 06000000", "get 25", "set 632 1111000000000000"}));
 }
