@@ -1,9 +1,9 @@
 // The key settings file: survives a restart, is replaced atomically, and an unreadable one is kept.
 #include "tools/devhost/settings_store.h"
 
-#include <dirent.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -19,13 +19,7 @@ std::string MakeTempFolder() {
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
   return names;
 }
 
