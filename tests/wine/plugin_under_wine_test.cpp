@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -161,12 +160,7 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
       [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
   ASSERT_FALSE(image.is_null()) << Dump(out);
   EXPECT_EQ(image.value("context", ""), "ctx-1");
-  Preview preview = ReadPreview(image);
-  EXPECT_EQ(preview.bytes, 54u + 160 * 90 * 3);
-  const std::vector<uint8_t> header = {
-      'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 160, 0, 0, 0, 90, 0, 0, 0, 1, 0, 24, 0,
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(preview.header, header);
+  EXPECT_EQ(ReadPreview(image).bytes, 54u + 160 * 90 * 3);
   run.TakeAll();
   std::this_thread::sleep_for(2s);
   size_t images = 0;
@@ -243,30 +237,6 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const std::vector<std::string> requests = PropertyRequests(trace);
   ASSERT_GE(requests.size(), 1u) << Dump(trace);
   EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
-  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
-  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
-}
-
-// Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
-// 1928), stamped with a start time only. The preview still shows the picture, image after image.
-TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
-  std::string config = Scenario("devices.json");
-  WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
-                        "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
-  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginTestHost run;
-  std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(StartUnderWine(run, Devices(config), out)) << Dump(out);
-  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
-  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
-  run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}}));
-  for (int i = 0; i < 3; ++i) {
-    json image = run.WaitFor(IsImage, 20s);
-    ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
-    EXPECT_EQ(ReadPreview(image).quadrants,
-              (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
-  }
-  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
