@@ -214,7 +214,6 @@ TEST_F(PanelRelayTest, PanelStateFollowsImagesAndThePluginsConnection) {
   EXPECT_EQ(states[0]["keys"][14]["image"], "data:image/png;base64,AA");
   EXPECT_EQ(states[0]["keys"][0]["image"], "");
   EXPECT_EQ(states[0]["plugin"]["connected"], true);
-  EXPECT_EQ(states[0]["language"], "de");
   relay_->OnClose(kPlugin);
   states = To(kPanel);
   ASSERT_EQ(states.size(), 1u);

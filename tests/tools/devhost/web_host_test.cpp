@@ -11,13 +11,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include "tests/plugin/plugin_test_host.h"
 
 extern char** environ;
 
@@ -56,11 +56,6 @@ std::string Exchange(uint16_t port, const std::string& request, bool statusLineO
   }
   close(fd);
   return statusLineOnly ? answer.substr(0, answer.find("\r\n")) : answer;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
@@ -122,10 +117,10 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
   nlohmann::json stored;
   for (const auto deadline = Clock::now() + std::chrono::seconds(20); Clock::now() < deadline;
        std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
-    stored = nlohmann::json::parse(ReadAll(settingsPath), nullptr, false);
+    stored = nlohmann::json::parse(ReadFile(settingsPath), nullptr, false);
     if (stored.is_object() && stored["keys"].size() == 15) break;
   }
-  ASSERT_TRUE(stored.is_object()) << ReadAll(stderrPath);
+  ASSERT_TRUE(stored.is_object()) << ReadFile(stderrPath);
   EXPECT_EQ(stored["keys"].size(), 15u);
   EXPECT_EQ(stored["keys"]["key-15"]["currentDevice"], "Brelvon");
 
@@ -136,7 +131,7 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(rest, "");
-  EXPECT_NE(ReadAll(stderrPath).find("the plug-in exited with code 0"), std::string::npos) << ReadAll(stderrPath);
+  EXPECT_NE(ReadFile(stderrPath).find("the plug-in exited with code 0"), std::string::npos) << ReadFile(stderrPath);
 }
 
 }  // namespace
