@@ -166,11 +166,7 @@ TEST(PnxConnectionManager, RepeatingTimerTicksOnTheLoopUntilStoppedOrTheConnecti
 // Ports outside the range are covered end to end (plugin_process_test); here a port that was free a moment
 // ago, so the connect is refused.
 TEST(PnxConnectionManager, RunReturnsWhenNothingListens) {
-  int32_t port = 0;
-  {
-    DevHostServer gone;
-    port = gone.Port();
-  }
+  const int32_t port = DevHostServer().Port();  // the server is gone at the end of this line
   RecordingPlugin plugin;
   RunningManager running(port, plugin);
   running.Start();
