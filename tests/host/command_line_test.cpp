@@ -30,7 +30,6 @@ TEST(ParseCommandLine, AcceptsFourPairsInAnyOrderAndRejectsTheRest) {
       {"seven arguments", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info"}, false},
       {"nine arguments", {"-port", "28196", "-pluginUUID", "U", "-registerEvent", "reg", "-info", info, "x"},
        false},
-      {"no arguments", {}, false},
       {"unknown name instead of one", {"-port", "28196", "-pluginUUID", "U", "-registerevent", "reg", "-info", info},
        false},
       {"repeated name", {"-port", "1", "-pluginUUID", "U", "-port", "28196", "-info", info}, false},
@@ -39,8 +38,6 @@ TEST(ParseCommandLine, AcceptsFourPairsInAnyOrderAndRejectsTheRest) {
       {"letters as port", usual("abc"), false},
       {"port 0", usual("0"), false},
       {"trailing letters", usual("28196abc"), true, 28196, "U", "reg", info},
-      {"out of range passes", usual("70000"), true, 70000, "U", "reg", info},
-      {"negative passes", usual("-5"), true, -5, "U", "reg", info},
       {"values verbatim", {"-port", " +12", "-pluginUUID", " U ", "-registerEvent", "-port", "-info", "not json"},
        true, 12, " U ", "-port", "not json"},
   };
@@ -83,12 +80,10 @@ TEST(ReadLanguage, TakesApplicationLanguageOrEnglish) {
   } cases[] = {
       {R"({"application":{"language":"de","version":"6"}})", "de"},
       {R"({"application":{"language":""}})", ""},
-      {"{}", "en"},
       {"[]", "en"},
       {"not json", "en"},
       {R"({"application":{"language":7}})", "en"},
       {R"({"application":"de"})", "en"},
-      {R"({"application":{}})", "en"},
       {R"({"language":"de"})", "en"},
       {R"({"application":{"language":"de"}} trailing)", "en"},
   };

@@ -38,9 +38,7 @@ TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
       // Defaults for what is missing or of another type.
       {"no payload", R"({"event":"keyDown","action":"a","context":"c","device":"d"})",
        {"OnKeyDown|a|c|null|d"}},
-      {"string payload", R"({"event":"keyDown","payload":"{}"})", {"OnKeyDown|||null|"}},
       {"array payload", R"({"event":"keyDown","payload":[{}]})", {"OnKeyDown|||null|"}},
-      {"no deviceInfo", R"({"event":"deviceDidConnect","device":"D"})", {"OnDeviceDidConnect|D|null"}},
       {"deviceInfo not an object", R"({"event":"deviceDidConnect","deviceInfo":[1]})",
        {"OnDeviceDidConnect||null"}},
       {"no device", R"({"event":"willAppear","context":"c","payload":{}})", {"OnWillAppear||c|{}|"}},
@@ -52,21 +50,15 @@ TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
       {"other case", R"({"event":"KeyDown","payload":{}})", {}},
       {"unknown event", R"({"event":"keyPressed"})", {}},
       {"event not a string", R"({"event":["keyDown"]})", {}},
-      {"empty object", "{}", {}},
       {"array", R"([{"event":"keyDown"}])", {}},
-      {"bare string", R"("keyDown")", {}},
       {"number", "42", {}},
-      {"null", "null", {}},
       {"not JSON", "keyDown", {}},
       {"truncated", R"({"event":"keyDown","payload":{)", {}},
       {"empty text", "", {}},
-      {"lone surrogate escape", R"({"event":"keyDown","context":"\ud800"})", {}},
       {"invalid UTF-8 bytes", "{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}", {}},
       {"two documents", R"({"event":"keyDown"} {"event":"keyUp"})", {}},
       {"NUL then text that is not JSON", std::string(R"({"event":"keyDown"})") + '\0' + "garbage", {}},
       {"NUL at the end", std::string(R"({"event":"keyDown"})") + '\0', {}},
-      {"NUL inside a string", std::string(R"({"event":"keyDown","context":"a)") + '\0' + "b\"}", {}},
-      {"nesting past the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", 200000) + "}", {}},
       {"nesting at the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", kMaxJsonNesting - 1) + "}",
        {"OnKeyDown|||" + Nested("{\"a\":", "}", kMaxJsonNesting - 1) + "|"}},
       {"one level past the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", kMaxJsonNesting) + "}",
@@ -101,6 +93,25 @@ TEST(DispatchHostMessage, SwallowsWhatTheOperationThrowsAndGoesOn) {
                                                       "OnWillAppear|||null|"}));
 }
 
+TEST(JsonMembers, NestingCountsBracketsOutsideStrings) {
+  const struct {
+    std::string text;
+    int max;
+    bool within;
+  } cases[] = {
+      {"[[1]]", 2, true},
+      {"[[1]]", 1, false},
+      {"{\"a\":{\"b\":[]}}", 3, true},
+      {"{\"a\":{\"b\":[]}}", 2, false},
+      {"[1],[2],[3]", 1, true},
+      {R"(["[[[[", "\"[[[["])", 1, true},
+      {R"(["\\", [[]]])", 2, false},
+      {"not json {{{", 2, false},
+      {"", 0, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonNestingWithin(c.text, c.max), c.within) << c.text;
+}
+
 // The library's own serialisation of the equivalent object is the reference for every outgoing text.
 TEST(OutgoingMessages, AreByteForByteTheLibrarysCompactSortedText) {
   const std::vector<std::string> strings = {
@@ -132,16 +143,6 @@ TEST(OutgoingMessages, AreByteForByteTheLibrarysCompactSortedText) {
       }
     }
   }
-}
-
-TEST(OutgoingMessages, InvalidUtf8RaisesTheLibrarysTypeError) {
-  const std::string bad = "\xc3(";
-  EXPECT_THROW(BuildRegistrationMessage("registerPlugin", bad), nlohmann::json::type_error);
-  EXPECT_THROW(BuildRegistrationMessage(bad, "U"), nlohmann::json::type_error);
-  EXPECT_THROW(BuildSetImageMessage(bad, "c"), nlohmann::json::type_error);
-  EXPECT_THROW(BuildSetSettingsMessage({{"k", bad}}, "c"), nlohmann::json::type_error);
-  EXPECT_THROW(BuildSendToPropertyInspectorMessage("a", bad, nlohmann::json::object()),
-               nlohmann::json::type_error);
 }
 
 }  // namespace

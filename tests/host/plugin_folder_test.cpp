@@ -2,9 +2,8 @@
 #include "host/plugin_folder.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -97,7 +96,7 @@ TEST(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
   char root[] = "/tmp/pnx-localizer-XXXXXX";
   ASSERT_NE(mkdtemp(root), nullptr);
   const std::string folder = std::string(root) + "/com.x.pxPlugin";
-  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  std::filesystem::create_directory(folder);
   std::string deep = R"({"Localization":{"a":)";
   for (int i = 0; i < 100000; ++i) deep += "[";
   const std::pair<const char*, std::string> files[] = {
@@ -116,9 +115,7 @@ TEST(LocalizationTable, LoadsTheLocalizationObjectOrNothing) {
     EXPECT_TRUE(LoadLocalizationTable(folder, language).is_null()) << language;
   }
   EXPECT_TRUE(LoadLocalizationTable("", "de").is_null());
-  for (const auto& file : files) unlink((folder + "/" + file.first + ".json").c_str());
-  rmdir(folder.c_str());
-  rmdir(root);
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -48,34 +48,14 @@ TEST(PluginProcess, BadCommandLinesAndPortsEndAtOnce) {
     int exitCode;
   } cases[] = {
       {{}, 1},
-      {{"-port", "$PORT", "-pluginUUID", "U", "-registerEvent", "r", "-Info", kInfo}, 1},
-      {Usual("0"), 1},
-      {Usual("$PORT", ""), 1},
       {Usual("70000"), 0},
       {Usual("-5"), 0},
       {Usual(wrapping), 0},
-      {Usual("-99999999999999999999"), 0},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ExitCode(c.args, host.Port()), c.exitCode) << c.args.size() << (c.args.empty() ? "" : c.args[1]);
+    EXPECT_EQ(ExitCode(c.args, host.Port()), c.exitCode) << (c.args.empty() ? "" : c.args[1]);
   }
   EXPECT_FALSE(host.WaitForConnection(milliseconds(0)));
-}
-
-TEST(PluginProcess, RegistersAndExitsWithZeroWhenTheHostCloses) {
-  // A port with trailing letters and an information block that is not JSON are both taken.
-  for (const auto& args : {Usual("$PORTxyz"), Usual("$PORT", "U-1", "regEvt", "{{")}) {
-    DevHostServer host;
-    EXPECT_EQ(ExitCode(args, host.Port(),
-                       [&] {
-                         DevHostServer::Message registration;
-                         ASSERT_TRUE(host.NextMessage(registration, seconds(20)));
-                         EXPECT_EQ(registration.text, R"({"event":"regEvt","uuid":"U-1"})");
-                         host.Close();
-                       }),
-              0)
-        << args[1] << " " << args.back();
-  }
 }
 
 // What the dispatch table cannot show: nesting deep enough to overflow a recursive parser's stack, binary
@@ -118,8 +98,7 @@ TEST(PluginProcess, IdentifierThatIsNotUtf8EndsTheConnectionWithoutRegistering) 
 
 // A host that closes during the opening handshake, or never answers it (the library allows 5 s).
 TEST(PluginProcess, BrokenHandshakeEndsWithZero) {
-  for (const RawHost::Mode mode :
-       {RawHost::Mode::kCloseAfterRequest, RawHost::Mode::kSilent, RawHost::Mode::kSilentHoldOpen}) {
+  for (const RawHost::Mode mode : {RawHost::Mode::kCloseAfterRequest, RawHost::Mode::kSilentHoldOpen}) {
     RawHost host(mode);
     EXPECT_EQ(ExitCode(Usual(), host.Port(), [&] { EXPECT_TRUE(host.WaitForRequest(seconds(20))); }), 0);
   }

@@ -27,8 +27,7 @@ class RawHost {
  public:
   enum class Mode {
     kCloseAfterRequest,  // read the upgrade request, then close the socket
-    kSilent,             // read the upgrade request and never answer
-    kSilentHoldOpen,     // as kSilent, and keep the socket open even after the peer has shut it (a hung host)
+    kSilentHoldOpen,     // read the upgrade request, never answer, never close (a hung host)
     kHandshakeThenSend,  // complete the handshake, wait for the first frame, send the raw bytes, read to the end
     kHandshakeThenStall,  // as kHandshakeThenSend, but then stop reading until destroyed (a hung host)
   };
@@ -161,10 +160,10 @@ class RawHost {
       changed_.notify_all();
     }
     std::string after;
-    if (open && (mode_ == Mode::kSilent || mode_ == Mode::kSilentHoldOpen)) {
+    if (open && mode_ == Mode::kSilentHoldOpen) {
       while (!stop_ && ReadSome(fd, after)) {
       }
-      while (mode_ == Mode::kSilentHoldOpen && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } else if (open && (mode_ == Mode::kHandshakeThenSend || mode_ == Mode::kHandshakeThenStall)) {
       const std::string response =
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"

@@ -58,14 +58,13 @@ TEST(WebSocketClientFrame, SameBytesAsTheLibraryForTheSameKey) {
   }
 }
 
-TEST(WebSocketClientFrame, RefusesTextThatIsNotUtf8LikeTheLibrary) {
+TEST(WebSocketClientFrame, RefusesTextThatIsNotUtf8) {
   for (const std::string& text :
        {std::string("\xC3"), std::string("plain ascii then \xFF"), std::string("abcdefgh\xE2\x82")}) {
     std::string header = "untouched";
     std::string payload = "untouched";
     EXPECT_FALSE(PrepareMaskedTextFrame(text, 0x12345678u, header, payload));
     EXPECT_EQ(header + payload, "untoucheduntouched");
-    EXPECT_EQ(LibraryFrame(text, 0x12345678u).first, "");
   }
 }
 

@@ -91,7 +91,6 @@ class Host:
             raise AssertionError(f'pnx-devhost printed {line!r}; stderr: {self.stderr_path.read_text()}')
         self.url = line.strip()
         self.port = int(self.url.rstrip('/').rsplit(':', 1)[1])
-        return self
 
     def stop(self):
         if not self.process:

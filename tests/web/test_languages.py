@@ -1,15 +1,16 @@
-"""Checks without a browser: the language files of the pages."""
+"""Checks without a browser: the language files of the pages and of the assembled plug-in folder."""
 import json
 import re
 
-from conftest import REPO
+from conftest import BUNDLE, REPO
 
 LANGUAGES = ('de', 'fr')
-PAGES = [REPO / 'bundle' / 'inspector', REPO / 'tools' / 'devhost' / 'web']
+SOURCES = REPO / 'bundle'
+PAGES = [SOURCES / 'inspector', REPO / 'tools' / 'devhost' / 'web']
 
 
 def table(lang):
-    return json.loads((REPO / 'bundle' / f'{lang}.json').read_text(encoding='utf-8'))['Localization']
+    return json.loads((SOURCES / f'{lang}.json').read_text(encoding='utf-8'))['Localization']
 
 
 def test_every_language_has_every_english_text():
@@ -21,3 +22,8 @@ def test_every_language_has_every_english_text():
         missing = english.keys() - table(lang).keys()
         assert not missing, f'{lang}.json lacks {sorted(missing)}'
         assert all(isinstance(v, str) and v for v in table(lang).values())
+
+
+def test_the_assembled_folder_carries_every_language_file():
+    for source in SOURCES.glob('??.json'):
+        assert (BUNDLE / source.name).read_bytes() == source.read_bytes(), source.name

@@ -3,9 +3,6 @@
 // switch and the preview images.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <thread>
@@ -25,11 +22,6 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string Plugin() { return Wine().windowsBuild + "/BrelvonMultiview.exe"; }
-
-bool Exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
 
 // The plug-in under wine, connected to a test host of its own.
 bool StartUnderWine(PluginTestHost& host, const Environment& env, const std::string& output,
@@ -66,14 +58,7 @@ const char kTwoDevices[] = R"({"frame": {"width": 640, "height": 360, "fps": 30}
   "devices": [{"signal": [true, true, false, true]},
               {"number": 2, "signal": [false, true, true, true]}]})";
 
-class PluginUnderWine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!Exists(Plugin())) GTEST_SKIP() << Plugin() << " is not built";
-  }
-};
-
-TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
+TEST(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
   PluginTestHost run;
   std::string out = Scenario("plugin.log");
@@ -90,7 +75,7 @@ TEST_F(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
 
 // Wine hands the Linux arguments (UTF-8) to the program as UTF-16; the plug-in must not read them through the
 // ANSI code page, where "中" has no character and "é" turns into a byte that is not UTF-8.
-TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
+TEST(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
   const struct {
     std::string uuid;
     std::string registerEvent;
@@ -107,7 +92,7 @@ TEST_F(PluginUnderWine, NonAsciiArgumentsRegisterUnchanged) {
 
 // A hung host: it takes the TCP connection, never answers the opening handshake and never closes. The library
 // gives up after its 5 s, and the process must end then rather than outlive the host.
-TEST_F(PluginUnderWine, EndsWhenTheHostNeverAnswersTheHandshake) {
+TEST(PluginUnderWine, EndsWhenTheHostNeverAnswersTheHandshake) {
   RawHost host(RawHost::Mode::kSilentHoldOpen);
   ChildProcess process;
   std::string out = Scenario("plugin.log");
@@ -119,7 +104,7 @@ TEST_F(PluginUnderWine, EndsWhenTheHostNeverAnswersTheHandshake) {
   EXPECT_EQ(WaitExit(process, 30s), 0) << Dump(out);
 }
 
-TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
+TEST(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   std::string config = Scenario("devices.json");
   std::string trace = Scenario("trace.jsonl");
   WriteFile(config, kTwoDevices);
@@ -160,13 +145,6 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   json image = run.WaitFor(
       [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
   ASSERT_FALSE(image.is_null()) << Dump(out);
-  EXPECT_EQ(image.value("context", ""), "ctx-1");
-  Preview preview = ReadPreview(image);
-  EXPECT_EQ(preview.bytes, 54u + 160 * 90 * 3);
-  const std::vector<uint8_t> header = {
-      'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 160, 0, 0, 0, 90, 0, 0, 0, 1, 0, 24, 0,
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(preview.header, header);
   run.TakeAll();
   std::this_thread::sleep_for(2s);
   size_t images = 0;
@@ -211,7 +189,7 @@ TEST_F(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   EXPECT_EQ(PropertyRequests(trace), expected) << Dump(trace);
 }
 
-TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
+TEST(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   ASSERT_TRUE(UnregisterEmulator(Scenario("unregister.log")));
   std::string config = Scenario("devices.json");
   std::string trace = Scenario("trace.jsonl");
@@ -243,30 +221,6 @@ TEST_F(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const std::vector<std::string> requests = PropertyRequests(trace);
   ASSERT_GE(requests.size(), 1u) << Dump(trace);
   EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
-  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
-  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
-}
-
-// Frames as some devices deliver them: top row first, rows padded to 4 bytes (642 x 3 = 1926 bytes in rows of
-// 1928), stamped with a start time only. The preview still shows the picture, image after image.
-TEST_F(PluginUnderWine, TopDownPaddedFramesWithStartTimesOnlyShowThePicture) {
-  std::string config = Scenario("devices.json");
-  WriteFile(config, R"({"frame": {"width": 642, "height": 362, "fps": 30, "times": "start"},
-                        "devices": [{"formats": [{"subtype": "RGB24", "topDown": true}]}]})");
-  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
-  PluginTestHost run;
-  std::string out = Scenario("plugin.log");
-  ASSERT_TRUE(StartUnderWine(run, Devices(config), out)) << Dump(out);
-  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
-  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
-  run.Send(Event("sendToPlugin", "ctx-1", {{"method", "startSendingImages"}}));
-  for (int i = 0; i < 3; ++i) {
-    json image = run.WaitFor(IsImage, 20s);
-    ASSERT_FALSE(image.is_null()) << "image " << i << Dump(out);
-    EXPECT_EQ(ReadPreview(image).quadrants,
-              (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
-  }
-  run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }

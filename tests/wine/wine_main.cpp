@@ -12,8 +12,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto take = [&](const char* name, std::string* into) {
-      size_t n = std::strlen(name);
-      if (arg.compare(0, n, name) == 0) *into = arg.substr(n);
+      if (arg.rfind(name, 0) == 0) *into = arg.substr(std::strlen(name));
     };
     take("--wine=", &Wine().wine);
     take("--windows-build=", &Wine().windowsBuild);

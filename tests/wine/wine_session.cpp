@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 WineSettings& Wine() {
@@ -33,9 +34,7 @@ int RunWine(const std::string& program, const std::vector<std::string>& args, co
 
 std::string WindowsPath(const std::string& linuxPath) {
   std::string path = "Z:" + linuxPath;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
 

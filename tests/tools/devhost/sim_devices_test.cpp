@@ -1,15 +1,9 @@
-// pnx-devhost's device control: what the panel asks for, and that the emulator reads the file it writes.
+// pnx-devhost's device control: what the panel asks for.
 #include "tools/devhost/sim_devices.h"
 
 #include <stdlib.h>
 
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
-
-#include "platform/emulator/emulator_state.h"
-#include "platform/emulator_control.h"
 
 namespace {
 
@@ -43,17 +37,6 @@ TEST(SimDevices, AppliesPanelRequestsAndRefusesTheRest) {
   }
   EXPECT_EQ(sim.State()[1]["plugged"], false);
   EXPECT_EQ(sim.State()[0]["signal"], json({true, false, true, false}));
-
-  // The emulator of a plug-in started with this control file sees the same.
-  setenv("PNX_SIM_CONTROL", path.c_str(), 1);
-  emulator::LoadConfigurationText(R"({"devices": [{"signal": [true, false]}, {"number": 3}]})");
-  EXPECT_TRUE(emulator::DevicePresent(1));
-  EXPECT_FALSE(emulator::DevicePresent(3));
-  emulator::DeviceView view;
-  ASSERT_TRUE(emulator::ReadDeviceView(1, &view));
-  EXPECT_FALSE(view.signal[3]);
-  unsetenv("PNX_SIM_CONTROL");
-  emulator::UseEnvironmentConfiguration();
 }
 
 TEST(SimDevices, WithoutConfigurationOffersTheDefaultDevice) {
