@@ -11,58 +11,9 @@
 #include <vector>
 
 #include "platform/dshow.h"
+#include "platform/emulator/emulator_config.h"
 
 namespace emulator {
-
-struct Format {
-  GUID subtype;
-  std::string name;  // "RGB24", "RGB32", "YUY2", "MJPG" or "NV12"
-  int32_t width;
-  int32_t height;
-  bool topDown = false;  // RGB only: the top row first, announced by a negative bitmap height
-};
-
-// Which times the delivered samples carry.
-enum class SampleTimes { kStartAndStop, kStartOnly, kNone };
-
-struct NodeConfig {
-  std::wstring name;
-  std::string nameUtf8;
-  int deviceNumber = 0;  // 0 for the other nodes
-  int input = 0;         // 1..4; 0 for the other nodes
-  bool decoder = false;
-  bool propertySet = false;  // only ever on a device's HDMI-1 node
-  std::vector<Format> formats;
-  int32_t fps = 60;
-  SampleTimes times = SampleTimes::kStartAndStop;
-};
-
-struct DeviceConfig {
-  int number = 1;
-  std::vector<int> inputs{1, 2, 3, 4};
-  bool signal[4] = {true, true, true, true};
-  bool propertySet = true;
-  bool decoder = true;
-  std::vector<Format> formats;
-  uint32_t layout = 100;
-  uint64_t sources = 0x4321;
-  std::vector<uint32_t> failSet;
-  std::vector<uint32_t> failGet;
-};
-
-struct Configuration {
-  int32_t width = 1920;
-  int32_t height = 1080;
-  int32_t fps = 60;
-  SampleTimes times = SampleTimes::kStartAndStop;
-  std::vector<DeviceConfig> devices;
-  std::vector<std::string> otherNodes;
-  std::vector<std::shared_ptr<const NodeConfig>> nodes;  // in enumeration order
-};
-
-// Parses a configuration text; false with a short reason when it is not JSON or a key has the wrong type or an
-// impossible value.
-bool ParseConfiguration(const std::string& text, Configuration* out, std::string* error);
 
 // The current configuration, read from PNX_SIM_DEVICES at the first call unless a test loaded one; never
 // null (an invalid file gives an empty configuration).
@@ -95,7 +46,5 @@ bool PropertyIdKnown(DWORD id, bool forSet);
 void TraceProperty(const std::string& node, bool isSet, DWORD id, const BYTE* data, DWORD size, HRESULT hr);
 void TraceFormat(const std::string& node, const Format& format);
 void TraceState(const std::string& node, FILTER_STATE state);
-
-std::wstring WideFromUtf8(const std::string& text);
 
 }  // namespace emulator
