@@ -39,12 +39,14 @@ class WhatDevicesShow : public PluginProcessFixture {
     Start(devices, options);
   }
 
-  // Waits until the plug-in has handled everything sent so far; the messages before the answer are kept.
+  // Waits until the plug-in has handled everything sent so far; the messages before the answer are kept. Each
+  // request has a context of its own: an open inspector has later device changes reported to the last asker.
   std::vector<json> Handled() {
     std::vector<json> before;
-    m_host.Send(Event("sendToPlugin", "SYNC", json{{"method", "getDeviceStatus"}}));
+    const std::string sync = "SYNC" + std::to_string(++m_syncs);
+    m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
     const json reply = m_host.WaitFor([&](const json& m) {
-      const bool answer = m.value("context", "") == "SYNC" && m.value("event", "") == "sendToPropertyInspector";
+      const bool answer = m.value("context", "") == sync && m.value("event", "") == "sendToPropertyInspector";
       if (!answer) before.push_back(m);
       return answer;
     });
@@ -68,11 +70,14 @@ class WhatDevicesShow : public PluginProcessFixture {
   void Unplugged(const std::string& numbers, size_t detected) {
     Control(R"({"unplugged": [)" + numbers + "]}");
     ASSERT_TRUE(WaitUntil([&] {
-      m_host.Send(Event("sendToPlugin", "SYNC", json{{"method", "getDeviceStatus"}}));
-      const json reply = m_host.WaitFor([](const json& m) { return m.value("context", "") == "SYNC"; });
+      const std::string sync = "SYNC" + std::to_string(++m_syncs);
+      m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
+      const json reply = m_host.WaitFor([&](const json& m) { return m.value("context", "") == sync; });
       return reply.is_object() && reply["payload"]["deviceStatus"]["detected"].size() == detected;
     }));
   }
+
+  int m_syncs = 0;
 };
 
 const std::pair<std::string, std::string> kPressed = {"07000000", "1111000000000000"};
@@ -105,7 +110,9 @@ TEST_F(WhatDevicesShow, LooksAndTheInspectorNeverUndoEachOther) {
     SettingsAfter(WithSettings("willAppear", "I", On(0, 100, 1)));
     for (size_t i = 0; i + 1 < c.events.size(); ++i) m_host.Send(c.events[i]);
     Handled();
-    if (c.lookStillShown) EXPECT_EQ(ShowsFirst().first, c.lookStillShown);
+    if (c.lookStillShown) {
+      EXPECT_EQ(ShowsFirst().first, c.lookStillShown);
+    }
     m_host.Send(c.events.back());
     Handled();
     EXPECT_EQ(ShowsFirst(), kPressed);

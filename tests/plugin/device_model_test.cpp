@@ -5,6 +5,7 @@
 // connected" while it is away). PNX_MODEL_SEEDS ("1,2") and PNX_MODEL_STEPS (1500) choose a longer run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 
 #include <websocketpp/base64/base64.hpp>
 
+#include "device/device_state.h"
 #include "platform/vendor_properties.h"
 #include "tests/plugin/plugin_process_fixture.h"
 
@@ -97,12 +99,14 @@ class DeviceModel : public PluginProcessFixture {
   }
 
   // Waits until the plug-in has handled everything sent so far (its answer to a status request comes after
-  // them), noting the state keys' images on the way; returns the detected devices' names.
+  // them), noting the state keys' images on the way; returns the detected devices' names. Each request has a
+  // context of its own: while an inspector is open, device changes are reported to the last asker too.
   std::vector<std::string> Sync() {
-    m_host.Send(Event("sendToPlugin", "SYNC", json{{"method", "getDeviceStatus"}}));
+    const std::string sync = "SYNC" + std::to_string(++m_syncs);
+    m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
     const json reply = m_host.WaitFor([&](const json& m) {
       if (m.value("event", "") == "setImage") m_images[m.value("context", "")] = m["payload"].value("image", "");
-      return m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == "SYNC" &&
+      return m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == sync &&
              m["payload"].contains("deviceStatus");
     });
     EXPECT_TRUE(reply.is_object()) << "the plug-in stopped answering";
@@ -229,12 +233,18 @@ class DeviceModel : public PluginProcessFixture {
         WriteControl(false, json{{std::to_string(d + 1), bits}}.dump());
         done = "signal change";
       }
+      // The steps that led here: the last ones are what a failure needs (a seed replays the whole run).
       log += "  " + std::to_string(step) + ": " + done + " on device " + key + "\n";
+      if (std::count(log.begin(), log.end(), '\n') > 60) {
+        const size_t oldest = log.find('\n') + 1;
+        log.erase(oldest, log.find('\n', oldest) + 1 - oldest);
+      }
       Sync();
       CheckInvariant(log);
     }
   }
 
+  int m_syncs = 0;
   size_t m_traceOffset = 0;
   DeviceState m_device[2];
   DeviceState m_committed[2];
@@ -251,7 +261,9 @@ TEST_F(DeviceModel, DevicesShowWhatWasCommittedWheneverNothingTemporaryIsInPlay)
     SCOPED_TRACE(seed);
     Options options;
     options.control = "{}";
-    if (m_host.Running()) EXPECT_EQ(m_host.CloseAndWait(), 0);
+    if (m_host.Running()) {
+      EXPECT_EQ(m_host.CloseAndWait(), 0);
+    }
     m_traceOffset = 0;
     m_present[0] = m_present[1] = true;
     m_lookHeld[0] = m_lookHeld[1] = false;
