@@ -12,17 +12,25 @@ using nlohmann::json;
 
 namespace {
 
-// "multiViewLayout" counts only as a non-negative integer; its low 32 bits are the layout.
-uint32_t LayoutFromEntry(const json& entry) {
+constexpr uint64_t kLayoutLimit = std::numeric_limits<uint32_t>::max();
+
+// "multiViewLayout" counts only as a non-negative integer; one beyond 32 bits saturates, so that no number is
+// ever taken for another valid layout. `clamped` tells that the value differs from the stored one.
+uint32_t LayoutFromEntry(const json& entry, bool& clamped) {
+  clamped = false;
   if (!entry.is_object()) return 100;
   auto it = entry.find("multiViewLayout");
   if (it == entry.end()) return 100;
-  if (it->is_number_unsigned()) return static_cast<uint32_t>(it->get<uint64_t>());
-  if (it->is_number_integer()) {
-    int64_t value = it->get<int64_t>();
-    if (value >= 0) return static_cast<uint32_t>(static_cast<uint64_t>(value));
+  uint64_t value = 0;
+  if (it->is_number_unsigned()) {
+    value = it->get<uint64_t>();
+  } else if (it->is_number_integer() && it->get<int64_t>() >= 0) {
+    value = static_cast<uint64_t>(it->get<int64_t>());
+  } else {
+    return 100;
   }
-  return 100;
+  clamped = value > kLayoutLimit;
+  return static_cast<uint32_t>(std::min(value, kLayoutLimit));
 }
 
 bool ToggleFromEntry(const json& entry) {
@@ -83,10 +91,12 @@ int32_t NamedDeviceIndex(const ActionSettings& settings, int32_t count) {
 }
 
 int32_t SourceNumberFromJson(const json& element) {
-  if (element.is_number_unsigned()) return static_cast<int32_t>(static_cast<uint32_t>(element.get<uint64_t>()));
-  if (element.is_number_integer()) {
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(element.get<int64_t>())));
+  constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+  if (element.is_number_unsigned()) {
+    return static_cast<int32_t>(std::min<uint64_t>(element.get<uint64_t>(), static_cast<uint64_t>(kMax)));
   }
+  if (element.is_number_integer()) return static_cast<int32_t>(std::min(std::max(element.get<int64_t>(), kMin), kMax));
   if (element.is_number_float()) {
     // A plain cast of a value outside the int range is undefined; saturate instead.
     double value = element.get<double>();
@@ -140,7 +150,7 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
       out.devices.push_back(std::move(device));
       continue;
     }
-    device.multiViewLayout = LayoutFromEntry(entry);
+    device.multiViewLayout = LayoutFromEntry(entry, device.layoutClamped);
     device.toggle = ToggleFromEntry(entry);
     device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : DefaultSources(devices, d);
     // A device without a signal entry (a node missing) shows no flags rather than dropping the event.
@@ -152,7 +162,7 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
 
 DeviceSettings ReadStoredEntry(const json& entry) {
   DeviceSettings device;
-  device.multiViewLayout = LayoutFromEntry(entry);
+  device.multiViewLayout = LayoutFromEntry(entry, device.layoutClamped);
   device.toggle = ToggleFromEntry(entry);
   device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : std::vector<int32_t>{1, 2, 3, 4};
   return device;

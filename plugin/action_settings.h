@@ -16,6 +16,9 @@ struct DeviceSettings {
   nlohmann::json stored;
   std::string deviceName;
   uint32_t multiViewLayout = 100;
+  // The stored layout lay beyond 32 bits and was saturated: the settings are written back even where a
+  // press or an edit otherwise writes nothing, so that they show what the device got.
+  bool layoutClamped = false;
   std::vector<int32_t> multiViewSources;
   std::vector<bool> inputHasSignal;
   bool toggle = false;
@@ -53,8 +56,8 @@ int32_t CurrentDeviceIndex(const ActionSettings& settings);
 // The device number (0-based) that "currentDevice" names among the first `count`, detected or not; -1 for none.
 int32_t NamedDeviceIndex(const ActionSettings& settings, int32_t count);
 
-// One element of "multiViewSources" as an input number: integers keep their low 32 bits, floating-point
-// numbers are truncated toward zero and saturate at the 32-bit limits (NaN reads as 0), booleans are 1 or 0.
+// One element of "multiViewSources" as an input number: integers and floating-point numbers (truncated toward
+// zero) saturate at the 32-bit limits (NaN reads as 0), booleans are 1 or 0.
 // Any other type raises the JSON library's type error.
 int32_t SourceNumberFromJson(const nlohmann::json& element);
 

@@ -128,6 +128,17 @@ void MyPaneloxPlugin::ShowIcon(const std::string& image, const std::string& cont
   if (!image.empty() && connectionManager) connectionManager->SetImage(image, context);
 }
 
+void MyPaneloxPlugin::FollowIcon(const ActionSettings& settings, const std::string& context) {
+  if (!settings.icon.empty()) {
+    ShowIcon(settings.icon, context);
+    if (connectionManager) m_keysWithIcon.insert(context);
+    return;
+  }
+  // Only on the transition: a key that never had an image of its own gets nothing new.
+  if (m_keysWithIcon.erase(context) == 0 || settings.showState || !connectionManager) return;
+  connectionManager->SetImage("", context);
+}
+
 void MyPaneloxPlugin::SetInspectorTarget(const std::string& action, const std::string& context) {
   m_inspectorContext = context;
   m_deviceManager.ChangePreview([&] {
@@ -145,7 +156,7 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   if (ReadActionSettings(payload, settings)) {
     const int32_t d = CurrentDeviceIndex(settings);
     if (d >= 0) {
-      ShowIcon(settings.icon, context);
+      FollowIcon(settings, context);
       m_instances[context] = ActionInstance{context, device, action, d};
     }
     WriteBackSettings(settings, context);
@@ -165,6 +176,7 @@ void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& con
     m_previewWanted = false;
   }
   m_instances.erase(context);
+  m_keysWithIcon.erase(context);
   KeyGone(context);
 }
 
@@ -194,8 +206,10 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   if (d < 0) return;
   DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
   if (entry.multiViewSources.size() < 4) {
-    // No four sources to send: the layout alone is applied and nothing is written back.
+    // No four sources to send: the layout alone is applied and nothing is written back unless the layout was
+    // saturated.
     m_displays.Press(d, DeviceState{entry.multiViewLayout, 0, false}, true);
+    if (entry.layoutClamped) WriteBackSettings(settings, context);
     ShowChanges();
     return;
   }
@@ -238,6 +252,8 @@ void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const 
   StopGraph();
   m_previewWanted = false;
   m_statusWanted = false;
+  m_reportedSignals.clear();
+  UpdateStateTimer();
   ShowChanges();
 }
 
@@ -280,14 +296,15 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
 
   DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
   if (entry.multiViewSources.size() < 4) {
-    // No four sources to show: the layout alone, and nothing is written back.
+    // No four sources to show: the layout alone, and nothing is written back unless the layout was saturated.
     m_displays.Edit(d, DeviceState{entry.multiViewLayout, 0, false}, true);
-    ShowIcon(settings.icon, m_inspectorContext);
+    if (entry.layoutClamped) WriteBackSettings(settings, context);
+    FollowIcon(settings, m_inspectorContext);
     ShowChanges();
     return;
   }
   FitSourcesToInputs(entry.multiViewSources, InputCount(d));
-  ShowIcon(settings.icon, m_inspectorContext);
+  FollowIcon(settings, m_inspectorContext);
   m_displays.Edit(d, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
   WriteBackSettings(settings, context);
   ShowStateAfterSettings(context, settings);
@@ -305,7 +322,7 @@ void MyPaneloxPlugin::EditAbsentDevice(int32_t device, const std::string& contex
   auto instance = m_instances.find(context);
   if (instance != m_instances.end()) instance->second.deviceIndex = device;
   m_editedSinceLastClose = true;
-  ShowIcon(settings.icon, m_inspectorContext);
+  FollowIcon(settings, m_inspectorContext);
   if (entry.multiViewSources.size() < 4) return;
   m_displays.Edit(device, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
 }
@@ -315,12 +332,15 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::strin
   TraceEvent("sendToPlugin", context);
   const std::string method = ReadStringMember(payload, "method", "");
   if (method == "startSendingImages") StartSendingImages(action, context, payload);
+  if (method == "stopSendingImages") StopSendingImages(context);
   if (method != "getDeviceStatus") return;
   m_statusAction = action;
   m_statusContext = context;
-  // Later changes are reported only while an inspector is open to show them.
+  // Later changes, of devices and of signals, are reported only while an inspector is open to show them.
   m_statusWanted = !m_openInspectors.empty();
+  m_reportedSignals.clear();
   SendDeviceStatus();
+  UpdateStateTimer();
 }
 
 void MyPaneloxPlugin::SendDeviceStatus() {
@@ -352,6 +372,14 @@ void MyPaneloxPlugin::StartSendingImages(const std::string& action, const std::s
     manager.m_imageReadyContext = this;
   });
   RunPreviewGraph();
+}
+
+void MyPaneloxPlugin::StopSendingImages(const std::string& context) {
+  // Images go to one inspector only; a request from another one leaves that one's preview running.
+  if (!m_previewWanted || context != m_inspectorContext) return;
+  TraceMessage(kTraceMessage, kTracePreview, L"preview stop");
+  m_previewWanted = false;
+  StopGraph();
 }
 
 void MyPaneloxPlugin::ApplyPreviewSize() {

@@ -76,6 +76,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   bool ReadActionSettings(const nlohmann::json& payload, ActionSettings& out);
   void WriteBackSettings(const ActionSettings& settings, const std::string& context);
   void ShowIcon(const std::string& image, const std::string& context);
+  // ShowIcon for a key image, and when the image setting of a key that was shown one goes away: its default
+  // image back, or nothing where the drawn state image replaces it.
+  void FollowIcon(const ActionSettings& settings, const std::string& context);
 
   // The plug-in's image-ready callback: sends one finished BMP to the current inspector target and empties
   // bytes; the image is dropped instead while the connection holds more than kUnsentImageLimit such
@@ -100,6 +103,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void ShowInspectorKeyDevice();
   // The images go to the key whose inspector asked for them.
   void StartSendingImages(const std::string& action, const std::string& context, const nlohmann::json& payload);
+  // The inspector that gets the images no longer wants them (its page is hidden): the graph stops.
+  void StopSendingImages(const std::string& context);
   // The inspector's edit moves to `device`: the device edited so far gets its edit taken back.
   void MoveEditTo(int32_t device);
   // An edit naming a device that is not detected now: kept, and shown once the device is back.
@@ -125,6 +130,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void RedrawStateKeys(int32_t d, const std::string& context, const std::vector<std::vector<bool>>& signals);
   void UpdateStateTimer();
   void CheckStateSignals();
+  // "inputSignals": the signal locks of each device whose locks differ from what the open inspector was last
+  // told (all of them at the first look after it asked).
+  void ReportInputSignals(const std::vector<std::vector<bool>>& signals);
 
   CaptureDeviceManager m_deviceManager;
   // The one owner of what each device shows; every multiview write goes through it.
@@ -147,6 +155,11 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   bool m_statusWanted = false;
   std::string m_statusAction;
   std::string m_statusContext;
+  // What the inspector that asked for the device status was last told of each device's signal locks; the
+  // signal check runs once a second while it is open.
+  std::vector<std::vector<bool>> m_reportedSignals;
+  // The keys that were last sent a key image of their own, so that removing it gives the default back.
+  std::set<std::string> m_keysWithIcon;
   std::chrono::steady_clock::time_point m_lastLook{};
   bool m_looked = false;
   bool m_traceRegistered = false;

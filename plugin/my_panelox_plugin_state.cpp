@@ -78,7 +78,7 @@ void MyPaneloxPlugin::RedrawStateKeys(int32_t d, const std::string& context,
 }
 
 void MyPaneloxPlugin::UpdateStateTimer() {
-  const bool wanted = !m_stateKeys.Empty() && connectionManager;
+  const bool wanted = (!m_stateKeys.Empty() || m_statusWanted) && connectionManager;
   if (wanted == m_stateTimerRunning) return;
   m_stateTimerRunning = wanted;
   if (wanted) {
@@ -91,4 +91,20 @@ void MyPaneloxPlugin::UpdateStateTimer() {
 void MyPaneloxPlugin::CheckStateSignals() {
   const std::vector<std::vector<bool>> signals = m_deviceManager.QueryInputSignals();
   for (int32_t d : m_stateKeys.SignalChanges(signals)) RedrawStateKeys(d, "", signals);
+  if (m_statusWanted) ReportInputSignals(signals);
+}
+
+void MyPaneloxPlugin::ReportInputSignals(const std::vector<std::vector<bool>>& signals) {
+  for (size_t d = 0; d < signals.size(); ++d) {
+    const int32_t device = static_cast<int32_t>(d);
+    if (!m_deviceManager.DeviceDetected(device)) continue;
+    if (d < m_reportedSignals.size() && m_reportedSignals[d] == signals[d]) continue;
+    if (m_reportedSignals.size() <= d) m_reportedSignals.resize(d + 1);
+    m_reportedSignals[d] = signals[d];
+    json bits = json::array();
+    for (bool bit : signals[d]) bits.push_back(bit);
+    connectionManager->SendToPropertyInspector(
+        m_statusAction, m_statusContext,
+        json{{"inputSignals", {{"device", DeviceDisplayName(device)}, {"signals", std::move(bits)}}}});
+  }
 }

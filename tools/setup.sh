@@ -13,6 +13,9 @@ packages=(
   clang libclang-rt-14-dev
 )
 
+# npm only where the installed node does not bring its own (Debian packages it apart from nodejs).
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,4 +29,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The browser tests' accessibility checker. Debian does not package it: it comes from the npm registry, at the
+# exact version and checksum of tests/web/axe/package-lock.json, into tests/web/axe/node_modules. Tests only;
+# nothing of it is built into or shipped with the plug-in.
+axe_dir="$(cd "$(dirname "$0")/.." && pwd)/tests/web/axe"
+axe_wanted="$(sed -n 's/.*"axe-core": "\([0-9.]*\)".*/\1/p' "$axe_dir/package.json")"
+axe_have="$(sed -n 's/^  "version": "\([0-9.]*\)".*/\1/p' "$axe_dir/node_modules/axe-core/package.json" 2>/dev/null || true)"
+if [ "$axe_have" != "$axe_wanted" ]; then
+  npm ci --prefix "$axe_dir" --no-audit --no-fund --ignore-scripts --loglevel=error >/dev/null
 fi

@@ -1,10 +1,18 @@
-// Which configured devices are connected, as the plug-in reports on request ("getDeviceStatus"). Until its
-// first report nothing is marked, so a plug-in that never answers leaves the view as it always was.
+// Which configured devices are connected, as the plug-in reports on request ("getDeviceStatus"), and the
+// signal of their inputs as it reports changes. Until its first report nothing is marked, so a plug-in that
+// never answers leaves the view as it always was.
 
 // The device names of a "deviceStatus" payload, or null when the payload is not one.
 export function readDetected(payload) {
   const list = payload?.deviceStatus?.detected;
   return Array.isArray(list) ? list.filter((name) => typeof name === 'string') : null;
+}
+
+// {device, signals} of an "inputSignals" payload (the signal locks of one device's inputs), or null.
+export function readInputSignals(payload) {
+  const report = payload?.inputSignals;
+  if (typeof report?.device !== 'string' || !Array.isArray(report.signals)) return null;
+  return { device: report.device, signals: report.signals.map((v) => v === true) };
 }
 
 const isAbsent = (name, detected) => Array.isArray(detected) && !detected.includes(name);

@@ -2,7 +2,7 @@
 
 import { HostConnection, readLaunchParameters } from './connection.js';
 import { decodePreviewBmp } from './bmp.js';
-import { readDetected } from './device_status.js';
+import { readDetected, readInputSignals } from './device_status.js';
 import { loadTexts, languageOf } from './i18n.js';
 import { editSettings } from './settings.js';
 import { createView, kMaxIconBytes } from './view.js';
@@ -20,7 +20,10 @@ const state = {
   action: launch.actionInfo.action ?? '',
   layouts: [],
   iconError: '',
+  iconName: '',  // the file name of the image chosen here
   detected: null,  // names of the connected devices, once the plug-in has said
+  signals: {},  // device name -> signal flags, as the plug-in last reported them
+  imageSeen: false,  // a preview picture has arrived
 };
 
 let view = null;
@@ -34,12 +37,7 @@ const connection = new HostConnection(launch, {
   onOpen() {
     imagesRequested = false;
     requestImagesWhenShown();
-    connection.send({
-      event: 'sendToPlugin',
-      action: launch.actionInfo.action ?? '',
-      context: launch.uuid,
-      payload: { method: 'getDeviceStatus' },
-    });
+    toPlugin({ method: 'getDeviceStatus' });
   },
   onMessage(message, arrival) {
     if (message.event === 'didReceiveSettings') {
@@ -55,9 +53,19 @@ const connection = new HostConnection(launch, {
         render();
         return;
       }
+      const signals = readInputSignals(message.payload);
+      if (signals) {
+        state.signals = { ...state.signals, [signals.device]: signals.signals };
+        render();
+        return;
+      }
       const image = decodePreviewBmp(message.payload?.imageData);
       if (image && view) {
         view.drawPreview(image);
+        if (!state.imageSeen) {
+          state.imageSeen = true;
+          render();
+        }
         // Lets a profiler (or a test) see how long an image took from arrival to canvas; kept out of the buffer.
         performance.measure('preview-drawn', { start: arrival, end: performance.now() });
         performance.clearMeasures('preview-drawn');
@@ -71,6 +79,7 @@ function edit(change) {
   if (!next) return;
   state.settings = next;
   state.iconError = '';
+  if ('icon' in change && change.icon === '') state.iconName = '';
   render();
   connection.send({ event: 'setSettings', context: launch.uuid, payload: next });
 }
@@ -83,22 +92,30 @@ function pickIcon(file) {
   }
   const reader = new FileReader();
   reader.onload = () => {
-    if (typeof reader.result === 'string') edit({ icon: reader.result });
+    if (typeof reader.result !== 'string') return;
+    state.iconName = file.name;
+    edit({ icon: reader.result });
   };
   reader.readAsDataURL(file);
 }
 
+const toPlugin = (payload) =>
+  connection.send({ event: 'sendToPlugin', action: launch.actionInfo.action ?? '', context: launch.uuid, payload });
+
+// Images only while the page can be seen: a hidden page stops them, so the device is not captured for nothing.
 let imagesRequested = false;
 function requestImagesWhenShown() {
   if (imagesRequested || document.visibilityState !== 'visible') return;
-  imagesRequested = connection.send({
-    event: 'sendToPlugin',
-    action: launch.actionInfo.action ?? '',
-    context: launch.uuid,
-    payload: { method: 'startSendingImages', imageWidth: kPreviewWidth, imageHeight: kPreviewHeight },
-  });
+  imagesRequested = toPlugin({ method: 'startSendingImages', imageWidth: kPreviewWidth, imageHeight: kPreviewHeight });
 }
-document.addEventListener('visibilitychange', requestImagesWhenShown);
+document.addEventListener('visibilitychange', () => {
+  if (document.visibilityState === 'visible') {
+    requestImagesWhenShown();
+  } else if (imagesRequested) {
+    imagesRequested = false;
+    toPlugin({ method: 'stopSendingImages' });
+  }
+});
 
 async function readLayouts() {
   try {

@@ -6,6 +6,20 @@ const isObject = (v) => v !== null && typeof v === 'object' && !Array.isArray(v)
 export const kPlaces = 4;
 const kDefaultDevice = 'Brelvon';
 const kDefaultLayout = 100;
+const kMaxLayout = 0xffffffff;
+
+// A number from the host as the plug-in reads it: integers and fractions (toward zero) saturate at the 32-bit
+// limits, booleans are 1 or 0; anything else is NaN (the plug-in would not take it).
+function sourceNumber(v) {
+  if (typeof v === 'boolean') return v ? 1 : 0;
+  if (typeof v !== 'number' || Number.isNaN(v)) return Number.NaN;
+  return Math.min(Math.max(Math.trunc(v), -0x80000000), 0x7fffffff);
+}
+
+// The layout the plug-in takes from a stored value: a non-negative integer, saturated at 32 bits.
+function layoutNumber(v) {
+  return Number.isInteger(v) && v >= 0 ? Math.min(v, kMaxLayout) : kDefaultLayout;
+}
 
 // What the view needs to know, with every field of another type replaced by what the plug-in would assume.
 export function describeSettings(settings) {
@@ -13,15 +27,17 @@ export function describeSettings(settings) {
   const entries = Array.isArray(s.devices) ? s.devices : [];
   const devices = entries.map((entry, index) => {
     const e = isObject(entry) ? entry : {};
-    const signal = Array.isArray(e.inputHasSignal) ? e.inputHasSignal.map((v) => v === true) : [];
-    const sources = Array.isArray(e.multiViewSources) ? e.multiViewSources.map(Number) : [];
-    const layout = e.multiViewLayout;
+    // A device has at most four inputs; the flags say how many it has (four when they do not say).
+    const signal = Array.isArray(e.inputHasSignal) ? e.inputHasSignal.slice(0, kPlaces).map((v) => v === true) : [];
+    const inputs = signal.length || kPlaces;
+    const sources = Array.isArray(e.multiViewSources) ? e.multiViewSources.map(sourceNumber) : [];
     return {
       index,
       name: typeof e.deviceName === 'string' ? e.deviceName : '',
       signal,
-      sources: fillPlaces(sources),
-      layout: Number.isSafeInteger(layout) && layout >= 0 ? layout : kDefaultLayout,
+      inputs,
+      sources: fillPlaces(sources, inputs),
+      layout: layoutNumber(e.multiViewLayout),
       toggle: e.toggle === true,
     };
   });
@@ -30,11 +46,30 @@ export function describeSettings(settings) {
   return { currentDevice, current, devices, icon: typeof s.icon === 'string' ? s.icon : '', showState: s.showState === true };
 }
 
-// Four places, the missing ones showing the input of their own number (as a device would start out).
-function fillPlaces(sources) {
-  const out = sources.slice(0, kPlaces).map((v) => (Number.isFinite(v) ? Math.trunc(v) : 0));
-  for (let k = out.length; k < kPlaces; ++k) out.push(k + 1);
-  return out.concat(sources.slice(kPlaces));
+// Four places, each an input the device has, as the plug-in fits them before the device gets them; missing or
+// unreadable ones show the input of their own number (as a device would start out), or its last input.
+function fillPlaces(sources, inputs) {
+  const out = [];
+  for (let k = 0; k < kPlaces; ++k) {
+    const v = Number.isNaN(sources[k]) || sources[k] === undefined ? k + 1 : sources[k];
+    out.push(Math.min(Math.max(v, 1), inputs));
+  }
+  return out.concat(sources.slice(kPlaces).filter((v) => !Number.isNaN(v)));
+}
+
+// The devices the Device list offers: those the settings know, then detected ones they do not know yet.
+export function offeredDevices(view, detected) {
+  const names = view.devices.map((d) => d.name);
+  for (const name of Array.isArray(detected) ? detected : []) if (!names.includes(name)) names.push(name);
+  return names;
+}
+
+// A long name shortened in the middle, so both its start and its end stay readable.
+export function shortenMiddle(name, max = 32) {
+  const chars = Array.from(String(name).replace(/[\u0000-\u001f\u007f-\u009f]/g, '\ufffd'));
+  if (chars.length <= max) return chars.join('');
+  const head = Math.ceil((max - 1) / 2);
+  return `${chars.slice(0, head).join('')}…${chars.slice(chars.length - (max - 1 - head)).join('')}`;
 }
 
 const copy = (settings) => (isObject(settings) ? structuredClone(settings) : {});

@@ -2,7 +2,7 @@
 // Settings text only ever reaches the page through textContent and option values.
 
 import { absentNote, deviceLabel } from './device_status.js';
-import { describeSettings, kPlaces } from './settings.js';
+import { describeSettings, kPlaces, offeredDevices, shortenMiddle } from './settings.js';
 
 function element(tag, props = {}, ...children) {
   const node = document.createElement(tag);
@@ -31,6 +31,19 @@ function setOptions(select, options, value) {
   select.value = String(value);
 }
 
+// What the preview says over its picture: the text key, or '' when the picture speaks for itself.
+export function previewNote(state, currentDevice) {
+  if (Array.isArray(state.detected) && !state.detected.includes(currentDevice)) return 'device.notConnected';
+  return state.imageSeen ? '' : 'inspector.previewWaiting';
+}
+
+// A sentence with one part of it (`{name}`) as its own element.
+function sentenceWith(t, key, part) {
+  const marker = '\u0000';
+  const [before, after = ''] = t(key, { name: marker }).split(marker);
+  return [before, part, after];
+}
+
 const isImageUrl = (text) => /^data:image\/(png|jpeg|gif|webp|bmp|svg\+xml)[;,]/.test(text);
 
 export const kMaxIconBytes = 512 * 1024;
@@ -45,21 +58,29 @@ export function createView(root, t, actions) {
   const layoutNumber = element('input', { type: 'number', min: 0, max: 4294967295, step: 1 });
   const places = Array.from({ length: kPlaces }, () => element('select'));
   const toggle = element('input', { type: 'checkbox' });
-  const iconPicker = element('input', { type: 'file', accept: 'image/*' });
+  // The browser's own file control speaks the browser's language: it stays hidden behind a button of ours.
+  const iconPicker = element('input', { type: 'file', accept: 'image/*', hidden: true, tabIndex: -1 });
+  const iconChoose = element('button', { type: 'button', id: 'icon-choose', 'aria-labelledby': 'icon icon-choose',
+    'aria-describedby': 'icon-name icon-error' });
+  const iconName = element('span', { id: 'icon-name', className: 'icon-name' });
+  const iconRemove = element('button', { type: 'button', id: 'icon-remove', 'aria-describedby': 'icon-name' });
   const iconPreview = element('img', { className: 'icon', alt: '' });
-  const iconError = element('p', { className: 'error' });
+  // Announced when it appears, and read with the button it belongs to.
+  const iconError = element('p', { id: 'icon-error', className: 'error', role: 'alert' });
 
   const fields = {
     device: field('device', '', device),
     layout: field('layout', '', layout),
     layoutNumber: field('layout-number', '', layoutNumber),
     places: places.map((select, k) => field(`place-${k + 1}`, '', select)),
-    icon: field('icon', '', iconPicker),
+    icon: field('icon-file', '', iconPicker),
   };
+  fields.icon.label.id = 'icon';
+  fields.icon.label.htmlFor = 'icon-choose';
   const toggleLabel = element('label', { htmlFor: 'toggle' });
   toggle.id = 'toggle';
   const toggleRow = element('div', { className: 'field check' }, toggle, toggleLabel);
-  fields.icon.row.append(iconPreview);
+  fields.icon.row.append(element('div', { className: 'icon-controls' }, iconChoose, iconName, iconRemove), iconPreview);
 
   const showState = element('input', { type: 'checkbox', id: 'show-state' });
   const showStateLabel = element('label', { htmlFor: 'show-state' });
@@ -69,8 +90,11 @@ export function createView(root, t, actions) {
   const peekHint = element('p', { className: 'note' });
 
   const previewLabel = element('span', { id: 'preview-label', className: 'preview-label' });
-  const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label', width: 224, height: 126 });
-  const preview = element('figure', { className: 'preview' }, previewLabel, canvas);
+  const previewState = element('p', { id: 'preview-state', className: 'preview-state', role: 'status' });
+  const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label',
+    'aria-describedby': 'preview-state', width: 224, height: 126 });
+  const preview = element('figure', { className: 'preview' }, previewLabel,
+    element('div', { className: 'preview-frame' }, canvas, previewState));
 
   const deviceControls = element('div', { className: 'device-controls' },
     fields.layout.row, fields.layoutNumber.row, ...fields.places.map((f) => f.row), toggleRow);
@@ -79,7 +103,9 @@ export function createView(root, t, actions) {
   form.addEventListener('submit', (event) => event.preventDefault());
   root.replaceChildren(status, form, preview);
   const deviceNote = element('p', { className: 'device-note', role: 'status' });
-  fields.device.row.after(deviceNote);
+  const missingNote = element('p', { id: 'device-missing-note', className: 'device-note', role: 'status' });
+  device.setAttribute('aria-describedby', 'device-missing-note');
+  fields.device.row.after(missingNote, deviceNote);
 
   device.addEventListener('change', () => actions.edit({ device: device.value }));
   layout.addEventListener('change', () => actions.edit({ layout: Number(layout.value) }));
@@ -89,6 +115,11 @@ export function createView(root, t, actions) {
   places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
   toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
   showState.addEventListener('change', () => actions.edit({ showState: showState.checked }));
+  iconChoose.addEventListener('click', () => iconPicker.click());
+  iconRemove.addEventListener('click', () => {
+    actions.edit({ icon: '' });
+    iconChoose.focus();
+  });
   iconPicker.addEventListener('change', () => {
     const file = iconPicker.files?.[0];
     iconPicker.value = '';
@@ -114,17 +145,31 @@ export function createView(root, t, actions) {
       fields.icon.label.textContent = t('inspector.icon');
       previewLabel.textContent = t('inspector.preview');
 
+      const offered = offeredDevices(view, state.detected);
       status.textContent = !connected ? t(state.status === 'connecting' ? 'inspector.connecting' : 'inspector.disconnected')
-        : view.devices.length === 0 ? t('inspector.noDevice') : '';
+        : offered.length === 0 ? t('inspector.noDevice') : '';
       status.hidden = status.textContent === '';
       form.inert = !connected;
       form.classList.toggle('offline', !connected);
       // Without a device nothing on the form could take effect.
-      form.hidden = view.devices.length === 0;
+      form.hidden = offered.length === 0;
 
-      const deviceOptions = view.devices.map((d) => ({ value: d.name, label: deviceLabel(t, d.name, state.detected) }));
-      if (view.current < 0) deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: view.currentDevice }) });
+      const deviceOptions = offered.map((name) => ({ value: name, label: deviceLabel(t, name, state.detected) }));
+      const missing = !offered.includes(view.currentDevice);
+      if (missing) {
+        deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: shortenMiddle(view.currentDevice) }) });
+      }
       setOptions(device, deviceOptions, view.currentDevice);
+      device.title = missing ? view.currentDevice : '';
+      if (missing && missingNote.dataset.name !== view.currentDevice) {
+        missingNote.dataset.name = view.currentDevice;
+        const name = element('span', { className: 'device-name', title: view.currentDevice, text: shortenMiddle(view.currentDevice) });
+        missingNote.replaceChildren(...sentenceWith(t, 'inspector.deviceNotOffered', name));
+      } else if (!missing) {
+        delete missingNote.dataset.name;
+        missingNote.replaceChildren();
+      }
+      missingNote.hidden = !missing;
 
       const entry = view.devices[view.current];
       deviceNote.textContent = entry ? absentNote(t, entry.name, state.detected) : '';
@@ -136,23 +181,31 @@ export function createView(root, t, actions) {
         setOptions(layout, layoutOptions, entry.layout);
         if (document.activeElement !== layoutNumber) layoutNumber.value = String(entry.layout);
 
-        const inputs = Math.max(entry.signal.length, 1);
+        // The plug-in reports signal changes while the inspector is open; they are newer than the settings.
+        const signal = state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal;
         places.forEach((select, k) => {
           const options = [];
-          for (let n = 1; n <= inputs; ++n) {
-            options.push({ value: n, label: entry.signal[n - 1] === false ? t('inspector.inputNoSignal', { n }) : t('inspector.input', { n }) });
+          for (let n = 1; n <= entry.inputs; ++n) {
+            options.push({ value: n, label: signal[n - 1] === false ? t('inspector.inputNoSignal', { n }) : t('inspector.input', { n }) });
           }
-          const chosen = entry.sources[k];
-          if (chosen < 1 || chosen > inputs) options.push({ value: chosen, label: t('inspector.input', { n: chosen }) });
-          setOptions(select, options, chosen);
+          setOptions(select, options, entry.sources[k]);
         });
         toggle.checked = entry.toggle;
       }
 
       iconPreview.hidden = !isImageUrl(view.icon);
       if (isImageUrl(view.icon) && iconPreview.getAttribute('src') !== view.icon) iconPreview.src = view.icon;
-      iconError.textContent = state.iconError ? t(state.iconError) : '';
-      iconError.hidden = !state.iconError;
+      iconChoose.textContent = t('inspector.iconChoose');
+      iconRemove.textContent = t('inspector.iconRemove');
+      iconRemove.hidden = view.icon === '';
+      iconName.textContent = view.icon === '' ? t('inspector.iconNone') : state.iconName || t('inspector.iconChosen');
+      const error = state.iconError ? t(state.iconError) : '';
+      if (iconError.textContent !== error) iconError.textContent = error;
+
+      const note = previewNote(state, view.currentDevice);
+      previewState.textContent = note ? t(note) : '';
+      previewState.hidden = note === '';
+      preview.classList.toggle('absent', note === 'device.notConnected');
     },
 
     // image: {width, height, rgba} from decodePreviewBmp.

@@ -2,7 +2,8 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { decodePreviewBmp } from '../../bundle/inspector/bmp.js';
-import { describeSettings, editSettings } from '../../bundle/inspector/settings.js';
+import { describeSettings, editSettings, offeredDevices, shortenMiddle } from '../../bundle/inspector/settings.js';
+import { readInputSignals } from '../../bundle/inspector/device_status.js';
 
 const colour = (x, y) => [(x * 7) & 255, (y * 13) & 255, (x + y) & 255]; // r, g, b of the picture's (x, y)
 
@@ -120,7 +121,56 @@ test('settings of the wrong shape read as the plug-in would read them', () => {
   });
   assert.equal(view.currentDevice, 'Brelvon');
   assert.equal(view.current, 1);
-  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon', signal: [], sources: [1, 2, 3, 4], layout: 100, toggle: false });
+  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon', signal: [], inputs: 4, sources: [1, 2, 3, 4], layout: 100, toggle: false });
   assert.deepEqual(describeSettings(null).devices, []);
   assert.deepEqual(describeSettings({ devices: {} }).devices, []);
+});
+
+test('places offer only inputs the device has, whatever numbers the host sent', () => {
+  const entry = (e) => describeSettings({ devices: [{ deviceName: 'Brelvon', ...e }] }).devices[0];
+  const cases = [
+    // [stored entry, inputs offered, the four places shown]
+    [{ multiViewSources: [99, -3, 0, 2] }, 4, [4, 1, 1, 2]],
+    [{ multiViewSources: [1, 2, 3, 4], inputHasSignal: [true, false, true] }, 3, [1, 2, 3, 3]],
+    [{ multiViewSources: [4, 4], inputHasSignal: [true] }, 1, [1, 1, 1, 1]],
+    [{ multiViewSources: [1, 2, 3, 4], inputHasSignal: Array(9).fill(true) }, 4, [1, 2, 3, 4]],
+    [{ multiViewSources: ['3', null, 2.9, true] }, 4, [1, 2, 2, 1]],
+    [{ multiViewSources: [4294967298, -4294967295, 1e300, -1e300] }, 4, [4, 1, 4, 1]],
+    [{ multiViewSources: 'x', inputHasSignal: 'yes' }, 4, [1, 2, 3, 4]],
+  ];
+  for (const [stored, inputs, sources] of cases) {
+    const got = entry(stored);
+    assert.equal(got.inputs, inputs, JSON.stringify(stored));
+    assert.deepEqual(got.sources.slice(0, 4), sources, JSON.stringify(stored));
+  }
+  // An edit writes the places as shown, so the device gets what the settings say.
+  const edited = editSettings({ devices: [{ deviceName: 'Brelvon', multiViewSources: [99, 2], inputHasSignal: [true, true] }] },
+    { place: 1, input: 1 });
+  assert.deepEqual(edited.devices[0].multiViewSources, [2, 1, 2, 2]);
+});
+
+test('layouts beyond 32 bits saturate as the plug-in saturates them', () => {
+  const layout = (v) => describeSettings({ devices: [{ deviceName: 'Brelvon', multiViewLayout: v }] }).devices[0].layout;
+  assert.deepEqual([4294967297, 4294967295, 2 ** 60, -1, 2.5, '7', 0].map(layout), [4294967295, 4294967295, 4294967295, 100, 100, 100, 0]);
+});
+
+test('the device list offers known and detected devices; long names shorten in the middle', () => {
+  const view = describeSettings({ currentDevice: 'x', devices: [{ deviceName: 'Brelvon' }] });
+  assert.deepEqual(offeredDevices(view, ['Brelvon 2', 'Brelvon']), ['Brelvon', 'Brelvon 2']);
+  assert.deepEqual(offeredDevices(view, null), ['Brelvon']);
+  const long = `start-${'m'.repeat(200)}-end`;
+  const short = shortenMiddle(long);
+  assert.equal(Array.from(short).length, 32);
+  assert.ok(short.startsWith('start-') && short.endsWith('-end') && short.includes('…'));
+  assert.equal(shortenMiddle('Brelvon 2'), 'Brelvon 2');
+  assert.equal(shortenMiddle('a\u0000b\nc'), 'a\ufffdb\ufffdc');
+  assert.equal(Array.from(shortenMiddle('🎥'.repeat(40))).length, 32, 'cut between characters, not inside one');
+});
+
+test('input signal reports are read only in their own shape', () => {
+  assert.deepEqual(readInputSignals({ inputSignals: { device: 'Brelvon', signals: [true, false, 1] } }),
+    { device: 'Brelvon', signals: [true, false, false] });
+  for (const payload of [undefined, {}, { inputSignals: { device: 1, signals: [] } }, { inputSignals: { device: 'B', signals: 'x' } }]) {
+    assert.equal(readInputSignals(payload), null, JSON.stringify(payload));
+  }
 });

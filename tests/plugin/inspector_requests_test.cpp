@@ -1,0 +1,180 @@
+// What the property inspector asks of the real executable beyond editing: stopping the images while its page is
+// hidden, signal changes while it is open, a key image taken away, and host numbers that do not fit.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/plugin/plugin_process_fixture.h"
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+namespace {
+
+const json kTinyPreview = {{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}};
+const json kStop = {{"method", "stopSendingImages"}};
+
+class InspectorRequests : public PluginProcessFixture {
+ protected:
+  bool ImagesArrive() {
+    m_host.TakeAll();
+    return m_host.WaitFor(IsImage, 5000ms).is_object();
+  }
+  bool NoImagesFor(std::chrono::milliseconds pause) {
+    m_host.TakeAll();
+    m_host.Settle(pause);
+    for (const json& m : m_host.TakeAll()) {
+      if (IsImage(m)) return false;
+    }
+    return true;
+  }
+  // The "inputSignals" reports among the messages received until now, as (device, signals) texts.
+  std::vector<std::string> SignalReports() {
+    std::vector<std::string> reports;
+    for (const json& m : m_host.TakeAll()) {
+      if (m.value("event", "") != "sendToPropertyInspector" || !m["payload"].contains("inputSignals")) continue;
+      EXPECT_EQ(m.value("context", ""), "K");
+      const json& report = m["payload"]["inputSignals"];
+      reports.push_back(report["device"].get<std::string>() + " " + report["signals"].dump());
+    }
+    return reports;
+  }
+};
+
+// The hidden page's stop request stops the graph; a request from a key that gets no images changes nothing;
+// the images come back when the page asks again.
+TEST_F(InspectorRequests, StopSendingImagesStopsTheGraphUntilAskedAgain) {
+  Start("");
+  m_host.Send(WithSettings("willAppear", "K", json::object()));
+  m_host.Send(Event("propertyInspectorDidAppear", "K"));
+  m_host.Send(Event("sendToPlugin", "K", kTinyPreview));
+  ASSERT_TRUE(ImagesArrive());
+
+  m_host.Send(Event("sendToPlugin", "OTHER", kStop));
+  EXPECT_TRUE(ImagesArrive()) << "another key's request stopped the preview";
+
+  const size_t mark = TraceSize();
+  m_host.Send(Event("sendToPlugin", "K", kStop));
+  EXPECT_TRUE(PreviewStopsAfter(mark));
+  EXPECT_TRUE(NoImagesFor(500ms));
+  // Stopping twice, or after the graph stopped, is harmless.
+  m_host.Send(Event("sendToPlugin", "K", kStop));
+
+  m_host.Send(Event("sendToPlugin", "K", kTinyPreview));
+  EXPECT_TRUE(ImagesArrive());
+  // Without a stop request the preview runs on as before.
+  EXPECT_TRUE(ImagesArrive());
+}
+
+// Signal changes reach the inspector only while one is open and has asked for the device status; the first
+// look reports every device, later ones only what changed.
+TEST_F(InspectorRequests, SignalChangesReachTheOpenInspectorOnly) {
+  Start(R"({"devices": [{"signal": [true, false, true, true]}, {"number": 2}]})", {"{}"});
+  m_host.Send(WithSettings("willAppear", "K", json::object()));
+  ASSERT_TRUE(m_host.WaitForEvent("setSettings").is_object());
+
+  // Asked while no inspector is open: answered, but no signal reports follow.
+  m_host.Send(Event("sendToPlugin", "K", json{{"method", "getDeviceStatus"}}));
+  Control(R"({"signal": {"1": [false, false, false, false]}})");
+  m_host.Settle(2500ms);
+  EXPECT_EQ(SignalReports(), std::vector<std::string>{});
+
+  m_host.Send(Event("propertyInspectorDidAppear", "K"));
+  m_host.Send(Event("sendToPlugin", "K", json{{"method", "getDeviceStatus"}}));
+  m_host.Settle(1800ms);
+  EXPECT_EQ(SignalReports(), (std::vector<std::string>{"Brelvon [false,false,false,false]",
+                                                       "Brelvon 2 [true,true,true,true]"}));
+
+  Control(R"({"signal": {"1": [true, false, false, false]}})");
+  m_host.Settle(1800ms);
+  EXPECT_EQ(SignalReports(), std::vector<std::string>{"Brelvon [true,false,false,false]"});
+  m_host.Settle(1500ms);
+  EXPECT_EQ(SignalReports(), std::vector<std::string>{}) << "reported again without a change";
+
+  m_host.Send(Event("propertyInspectorDidDisappear", "K"));
+  m_host.Settle(300ms);
+  m_host.TakeAll();
+  Control(R"({"signal": {"1": [true, true, true, true]}})");
+  m_host.Settle(2500ms);
+  EXPECT_EQ(SignalReports(), std::vector<std::string>{});
+}
+
+// A key image that goes away gives the key its default image back, or its drawn state where that is on; a
+// key that never had an image gets nothing new.
+TEST_F(InspectorRequests, RemovingTheKeyImageGivesTheDefaultBack) {
+  Start("");
+  const std::string icon = "data:image/png;base64,QQ==";
+  const auto imagesAfter = [&](const json& message) {
+    m_host.TakeAll();
+    m_host.Send(message);
+    m_host.WaitForEvent("setSettings");
+    m_host.Settle(200ms);
+    std::vector<std::string> images;
+    for (const json& m : m_host.TakeAll()) {
+      if (m.value("event", "") != "setImage") continue;
+      // A drawn key may be drawn twice in one step (its settings, then the device's change); once is enough.
+      const std::string image = m["payload"]["image"].get<std::string>().substr(0, 26);
+      if (images.empty() || images.back() != image) images.push_back(image);
+    }
+    return images;
+  };
+  m_host.Send(Event("propertyInspectorDidAppear", "K"));
+  struct Step {
+    const char* name;
+    json message;
+    std::vector<std::string> images;  // the first 26 characters of each "setImage"
+  };
+  const Step steps[] = {
+      {"never had one", WithSettings("didReceiveSettings", "K", json{{"icon", ""}}), {}},
+      {"chosen", WithSettings("didReceiveSettings", "K", json{{"icon", icon}}), {icon.substr(0, 26)}},
+      {"removed", WithSettings("didReceiveSettings", "K", json{{"icon", ""}}), {""}},
+      {"still none", WithSettings("didReceiveSettings", "K", json::object()), {}},
+      {"chosen on appear", WithSettings("willAppear", "K", json{{"icon", icon}}), {icon.substr(0, 26)}},
+      {"setting left out", WithSettings("didReceiveSettings", "K", json::object()), {""}},
+      {"chosen again", WithSettings("didReceiveSettings", "K", json{{"icon", icon}}), {icon.substr(0, 26)}},
+      {"removed with the state on", WithSettings("didReceiveSettings", "K", json{{"icon", ""}, {"showState", true}}),
+       {"data:image/svg+xml;base64,"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    EXPECT_EQ(imagesAfter(step.message), step.images);
+  }
+}
+
+// Numbers beyond what the device takes saturate instead of wrapping onto another valid value, and the settings
+// written back show what the device got; in-range values go through unchanged.
+TEST_F(InspectorRequests, OutOfRangeNumbersSaturateAndTheSettingsShowWhatTheDeviceGot) {
+  Start("");
+  struct Case {
+    const char* name;
+    json entry;
+    std::vector<std::pair<int, std::string>> sets;
+    json storedLayout;   // in the written-back settings
+    json storedSources;  // null: not looked at
+  };
+  const Case cases[] = {
+      {"layout beyond 32 bits", {{"multiViewLayout", 4294967297ull}, {"multiViewSources", {1, 2, 3, 4}}},
+       {{631, "ffffffff"}, {632, "2143000000000000"}}, 4294967295u, json::array({1, 2, 3, 4})},
+      {"largest layout", {{"multiViewLayout", 4294967295u}, {"multiViewSources", {1, 2, 3, 4}}},
+       {{631, "ffffffff"}, {632, "2143000000000000"}}, 4294967295u, json::array({1, 2, 3, 4})},
+      {"sources beyond 32 bits", {{"multiViewLayout", 0}, {"multiViewSources", {4294967298ll, -4294967295ll, 2, 3}}},
+       {{631, "00000000"}, {632, "1432000000000000"}}, 0, json::array({4, 1, 2, 3})},
+      {"layout alone, beyond 32 bits", {{"multiViewLayout", 18446744073709551615ull}, {"multiViewSources", {2}}},
+       {{631, "ffffffff"}}, 4294967295u, json::array({2})},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t mark = TraceSize();
+    const json reply = SettingsAfter(WithSettings("keyUp", "K", json{{"devices", {c.entry}}}));
+    ASSERT_TRUE(reply.is_object());
+    EXPECT_EQ(reply["payload"]["devices"][0]["multiViewLayout"], c.storedLayout);
+    EXPECT_EQ(reply["payload"]["devices"][0]["multiViewSources"], c.storedSources);
+    EXPECT_EQ(SetsSince(mark), c.sets);
+  }
+  // An in-range layout alone is still applied without a write-back.
+  m_host.Send(WithSettings("keyUp", "K", json{{"devices", {{{"multiViewLayout", 7}, {"multiViewSources", {2}}}}}}));
+  EXPECT_TRUE(m_host.WaitForEvent("setSettings", 600ms).is_null());
+}
+
+}  // namespace

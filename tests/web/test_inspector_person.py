@@ -1,0 +1,197 @@
+"""The property inspector as a person uses it: a preview that tells the truth, lists that follow the device,
+and controls that say what they do in the page's language."""
+import base64
+import json
+
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
+
+from conftest import DEVICES, button, control, wait
+from test_pages import open_inspector, open_panel, option_texts
+
+PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/iZk9HQAAAABJRU5ErkJggg==')
+
+
+def frame(driver):
+    driver.switch_to.default_content()
+    driver.switch_to.frame(driver.find_element(By.CSS_SELECTOR, 'iframe[title="Property inspector"]'))
+
+
+def options(driver, label):
+    # Read in one step: the lists are rebuilt when the plug-in reports.
+    return driver.execute_script('return Array.from(arguments[0].options, (o) => o.text)', control(driver, label))
+
+
+def preview_state(driver):
+    """The text said over the preview ('' when hidden) and the picture's opacity."""
+    return driver.execute_script('''
+        const note = document.getElementById('preview-state');
+        const canvas = document.querySelector('canvas[role="img"]');
+        return [note.hidden ? '' : note.textContent, getComputedStyle(canvas).opacity];''')
+
+
+def graph_states(host, since=0):
+    return [l['state'] for l in host.trace.lines()[since:] if l.get('op') == 'state' and l['node'].startswith('Brelvon HDMI-')]
+
+
+def set_devices(host, devices):
+    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': devices}))
+
+
+def test_preview_stops_while_hidden_and_says_when_the_device_is_away(host, page):
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 1)
+    wait(page, lambda d: preview_state(d) == ['', '1'], message='a picture arrives, nothing said over it')
+
+    # Headless Chromium keeps the frame visible: the page is told it was hidden as a browser tells it.
+    visibility = '''Object.defineProperty(document, 'visibilityState', {value: arguments[0], configurable: true});
+                    document.dispatchEvent(new Event('visibilitychange'));'''
+    mark = host.trace.mark()
+    page.execute_script(visibility, 'hidden')
+    wait(page, lambda d: 'stopped' in graph_states(host, mark), message='graph stopped while hidden')
+    mark = host.trace.mark()
+    page.execute_script(visibility, 'visible')
+    wait(page, lambda d: 'running' in graph_states(host, mark), message='graph running again when shown')
+
+    page.switch_to.default_content()
+    button(page, 'Unplug Brelvon').click()
+    frame(page)
+    wait(page, lambda d: preview_state(d)[0] == 'not connected' and float(preview_state(d)[1]) < 0.5,
+         message='not connected over a dimmed picture')
+    page.switch_to.default_content()
+    button(page, 'Plug in Brelvon').click()
+    frame(page)
+    wait(page, lambda d: preview_state(d) == ['', '1'], message='picture back')
+
+
+def test_preview_waits_for_its_first_picture(host, page):
+    # A device that offers no format the preview takes never makes a picture.
+    set_devices(host, [{'number': 1, 'formats': ['RGB32']}])
+    host.start(options=('--language', 'fr'))
+    page.get(host.url)
+    wait(page, lambda d: button(d, 'Touche 15').is_enabled(), message='French panel')
+    open_inspector(page, 1, configure='Configurer la touche 1', device='Appareil', title='Inspecteur de propriétés')
+    wait(page, lambda d: preview_state(d)[0] == 'en attente de l’image…', message='waiting, in French')
+
+
+def test_place_lists_follow_the_signal_and_the_inputs_a_device_has(host, page):
+    set_devices(host, [DEVICES['devices'][0], {'number': 2, 'inputs': [1, 2, 3], 'signal': [True, True, True]}])
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 1)
+    wait(page, lambda d: options(d, 'Place 1') == ['Input 1', 'Input 2', 'Input 3 (no signal)', 'Input 4'], message='marks')
+
+    # A signal lost and one found while the inspector is open.
+    page.switch_to.default_content()
+    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="1"]').click()
+    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="3"]').click()
+    frame(page)
+    wait(page, lambda d: options(d, 'Place 1') == ['Input 1 (no signal)', 'Input 2', 'Input 3', 'Input 4'],
+         message='marks follow the signal')
+
+    # Three inputs: four places, each showing an input the device has (the fourth shows its last input).
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
+    wait(page, lambda d: all(options(d, f'Place {k}') == ['Input 1', 'Input 2', 'Input 3'] for k in range(1, 5)),
+         message='three inputs offered')
+    chosen = [Select(control(page, f'Place {k}')).first_selected_option.text for k in range(1, 5)]
+    assert chosen == ['Input 1', 'Input 2', 'Input 3', 'Input 3']
+
+
+def test_key_image_is_chosen_removed_and_explained_in_the_page_language(host, page):
+    host.start(options=('--language', 'de'))
+    page.get(host.url)
+    wait(page, lambda d: button(d, 'Taste 15').is_enabled(), message='German panel')
+    open_inspector(page, 2, configure='Taste 2 einrichten', device='Gerät', title='Eigenschaften')
+
+    choose = page.find_element(By.ID, 'icon-choose')
+    assert choose.text == 'Bild wählen…' and choose.accessible_name == 'Tastenbild Bild wählen…'
+    name = page.find_element(By.ID, 'icon-name')
+    assert name.text == 'kein Bild'
+    assert not page.find_elements(By.XPATH, '//button[normalize-space()="Entfernen"]')[0].is_displayed()
+    described = choose.get_attribute('aria-describedby').split()
+    picker = page.find_element(By.CSS_SELECTOR, 'input[type="file"]')
+    assert not picker.is_displayed()
+
+    # Not an image: said at once (an alert) and tied to the button.
+    text = host.folder / 'notes.txt'
+    text.write_text('not a picture')
+    picker.send_keys(str(text))
+    error = wait(page, lambda d: d.find_element(By.ID, 'icon-error').text == 'Diese Datei ist kein Bild.'
+                 and d.find_element(By.ID, 'icon-error'), message='error')
+    assert error.get_attribute('role') == 'alert' and 'icon-error' in described
+
+    png = host.folder / 'Schlüssel.png'
+    png.write_bytes(PNG)
+    picker.send_keys(str(png))
+    wait(page, lambda d: d.find_element(By.ID, 'icon-name').text == 'Schlüssel.png', message='file name')
+    assert page.find_element(By.ID, 'icon-error').text == ''
+    key_image = lambda d: button(d, 'Taste 2').find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
+    page.switch_to.default_content()
+    wait(page, lambda d: key_image(d).startswith('data:image/png;base64,'), message='key image on the panel')
+
+    frame(page)
+    remove = button(page, 'Entfernen')
+    remove.click()
+    wait(page, lambda d: d.find_element(By.ID, 'icon-name').text == 'kein Bild', message='image removed')
+    assert page.switch_to.active_element.get_attribute('id') == 'icon-choose'
+    assert json.loads(host.settings.read_text())['keys']['key-2']['icon'] == ''
+    page.switch_to.default_content()
+    wait(page, lambda d: not key_image(d).startswith('data:image/png'), message='default key image back')
+
+
+def test_a_device_that_is_not_offered_is_named_and_the_detected_ones_offered(host, page):
+    odd = 'Brelvon ' + 'x' * 300 + ' <b>end</b>'
+    host.settings.write_text(json.dumps({'keys': {'key-3': {'currentDevice': odd}}}))
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 3)
+    note = wait(page, lambda d: d.find_element(By.ID, 'device-missing-note'), message='note')
+    wait(page, lambda d: note.is_displayed() and 'not offered here' in note.text, message='the sentence')
+    shown = note.find_element(By.CLASS_NAME, 'device-name')
+    assert shown.get_attribute('title') == odd
+    assert shown.text.startswith('Brelvon xx') and shown.text.endswith('<b>end</b>') and '…' in shown.text
+    assert len(shown.text) < 40
+    assert control(page, 'Device').is_displayed()
+    wait(page, lambda d: options(d, 'Device')[1:] == ['Brelvon', 'Brelvon 2'], message='detected devices offered')
+    assert options(page, 'Device')[0] == shown.text + ' (not found)'
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
+    wait(page, lambda d: not d.find_element(By.ID, 'device-missing-note').is_displayed(), message='note gone')
+    wait(page, lambda d: control(d, 'Layout').is_displayed(), message='the device form')
+
+
+def test_settings_of_the_wrong_type_give_sensible_choices(host, page):
+    # A string among the sources makes the plug-in leave these settings alone: the page shows them as stored.
+    stored = {'currentDevice': 'Brelvon', 'devices': [{'deviceName': 'Brelvon', 'multiViewLayout': 4294967297,
+              'multiViewSources': [99, -3, '2', 1], 'inputHasSignal': [True] * 9, 'toggle': 'yes'}]}
+    host.settings.write_text(json.dumps({'keys': {'key-4': stored}}))
+    host.start()
+    open_panel(page, host)
+    open_inspector(page, 4)
+    wait(page, lambda d: control(d, 'Place 1').is_displayed(), message='form')
+    for k, expected in enumerate(['Input 4', 'Input 1', 'Input 3', 'Input 1'], start=1):
+        assert options(page, f'Place {k}') == ['Input 1', 'Input 2', 'Input 3', 'Input 4']
+        assert Select(control(page, f'Place {k}')).first_selected_option.text == expected
+    assert Select(control(page, 'Layout')).first_selected_option.text == 'Layout 4294967295'
+    assert not control(page, 'Step place 1 through inputs with signal').is_selected()
+
+
+def test_no_signal_mark_stays_visible_in_a_narrow_closed_list(host, page):
+    host.start(options=('--language', 'de'))
+    page.get(host.url)
+    wait(page, lambda d: button(d, 'Taste 15').is_enabled(), message='German panel')
+    open_inspector(page, 1, configure='Taste 1 einrichten', device='Gerät', title='Eigenschaften')
+    Select(control(page, 'Platz 1')).select_by_visible_text('Eingang 3 (kein Signal)')
+    for width in (350, 300, 260):
+        page.switch_to.default_content()
+        page.execute_script('document.querySelector(\'iframe[title="Eigenschaften"]\').style.width = arguments[0]',
+                            f'{width}px')
+        page.switch_to.frame(page.find_element(By.CSS_SELECTOR, 'iframe[title="Eigenschaften"]'))
+        # The chosen text's width against the room the closed list gives it (its arrow takes about 24 px).
+        room = page.execute_script('''
+            const s = arguments[0], style = getComputedStyle(s), g = document.createElement('canvas').getContext('2d');
+            g.font = style.font;
+            const text = g.measureText(s.options[s.selectedIndex].text).width;
+            return s.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 24 - text;''',
+                                   control(page, 'Platz 1'))
+        assert room >= 0, f'at {width} px the closed list cuts its text by {-room:.0f} px'
