@@ -108,8 +108,7 @@ TEST_F(InspectorRequests, RemovingTheKeyImageGivesTheDefaultBack) {
   const auto imagesAfter = [&](const json& message) {
     m_host.TakeAll();
     m_host.Send(message);
-    m_host.WaitForEvent("setSettings");
-    m_host.Settle(200ms);
+    m_host.Settle(400ms);
     std::vector<std::string> images;
     for (const json& m : m_host.TakeAll()) {
       if (m.value("event", "") != "setImage") continue;

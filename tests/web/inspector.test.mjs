@@ -174,3 +174,18 @@ test('input signal reports are read only in their own shape', () => {
     assert.equal(readInputSignals(payload), null, JSON.stringify(payload));
   }
 });
+
+test('the preview says it waits until a picture comes, and that an absent device is not connected', async () => {
+  const { previewNote } = await import('../../bundle/inspector/view.js');
+  const cases = [
+    // [detected, a picture seen, what is said]
+    [null, false, 'inspector.previewWaiting'],
+    [null, true, ''],
+    [['Brelvon'], true, ''],
+    [['Brelvon 2'], true, 'device.notConnected'],
+    [[], false, 'device.notConnected'],
+  ];
+  for (const [detected, imageSeen, note] of cases) {
+    assert.equal(previewNote({ detected, imageSeen }, 'Brelvon'), note, JSON.stringify([detected, imageSeen]));
+  }
+});
