@@ -101,9 +101,11 @@ export function createView(root, t, actions) {
   const form = element('form', { className: 'settings' }, peekHint, fields.device.row, deviceControls, showStateRow,
     showStateNote, fields.icon.row, iconError);
   form.addEventListener('submit', (event) => event.preventDefault());
-  root.replaceChildren(status, form, preview);
+  // The host's window names the page already; the heading is there for screen readers' page outline.
+  const heading = element('h1', { className: 'visually-hidden', text: t('inspector.title') });
+  root.replaceChildren(heading, status, form, preview);
   const deviceNote = element('p', { className: 'device-note', role: 'status' });
-  const missingNote = element('p', { id: 'device-missing-note', className: 'device-note', role: 'status' });
+  const missingNote = element('p', { id: 'device-missing-note', className: 'device-missing', role: 'status' });
   device.setAttribute('aria-describedby', 'device-missing-note');
   fields.device.row.after(missingNote, deviceNote);
 

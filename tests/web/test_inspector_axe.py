@@ -6,17 +6,16 @@ from pathlib import Path
 import pytest
 from selenium.webdriver.common.by import By
 
-from conftest import OUTPUT, button, wait
+from conftest import OUTPUT, button, control, wait
 from test_pages import open_inspector, option_texts
-from conftest import control
 
 AXE = Path(__file__).resolve().parent / 'axe' / 'node_modules' / 'axe-core' / 'axe.min.js'
 THEMES = ('light', 'dark')
 # The page language, its panel's texts, and the inspector's Device label.
 LANGUAGES = {
-    'en': ('Key {n}', 'Configure key {n}', 'Property inspector', 'Device'),
-    'de': ('Taste {n}', 'Taste {n} einrichten', 'Eigenschaften', 'Gerät'),
-    'fr': ('Touche {n}', 'Configurer la touche {n}', 'Inspecteur de propriétés', 'Appareil'),
+    'en': ('Key {n}', 'Configure key {key}', 'Property inspector', 'Device'),
+    'de': ('Taste {n}', 'Taste {key} einrichten', 'Eigenschaften', 'Gerät'),
+    'fr': ('Touche {n}', 'Configurer la touche {key}', 'Inspecteur de propriétés', 'Appareil'),
 }
 
 
@@ -92,11 +91,15 @@ def test_screenshots_of_the_inspector_at_350_px(host, page, lang):
     wait(page, lambda d: d.find_element(By.ID, 'preview-state').get_attribute('hidden') is not None, message='picture')
     page.switch_to.default_content()
     frame = page.find_element(By.CSS_SELECTOR, f'iframe[title="{title}"]')
-    page.execute_script('arguments[0].style.width = "350px"; arguments[0].style.height = "900px";', frame)
+    page.execute_script('arguments[0].style.width = "350px"; arguments[0].style.height = "960px";', frame)
     OUTPUT.mkdir(parents=True, exist_ok=True)
-    frame.screenshot(str(OUTPUT / f'inspector-350-{lang}.png'))
-    theme(page, 'dark')
+    # A window tall enough for the whole frame: an element's screenshot is cut at the window's edge.
+    page.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {'width': 1100, 'height': 2200, 'deviceScaleFactor': 1, 'mobile': False})
     try:
+        page.execute_script('arguments[0].scrollIntoView()', frame)
+        frame.screenshot(str(OUTPUT / f'inspector-350-{lang}.png'))
+        theme(page, 'dark')
         frame.screenshot(str(OUTPUT / f'inspector-350-{lang}-dark.png'))
     finally:
         page.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': []})
+        page.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})

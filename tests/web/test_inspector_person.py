@@ -6,7 +6,7 @@ import json
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
-from conftest import DEVICES, button, control, wait
+from conftest import DEVICES, OUTPUT, button, control, wait
 from test_pages import open_inspector, open_panel, option_texts
 
 PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/iZk9HQAAAABJRU5ErkJggg==')
@@ -59,6 +59,8 @@ def test_preview_stops_while_hidden_and_says_when_the_device_is_away(host, page)
     frame(page)
     wait(page, lambda d: preview_state(d)[0] == 'not connected' and float(preview_state(d)[1]) < 0.5,
          message='not connected over a dimmed picture')
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    page.find_element(By.CSS_SELECTOR, 'figure').screenshot(str(OUTPUT / 'inspector-preview-not-connected.png'))
     page.switch_to.default_content()
     button(page, 'Plug in Brelvon').click()
     frame(page)

@@ -157,7 +157,7 @@ def test_markup_in_settings_stays_text(host, page):
     # The long name is shortened in the list and the note, and whole in the note's title.
     wait(page, lambda d: d.find_element(By.CSS_SELECTOR, '#device-missing-note .device-name').get_attribute('title') == markup,
          message='device named by markup')
-    assert option_texts(control(page, 'Device'))[0].startswith('<img id="injected"')
+    assert option_texts(control(page, 'Device'))[0].startswith('<img id="inject')
     for document in (page, page.switch_to.default_content() or page):
         assert not document.find_elements(By.ID, 'injected')
         assert document.execute_script('return window.injected') is None
