@@ -3,7 +3,6 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { decodePreviewBmp } from '../../bundle/inspector/bmp.js';
 import { describeSettings, editSettings, offeredDevices, shortenMiddle } from '../../bundle/inspector/settings.js';
-import { readInputSignals } from '../../bundle/inspector/device_status.js';
 
 const colour = (x, y) => [(x * 7) & 255, (y * 13) & 255, (x + y) & 255]; // r, g, b of the picture's (x, y)
 
@@ -165,14 +164,6 @@ test('the device list offers known and detected devices; long names shorten in t
   assert.equal(shortenMiddle('Brelvon 2'), 'Brelvon 2');
   assert.equal(shortenMiddle('a\u0000b\nc'), 'a\ufffdb\ufffdc');
   assert.equal(Array.from(shortenMiddle('🎥'.repeat(40))).length, 32, 'cut between characters, not inside one');
-});
-
-test('input signal reports are read only in their own shape', () => {
-  assert.deepEqual(readInputSignals({ inputSignals: { device: 'Brelvon', signals: [true, false, 1] } }),
-    { device: 'Brelvon', signals: [true, false, false] });
-  for (const payload of [undefined, {}, { inputSignals: { device: 1, signals: [] } }, { inputSignals: { device: 'B', signals: 'x' } }]) {
-    assert.equal(readInputSignals(payload), null, JSON.stringify(payload));
-  }
 });
 
 test('the preview says it waits until a picture comes, and that an absent device is not connected', async () => {
