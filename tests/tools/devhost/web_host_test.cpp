@@ -93,8 +93,9 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
   const std::string answer = Exchange(static_cast<uint16_t>(port),
                                       "GET /plugin/manifest.json HTTP/1.1\r\n" + host + "\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+  const std::string portText = std::to_string(port);
   EXPECT_NE(answer.find("Content-Security-Policy: default-src 'self'; img-src 'self' data: blob:; connect-src "
-                        "'self' ws://127.0.0.1:" + std::to_string(port) + " ws://localhost:" + std::to_string(port) + ";"),
+                        "'self' ws://127.0.0.1:" + portText + " ws://localhost:" + portText + ";"),
             std::string::npos)
       << answer;
   EXPECT_NE(answer.find("Content-Type: application/json"), std::string::npos);
@@ -112,7 +113,6 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
                      true),
             "HTTP/1.1 403 Forbidden");
   // Only this server's own names; a name rebound to 127.0.0.1 reads nothing, not even an error page.
-  const std::string portText = std::to_string(port);
   for (const std::string& name : {"evil.example:" + portText, std::string("127.0.0.1"), "[::1]:" + portText}) {
     const std::string refused =
         Exchange(static_cast<uint16_t>(port), "GET /plugin/manifest.json HTTP/1.1\r\nHost: " + name + "\r\n\r\n");
