@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 
 #include "device/renderer/sink_filter.h"
@@ -133,7 +132,6 @@ CaptureDeviceManager::~CaptureDeviceManager() {
     m_previewBufferSize = 0;
     std::vector<uint8_t>().swap(m_bmpBytes);
   });
-  m_deviceStates.clear();
   CloseGraph();
   m_mediaControl.Reset();
   m_sink.Reset();
@@ -376,16 +374,6 @@ IKsPropertySet* CaptureDeviceManager::PropertySet(int device) const {
   return m_propertySets[device].Get();
 }
 
-bool CaptureDeviceManager::ReadDeviceState(int device) {
-  if (device < 0) return false;
-  if (m_deviceStates.size() < static_cast<size_t>(device) + 1) m_deviceStates.resize(device + 1);
-  // Read into a scratch record first: a failed get keeps what the record held.
-  DeviceState read;
-  if (!ReadMultiviewState(device, read)) return false;
-  m_deviceStates[device] = read;
-  return true;
-}
-
 bool CaptureDeviceManager::ReadMultiviewState(int device, DeviceState& out) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
@@ -399,38 +387,29 @@ bool CaptureDeviceManager::ReadMultiviewState(int device, DeviceState& out) {
   return true;
 }
 
-bool CaptureDeviceManager::RestoreDeviceState(int device) {
+bool CaptureDeviceManager::WriteMultiviewState(int device, const DeviceState& state) {
   IKsPropertySet* set = PropertySet(device);
-  if (!set || static_cast<size_t>(device) >= m_deviceStates.size()) return false;
-  DeviceState& state = m_deviceStates[device];
-  // A record that never received the device's values has nothing to give back.
-  if (!state.stateRead) return false;
+  if (!set) return false;
   std::array<uint8_t, vendor::kSourcesBytes> sources = vendor::SourcesToBytes(state.sources);
   if (FAILED(SetProperty(set, vendor::kMultiviewSources, sources.data(), vendor::kSourcesBytes, device))) return false;
   uint32_t layout = state.layout;
   return SUCCEEDED(SetProperty(set, vendor::kMultiviewLayout, &layout, sizeof layout, device));
 }
 
-bool CaptureDeviceManager::SetMultiviewLayout(int32_t device, uint32_t layout, bool remember) {
+bool CaptureDeviceManager::SetMultiviewLayout(int32_t device, uint32_t layout) {
   IKsPropertySet* set = PropertySet(device);
   if (!set) return false;
   uint32_t value = layout;
-  SetProperty(set, vendor::kMultiviewLayout, &value, sizeof value, device);
+  const HRESULT hr = SetProperty(set, vendor::kMultiviewLayout, &value, sizeof value, device);
   // The device expects this read after every layout write; what it reports is not used.
   uint32_t postLayout = 0;
   GetProperty(set, vendor::kPostLayoutRead, &postLayout, sizeof postLayout, device);
-  if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].layout = layout;
-  return true;
+  return SUCCEEDED(hr);
 }
 
-bool CaptureDeviceManager::SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources,
-                                               bool remember) {
+bool CaptureDeviceManager::SetMultiviewSources(int32_t device, uint64_t sources) {
   IKsPropertySet* set = PropertySet(device);
-  if (!set || !sources) return false;
-  if (sources->size() < kInputsPerDevice) throw std::out_of_range("invalid vector subscript");
-  const uint64_t packed = vendor::PackSources(*sources);
-  std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(packed);
-  if (FAILED(SetProperty(set, vendor::kMultiviewSources, bytes.data(), vendor::kSourcesBytes, device))) return false;
-  if (remember && static_cast<size_t>(device) < m_deviceStates.size()) m_deviceStates[device].sources = packed;
-  return true;
+  if (!set) return false;
+  std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(sources);
+  return SUCCEEDED(SetProperty(set, vendor::kMultiviewSources, bytes.data(), vendor::kSourcesBytes, device));
 }

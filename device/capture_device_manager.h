@@ -67,16 +67,15 @@ class CaptureDeviceManager {
   // or empty slot keeps its earlier bit (or none).
   std::vector<std::vector<bool>> QueryInputSignals();
 
-  // The vendor property set: all return false when the device has no property set. ReadDeviceState keeps a
-  // record's earlier values when a get fails; RestoreDeviceState writes back only a record that was read
-  // whole at least once. SetMultiviewSources throws std::out_of_range for a list of fewer than four entries.
-  bool ReadDeviceState(int device);
-  bool RestoreDeviceState(int device);
-  // What the device shows now (632, then 631), without touching its remembered record: true with both values
-  // in `out` when both reads succeeded; `out` is left as it was otherwise.
+  // The vendor property set: all return false when the device has no property set or a write fails.
+  // ReadMultiviewState reads what the device shows now (632, then 631): true with both values in `out` when
+  // both reads succeeded; `out` is left as it was otherwise. WriteMultiviewState writes a whole state back
+  // (632, then 631). SetMultiviewLayout writes 631 and then makes the read of 25 that the device expects after
+  // every layout write; SetMultiviewSources writes 632 (sources packed as vendor::PackSources makes them).
   bool ReadMultiviewState(int device, DeviceState& out);
-  bool SetMultiviewLayout(int32_t device, uint32_t layout, bool remember);
-  bool SetMultiviewSources(int32_t device, const std::vector<int32_t>* sources, bool remember);
+  bool WriteMultiviewState(int device, const DeviceState& state);
+  bool SetMultiviewLayout(int32_t device, uint32_t layout);
+  bool SetMultiviewSources(int32_t device, uint64_t sources);
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
   // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size and row
@@ -134,7 +133,6 @@ class CaptureDeviceManager {
   int32_t m_previewHeight = 0;
   ImageReadyCallback m_imageReadyCallback = nullptr;
   void* m_imageReadyContext = nullptr;
-  std::vector<DeviceState> m_deviceStates;
 
  private:
   bool EnumerateDevices();

@@ -1,4 +1,5 @@
-// The remembered multiview state of one capture device (the vendor properties of platform/vendor_properties.h).
+// A multiview state of one capture device: what it shows or should show (the vendor properties of
+// platform/vendor_properties.h).
 #pragma once
 
 #include <cstdint>
@@ -6,7 +7,7 @@
 struct DeviceState {
   uint32_t layout = 0;   // vendor::kMultiviewLayout
   uint64_t sources = 0;  // vendor::kMultiviewSources, as vendor::PackSources makes it
-  // True once both values have been read from the device; a record that was only grown to make room
-  // for a higher device index, or whose reads failed, holds no state and is never written back.
+  // True when both values are known (read from the device, or set by the plug-in); a state that is not
+  // known is never written to a device.
   bool stateRead = false;
 };

@@ -26,7 +26,8 @@ void SetTracePath(const std::string& path);
 bool GetDeviceState(int deviceNumber, uint32_t* layout, uint64_t* sources);
 // Unplugs or plugs back a device by number (its property state is kept meanwhile). PNX_SIM_CONTROL names a
 // file that does the same from outside the process: {"unplugged": [2], "signal": {"1": [true,false,true,true]}},
-// read again whenever it changed when the nodes are enumerated or a device is asked anything.
+// read again whenever it changed when the nodes are enumerated or a device is asked anything; with
+// "switchedOff": true in it, a device plugged back has its configured layout and sources again.
 void SetDevicePlugged(int deviceNumber, bool plugged);
 // Changes the signal of one input (1..4) of a device; false when there is no such device or input.
 bool SetInputSignal(int deviceNumber, int input, bool signal);

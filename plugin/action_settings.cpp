@@ -31,12 +31,30 @@ bool ToggleFromEntry(const json& entry) {
   return it != entry.end() && it->is_boolean() && it->get<bool>();
 }
 
+// 1, 2, 3, 4 on a device with four inputs; a device with fewer shows its last input in the remaining places,
+// so that every place has an input it really has.
 std::vector<int32_t> DefaultSources(const DeviceSnapshot& devices, int32_t d) {
   std::vector<int32_t> sources;
-  if (static_cast<size_t>(d) < devices.inputCounts.size()) {
-    for (int32_t n = 1; n <= devices.inputCounts[d]; ++n) sources.push_back(n);
+  if (static_cast<size_t>(d) < devices.inputCounts.size() && devices.inputCounts[d] > 0) {
+    const int32_t inputs = devices.inputCounts[d];
+    for (int32_t n = 1; n <= std::max(inputs, 4); ++n) sources.push_back(std::min(n, inputs));
   }
   return sources;
+}
+
+std::vector<int32_t> SourcesFromEntry(const json& entry) {
+  std::vector<int32_t> sources;
+  if (!entry.is_object()) return sources;
+  auto it = entry.find("multiViewSources");
+  if (it == entry.end() || !it->is_array()) return sources;
+  for (const json& element : *it) sources.push_back(SourceNumberFromJson(element));
+  return sources;
+}
+
+bool HasSourceList(const json& entry) {
+  if (!entry.is_object()) return false;
+  auto it = entry.find("multiViewSources");
+  return it != entry.end() && it->is_array();
 }
 
 }  // namespace
@@ -56,7 +74,12 @@ int32_t DeviceIndexNamed(const std::string& name, int32_t count) {
 }
 
 int32_t CurrentDeviceIndex(const ActionSettings& settings) {
-  return DeviceIndexNamed(settings.currentDevice, static_cast<int32_t>(settings.devices.size()));
+  const int32_t d = DeviceIndexNamed(settings.currentDevice, static_cast<int32_t>(settings.devices.size()));
+  return d >= 0 && settings.devices[static_cast<size_t>(d)].present ? d : -1;
+}
+
+int32_t NamedDeviceIndex(const ActionSettings& settings, int32_t count) {
+  return DeviceIndexNamed(settings.currentDevice, count);
 }
 
 int32_t SourceNumberFromJson(const json& element) {
@@ -99,28 +122,46 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
     if (it != settings.end() && it->is_array()) entries = &*it;
   }
 
-  for (int32_t d = 0; d < devices.deviceCount; ++d) {
-    const json& entry = static_cast<size_t>(d) < entries->size() ? (*entries)[d] : kNull;
+  // Entries reach up to the highest detected device, so that a device is found by its number whichever
+  // devices below it are plugged in.
+  int32_t count = 0;
+  for (size_t d = 0; d < devices.detected.size(); ++d) {
+    if (devices.detected[d]) count = static_cast<int32_t>(d) + 1;
+  }
+  for (int32_t d = 0; d < count; ++d) {
+    const bool stored = static_cast<size_t>(d) < entries->size();
+    const json& entry = stored ? (*entries)[d] : kNull;
     DeviceSettings device;
+    device.deviceName = DeviceDisplayName(d);
+    if (!devices.detected[static_cast<size_t>(d)]) {
+      device.present = false;
+      device.hasStored = stored;
+      if (stored) device.stored = entry;
+      out.devices.push_back(std::move(device));
+      continue;
+    }
     device.multiViewLayout = LayoutFromEntry(entry);
     device.toggle = ToggleFromEntry(entry);
-    device.deviceName = DeviceDisplayName(d);
-    const json* sources = nullptr;
-    if (entry.is_object()) {
-      auto it = entry.find("multiViewSources");
-      if (it != entry.end() && it->is_array()) sources = &*it;
-    }
-    if (sources) {
-      for (const json& element : *sources) device.multiViewSources.push_back(SourceNumberFromJson(element));
-    } else {
-      device.multiViewSources = DefaultSources(devices, d);
-    }
+    device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : DefaultSources(devices, d);
     // A device without a signal entry (a node missing) shows no flags rather than dropping the event.
     if (static_cast<size_t>(d) < devices.inputSignals.size()) device.inputHasSignal = devices.inputSignals[d];
     out.devices.push_back(std::move(device));
   }
-  for (size_t i = static_cast<size_t>(std::max<int32_t>(devices.deviceCount, 0)); i < entries->size(); ++i) {
-    out.absentDevices.push_back((*entries)[i]);
+  for (size_t i = static_cast<size_t>(count); i < entries->size(); ++i) out.absentDevices.push_back((*entries)[i]);
+}
+
+DeviceSettings ReadStoredEntry(const json& entry) {
+  DeviceSettings device;
+  device.multiViewLayout = LayoutFromEntry(entry);
+  device.toggle = ToggleFromEntry(entry);
+  device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : std::vector<int32_t>{1, 2, 3, 4};
+  return device;
+}
+
+void FitSourcesToInputs(std::vector<int32_t>& sources, int32_t inputCount) {
+  if (inputCount < 1) return;
+  for (size_t place = 0; place < sources.size() && place < 4; ++place) {
+    sources[place] = std::min(std::max(sources[place], 1), inputCount);
   }
 }
 
@@ -128,9 +169,20 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
   out["currentDevice"] = settings.currentDevice;
   out["icon"] = settings.icon;
   if (settings.showStateSet) out["showState"] = settings.showState;
+  bool anyPresent = false;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
     const DeviceSettings& device = settings.devices[i];
     json& entry = out["devices"][i];
+    if (!device.present) {
+      // An absent device's entry stays as it was stored; one that was never stored gets the defaults, so that
+      // the entries after it keep their positions.
+      if (device.hasStored) {
+        entry = device.stored;
+        continue;
+      }
+    } else {
+      anyPresent = true;
+    }
     entry["multiViewLayout"] = device.multiViewLayout;
     entry["toggle"] = device.toggle;
     entry["multiViewSources"] = device.multiViewSources;
@@ -139,7 +191,7 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
     entry["inputHasSignal"] = std::move(signal);
     entry["deviceName"] = device.deviceName;
   }
-  if (settings.devices.empty()) return false;
+  if (!anyPresent) return false;
   for (const json& stored : settings.absentDevices) out["devices"].push_back(stored);
   return true;
 }

@@ -9,6 +9,11 @@
 #include <nlohmann/json.hpp>
 
 struct DeviceSettings {
+  // False for a device that is not detected now: its stored entry (when there was one) is kept unread and
+  // written back unchanged, and the other fields hold defaults.
+  bool present = true;
+  bool hasStored = false;
+  nlohmann::json stored;
   std::string deviceName;
   uint32_t multiViewLayout = 100;
   std::vector<int32_t> multiViewSources;
@@ -18,21 +23,23 @@ struct DeviceSettings {
 
 struct ActionSettings {
   std::string currentDevice;
+  // One entry per device number up to the highest detected one, detected or not (entry d is device d).
   std::vector<DeviceSettings> devices;
   std::string icon;
   // "showState": the plug-in draws the device's state on the key. Written back only when the settings
   // carried it as a boolean, so keys that never had it keep their settings byte for byte.
   bool showState = false;
   bool showStateSet = false;
-  // The stored "devices" entries beyond the detected devices, unread and unchanged: a device that is not
-  // plugged in keeps its configuration for when it is back.
+  // The stored "devices" entries beyond the highest detected device, unread and unchanged: a device that is
+  // not plugged in keeps its configuration for when it is back.
   std::vector<nlohmann::json> absentDevices;
 };
 
-// What the settings are completed from: the device count and input counts of the last enumeration and the
-// signal locks just read from the hardware (one bit list per device index; a missing entry reads as empty).
+// What the settings are completed from: which device indexes the last enumeration detected, their input
+// counts, and the signal locks just read from the hardware (one bit list per device index; a missing entry
+// reads as empty).
 struct DeviceSnapshot {
-  int32_t deviceCount = 0;
+  std::vector<bool> detected;
   std::vector<int32_t> inputCounts;
   std::vector<std::vector<bool>> inputSignals;
 };
@@ -41,24 +48,35 @@ struct DeviceSnapshot {
 std::string DeviceDisplayName(int32_t index);
 // The index below count whose display name is name, or -1.
 int32_t DeviceIndexNamed(const std::string& name, int32_t count);
-// The index of the entry of settings.devices that "currentDevice" names, or -1.
+// The index of the detected device that "currentDevice" names, or -1.
 int32_t CurrentDeviceIndex(const ActionSettings& settings);
+// The device number (0-based) that "currentDevice" names among the first `count`, detected or not; -1 for none.
+int32_t NamedDeviceIndex(const ActionSettings& settings, int32_t count);
 
 // One element of "multiViewSources" as an input number: integers keep their low 32 bits, floating-point
 // numbers are truncated toward zero and saturate at the 32-bit limits (NaN reads as 0), booleans are 1 or 0.
 // Any other type raises the JSON library's type error.
 int32_t SourceNumberFromJson(const nlohmann::json& element);
 
-// Fills out from a "settings" object (any JSON value; a non-object reads as empty), one entry per detected
-// device, and keeps the stored entries beyond them as they are. May raise the JSON library's type error for a source element of the wrong type; out is then
+// Fills out from a "settings" object (any JSON value; a non-object reads as empty), one entry per device
+// number up to the highest detected device (absent ones keep their stored entry), and keeps the stored
+// entries beyond them as they are. May raise the JSON library's type error for a source element of the wrong type; out is then
 // partly filled.
 void CompleteActionSettings(const nlohmann::json& settings, const DeviceSnapshot& devices,
                             ActionSettings& out);
 
-// Fills out (a JSON null on entry) with the settings object: the detected devices' entries, then the absent
-// devices' entries unchanged. True when at least one detected device's entry was written (without one,
+// Fills out (a JSON null on entry) with the settings object: an entry per device number, absent devices'
+// entries as they were stored, then the stored entries beyond them unchanged. True when at least one detected device's entry was written (without one,
 // nothing is to be sent).
 bool WriteActionSettings(const ActionSettings& settings, nlohmann::json& out);
+
+// The device multiview entry of a device as the settings of an absent device store it, read as a press or an
+// edit would read it (layout 100 and sources 1, 2, 3, 4 by default). May raise the JSON library's type error.
+DeviceSettings ReadStoredEntry(const nlohmann::json& entry);
+
+// Makes the first four sources inputs the device has: each is clamped into 1..inputCount. Nothing changes
+// without an input count.
+void FitSourcesToInputs(std::vector<int32_t>& sources, int32_t inputCount);
 
 // The toggle step: moves the first source on to the next input (1..inputCount, wrapping) whose signal flag
 // is set. A list that is empty, a first source below 0 or above inputCount, or no inputs leave it unchanged.

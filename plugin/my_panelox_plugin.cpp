@@ -8,6 +8,7 @@
 #include "host/json_members.h"
 #include "host/pnx_connection_manager.h"
 #include "plugin/image_data_message.h"
+#include "platform/vendor_properties.h"
 #include "trace/trace.h"
 #include "trace/trace_contexts.h"
 
@@ -54,6 +55,8 @@ MyPaneloxPlugin::MyPaneloxPlugin() {
   // The second call is a second full attempt only when the first one failed.
   m_deviceManager.OpenDevice(0);
   m_deviceManager.OpenDevice(0);
+  m_displays.FollowPresence();
+  m_displays.TakeChanged();
 }
 
 // The graph must not run while the fields its frames use are destroyed (the manager goes last).
@@ -75,6 +78,8 @@ void MyPaneloxPlugin::Begin() {
 void MyPaneloxPlugin::FollowDeviceChanges() {
   const int32_t device = m_previewDevice >= 0 ? m_previewDevice : std::max(m_deviceManager.m_currentDevice, 0);
   if (!m_deviceManager.LookForDevices(device)) return;
+  m_displays.FollowPresence();
+  ShowChanges();
   if (m_statusWanted) SendDeviceStatus();
   if (m_previewWanted && m_deviceManager.DeviceDetected(device)) {
     TraceMessage(kTraceMessage, kTracePreview, L"preview resumes on device %d", device);
@@ -105,9 +110,9 @@ bool MyPaneloxPlugin::ReadActionSettings(const json& payload, ActionSettings& ou
   if (!ReadObjectMember(payload, "settings", settings)) return false;
   LookAgainIfMissing(settings);
   DeviceSnapshot devices;
-  devices.deviceCount = m_deviceManager.m_deviceCount;
+  for (int32_t d = 0; d < m_deviceManager.m_maxDevices; ++d) devices.detected.push_back(m_deviceManager.DeviceDetected(d));
   devices.inputCounts = m_deviceManager.m_inputCounts;
-  if (devices.deviceCount > 0) devices.inputSignals = m_deviceManager.QueryInputSignals();
+  if (m_deviceManager.m_deviceCount > 0) devices.inputSignals = m_deviceManager.QueryInputSignals();
   ActionSettings read;
   CompleteActionSettings(settings, devices, read);
   out = std::move(read);
@@ -144,18 +149,18 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
       m_instances[context] = ActionInstance{context, device, action, d};
     }
     WriteBackSettings(settings, context);
-    ShowStateAfterSettings(context, settings, false);
+    ShowStateAfterSettings(context, settings);
   }
   // An open inspector keeps its images: a key appearing (a page switch on the panel) takes the target only
   // while none is open.
-  if (m_openInspectors == 0) SetInspectorTarget(action, context);
+  if (m_openInspectors.empty()) SetInspectorTarget(action, context);
 }
 
 void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& context, const json&,
                                       const std::string&) {
   TraceEvent("willDisappear", context);
   // Other keys leaving the panel do not end the open inspector's preview.
-  if (m_openInspectors == 0 || context == m_inspectorContext) {
+  if (m_openInspectors.empty() || context == m_inspectorContext) {
     StopGraph();
     m_previewWanted = false;
   }
@@ -179,23 +184,32 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
                               const std::string&) {
   TraceEvent("keyUp", context);
   if (IsPeekAction(action)) {
-    PeekUp(context);
+    m_displays.EndLook(context);
+    ShowChanges();
     return;
   }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) return;
-  const size_t i = static_cast<size_t>(d);
-  DeviceSettings& entry = settings.devices[i];
-  m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, true);
-  if (entry.toggle) {
-    const auto& counts = m_deviceManager.m_inputCounts;
-    ToggleFirstSource(entry, i < counts.size() ? counts[i] : 0);
+  DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  if (entry.multiViewSources.size() < 4) {
+    // No four sources to send: the layout alone is applied and nothing is written back.
+    m_displays.Press(d, DeviceState{entry.multiViewLayout, 0, false}, true);
+    ShowChanges();
+    return;
   }
-  m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, true);
+  const int32_t inputs = InputCount(d);
+  if (entry.toggle) ToggleFirstSource(entry, inputs);
+  FitSourcesToInputs(entry.multiViewSources, inputs);
+  m_displays.Press(d, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
   WriteBackSettings(settings, context);
-  AfterPress(d, entry);
+  ShowChanges();
+}
+
+int32_t MyPaneloxPlugin::InputCount(int32_t device) const {
+  const auto& counts = m_deviceManager.m_inputCounts;
+  return device >= 0 && static_cast<size_t>(device) < counts.size() ? counts[static_cast<size_t>(device)] : 0;
 }
 
 // ---- property inspector --------------------------------------------------------------------------------
@@ -204,29 +218,33 @@ void MyPaneloxPlugin::OnPropertyInspectorDidAppear(const std::string& action, co
                                                    const std::string&) {
   TraceEvent("propertyInspectorDidAppear", context);
   SetInspectorTarget(action, context);
-  ++m_openInspectors;
+  m_openInspectors.insert(context);
 }
 
 void MyPaneloxPlugin::OnPropertyInspectorDidDisappear(const std::string&, const std::string& context,
                                                       const std::string&) {
   TraceEvent("propertyInspectorDidDisappear", context);
-  if (m_openInspectors <= 1) {
-    // The last inspector closing takes the edit back whichever key it belonged to, and whether or not that
-    // key is still known (its "willDisappear" may have come first, or its settings named no detected device).
-    auto it = m_instances.find(context);
-    const int32_t known = it != m_instances.end() ? it->second.deviceIndex : -1;
-    if (known >= 0) m_deviceManager.RestoreDeviceState(known);
-    const bool edited = m_editedSinceLastClose && m_previewDevice != known;
-    if (edited) m_deviceManager.RestoreDeviceState(m_previewDevice);
-    m_editedSinceLastClose = false;
-    StopGraph();
-    m_previewWanted = false;
-    m_statusWanted = false;
-    RedrawStateKeys(known, "", m_deviceManager.m_inputSignals);
-    if (edited) RedrawStateKeys(m_previewDevice, "", m_deviceManager.m_inputSignals);
-  }
-  // A stray "propertyInspectorDidDisappear" must not make a later pair count as closed after its first half.
-  if (m_openInspectors > 0) --m_openInspectors;
+  m_openInspectors.erase(context);
+  // A stray "propertyInspectorDidDisappear" (for a key with no inspector open) closes nothing while another
+  // inspector is open.
+  if (!m_openInspectors.empty()) return;
+  // The last inspector closing takes the edit back whichever key it belonged to, and whether or not that
+  // key is still known (its "willDisappear" may have come first, or its settings named no detected device).
+  auto it = m_instances.find(context);
+  const int32_t known = it != m_instances.end() ? it->second.deviceIndex : -1;
+  if (known >= 0) m_displays.TakeBackEdit(known);
+  if (m_editedSinceLastClose && m_previewDevice >= 0 && m_previewDevice != known) m_displays.TakeBackEdit(m_previewDevice);
+  m_editedSinceLastClose = false;
+  StopGraph();
+  m_previewWanted = false;
+  m_statusWanted = false;
+  ShowChanges();
+}
+
+void MyPaneloxPlugin::MoveEditTo(int32_t device) {
+  if (m_previewDevice == device) return;
+  if (m_previewDevice != -1) m_displays.TakeBackEdit(m_previewDevice);
+  m_previewDevice = device;
 }
 
 void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string& context, const json& payload,
@@ -236,19 +254,22 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   if (!ReadActionSettings(payload, settings)) return;
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) {
-    ShowStateAfterSettings(context, settings, false);
+    const int32_t named = NamedDeviceIndex(settings, m_deviceManager.m_maxDevices);
+    if (named >= 0) EditAbsentDevice(named, context, settings);
+    ShowStateAfterSettings(context, settings);
+    ShowChanges();
     return;
   }
   if (m_previewDevice == -1) {
     m_previewDevice = d;
-    m_deviceManager.ReadDeviceState(d);
+    m_displays.ReadForEdit(d);
   } else if (m_previewDevice != d) {
-    m_deviceManager.RestoreDeviceState(m_previewDevice);
+    MoveEditTo(d);
     m_deviceManager.OpenDevice(d);
+    m_displays.FollowPresence();
     ApplyPreviewSize();
     RunPreviewGraph();
-    m_previewDevice = d;
-    m_deviceManager.ReadDeviceState(d);
+    m_displays.ReadForEdit(d);
     m_instances[context].deviceIndex = d;
   }
   // The instance follows the device its inspector edits, so that closing the inspector takes the edit
@@ -257,24 +278,48 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   if (instance != m_instances.end()) instance->second.deviceIndex = d;
   m_editedSinceLastClose = true;
 
-  const DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
-  m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
+  DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  if (entry.multiViewSources.size() < 4) {
+    // No four sources to show: the layout alone, and nothing is written back.
+    m_displays.Edit(d, DeviceState{entry.multiViewLayout, 0, false}, true);
+    ShowIcon(settings.icon, m_inspectorContext);
+    ShowChanges();
+    return;
+  }
+  FitSourcesToInputs(entry.multiViewSources, InputCount(d));
   ShowIcon(settings.icon, m_inspectorContext);
-  m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
+  m_displays.Edit(d, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
   WriteBackSettings(settings, context);
-  ShowStateAfterSettings(context, settings, true);
+  ShowStateAfterSettings(context, settings);
+  ShowChanges();
+}
+
+void MyPaneloxPlugin::EditAbsentDevice(int32_t device, const std::string& context, const ActionSettings& settings) {
+  const size_t slot = static_cast<size_t>(device);
+  const size_t count = settings.devices.size();
+  json stored;
+  if (slot < count && settings.devices[slot].hasStored) stored = settings.devices[slot].stored;
+  if (slot >= count && slot - count < settings.absentDevices.size()) stored = settings.absentDevices[slot - count];
+  const DeviceSettings entry = ReadStoredEntry(stored);
+  MoveEditTo(device);
+  auto instance = m_instances.find(context);
+  if (instance != m_instances.end()) instance->second.deviceIndex = device;
+  m_editedSinceLastClose = true;
+  ShowIcon(settings.icon, m_inspectorContext);
+  if (entry.multiViewSources.size() < 4) return;
+  m_displays.Edit(device, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
 }
 
 void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::string& context, const json& payload,
                                      const std::string&) {
   TraceEvent("sendToPlugin", context);
   const std::string method = ReadStringMember(payload, "method", "");
-  if (method == "startSendingImages") StartSendingImages(payload);
+  if (method == "startSendingImages") StartSendingImages(action, context, payload);
   if (method != "getDeviceStatus") return;
   m_statusAction = action;
   m_statusContext = context;
   // Later changes are reported only while an inspector is open to show them.
-  m_statusWanted = m_openInspectors > 0;
+  m_statusWanted = !m_openInspectors.empty();
   SendDeviceStatus();
 }
 
@@ -291,7 +336,8 @@ void MyPaneloxPlugin::SendDeviceStatus() {
 
 // ---- preview -------------------------------------------------------------------------------------------
 
-void MyPaneloxPlugin::StartSendingImages(const json& payload) {
+void MyPaneloxPlugin::StartSendingImages(const std::string& action, const std::string& context, const json& payload) {
+  SetInspectorTarget(action, context);
   m_imageWidth = ImageSizeMember(payload, "imageWidth", 224);
   m_imageHeight = ImageSizeMember(payload, "imageHeight", 126);
   m_previewWanted = true;
@@ -347,11 +393,11 @@ void MyPaneloxPlugin::ShowInspectorKeyDevice() {
   // it: the device edited so far gets its state back, and the key's device is remembered before any edit.
   // A device already under edit (its first edit does not open it) keeps the state read before that edit.
   const bool moves = m_previewDevice != d;
-  if (moves && m_previewDevice != -1) m_deviceManager.RestoreDeviceState(m_previewDevice);
+  MoveEditTo(d);
   m_deviceManager.OpenDevice(d);
-  if (!moves) return;
-  m_previewDevice = d;
-  m_deviceManager.ReadDeviceState(d);
+  m_displays.FollowPresence();
+  if (moves) m_displays.ReadForEdit(d);
+  ShowChanges();
 }
 
 void MyPaneloxPlugin::RunPreviewGraph() {

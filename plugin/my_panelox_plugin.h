@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@
 #include "device/device_watch.h"
 #include "host/pnx_base_plugin.h"
 #include "plugin/action_settings.h"
+#include "plugin/device_displays.h"
 #include "plugin/layout_names.h"
-#include "plugin/peek.h"
 #include "plugin/state_keys.h"
 
 // A key on the panel whose settings named a detected device. Only deviceIndex is read; the strings keep what
@@ -97,7 +98,13 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   void RunPreviewGraph();
   // A preview request shows the device of the inspector's key, when that key is known.
   void ShowInspectorKeyDevice();
-  void StartSendingImages(const nlohmann::json& payload);
+  // The images go to the key whose inspector asked for them.
+  void StartSendingImages(const std::string& action, const std::string& context, const nlohmann::json& payload);
+  // The inspector's edit moves to `device`: the device edited so far gets its edit taken back.
+  void MoveEditTo(int32_t device);
+  // An edit naming a device that is not detected now: kept, and shown once the device is back.
+  void EditAbsentDevice(int32_t device, const std::string& context, const ActionSettings& settings);
+  int32_t InputCount(int32_t device) const;
   // "deviceStatus": the display names of the detected devices, to the inspector that asked for them.
   void SendDeviceStatus();
   // A look for devices when the settings name one that is not detected (or none is), at most once a second.
@@ -108,26 +115,28 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // here sends, reads a device or runs a timer unless a key uses "showState" or the peek action.
   static bool IsPeekAction(const std::string& action);
   void PeekDown(const std::string& context, const nlohmann::json& payload);
-  void PeekUp(const std::string& context);
-  // After a key's settings were read: lists or drops it as a state key and draws it; with redrawDevice its
-  // device was just written, so every state key of that device is drawn anew.
-  void ShowStateAfterSettings(const std::string& context, const ActionSettings& settings, bool redrawDevice);
-  // After a switch press wrote entry to device d.
-  void AfterPress(int32_t d, const DeviceSettings& entry);
+  // After a key's settings were read: lists or drops it as a state key and draws it.
+  void ShowStateAfterSettings(const std::string& context, const ActionSettings& settings);
+  // Draws the state keys of every device whose state was written, or that came or went, since the last call.
+  void ShowChanges();
   void KeyGone(const std::string& context);
-  // Reads what device d shows and sends the image of its state keys (only of context when not empty).
+  // Sends the image of device d's state keys (only of context when not empty): read back from the device, or
+  // "not connected" while it is away.
   void RedrawStateKeys(int32_t d, const std::string& context, const std::vector<std::vector<bool>>& signals);
   void UpdateStateTimer();
   void CheckStateSignals();
 
   CaptureDeviceManager m_deviceManager;
+  // The one owner of what each device shows; every multiview write goes through it.
+  DeviceDisplays m_displays{m_deviceManager};
   int32_t m_imageWidth = 0;
   int32_t m_imageHeight = 0;
   int32_t m_previewDevice = -1;
   std::map<std::string, ActionInstance> m_instances;
   // The key whose inspector gets the preview images; its action travels with the images (m_imageAction).
   std::string m_inspectorContext;
-  int32_t m_openInspectors = 0;  // never below 0
+  // The keys whose inspector is open: a key's second "propertyInspectorDidAppear" does not make it count twice.
+  std::set<std::string> m_openInspectors;
   // Set by every edit applied to a device, cleared when the last inspector closes: the device under edit
   // (m_previewDevice) is then restored even when the closing key is not known.
   bool m_editedSinceLastClose = false;
@@ -142,7 +151,6 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   bool m_looked = false;
   bool m_traceRegistered = false;
   StateKeys m_stateKeys;
-  PeekHolds m_peeks;
   LayoutNames m_layoutNames;
   bool m_layoutNamesLoaded = false;
   bool m_stateTimerRunning = false;

@@ -2,9 +2,11 @@
 // check runs as a repeating timer on the same event loop, only while some key shows the state.
 #include <chrono>
 
+#include "host/json_members.h"
 #include "host/localizer.h"
 #include "host/plugin_folder.h"
 #include "host/pnx_connection_manager.h"
+#include "plugin/state_image.h"
 #include "platform/vendor_properties.h"
 #include "plugin/my_panelox_plugin.h"
 
@@ -24,39 +26,18 @@ void MyPaneloxPlugin::PeekDown(const std::string& context, const json& payload) 
   if (!ReadActionSettings(payload, settings)) return;
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) return;
-  if (m_peeks.Press(context, d)) {
-    DeviceState before;
-    if (m_deviceManager.ReadMultiviewState(d, before)) m_peeks.Remember(d, before);
-  }
-  const DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
-  m_deviceManager.SetMultiviewLayout(d, entry.multiViewLayout, false);
-  m_deviceManager.SetMultiviewSources(d, &entry.multiViewSources, false);
+  DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  if (entry.multiViewSources.size() < 4) return;
+  FitSourcesToInputs(entry.multiViewSources, InputCount(d));
+  m_displays.Look(d, context, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
   WriteBackSettings(settings, context);
-  RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
+  ShowChanges();
 }
 
-void MyPaneloxPlugin::PeekUp(const std::string& context) {
-  int32_t d = -1;
-  DeviceState before;
-  if (!m_peeks.Release(context, d, before)) return;
-  const std::array<int32_t, 4> places = vendor::UnpackSources(before.sources);
-  const std::vector<int32_t> sources(places.begin(), places.end());
-  m_deviceManager.SetMultiviewLayout(d, before.layout, false);
-  m_deviceManager.SetMultiviewSources(d, &sources, false);
-  RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
-}
-
-void MyPaneloxPlugin::AfterPress(int32_t d, const DeviceSettings& entry) {
-  // A press while a look is held stays once the look ends.
-  if (m_peeks.Holds(d) && entry.multiViewSources.size() >= 4) {
-    m_peeks.Remember(d, DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true});
-  }
-  RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
-}
-
-void MyPaneloxPlugin::ShowStateAfterSettings(const std::string& context, const ActionSettings& settings,
-                                             bool redrawDevice) {
-  const int32_t d = CurrentDeviceIndex(settings);
+void MyPaneloxPlugin::ShowStateAfterSettings(const std::string& context, const ActionSettings& settings) {
+  // Keys are listed by the device their settings name, detected or not, so that a key of a device that is
+  // away says so and is drawn again when it is back.
+  const int32_t d = NamedDeviceIndex(settings, m_deviceManager.m_maxDevices);
   const bool wanted = settings.showState && settings.icon.empty();
   if (m_stateKeys.Track(context, settings, d)) {
     // No longer drawn: the host's default image comes back, unless the key image took over.
@@ -65,17 +46,17 @@ void MyPaneloxPlugin::ShowStateAfterSettings(const std::string& context, const A
     connectionManager->SetImage(SvgDataUrl(StateImageSvg(StateImage{})), context);
   }
   UpdateStateTimer();
-  if (d < 0) return;
-  if (redrawDevice) {
-    RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
-  } else if (wanted) {
-    RedrawStateKeys(d, context, m_deviceManager.m_inputSignals);
-  }
+  if (d >= 0 && wanted) RedrawStateKeys(d, context, m_deviceManager.m_inputSignals);
+}
+
+void MyPaneloxPlugin::ShowChanges() {
+  for (int32_t d : m_displays.TakeChanged()) RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
 }
 
 void MyPaneloxPlugin::KeyGone(const std::string& context) {
   if (m_stateKeys.Forget(context)) UpdateStateTimer();
-  PeekUp(context);
+  m_displays.EndLook(context);
+  ShowChanges();
 }
 
 void MyPaneloxPlugin::RedrawStateKeys(int32_t d, const std::string& context,
@@ -86,10 +67,13 @@ void MyPaneloxPlugin::RedrawStateKeys(int32_t d, const std::string& context,
     m_layoutNames.Load(ReadPluginFolderJson(FindPluginFolder(), "layouts.json"),
                        g_localizer ? g_localizer->table : json());
   }
+  const bool present = m_displays.Present(d);
   DeviceState shown;
-  const bool known = m_deviceManager.ReadMultiviewState(d, shown);
-  for (const auto& image : m_stateKeys.Draw(d, known, shown, signals, m_layoutNames, context)) {
-    connectionManager->SetImage(SvgDataUrl(StateImageSvg(image.second)), image.first);
+  const bool known = present && m_deviceManager.ReadMultiviewState(d, shown);
+  std::string notConnected = "not connected";
+  if (g_localizer) notConnected = ReadStringMember(g_localizer->table, "device.notConnected", notConnected);
+  for (const auto& image : m_stateKeys.Draw(d, present, known, shown, signals, m_layoutNames, context)) {
+    connectionManager->SetImage(SvgDataUrl(StateImageSvg(image.second, notConnected)), image.first);
   }
 }
 

@@ -56,9 +56,20 @@ void AppendPlace(std::string& svg, int place, const char* label, bool signal, bo
 
 }  // namespace
 
-std::string StateImageSvg(const StateImage& image) {
+std::string StateImageSvg(const StateImage& image, const std::string& notConnected) {
   std::string svg =
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"144\" height=\"144\" viewBox=\"0 0 144 144\" class=\"state";
+  if (!image.connected) {
+    // Unlike a state that could not be read, nothing of the last picture stays: the device is away.
+    svg += " absent\" font-family=\"sans-serif\" font-weight=\"bold\"><rect width=\"144\" height=\"144\" "
+           "fill=\"#101418\"/><rect x=\"40\" y=\"30\" width=\"64\" height=\"48\" rx=\"6\" fill=\"none\" "
+           "stroke=\"#8a939c\" stroke-width=\"4\"/><line x1=\"34\" y1=\"88\" x2=\"110\" y2=\"20\" "
+           "stroke=\"#ff5252\" stroke-width=\"6\"/><text class=\"absent\" x=\"72\" y=\"118\" font-size=\"15\" "
+           "text-anchor=\"middle\" fill=\"#d8dee6\">";
+    svg += XmlEscaped(Shortened(notConnected, 16));
+    svg += "</text></svg>";
+    return svg;
+  }
   svg += image.known ? "\"" : " unknown\"";
   svg += " font-family=\"sans-serif\" font-weight=\"bold\"><rect width=\"144\" height=\"144\" fill=\"#101418\"/>";
   for (int place = 0; place < 4; ++place) {

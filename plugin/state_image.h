@@ -7,6 +7,7 @@
 #include <string>
 
 struct StateImage {
+  bool connected = true;             // false: the device is not detected; nothing else is drawn
   bool known = false;                // false: the device's state could not be read; the rest is not drawn
   std::string layoutName;            // the layout's name, or its number as text
   std::array<int32_t, 4> inputs{};   // the input shown in each place, place 1 first
@@ -15,9 +16,10 @@ struct StateImage {
 };
 
 // A square SVG document. Marks that tests and styles can find: the root's class is "state" (or
-// "state unknown"), each place is a <g class="place"> ("place no-signal" without a signal) holding its
-// input number as text, the layout is <text class="layout">, and a live key has a <rect class="live">.
-std::string StateImageSvg(const StateImage& image);
+// "state unknown", or "state absent" for a device that is not connected), each place is a <g class="place">
+// ("place no-signal" without a signal) holding its input number as text, the layout is <text class="layout">, and a live key has a <rect class="live">.
+// notConnected is the text an absent device's key shows.
+std::string StateImageSvg(const StateImage& image, const std::string& notConnected = "not connected");
 
 // "data:image/svg+xml;base64,..." - the form key images take in "setImage".
 std::string SvgDataUrl(const std::string& svg);

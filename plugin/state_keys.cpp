@@ -4,11 +4,16 @@
 #include "platform/vendor_properties.h"
 
 bool StateKeys::Track(const std::string& context, const ActionSettings& settings, int32_t device) {
-  const bool wanted = settings.showState && settings.icon.empty() && device >= 0 &&
-                      static_cast<size_t>(device) < settings.devices.size();
+  const bool wanted = settings.showState && settings.icon.empty() && device >= 0;
   if (!wanted) return Forget(context);
-  const DeviceSettings& entry = settings.devices[static_cast<size_t>(device)];
-  m_keys[context] = Key{device, entry.multiViewLayout, entry.multiViewSources};
+  Key key{device, 0, {}};
+  // A device that is away has no entry to compare with: its keys are not live anyway.
+  const size_t slot = static_cast<size_t>(device);
+  if (slot < settings.devices.size() && settings.devices[slot].present) {
+    key.layout = settings.devices[slot].multiViewLayout;
+    key.sources = settings.devices[slot].multiViewSources;
+  }
+  m_keys[context] = std::move(key);
   return false;
 }
 
@@ -42,7 +47,7 @@ std::array<bool, 4> StateKeys::PlaceSignals(const DeviceState& shown, int32_t de
   return bits;
 }
 
-std::vector<std::pair<std::string, StateImage>> StateKeys::Draw(int32_t device, bool known,
+std::vector<std::pair<std::string, StateImage>> StateKeys::Draw(int32_t device, bool present, bool known,
                                                                 const DeviceState& shown,
                                                                 const std::vector<std::vector<bool>>& signals,
                                                                 const LayoutNames& names,
@@ -55,6 +60,7 @@ std::vector<std::pair<std::string, StateImage>> StateKeys::Draw(int32_t device, 
   memo.signal = known ? PlaceSignals(shown, device, signals) : std::array<bool, 4>{};
 
   StateImage image;
+  image.connected = present;
   image.known = known;
   if (known) {
     image.layoutName = names.Name(shown.layout);

@@ -17,8 +17,8 @@
 class StateKeys {
  public:
   // Lists, updates or drops a key after its settings were read. A key is listed while its settings ask for
-  // the state, carry no "icon" (a key image wins) and name the detected device `device` (-1: none). True
-  // when the key was listed and no longer is (its drawn image should be taken away).
+  // the state, carry no "icon" (a key image wins) and name device number `device` (-1: none), detected or
+  // not. True when the key was listed and no longer is (its drawn image should be taken away).
   bool Track(const std::string& context, const ActionSettings& settings, int32_t device);
   // Drops a key that went away. True when it was listed.
   bool Forget(const std::string& context);
@@ -26,10 +26,11 @@ class StateKeys {
   bool Empty() const { return m_keys.empty(); }
   bool HasDevice(int32_t device) const;
 
-  // Records what device `device` showed (known false: the read failed) and the signal locks of its inputs
-  // (entry d of the manager's signal lists), and returns the image of every listed key of that device, or
-  // only of `context` when it is not empty.
-  std::vector<std::pair<std::string, StateImage>> Draw(int32_t device, bool known, const DeviceState& shown,
+  // Records what device `device` showed (present false: it is not detected; known false: the read failed) and
+  // the signal locks of its inputs (entry d of the manager's signal lists), and returns the image of every
+  // listed key of that device, or only of `context` when it is not empty.
+  std::vector<std::pair<std::string, StateImage>> Draw(int32_t device, bool present, bool known,
+                                                       const DeviceState& shown,
                                                        const std::vector<std::vector<bool>>& signals,
                                                        const LayoutNames& names, const std::string& context);
 

@@ -106,9 +106,11 @@ void LoadFromEnvironmentLocked(Global& g) {
   InstallLocked(g, std::move(config));
 }
 
-// The run-time control (PNX_SIM_CONTROL): {"unplugged": [numbers], "signal": {"<number>": [4 booleans]}}.
-// It is read again whenever it changed since the last look, so a test or the development host plugs, unplugs
-// and changes signals by rewriting it; a file that cannot be read or parsed changes nothing.
+// The run-time control (PNX_SIM_CONTROL): {"unplugged": [numbers], "signal": {"<number>": [4 booleans]},
+// "switchedOff": true}. It is read again whenever it changed since the last look, so a test or the development
+// host plugs, unplugs and changes signals by rewriting it; a file that cannot be read or parsed changes
+// nothing. With "switchedOff" a device plugged back comes with its configured layout and sources, as one that
+// was switched off meanwhile; otherwise it keeps what it showed.
 void ApplyControlLocked(Global& g, const std::string& text) {
   json control = json::parse(text, nullptr, false);
   if (!control.is_object()) return;
@@ -117,6 +119,15 @@ void ApplyControlLocked(Global& g, const std::string& text) {
   if (list != control.end() && list->is_array()) {
     for (const json& number : *list) {
       if (number.is_number_integer()) unplugged.insert(number.get<int>());
+    }
+  }
+  auto off = control.find("switchedOff");
+  if (off != control.end() && off->is_boolean() && off->get<bool>() && g.config) {
+    for (const DeviceConfig& device : g.config->devices) {
+      auto state = g.devices.find(device.number);
+      if (state == g.devices.end() || !g.unplugged.count(device.number) || unplugged.count(device.number)) continue;
+      state->second.view.layout = device.layout;
+      state->second.view.sources = device.sources;
     }
   }
   g.unplugged = std::move(unplugged);

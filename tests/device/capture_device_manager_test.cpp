@@ -23,6 +23,7 @@
 #include "device/renderer/sink_filter.h"
 #include "platform/com_ptr.h"
 #include "platform/emulator_control.h"
+#include "platform/vendor_properties.h"
 #include "tests/device/renderer/renderer_fakes.h"
 
 namespace {
@@ -271,7 +272,8 @@ TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
     ASSERT_TRUE(manager.OpenDevice(0));
     ASSERT_TRUE(manager.OpenDevice(1));
     manager.QueryInputSignals();
-    manager.ReadDeviceState(1);
+    DeviceState state;
+    manager.ReadMultiviewState(1, state);
     EXPECT_GE(counter.Run(manager, 1), 1);
     manager.m_mediaControl->Run();  // left running: destruction must stop it
   }
@@ -362,12 +364,6 @@ struct PropertyFixture : ::testing::Test {
     manager = std::make_unique<CaptureDeviceManager>();
     manager->OpenDevice(0);
   }
-  // What a restore of device 0 sends, and whether it answered true.
-  std::vector<std::string> Restore(bool expected = true) {
-    TraceRecorder trace;
-    EXPECT_EQ(manager->RestoreDeviceState(0), expected);
-    return trace.Requests();
-  }
 };
 
 TEST_F(PropertyFixture, SourcesArePackedOneInputPerNibble) {
@@ -383,90 +379,61 @@ TEST_F(PropertyFixture, SourcesArePackedOneInputPerNibble) {
   };
   for (const auto& c : cases) {
     TraceRecorder trace;
-    EXPECT_TRUE(manager->SetMultiviewSources(0, &c.sources, false));
+    EXPECT_TRUE(manager->SetMultiviewSources(0, vendor::PackSources(c.sources)));
     EXPECT_EQ(trace.Requests(), (std::vector<std::string>{std::string("set 632 ") + c.sent + " 0"}));
   }
-}
-
-TEST_F(PropertyFixture, ThreeSourcesRaiseAndWriteNothing) {
-  Open(R"({"devices": [{"sources": [2, 2, 1, 1]}]})");
-  ASSERT_TRUE(manager->ReadDeviceState(0));
-  TraceRecorder trace;
-  const std::vector<int32_t> three = {1, 2, 3};
-  EXPECT_THROW(manager->SetMultiviewSources(0, &three, true), std::out_of_range);
-  EXPECT_FALSE(manager->SetMultiviewSources(0, nullptr, true));
-  EXPECT_TRUE(trace.Requests().empty());
-  EXPECT_EQ(Restore()[0], "set 632 2211000000000000 0");  // the record is untouched
 }
 
 TEST_F(PropertyFixture, LayoutIsFollowedByTheReadOfProperty25) {
   Open(R"({"devices": [{"failSet": [631]}]})");
   TraceRecorder trace;
-  // Even a refused layout is followed by the read; on a device never read nothing is remembered.
-  EXPECT_TRUE(manager->SetMultiviewLayout(0, 7, true));
+  // Even a refused layout is followed by the read.
+  EXPECT_FALSE(manager->SetMultiviewLayout(0, 7));
   const std::vector<std::string> requests = trace.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0], "set 631 07000000 -2147467259");
   EXPECT_EQ(requests[1].substr(0, 7), "get 25 ");
 }
 
-TEST_F(PropertyFixture, ReadThenRestoreSendsSourcesThenLayout) {
-  Open(R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}]})");
-  ASSERT_TRUE(manager->ReadDeviceState(0));
-  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2211000000000000 0", "set 631 03000000 0"}));
-
-  // A live edit changes the device only; a key press changes device and record.
-  const std::vector<int32_t> edit = {4, 4, 4, 4};
-  manager->SetMultiviewLayout(0, 0, false);
-  manager->SetMultiviewSources(0, &edit, false);
-  const std::vector<int32_t> pressed = {1, 2, 3, 4};
-  manager->SetMultiviewSources(0, &pressed, true);
-  manager->SetMultiviewLayout(0, 100, true);
-  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2143000000000000 0", "set 631 64000000 0"}));
-}
-
-// Only what was read successfully is restored, and sources that fail to go back keep the layout from following.
-TEST_F(PropertyFixture, RestoreSendsOnlyWhatWasReadAndStopsAtAFailure) {
+// A whole state goes back sources first, and sources that fail to go keep the layout from following; a read
+// that fails leaves what the caller had.
+TEST_F(PropertyFixture, StatesAreReadWholeAndWrittenSourcesFirst) {
   const struct {
     const char* config;
-    int32_t read;
     bool readOk;
-    int32_t restored;
     std::vector<std::string> sent;
   } cases[] = {
-      {R"({"devices": [{"failSet": [632]}]})", 0, true, 0, {"set 632 2143000000000000 -2147467259"}},
-      {R"({"devices": [{}, {}]})", 1, true, 0, {}},  // reading device 1 makes an empty record for device 0
-      {R"({"devices": [{}]})", 0, true, 5, {}},
-      {R"({"devices": [{"failGet": [631]}]})", 0, false, 0, {}},
+      {R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}]})", true,
+       {"set 632 2211000000000000 0", "set 631 03000000 0"}},
+      {R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1], "failSet": [632]}]})", true,
+       {"set 632 2211000000000000 -2147467259"}},
+      {R"({"devices": [{"layout": 3, "failGet": [631]}]})", false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config);
     Open(c.config);
-    EXPECT_EQ(manager->ReadDeviceState(c.read), c.readOk);
+    DeviceState state{9, 0x4444, false};
+    EXPECT_EQ(manager->ReadMultiviewState(0, state), c.readOk);
+    if (!c.readOk) {
+      EXPECT_EQ(state.layout, 9u);
+      EXPECT_FALSE(state.stateRead);
+      continue;
+    }
     TraceRecorder trace;
-    EXPECT_FALSE(manager->RestoreDeviceState(c.restored));
+    EXPECT_EQ(manager->WriteMultiviewState(0, state), c.sent.size() == 2);
     EXPECT_EQ(trace.Requests(), c.sent);
   }
 }
 
-TEST_F(PropertyFixture, AFailedGetKeepsTheRememberedValues) {
-  Open(R"({"devices": [{"layout": 3, "sources": [2, 2, 1, 1]}, {}]})");
-  ASSERT_TRUE(manager->ReadDeviceState(0));
-  ASSERT_TRUE(UseDevices(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4], "failGet": [632]}, {}]})"));
-  ASSERT_TRUE(manager->OpenDevice(1));  // binds device 0's HDMI-1 node anew
-  EXPECT_FALSE(manager->ReadDeviceState(0));
-  EXPECT_EQ(Restore(), (std::vector<std::string>{"set 632 2211000000000000 0", "set 631 03000000 0"}));
-}
-
 TEST_F(PropertyFixture, ADeviceWithoutPropertySetRefusesEverything) {
   Open(R"({"devices": [{"propertySet": false}]})");
-  const std::vector<int32_t> sources = {1, 2, 3, 4};
   TraceRecorder trace;
-  EXPECT_FALSE(manager->ReadDeviceState(0));
-  EXPECT_FALSE(manager->RestoreDeviceState(0));
-  EXPECT_FALSE(manager->SetMultiviewLayout(0, 100, true));
-  EXPECT_FALSE(manager->SetMultiviewSources(0, &sources, true));
-  EXPECT_FALSE(manager->SetMultiviewLayout(-1, 100, true));
+  DeviceState state;
+  EXPECT_FALSE(manager->ReadMultiviewState(0, state));
+  EXPECT_FALSE(manager->WriteMultiviewState(0, DeviceState{100, 0x4321, true}));
+  EXPECT_FALSE(manager->SetMultiviewLayout(0, 100));
+  EXPECT_FALSE(manager->SetMultiviewSources(0, 0x4321));
+  EXPECT_FALSE(manager->SetMultiviewLayout(-1, 100));
   EXPECT_TRUE(trace.Requests().empty());
 }
 

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       manager.OpenDevice(0);
       manager.QueryInputSignals();
       for (int32_t d = 0; d < manager.m_deviceCount; ++d) {
-        if (manager.ReadDeviceState(d)) manager.RestoreDeviceState(d);
+        DeviceState state;
+        if (manager.ReadMultiviewState(d, state)) manager.WriteMultiviewState(d, state);
       }
       if (manager.m_deviceCount > 1) manager.OpenDevice(1);
     }

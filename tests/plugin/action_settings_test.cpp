@@ -11,7 +11,7 @@ namespace {
 
 DeviceSnapshot TwoDevices() {
   DeviceSnapshot devices;
-  devices.deviceCount = 2;
+  devices.detected = {true, true};
   devices.inputCounts = {4, 4};
   devices.inputSignals = {{true, true, false, true}, {false, false, false, false}};
   return devices;
@@ -81,16 +81,65 @@ TEST(ActionSettings, SourceOfWrongTypeRaisesTypeError) {
 
 TEST(ActionSettings, DeviceWithoutCountsOrSignalsGetsEmptyLists) {
   DeviceSnapshot odd;
-  odd.deviceCount = 2;
+  odd.detected = {true, true};
   odd.inputCounts = {3};
   odd.inputSignals = {{true, true, true}};
   ActionSettings read;
   CompleteActionSettings(json::object(), odd, read);
   ASSERT_EQ(read.devices.size(), 2u);
-  EXPECT_EQ(read.devices[0].multiViewSources, (std::vector<int32_t>{1, 2, 3}));
+  // Three inputs fill the four places with inputs the device has.
+  EXPECT_EQ(read.devices[0].multiViewSources, (std::vector<int32_t>{1, 2, 3, 3}));
   EXPECT_TRUE(read.devices[1].multiViewSources.empty());
   EXPECT_TRUE(read.devices[1].inputHasSignal.empty());
   EXPECT_EQ(read.devices[1].deviceName, "Brelvon 2");
+}
+
+// A device is found by its number whichever devices below it are plugged in; an absent device's entry goes
+// back exactly as stored, and one never stored gets the defaults so that later entries keep their places.
+TEST(ActionSettings, DevicesAreFoundByNumberWhateverIsDetected) {
+  DeviceSnapshot secondOnly;
+  secondOnly.detected = {false, true, false};
+  secondOnly.inputCounts = {0, 4};
+  secondOnly.inputSignals = {{}, {true, true, true, true}};
+  const json stored = json::parse(R"({"currentDevice": "Brelvon 2", "devices": [
+      {"multiViewLayout": 7, "note": "kept"}, {"multiViewLayout": 3}, "junk"]})");
+  ActionSettings read;
+  CompleteActionSettings(stored, secondOnly, read);
+  EXPECT_EQ(CurrentDeviceIndex(read), 1);
+  EXPECT_EQ(NamedDeviceIndex(read, 4), 1);
+  json out;
+  ASSERT_TRUE(WriteActionSettings(read, out));
+  EXPECT_EQ(out["devices"][0], stored["devices"][0]);
+  EXPECT_EQ(out["devices"][1]["multiViewLayout"], 3);
+  EXPECT_EQ(out["devices"][1]["deviceName"], "Brelvon 2");
+  EXPECT_EQ(out["devices"][2], "junk");
+
+  read.currentDevice = "Brelvon";
+  EXPECT_EQ(CurrentDeviceIndex(read), -1);  // named, but away
+  EXPECT_EQ(NamedDeviceIndex(read, 4), 0);
+  CompleteActionSettings(json{{"currentDevice", "Brelvon 2"}}, secondOnly, read);
+  out = json();
+  ASSERT_TRUE(WriteActionSettings(read, out));
+  EXPECT_EQ(out["devices"][0]["deviceName"], "Brelvon");
+  EXPECT_EQ(out["devices"][1]["multiViewSources"], json({1, 2, 3, 4}));
+}
+
+TEST(ActionSettings, SourcesAreFittedToTheInputsADeviceHas) {
+  const struct {
+    std::vector<int32_t> sources;
+    int32_t inputs;
+    std::vector<int32_t> fitted;
+  } cases[] = {
+      {{1, 2, 3, 4}, 4, {1, 2, 3, 4}},
+      {{0, 16, -1, 4}, 4, {1, 4, 1, 4}},
+      {{4, 3, 2, 1, 9}, 3, {3, 3, 2, 1, 9}},  // beyond the four places nothing reaches the device
+      {{5, 0, 1, 2}, 0, {5, 0, 1, 2}},        // no input count: left alone
+  };
+  for (const auto& c : cases) {
+    std::vector<int32_t> sources = c.sources;
+    FitSourcesToInputs(sources, c.inputs);
+    EXPECT_EQ(sources, c.fitted) << c.inputs;
+  }
 }
 
 TEST(ToggleStep, AdvancesToNextInputWithSignal) {

@@ -22,6 +22,7 @@ const char kPeek[] = "com.brelvon.multiview.peek";
 // What a drawn key image says, read back from its SVG.
 struct Drawn {
   bool unknown = false;
+  bool absent = false;
   bool live = false;
   std::vector<std::string> places;  // input number per place, "!" appended when marked as without signal
   std::string layout;
@@ -33,6 +34,7 @@ Drawn ReadStateImage(const std::string& image) {
   const std::string svg = websocketpp::base64_decode(image.substr(prefix.size()));
   Drawn drawn;
   drawn.unknown = svg.find("class=\"state unknown\"") != std::string::npos;
+  drawn.absent = svg.find("class=\"state absent\"") != std::string::npos;
   drawn.live = svg.find("class=\"live\"") != std::string::npos;
   static const std::regex place("<g class=\"place( no-signal)?\">.*?>([^<]*)</text></g>");
   for (auto it = std::sregex_iterator(svg.begin(), svg.end(), place); it != std::sregex_iterator(); ++it) {
@@ -153,7 +155,8 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
     bool readsDevice;
   } const cases[] = {
       {"failed read", Settings(100, {1, 2, 3, 4}), "unknown", true},
-      {"no such device", json{{"showState", true}, {"currentDevice", "Brelvon 3"}}, "unknown", false},
+      {"no such device", json{{"showState", true}, {"currentDevice", "Brelvon 9"}}, "unknown", false},
+      {"device away", json{{"showState", true}, {"currentDevice", "Brelvon 3"}}, "absent", false},
       {"key image wins", json{{"showState", true}, {"icon", "data:image/png;base64,QQ=="}},
        "data:image/png;base64,QQ==", false},
       {"switched off", Settings(100, {1, 2, 3, 4}, false), "", false},
@@ -172,9 +175,11 @@ TEST_F(ShowStateAndPeek, KeysThatCannotShowTheStateSayWhy) {
     }
     if (std::string(c.image).empty()) {
       EXPECT_TRUE(images.empty());
-    } else if (std::string(c.image) == "unknown") {
+    } else if (std::string(c.image) == "unknown" || std::string(c.image) == "absent") {
       ASSERT_EQ(images.size(), 1u);
-      EXPECT_TRUE(ReadStateImage(images[0]["payload"]["image"]).unknown);
+      const Drawn drawn = ReadStateImage(images[0]["payload"]["image"]);
+      EXPECT_EQ(drawn.unknown, std::string(c.image) == "unknown");
+      EXPECT_EQ(drawn.absent, std::string(c.image) == "absent");
     } else {
       ASSERT_EQ(images.size(), 1u);
       EXPECT_EQ(images[0]["payload"]["image"], c.image);
@@ -214,11 +219,11 @@ TEST_F(ShowStateAndPeek, HoldToLookShowsItsSettingsAndPutsBackWhatWasShownBefore
                                       "set 631 08000000", "get 25", "set 632 2222000000000000", "set 631 05000000",
                                       "get 25", "set 632 4444000000000000"}));
 
-  // A switch press during a look stays after it.
+  // A switch press during a look is the newest act: it shows at once, and the look's release changes nothing.
   m_host.Send(WithSettings("keyDown", "P1", p1, kPeek));
-  m_host.Send(WithSettings("keyUp", "S", Settings(6, {1, 1, 1, 1}, false)));
   m_host.Settle();
   mark = TraceSize();
+  m_host.Send(WithSettings("keyUp", "S", Settings(6, {1, 1, 1, 1}, false)));
   m_host.Send(WithSettings("keyUp", "P1", p1, kPeek));
   m_host.Settle();
   EXPECT_EQ(Requests(mark), (std::vector<std::string>{"set 631 06000000", "get 25", "set 632 1111000000000000"}));

@@ -33,16 +33,16 @@ TEST(StateKeys, OnlyASignalChangeOfAShownInputAsksForADrawing) {
     StateKeys keys;
     LayoutNames names;
     keys.Track("K", ShowingState(100, {3, 3, 1, 1}), 1);
-    keys.Draw(1, true, shows, drawnWith, names, "");
+    keys.Draw(1, true, true, shows, drawnWith, names, "");
     EXPECT_EQ(keys.SignalChanges(c.now), c.redraw ? std::vector<int32_t>{1} : std::vector<int32_t>{});
   }
   // Nothing is watched for a device that could not be read, or that no key shows any more.
   StateKeys keys;
   LayoutNames names;
   keys.Track("K", ShowingState(100, {3, 3, 1, 1}), 1);
-  keys.Draw(1, false, shows, drawnWith, names, "");
+  keys.Draw(1, true, false, shows, drawnWith, names, "");
   EXPECT_TRUE(keys.SignalChanges({{}, {false, false, false, false}}).empty());
-  keys.Draw(1, true, shows, drawnWith, names, "");
+  keys.Draw(1, true, true, shows, drawnWith, names, "");
   EXPECT_TRUE(keys.Forget("K"));
   EXPECT_TRUE(keys.SignalChanges({{}, {false, false, false, false}}).empty());
 }
@@ -64,7 +64,7 @@ TEST(StateKeys, LiveMeansTheLayoutAndTheFourSourcesAPressWouldSend) {
     StateKeys keys;
     LayoutNames names;
     ASSERT_FALSE(keys.Track("K", ShowingState(c.layout, c.sources), 1));
-    const auto images = keys.Draw(1, true, shows, {}, names, "");
+    const auto images = keys.Draw(1, true, true, shows, {}, names, "");
     ASSERT_EQ(images.size(), 1u);
     EXPECT_EQ(images[0].second.live, c.live) << c.layout << " " << c.sources.size();
     // A key image takes over: the key is dropped.

@@ -1,0 +1,154 @@
+// What each capture device should show, and its writes.
+#include "plugin/device_displays.h"
+
+#include <algorithm>
+#include <array>
+
+#include "device/capture_device_manager.h"
+#include "platform/vendor_properties.h"
+
+namespace {
+
+// The four places made inputs the device has: a state from the settings of an absent device, or one read
+// from another device, never reaches a device as an input it lacks.
+uint64_t FitToInputs(uint64_t sources, int32_t inputs) {
+  if (inputs < 1) return sources;
+  std::array<int32_t, 4> places = vendor::UnpackSources(sources);
+  for (int32_t& input : places) input = std::min(std::max(input, 1), inputs);
+  return vendor::PackSources(places);
+}
+
+}  // namespace
+
+DeviceState DeviceDisplays::Over(const DeviceState& below, const DeviceState& change, bool layoutOnly) {
+  if (!layoutOnly) return DeviceState{change.layout, change.sources, true};
+  DeviceState state = below;
+  state.layout = change.layout;
+  return state;
+}
+
+void DeviceDisplays::Press(int32_t device, const DeviceState& state, bool layoutOnly) {
+  Device& d = At(device);
+  d.committed = Over(d.committed, state, layoutOnly);
+  d.layers.clear();
+  Write(device, Form::kApply, layoutOnly);
+}
+
+void DeviceDisplays::Look(int32_t device, const std::string& key, const DeviceState& state) {
+  // A key looks at one device at a time.
+  bool elsewhere = false;
+  for (const auto& entry : m_state) {
+    if (entry.first == device) continue;
+    for (const Layer& layer : entry.second.layers) elsewhere = elsewhere || (!layer.edit && layer.key == key);
+  }
+  if (elsewhere) EndLook(key);
+  Device& d = At(device);
+  auto held = std::find_if(d.layers.begin(), d.layers.end(),
+                           [&](const Layer& layer) { return !layer.edit && layer.key == key; });
+  if (held != d.layers.end()) {
+    held->state = Over(held->state, state, false);
+    if (held + 1 == d.layers.end()) Write(device, Form::kApply);
+    return;
+  }
+  if (d.layers.empty()) ReadCommitted(device);
+  d.layers.push_back(Layer{false, key, Over(d.committed, state, false)});
+  Write(device, Form::kApply);
+}
+
+void DeviceDisplays::EndLook(const std::string& key) {
+  for (auto& entry : m_state) {
+    std::vector<Layer>& layers = entry.second.layers;
+    auto held =
+        std::find_if(layers.begin(), layers.end(), [&](const Layer& layer) { return !layer.edit && layer.key == key; });
+    if (held == layers.end()) continue;
+    const bool top = held + 1 == layers.end();
+    layers.erase(held);
+    if (top) Write(entry.first, Form::kApply);
+  }
+}
+
+void DeviceDisplays::ReadForEdit(int32_t device) {
+  if (ReadCommitted(device)) At(device).readForEdit = true;
+}
+
+void DeviceDisplays::Edit(int32_t device, const DeviceState& state, bool layoutOnly) {
+  Device& d = At(device);
+  auto edit = std::find_if(d.layers.begin(), d.layers.end(), [](const Layer& layer) { return layer.edit; });
+  if (edit == d.layers.end()) {
+    d.layers.push_back(Layer{true, std::string(), Over(Shown(d), state, layoutOnly)});
+    Write(device, Form::kApply, layoutOnly);
+    return;
+  }
+  edit->state = Over(edit->state, state, layoutOnly);
+  if (edit + 1 == d.layers.end()) Write(device, Form::kApply, layoutOnly);
+}
+
+void DeviceDisplays::TakeBackEdit(int32_t device) {
+  Device& d = At(device);
+  auto edit = std::find_if(d.layers.begin(), d.layers.end(), [](const Layer& layer) { return layer.edit; });
+  if (edit != d.layers.end()) {
+    const bool top = edit + 1 == d.layers.end();
+    d.layers.erase(edit);
+    if (top) Write(device, Form::kRestore);
+    return;
+  }
+  // A press during the edit already cleared it; the device is put back all the same, as a device read for an
+  // edit always was when the inspector closed.
+  if (d.layers.empty() && d.readForEdit) Write(device, Form::kRestore);
+}
+
+void DeviceDisplays::FollowPresence() {
+  for (int32_t device = 0; device < m_devices.m_maxDevices; ++device) {
+    const bool present = m_devices.DeviceDetected(device);
+    Device& d = At(device);
+    if (d.present == present) continue;
+    d.present = present;
+    m_changed.insert(device);
+    if (!present) continue;
+    // Back after a while away (perhaps switched off meanwhile): it gets what it should show.
+    if (!d.committed.stateRead && !d.layers.empty()) ReadCommitted(device, true);
+    Write(device, Form::kApply);
+  }
+}
+
+bool DeviceDisplays::Present(int32_t device) const {
+  auto it = m_state.find(device);
+  return it != m_state.end() && it->second.present;
+}
+
+std::vector<int32_t> DeviceDisplays::TakeChanged() {
+  std::vector<int32_t> changed(m_changed.begin(), m_changed.end());
+  m_changed.clear();
+  return changed;
+}
+
+bool DeviceDisplays::ReadCommitted(int32_t device, bool underLayers) {
+  DeviceState read;
+  if (!m_devices.ReadMultiviewState(device, read)) return false;
+  Device& d = At(device);
+  // With a layer shown the device shows that layer, not what it should go back to.
+  if (d.layers.empty() || underLayers) d.committed = read;
+  return true;
+}
+
+void DeviceDisplays::Write(int32_t device, Form form, bool layoutOnly) {
+  Device& d = At(device);
+  if (!d.present) return;
+  const DeviceState& shown = Shown(d);
+  if (layoutOnly) {
+    m_devices.SetMultiviewLayout(device, shown.layout);
+    m_changed.insert(device);
+    return;
+  }
+  if (!shown.stateRead) return;
+  const size_t slot = static_cast<size_t>(device);
+  const int32_t inputs = slot < m_devices.m_inputCounts.size() ? m_devices.m_inputCounts[slot] : 0;
+  const uint64_t sources = FitToInputs(shown.sources, inputs);
+  if (form == Form::kApply) {
+    m_devices.SetMultiviewLayout(device, shown.layout);
+    m_devices.SetMultiviewSources(device, sources);
+  } else {
+    m_devices.WriteMultiviewState(device, DeviceState{shown.layout, sources, true});
+  }
+  m_changed.insert(device);
+}
