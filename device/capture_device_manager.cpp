@@ -304,6 +304,13 @@ void RemoveAllFilters(IFilterGraph* graph) {
 void CaptureDeviceManager::CloseGraph() {
   if (!m_graph || !m_captureBuilder) return;
   if (m_mediaControl) m_mediaControl->Stop();
+  // Whatever the graph did with the stop (a filter of a device that went away may refuse it), the sink of a
+  // closed graph feeds the preview no more: a rebuilt graph's new sink is the only one with the callback. This
+  // waits for a frame in progress.
+  if (m_sink) {
+    ComPtr<INorvexSink> norvex;
+    if (SUCCEEDED(m_sink.As(IID_INorvexSink, &norvex))) norvex->SetSampleCallback(nullptr, nullptr);
+  }
   m_deviceConnected = false;
 
   RemoveAllFilters(m_graph.Get());

@@ -54,7 +54,8 @@ class CaptureDeviceManager {
   // Makes `device` the device whose HDMI-1 node feeds the preview sink, rebuilding the graph (stopped).
   // Returns true at once while that device is connected; true also when nothing was found to connect.
   bool OpenDevice(int device);
-  // Stops the graph, removes every filter and releases the bound source filters.
+  // Stops the graph, takes the callback off its sink (waiting for a frame in progress), removes every filter
+  // and releases the bound source filters.
   void CloseGraph();
   // Looks at the system's video input nodes again. When the Brelvon nodes are the ones bound now, nothing is
   // touched and the result is false; otherwise everything is bound anew with `device` (when present) on the

@@ -24,6 +24,7 @@
 #include "platform/com_ptr.h"
 #include "platform/emulator_control.h"
 #include "platform/vendor_properties.h"
+#include "tests/device/renderer/renderer_fakes.h"
 
 namespace {
 
@@ -213,6 +214,40 @@ TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
   EXPECT_EQ(counter.Run(manager, 1, std::chrono::milliseconds(400)), 0);
   EXPECT_TRUE(manager.OpenDevice(0));
   EXPECT_GE(counter.Run(manager, 2), 2);
+}
+
+// The sink of a closed graph makes no image, even fed by a source that did not stop with its graph.
+TEST(DeviceSwitch, AClosedGraphsSinkFeedsNothing) {
+  ASSERT_TRUE(UseDevices(R"({"frame": {"width": 64, "height": 36, "fps": 120}, "devices": [{}, {}]})"));
+  CaptureDeviceManager manager;
+  ImageCounter counter;
+  counter.Install(manager);
+  ASSERT_TRUE(manager.OpenDevice(0));
+  EXPECT_GE(counter.Run(manager, 1), 1);
+  for (const char* how : {"graph closed", "rebuilt for another device"}) {
+    SCOPED_TRACE(how);
+    ComPtr<IBaseFilter> old = manager.m_sink;
+    ComPtr<IPin> pin;
+    ComPtr<IMemInputPin> input;
+    ASSERT_EQ(S_OK, old->FindPin(L"Input", pin.Receive()));
+    ASSERT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
+    if (std::string(how) == "graph closed") {
+      manager.CloseGraph();
+    } else {
+      ASSERT_TRUE(manager.OpenDevice(1));
+    }
+    ASSERT_EQ(S_OK, old->Run(0));  // as if the stop had not reached it
+    MediaType type = renderer_test::MakeVideoType(64, 36);
+    renderer_test::FakeSample sample;
+    sample.ownType = type.Get();
+    sample.bytes.assign(64 * 3 * 36, 0x40);
+    sample.actualLength = static_cast<LONG>(sample.bytes.size());
+    counter.images = 0;
+    for (int i = 0; i < 21; ++i) input->Receive(&sample);
+    EXPECT_EQ(0, counter.images.load());
+    ASSERT_EQ(S_OK, old->Stop());
+    ASSERT_TRUE(manager.OpenDevice(0));
+  }
 }
 
 TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {

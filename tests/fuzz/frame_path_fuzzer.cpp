@@ -136,6 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MediaType connectionType;
   int64_t frameBytes = FuzzedType(in, connectionType);
   if (in.ConsumeBool()) pin->ReceiveConnection(upstream->Pin(), connectionType.Get());
+  // A stopped renderer refuses every sample.
+  filter->Run(0);
 
   for (int i = 0; i < 16 && in.remaining_bytes() > 0; ++i) {
     MediaType ownType;
@@ -164,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (sample.refs.load() != 0) std::abort();  // the sample step keeps no sample
   }
   sink->SetSampleCallback(nullptr, nullptr);
+  filter->Stop();
   pin->Disconnect();
   return 0;
 }
