@@ -135,8 +135,15 @@ class CaptureDeviceManager {
   void* m_imageReadyContext = nullptr;
 
  private:
+  // The steps of OpenDevice, each answering the result of the call that failed (S_OK when none did).
+  HRESULT BuildGraph();
   bool EnumerateDevices();
   HRESULT CreateSink();
+  HRESULT AskForRgb24(IBaseFilter* source);
+  HRESULT ConnectSink(IBaseFilter* source);
+  // The trail of a failed open: one error line naming the step and its result (the diagnostic log shows it
+  // when switched on); answers false.
+  static bool OpenFailed(int device, const wchar_t* step, HRESULT hr);
   // The property set of `device`, or null when there is none.
   IKsPropertySet* PropertySet(int device) const;
   // Frame path helpers; m_previewLock is held.

@@ -109,7 +109,7 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   {
     CriticalSection::Scoped lock(*m_lock);
     if (!m_filter->IsStopped()) return VFW_E_NOT_STOPPED;
-    if (!FindFormat(*pmt, formats_, &format)) return VFW_E_INVALIDMEDIATYPE;
+    if (refuseFormat_ || !FindFormat(*pmt, formats_, &format)) return VFW_E_INVALIDMEDIATYPE;
     hadFormat = formatSet_;
     previous = setFormat_;
     formatSet_ = true;
@@ -203,8 +203,9 @@ HRESULT CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
   return S_OK;
 }
 
-void CapturePin::SetFormats(std::vector<Format> formats) {
+void CapturePin::SetFormats(std::vector<Format> formats, bool refuseFormat) {
   formats_ = std::move(formats);
+  refuseFormat_ = refuseFormat;
   formatSet_ = false;
   IncrementMediaTypeVersion();
 }

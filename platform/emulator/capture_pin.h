@@ -58,7 +58,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   void EndRun() override;
 
   // The node became known (IPersistPropertyBag::Load).
-  void SetFormats(std::vector<Format> formats);
+  void SetFormats(std::vector<Format> formats, bool refuseFormat = false);
 
  protected:
   HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override;
@@ -75,6 +75,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   SourceFilter* const source_;  // uncounted back pointer: the filter owns the pin
   std::vector<Format> formats_;
   bool formatSet_ = false;
+  bool refuseFormat_ = false;
   Format setFormat_{};
   Format connectionFormat_{};
 

@@ -155,6 +155,9 @@ bool ParseDevice(const json& value, size_t position, const Configuration& config
         inputs[i] = static_cast<int32_t>(v);
       }
       device->sources = vendor::PackSources(inputs);
+    } else if (key == "refuseFormat") {
+      ok = member.is_boolean();
+      if (ok) device->refuseFormat = member.get<bool>();
     } else if (key == "failSet" || key == "failGet") {
       ok = ParseIdList(member, key == "failSet" ? &device->failSet : &device->failGet);
     }
@@ -272,6 +275,7 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       node->input = input;
       node->decoder = device.decoder;
       node->propertySet = device.propertySet && input == 1;
+      node->refuseFormat = device.refuseFormat;
       node->formats = device.formats;
       node->fps = config.fps;
       node->times = config.times;

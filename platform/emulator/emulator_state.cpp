@@ -200,8 +200,31 @@ bool Contains(const std::vector<uint32_t>& ids, DWORD id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-DWORD PropertySize(DWORD id) {
-  return id == vendor::kMultiviewSources ? vendor::kSourcesBytes : vendor::kLayoutBytes;
+// Where each property's value lives in the emulated device: one row per property of vendor::kProperties.
+struct PropertyValue {
+  DWORD id;
+  void (*read)(const DeviceView& view, BYTE* data);
+  void (*write)(DeviceView& view, const BYTE* data);  // null for a read-only property
+};
+const PropertyValue kValues[] = {
+    // Property 25 reports the layout in force after a write.
+    {vendor::kPostLayoutRead, [](const DeviceView& v, BYTE* d) { std::memcpy(d, &v.layout, vendor::kLayoutBytes); },
+     nullptr},
+    {vendor::kMultiviewLayout, [](const DeviceView& v, BYTE* d) { std::memcpy(d, &v.layout, vendor::kLayoutBytes); },
+     [](DeviceView& v, const BYTE* d) { std::memcpy(&v.layout, d, vendor::kLayoutBytes); }},
+    {vendor::kMultiviewSources,
+     [](const DeviceView& v, BYTE* d) {
+       const std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(v.sources);
+       std::memcpy(d, bytes.data(), bytes.size());
+     },
+     [](DeviceView& v, const BYTE* d) { v.sources = vendor::SourcesFromBytes(d); }},
+};
+
+const PropertyValue* ValueOf(DWORD id) {
+  for (const PropertyValue& value : kValues) {
+    if (value.id == id) return &value;
+  }
+  return nullptr;
 }
 
 // At process exit, when PNX_SIM_EXIT_REPORT names a file, one line with the number of the layer's COM objects
@@ -270,24 +293,20 @@ bool ReadDeviceView(int deviceNumber, DeviceView* view) {
 uint64_t ViewVersion() { return G().viewVersion.load(); }
 
 bool PropertyIdKnown(DWORD id, bool forSet) {
-  return id == vendor::kMultiviewLayout || id == vendor::kMultiviewSources ||
-         (!forSet && id == vendor::kPostLayoutRead);
+  const vendor::Property* property = vendor::FindProperty(id);
+  return property && ValueOf(id) && (!forSet || property->writable);
 }
 
 HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD size) {
   if (!PropertyIdKnown(id, true)) return E_PROP_ID_UNSUPPORTED;
-  if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  if (size < vendor::FindProperty(id)->bytes) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
   HRESULT hr = S_OK;
   DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
   if (!state) return hr;
   if (Contains(state->failSet, id)) return E_FAIL;
-  if (id == vendor::kMultiviewLayout) {
-    std::memcpy(&state->view.layout, data, vendor::kLayoutBytes);
-  } else {
-    state->view.sources = vendor::SourcesFromBytes(data);
-  }
+  ValueOf(id)->write(state->view, data);
   ++g.viewVersion;
   return S_OK;
 }
@@ -295,21 +314,16 @@ HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD si
 HRESULT GetDeviceProperty(int deviceNumber, DWORD id, BYTE* data, DWORD size, DWORD* returned) {
   if (returned) *returned = 0;
   if (!PropertyIdKnown(id, false)) return E_PROP_ID_UNSUPPORTED;
-  if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
+  const unsigned bytes = vendor::FindProperty(id)->bytes;
+  if (size < bytes) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
   HRESULT hr = S_OK;
   const DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
   if (!state) return hr;
   if (Contains(state->failGet, id)) return E_FAIL;
-  if (id == vendor::kMultiviewSources) {
-    const std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(state->view.sources);
-    std::memcpy(data, bytes.data(), bytes.size());
-  } else {
-    // Property 25 reports the layout in force after a write.
-    std::memcpy(data, &state->view.layout, vendor::kLayoutBytes);
-  }
-  if (returned) *returned = PropertySize(id);
+  ValueOf(id)->read(state->view, data);
+  if (returned) *returned = bytes;
   return S_OK;
 }
 

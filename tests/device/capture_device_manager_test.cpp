@@ -25,6 +25,7 @@
 #include "platform/emulator_control.h"
 #include "platform/vendor_properties.h"
 #include "tests/device/renderer/renderer_fakes.h"
+#include "tests/trace/trace_test_support.h"
 
 namespace {
 
@@ -136,6 +137,35 @@ TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
     EXPECT_EQ(manager.QueryInputSignals(), c.signals);
     EXPECT_EQ(trace.Formats(), c.formats);
   }
+}
+
+// A device that cannot be opened leaves one error line naming the step that failed and its result, for an
+// operator who switched the diagnostic log on; an open that succeeds leaves none.
+TEST(DeviceDiscovery, AFailedOpenSaysWhichStepFailed) {
+  trace_test::DebugCapture capture;
+  ASSERT_EQ(1, TraceInitEx());
+  trace_test::ChangeOwnThread([](qvtrace::ThreadInfo* self) { self->outputFlags = qvtrace::kOutputDebugger; });
+  const struct {
+    const char* config;
+    bool opened;
+    const char* line;
+  } cases[] = {
+      {R"({"devices": [{"refuseFormat": true}]})", false,
+       "ERR  device 0 could not be opened: ask for the RGB24 format: 0x80040200\n"},
+      {R"({"devices": [{}]})", true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    ASSERT_TRUE(UseDevices(c.config));
+    CaptureDeviceManager manager;
+    EXPECT_EQ(manager.OpenDevice(0), c.opened);
+    const std::vector<std::string> lines = trace_test::Matching(capture.Lines(200), "could not be opened");
+    ASSERT_EQ(lines.size(), c.line ? 1u : 0u);
+    if (c.line) {
+      EXPECT_NE(lines[0].find(c.line), std::string::npos) << lines[0];
+    }
+  }
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
 TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {

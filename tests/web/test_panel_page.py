@@ -274,7 +274,6 @@ return { text: text.textContent, left: box.x, right: box.x + box.width };
 '''
 
 
-@pytest.mark.xfail(strict=True, reason='the layouts have no names short enough for a key yet')
 @pytest.mark.parametrize('lang', LANGUAGES)
 def test_state_key_layout_names_fit_the_key(host, page, lang):
     """Both layouts' names, as the plug-in draws them on a key in each language, whole and inside the key."""
