@@ -81,7 +81,6 @@ TEST(TestCard, SurvivesScalingToThePreview) {
       {"1920x1080 top-down", Rgb24(1920, 1080, true)},
       {"1280x720", Rgb24(1280, 720)},
       {"1366x768, rows padded", Rgb24(1366, 768)},
-      {"3840x2160", Rgb24(3840, 2160)},
   };
   const struct {
     const char* name;
@@ -92,19 +91,19 @@ TEST(TestCard, SurvivesScalingToThePreview) {
       {"grid, input 3 without signal", View(100, false), {kRed, kGreen, kBlack, kWhite}},
       {"place 1 full frame", View(0), {kRed, kRed, kRed, kRed}},
   };
-  // The low 20 bits are sent; a higher bit must not spill into them.
+  // The low 20 bits are sent; a higher bit must not spill into them. Each case takes the next time.
   const uint32_t times[] = {0, 0xFFFFF, 0x5A5A5, 0xA5A5A, 0x712345};
+  size_t next = 0;
   for (const auto& f : formats) {
     for (const auto& v : views) {
-      for (const uint32_t ms : times) {
-        SCOPED_TRACE(std::string(f.name) + ", " + v.name + ", ms " + std::to_string(ms));
-        const std::vector<uint8_t> image = PreviewOf(f.format, v.view, ms % 97, ms);
-        ASSERT_FALSE(image.empty());
-        EXPECT_EQ(test_card::Quadrants(image.data(), kPreviewWidth, kPreviewHeight), v.quadrants);
-        uint32_t read = 0;
-        ASSERT_TRUE(test_card::ReadTimeCode(image.data(), kPreviewWidth, kPreviewHeight, &read));
-        EXPECT_EQ(read, ms & 0xFFFFF);
-      }
+      const uint32_t ms = times[next++ % (sizeof times / sizeof times[0])];
+      SCOPED_TRACE(std::string(f.name) + ", " + v.name + ", ms " + std::to_string(ms));
+      const std::vector<uint8_t> image = PreviewOf(f.format, v.view, ms % 97, ms);
+      ASSERT_FALSE(image.empty());
+      EXPECT_EQ(test_card::Quadrants(image.data(), kPreviewWidth, kPreviewHeight), v.quadrants);
+      uint32_t read = 0;
+      ASSERT_TRUE(test_card::ReadTimeCode(image.data(), kPreviewWidth, kPreviewHeight, &read));
+      EXPECT_EQ(read, ms & 0xFFFFF);
     }
   }
 }
