@@ -72,44 +72,37 @@ emulator::DeviceView View(uint32_t layout, bool signal3 = true) {
 const std::string kRed = "255,0,0", kGreen = "0,255,0", kBlue = "0,0,255", kWhite = "255,255,255",
                   kBlack = "0,0,0";
 
+// Each layout of the places, and each frame geometry (row order, size, padded rows), at least once.
 TEST(TestCard, SurvivesScalingToThePreview) {
+  const std::vector<std::string> grid{kRed, kGreen, kBlue, kWhite};
   const struct {
     const char* name;
     emulator::Format format;
-  } formats[] = {
-      {"1920x1080", Rgb24(1920, 1080)},
-      {"1920x1080 top-down", Rgb24(1920, 1080, true)},
-      {"1280x720", Rgb24(1280, 720)},
-      {"1366x768, rows padded", Rgb24(1366, 768)},
-  };
-  const struct {
-    const char* name;
     emulator::DeviceView view;
     std::vector<std::string> quadrants;
-  } views[] = {
-      {"grid", View(100), {kRed, kGreen, kBlue, kWhite}},
-      {"grid, input 3 without signal", View(100, false), {kRed, kGreen, kBlack, kWhite}},
-      {"place 1 full frame", View(0), {kRed, kRed, kRed, kRed}},
+    uint32_t ms;  // the low 20 bits are sent; a higher bit must not spill into them
+  } cases[] = {
+      {"1920x1080 grid", Rgb24(1920, 1080), View(100), grid, 0},
+      {"1920x1080 grid, input 3 without signal", Rgb24(1920, 1080), View(100, false),
+       {kRed, kGreen, kBlack, kWhite}, 0xFFFFF},
+      {"1920x1080 place 1 full frame", Rgb24(1920, 1080), View(0), {kRed, kRed, kRed, kRed}, 0x5A5A5},
+      {"1920x1080 top-down grid", Rgb24(1920, 1080, true), View(100), grid, 0xA5A5A},
+      {"1280x720 place 1 full frame", Rgb24(1280, 720), View(0), {kRed, kRed, kRed, kRed}, 0x712345},
+      {"1366x768 grid, rows padded", Rgb24(1366, 768), View(100), grid, 0x12345},
   };
-  // The low 20 bits are sent; a higher bit must not spill into them. Each case takes the next time.
-  const uint32_t times[] = {0, 0xFFFFF, 0x5A5A5, 0xA5A5A, 0x712345};
-  size_t next = 0;
-  for (const auto& f : formats) {
-    for (const auto& v : views) {
-      const uint32_t ms = times[next++ % (sizeof times / sizeof times[0])];
-      SCOPED_TRACE(std::string(f.name) + ", " + v.name + ", ms " + std::to_string(ms));
-      const std::vector<uint8_t> image = PreviewOf(f.format, v.view, ms % 97, ms);
-      ASSERT_FALSE(image.empty());
-      EXPECT_EQ(test_card::Quadrants(image.data(), kPreviewWidth, kPreviewHeight), v.quadrants);
-      uint32_t read = 0;
-      ASSERT_TRUE(test_card::ReadTimeCode(image.data(), kPreviewWidth, kPreviewHeight, &read));
-      EXPECT_EQ(read, ms & 0xFFFFF);
-    }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> image = PreviewOf(c.format, c.view, c.ms % 97, c.ms);
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(test_card::Quadrants(image.data(), kPreviewWidth, kPreviewHeight), c.quadrants);
+    uint32_t read = 0;
+    ASSERT_TRUE(test_card::ReadTimeCode(image.data(), kPreviewWidth, kPreviewHeight, &read));
+    EXPECT_EQ(read, c.ms & 0xFFFFF);
   }
 }
 
 TEST(TestCard, TheBarMovesAndAnUnstampedFrameHasNoTimeCode) {
-  const emulator::Format format = Rgb24(1920, 1080);
+  const emulator::Format format = Rgb24(960, 540);
   const emulator::DeviceView view = View(100);
   const std::vector<uint8_t> first = PreviewOf(format, view, 0, 1000);
   // Seven frames on, as the preview's pacing forwards them, with the same time: only the bars differ.
