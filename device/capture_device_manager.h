@@ -79,10 +79,13 @@ class CaptureDeviceManager {
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
   // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size and row
-  // order come from the first sample whose media type is uncompressed 24-bit RGB with a whole VIDEOINFOHEADER or
-  // VIDEOINFOHEADER2 and sides within kMaxImageSide (either row order), and are kept until a new sink is made
-  // (another device may send another size); until then samples are dropped without counting. Nothing thrown
-  // below it leaves it; such a frame is dropped.
+  // order come from the media type of every sample that has one (the renderer hands over the connection type
+  // with the first sample, and a capture pin that changes its format mid-stream attaches the new type to the
+  // first sample of the new format). A type is usable when it is uncompressed 24-bit RGB with a whole
+  // VIDEOINFOHEADER or VIDEOINFOHEADER2 and sides within kMaxImageSide (either row order); it holds for the
+  // samples after it until the next type, and is forgotten when a new sink is made (another device may send
+  // another size). While no usable type holds (none yet, or the last one was unusable), samples are dropped
+  // without counting. Nothing thrown below it leaves it; such a frame is dropped.
   static int32_t OnPreviewSample(const uint8_t* data, int32_t length, int64_t start, int64_t duration,
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);

@@ -69,7 +69,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   std::vector<Format> Offered() const;
   void StartStreaming(REFERENCE_TIME timeOffset);
   void StopStreaming();
-  void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
+  void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format connection, Format sent,
                   std::shared_ptr<const NodeConfig> node);
 
   SourceFilter* const source_;  // uncounted back pointer: the filter owns the pin
@@ -78,6 +78,9 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   bool refuseFormat_ = false;
   Format setFormat_{};
   Format connectionFormat_{};
+  // The format of the frames last delivered on this connection: it differs from connectionFormat_ after a
+  // change of the running frame size. The streaming thread's while it runs; it is handed back by the join.
+  Format sentFormat_{};
 
   std::thread thread_;
   std::mutex streamMutex_;

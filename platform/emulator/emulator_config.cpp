@@ -17,7 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int32_t kMaxFrameSide = 8192;
 constexpr int32_t kMaxFps = 1000;
 constexpr int kMaxDeviceNumber = 99;
 

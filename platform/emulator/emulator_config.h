@@ -11,6 +11,9 @@
 
 namespace emulator {
 
+// Largest frame side the configuration and the control file accept.
+constexpr int32_t kMaxFrameSide = 8192;
+
 struct Format {
   GUID subtype;
   std::string name;  // "RGB24", "RGB32", "YUY2", "MJPG" or "NV12"

@@ -46,6 +46,8 @@ struct Global {
   std::atomic<uint64_t> viewVersion{1};
   std::set<int> unplugged;     // device numbers taken away at run time
   std::string controlStamp;    // size and time of the control file when it was last applied
+  int32_t runningWidth = 0;    // the running streams' frame size; 0 x 0: as connected
+  int32_t runningHeight = 0;
 };
 
 Global& G() {
@@ -72,6 +74,7 @@ void InstallLocked(Global& g, std::shared_ptr<const Configuration> config) {
   g.loaded = true;
   g.unplugged.clear();
   g.controlStamp.clear();
+  g.runningWidth = g.runningHeight = 0;
   ResetStatesLocked(g);
 }
 
@@ -107,10 +110,11 @@ void LoadFromEnvironmentLocked(Global& g) {
 }
 
 // The run-time control (PNX_SIM_CONTROL): {"unplugged": [numbers], "signal": {"<number>": [4 booleans]},
-// "switchedOff": true}. It is read again whenever it changed since the last look, so a test or the development
-// host plugs, unplugs and changes signals by rewriting it; a file that cannot be read or parsed changes
-// nothing. With "switchedOff" a device plugged back comes with its configured layout and sources, as one that
-// was switched off meanwhile; otherwise it keeps what it showed.
+// "switchedOff": true, "frame": {"width": w, "height": h}}. It is read again whenever it changed since the last
+// look, so a test or the development host plugs, unplugs, changes signals and the running frame size by
+// rewriting it; a file that cannot be read or parsed changes nothing. With "switchedOff" a device plugged back
+// comes with its configured layout and sources, as one that was switched off meanwhile; otherwise it keeps what
+// it showed. A "frame" without two sides in 1..kMaxFrameSide counts as none.
 void ApplyControlLocked(Global& g, const std::string& text) {
   json control = json::parse(text, nullptr, false);
   if (!control.is_object()) return;
@@ -139,6 +143,19 @@ void ApplyControlLocked(Global& g, const std::string& text) {
       for (size_t i = 0; i < 4 && i < entry->size(); ++i) {
         if ((*entry)[i].is_boolean()) device->second.view.signal[i] = (*entry)[i].get<bool>();
       }
+    }
+  }
+  g.runningWidth = g.runningHeight = 0;
+  auto frame = control.find("frame");
+  if (frame != control.end() && frame->is_object()) {
+    const json width = frame->value("width", json());
+    const json height = frame->value("height", json());
+    auto side = [](const json& v) {
+      return v.is_number_integer() && v.get<int64_t>() >= 1 && v.get<int64_t>() <= kMaxFrameSide;
+    };
+    if (side(width) && side(height)) {
+      g.runningWidth = width.get<int32_t>();
+      g.runningHeight = height.get<int32_t>();
     }
   }
   ++g.viewVersion;
@@ -292,6 +309,16 @@ bool ReadDeviceView(int deviceNumber, DeviceView* view) {
 
 uint64_t ViewVersion() { return G().viewVersion.load(); }
 
+bool ReadRunningFrameSize(int32_t* width, int32_t* height) {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  ConfigLocked(g);
+  if (g.runningWidth == 0) return false;
+  *width = g.runningWidth;
+  *height = g.runningHeight;
+  return true;
+}
+
 bool PropertyIdKnown(DWORD id, bool forSet) {
   const vendor::Property* property = vendor::FindProperty(id);
   return property && ValueOf(id) && (!forSet || property->writable);
@@ -389,6 +416,7 @@ void UseEnvironmentConfiguration() {
   std::lock_guard<std::mutex> lock(g.mutex);
   g.unplugged.clear();
   g.controlStamp.clear();
+  g.runningWidth = g.runningHeight = 0;
   g.loaded = false;
   g.config.reset();
   g.devices.clear();
@@ -440,6 +468,15 @@ bool SetInputSignal(int deviceNumber, int input, bool signal) {
   found->second.view.signal[input - 1] = signal;
   ++g.viewVersion;
   return true;
+}
+
+void SetRunningFrameSize(int32_t width, int32_t height) {
+  const bool valid = width >= 1 && height >= 1 && width <= kMaxFrameSide && height <= kMaxFrameSide;
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  g.runningWidth = valid ? width : 0;
+  g.runningHeight = valid ? height : 0;
+  ++g.viewVersion;
 }
 
 }  // namespace emulator

@@ -1,6 +1,6 @@
 // The preview frame path from the renderer's input pin on: a connection type and a few samples with fuzzed
-// media types, format blocks, sizes and times go through the sink's sample step into the device manager's
-// OnPreviewSample and ScaleFrameToBmp. Sample buffers and format blocks are heap blocks of exactly their
+// media types (a format change mid-stream whenever a sample carries one), format blocks, sizes and times go
+// through the sink's sample step into the device manager's OnPreviewSample and ScaleFrameToBmp. Sample buffers and format blocks are heap blocks of exactly their
 // stated size, so a read past either is an AddressSanitizer report.
 #include <fuzzer/FuzzedDataProvider.h>
 
