@@ -221,7 +221,7 @@ struct ScalerState {
         return;
       }
     }
-    const size_t padded = (static_cast<size_t>(dw) + 7) / 8 * 8;
+    const size_t padded = (static_cast<size_t>(dw) + 15) / 16 * 16;
     windowFirst.assign(padded, 0);
     windowWeights.assign(padded * kScalerWindowPixels, 0);
     for (size_t x = 0; x < columns.taps.size(); ++x) {

@@ -48,7 +48,7 @@ struct ScalerColumns {
   size_t count;  // destination pixels
   uint32_t reciprocal;
   uint32_t shift;
-  // Optional, for loops that sum whole windows: per destination pixel, rounded up to a multiple of 8, the window's
+  // Optional, for loops that sum whole windows: per destination pixel, rounded up to a multiple of 16, the window's
   // first source pixel and kScalerWindowPixels signed weights (the taps' weights, then zeros). Null when a pixel
   // covers more than a window or a weight does not fit. `planes` is scratch for the row split into its three
   // colours, planeStride values each, the last kScalerWindowPixels of each plane zero.
