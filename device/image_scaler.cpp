@@ -148,16 +148,16 @@ RowScale SetRowFactors(int32_t s, int32_t d, Axis& rows) {
 }
 
 // The horizontal pass's reciprocal of the row scale times the column unit, rounded up so that exact halves round
-// up, with the largest shift that keeps it below 2^32 (one 32 x 32-bit multiply per value). Sums below 2^15 times
-// the unit and a shift of at most 55 keep the product in 64 bits.
-void SetReciprocal(const RowScale& rows, int64_t columnUnit, ScalerColumns& columns) {
+// up, with the largest shift that keeps it below 2^bits. Sums below 2^15 times the unit times a reciprocal below
+// 2^32 stay in 64 bits; a reciprocal below 2^17 keeps a single sum below 2^15 in 32 bits.
+void SetReciprocal(const RowScale& rows, int64_t columnUnit, uint32_t bits, ScalerColumns& columns) {
   const unsigned __int128 divisor = static_cast<unsigned __int128>(rows.scaleNumerator) * columnUnit;
   uint32_t shift = 55;
   unsigned __int128 reciprocal = 0;
   for (;; --shift) {
     const unsigned __int128 dividend = (static_cast<unsigned __int128>(1) << shift) * rows.scaleDenominator;
     reciprocal = (dividend + divisor - 1) / divisor;
-    if (reciprocal < (static_cast<unsigned __int128>(1) << 32)) {
+    if (reciprocal < (static_cast<unsigned __int128>(1) << bits)) {
       break;
     }
   }
@@ -256,12 +256,17 @@ struct ScalerState {
     const bool wide = !horizontalFirst && rowScale.wide;
     wideSum.resize(wide ? rowBytes : 0);
     innerSum.resize(wide ? rowBytes : 0);
-    PrepareWindows(!horizontalFirst, sw, dw);
+    PrepareWindows(!horizontalFirst && sw != dw, sw, dw);
     columnPass = ScalerColumns{};
     columnPass.taps = columns.taps.data();
     columnPass.count = columns.taps.size();
-    SetReciprocal(rowScale, columns.unit, columnPass);
-    if (!windowFirst.empty()) {
+    columnPass.sameWidth = sw == dw;
+    if (columnPass.sameWidth) {
+      SetReciprocal(rowScale, 1, 17, columnPass);
+    } else {
+      SetReciprocal(rowScale, columns.unit, 32, columnPass);
+    }
+    if (!windowFirst.empty() && !columnPass.sameWidth) {
       columnPass.windowFirst = windowFirst.data();
       columnPass.windowWeights = windowWeights.data();
       columnPass.planes = planes.data();

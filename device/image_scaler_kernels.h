@@ -48,6 +48,9 @@ struct ScalerColumns {
   size_t count;  // destination pixels
   uint32_t reciprocal;
   uint32_t shift;
+  // Same width: each value on its own, (in * reciprocal + 2^(shift - 1)) >> shift in 32 bits, the reciprocal of
+  // the row scale alone and below 2^17.
+  bool sameWidth;
   // Optional, for loops that sum whole windows: per destination pixel, rounded up to a multiple of 16, the window's
   // first source pixel and kScalerWindowPixels signed weights (the taps' weights, then zeros). Null when a pixel
   // covers more than a window or a weight does not fit. `planes` is scratch for the row split into its three
