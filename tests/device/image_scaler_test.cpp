@@ -247,7 +247,8 @@ TEST(ImageScaler, ReducibleRatiosGiveTheExactlyRoundedAreaAverage) {
 TEST(ImageScaler, FlatImagesStayFlat) {
   for (const uint8_t level : {uint8_t{0}, uint8_t{1}, uint8_t{128}, uint8_t{254}, uint8_t{255}}) {
     for (const auto& [from, to] : {std::pair<Size, Size>{{1920, 1080}, {224, 126}}, {{700, 300}, {9, 299}},
-                                   {{4, 4}, {9, 11}}}) {
+                                   {{4, 4}, {9, 11}},
+                                   {{50, 255}, {50, 2}}}) {  // same width, scaled row sums
       const std::vector<uint8_t> src(static_cast<size_t>(from.width) * from.height * 3, level);
       std::vector<uint8_t> dst(static_cast<size_t>(to.width) * to.height * 3);
       ASSERT_GT(ScaleImageBgr24(src.data(), from.width * 3, from.width, from.height, dst.data(), to.width * 3,
