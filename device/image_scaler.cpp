@@ -106,7 +106,7 @@ struct RowScale {
   uint64_t scaleDenominator = 1;
 };
 
-// (Scaled(255, factor)), the most an edge row adds.
+// Scaled(255, factor): the most an edge row adds.
 int64_t MostFromEdge(uint16_t factor) {
   return (int64_t{255 << 8} * factor) >> 16;
 }
