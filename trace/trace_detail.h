@@ -7,12 +7,15 @@
 
 #include "trace/process_cache.h"
 #include "trace/trace.h"
+#include "trace/trace_state.h"
 
 namespace qvtrace {
 namespace detail {
 
 constexpr size_t kLineChars = 4096;
 constexpr size_t kCallHeaderChars = 128;
+// The longest an operation of the facility waits for the system-wide mutex, however long another process holds it.
+constexpr uint32_t kLockWaitMs = 100;
 
 // ---- trace_shared_block.cpp: the two-level lock and the mapped block ----
 
@@ -24,6 +27,14 @@ class TraceLockScope {
   TraceLockScope(const TraceLockScope&) = delete;
   TraceLockScope& operator=(const TraceLockScope&) = delete;
 };
+
+// As TraceLock, without waiting. False: nothing is held.
+bool TraceLockNow();
+// As TraceLock, waiting at most kLockWaitMs. False: nothing is held.
+bool TraceLockBounded();
+// As TraceLockBounded, but without waiting while the mutex is known to be stuck (for lines and the log writer,
+// which come often).
+bool TraceLockUnlessStuck();
 
 // The mapped block; create false: only an existing block is mapped (without notices), as a block that does not
 // exist holds no records and one made only to look would outlive the process where names persist.
@@ -43,6 +54,8 @@ ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId);
 void TimeText(wchar_t* buf, size_t cap, const wchar_t* format);
 // "                          PPPP-TTTT:      Name()" into buf of kCallHeaderChars.
 void CallHeader(wchar_t* buf, uint32_t processId, uint32_t threadId, const wchar_t* name);
+// The settings of thread that decide whether its lines pass.
+LineFilter FilterOf(const ThreadInfo& thread);
 // The raw notice for a record that exists but is not registered.
 void NotRegisteredNotice();
 

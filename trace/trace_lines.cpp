@@ -6,6 +6,7 @@
 #include "trace/trace_detail.h"
 #include "trace/trace_internal.h"
 #include "trace/trace_platform.h"
+#include "trace/trace_state.h"
 #include "trace/trace_text.h"
 
 namespace platform = qvtrace::platform;
@@ -61,6 +62,15 @@ void CallHeader(wchar_t* buf, uint32_t processId, uint32_t threadId, const wchar
   FormatWide(buf, kCallHeaderChars, L"                          %04X-%04X:      %ls()", processId, threadId, name);
 }
 
+LineFilter FilterOf(const ThreadInfo& thread) {
+  LineFilter filter;
+  filter.verboseLevel = thread.verboseLevel;
+  filter.contextFlags = thread.contextFlags;
+  filter.outputFlags = thread.outputFlags;
+  filter.headerMode = thread.headerMode;
+  return filter;
+}
+
 void NotRegisteredNotice() {
   wchar_t time[16];
   TimeText(time, 16, L"%02d:%02d:%02d.%03d");
@@ -73,8 +83,7 @@ void NotRegisteredNotice() {
 }  // namespace qvtrace
 
 bool TraceShouldOutput(const ThreadInfo* thread, int32_t level, uint32_t contextMask) {
-  return level != 0 && level <= thread->verboseLevel && (thread->contextFlags & contextMask) != 0 &&
-         thread->outputFlags != 0 && thread->headerMode != 0;
+  return qvtrace::detail::FilterOf(*thread).Passes(level, contextMask);
 }
 
 void TraceOutputLine(uint32_t processId, uint32_t threadId, int32_t level, uint32_t contextMask, const wchar_t* text) {

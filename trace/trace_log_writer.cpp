@@ -1,5 +1,6 @@
 // The log file output: lines queued in the process record's pendingLog, the process's writer thread that takes
 // them to the file outside the lock, and the flush at unregistration.
+#include <chrono>
 #include <mutex>
 #include <vector>
 
@@ -14,6 +15,7 @@ using qvtrace::ProcInfo;
 using qvtrace::ThreadInfo;
 using qvtrace::detail::g_state;
 using qvtrace::detail::TraceLockScope;
+using qvtrace::detail::TraceLockUnlessStuck;
 
 namespace qvtrace {
 namespace detail {
@@ -58,6 +60,7 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
       wakes = g_state.writerWakes;
     }
     bool stop = false;
+    bool held = false;
     uint32_t flags = 0;
     path[0] = 0;
     text[0] = 0;
@@ -66,20 +69,32 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
       // without touching any shared object (a late start must not bring the mutex back).
       std::lock_guard<std::recursive_mutex> local(g_state.localLock);
       if (epoch != g_state.writerEpoch || g_state.view == nullptr) return -1;
-      TraceLockScope lock;
-      ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
-      if (proc == nullptr) return -1;
-      stop = proc->writerStop != 0;
-      proc->writerRunning = 1;
-      if (proc->pendingLog[0] != 0) {
-        Utf16ToWide(proc->pendingLog, kPendingLogChars, text.data(), text.size());
-        uint32_t threadId = proc->pendingLogThreadId;
-        proc->pendingLog[0] = 0;
-        if (ThreadInfo* thread = FindThread(proc, threadId)) {
-          flags = thread->outputFlags;
-          Utf16ToWide(thread->logFile, kLogFileChars, path, kLogFileChars);
+      held = TraceLockUnlessStuck();
+      if (held) {
+        ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
+        if (proc != nullptr) {
+          stop = proc->writerStop != 0;
+          proc->writerRunning = 1;
+          if (proc->pendingLog[0] != 0) {
+            Utf16ToWide(proc->pendingLog, kPendingLogChars, text.data(), text.size());
+            uint32_t threadId = proc->pendingLogThreadId;
+            proc->pendingLog[0] = 0;
+            if (ThreadInfo* thread = FindThread(proc, threadId)) {
+              flags = thread->outputFlags;
+              Utf16ToWide(thread->logFile, kLogFileChars, path, kLogFileChars);
+            }
+          }
         }
+        TraceUnlock();
+        if (proc == nullptr) return -1;
       }
+    }
+    if (!held) {
+      // Another process holds the mutex: look again after a while, or sooner when woken.
+      std::unique_lock<std::mutex> hold(g_state.writerWakeLock);
+      g_state.writerWake.wait_for(hold, std::chrono::milliseconds(kLockWaitMs),
+                                  [wakes] { return g_state.writerWakes != wakes; });
+      continue;
     }
     if (flags != 0 && path[0] != 0 && text[0] != 0) {
       TraceAppendToFile(flags, path, text.data());

@@ -14,6 +14,7 @@ namespace {
 using trace_test::Child;
 using trace_test::DebugCapture;
 using trace_test::Matching;
+using trace_test::Record;
 
 class TraceSharedTest : public ::testing::Test {
  protected:
@@ -110,6 +111,119 @@ TEST_F(TraceSharedTest, StuckLockHolderCostsAOneShotLineItsBoundedWaitAndAKilled
     ASSERT_EQ(count.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the lock was never freed";
     EXPECT_EQ(count.get(), processRegistered ? 1 : -1);
     if (processRegistered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  }
+}
+
+// A holder of the mutex that is stuck for a while and then lets go.
+class StuckHolder {
+ public:
+  StuckHolder() : child_({"lock"}) {
+    std::string line;
+    locked_ = child_.ReadLine(&line) && line == "locked";
+  }
+  bool Locked() const { return locked_; }
+  void LetGo() {
+    child_.Write("go\n");
+    EXPECT_EQ(child_.Wait(), 0);
+  }
+
+ private:
+  Child child_;
+  bool locked_ = false;
+};
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kBound = std::chrono::milliseconds(100);  // the facility's longest wait for the mutex
+
+// While another process holds the mutex, a line with output off returns at once, and only the first wanted line
+// waits (once, within the bound); the wanted ones are dropped and counted, and the count reaches the thread's
+// outputs in one line, at the most important level dropped, once the mutex is free.
+TEST_F(TraceSharedTest, StuckLockHolderStallsNoLineAndWantedLinesAreCountedThenReported) {
+  ASSERT_EQ(TraceInitEx(), 1);
+  DebugCapture capture;
+  {
+    StuckHolder holder;
+    ASSERT_TRUE(holder.Locked());
+    const auto start = Clock::now();
+    for (int i = 0; i < 20; ++i) TraceMessage(1, 0xFFFFFFFF, L"output off %d", i);
+    EXPECT_LT(Clock::now() - start, kBound) << "a line that nobody wants waited for the mutex";
+    holder.LetGo();
+  }
+  trace_test::ChangeOwnThread([](qvtrace::ThreadInfo* self) {
+    self->outputFlags = qvtrace::kOutputDebugger;
+    self->headerMode = 1;
+  });
+  TraceMessage(3, 1, L"before");
+  EXPECT_EQ(capture.Lines(), std::vector<std::string>{"WRN  before\n"});
+  {
+    StuckHolder holder;
+    ASSERT_TRUE(holder.Locked());
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) TraceMessage(i == 4 ? 2 : 3, 1, L"wanted %d", i);
+    TraceMessage(5, 1, L"above the level: not wanted, not counted");
+    EXPECT_LT(Clock::now() - start, 6 * kBound) << "every wanted line waited";
+    EXPECT_EQ(capture.Lines(), std::vector<std::string>{});
+    holder.LetGo();
+  }
+  TraceMessage(3, 1, L"after");
+  TraceMessage(3, 1, L"later");
+  EXPECT_EQ(capture.Lines(),
+            (std::vector<std::string>{"ERR  QVTRACE: 10 line(s) dropped while the trace mutex was held elsewhere\n",
+                                      "WRN  after\n", "WRN  later\n"}));
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+}
+
+// Registration and unregistration under a stuck holder return within the bound; what they could not do is done,
+// in order, by the next operation that has the mutex: here the last unregistration of the process (another
+// thread's), then the new thread's registration.
+TEST_F(TraceSharedTest, StuckLockHolderPutsOffRegistrationsWithoutStallingThem) {
+  std::promise<uint32_t> leaving;
+  std::promise<void> held;
+  std::thread leaver([&] {
+    EXPECT_EQ(TraceInitEx(), 1);
+    leaving.set_value(TraceCurrentThreadId());
+    held.get_future().wait();
+    const auto start = Clock::now();
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 0);
+    EXPECT_LT(Clock::now() - start, 5 * kBound) << "an unregistration stalled";
+  });
+  const uint32_t leaverId = leaving.get_future().get();
+  DebugCapture capture;
+  StuckHolder holder;
+  ASSERT_TRUE(holder.Locked());
+  held.set_value();
+  leaver.join();
+
+  std::promise<uint32_t> joined;
+  std::promise<void> free;
+  std::promise<int> joinerCount;
+  std::thread joiner([&] {
+    const auto start = Clock::now();
+    EXPECT_EQ(TraceInitEx(), 1);
+    EXPECT_LT(Clock::now() - start, 5 * kBound) << "a registration stalled";
+    joined.set_value(TraceCurrentThreadId());
+    free.get_future().wait();
+    TraceMessage(1, 1, L"the registration is made now");
+    joinerCount.set_value(Record(TraceCurrentThreadId()).refCount);
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  });
+  const uint32_t joinerId = joined.get_future().get();
+  const auto start = Clock::now();
+  TraceSetVerboseLevel(4);
+  EXPECT_LT(Clock::now() - start, 5 * kBound) << "a settings change stalled";
+  EXPECT_TRUE(Matching(capture.Lines(), "QVTRACE Version").empty()) << "registered while the mutex was held";
+  holder.LetGo();
+  free.set_value();
+  EXPECT_EQ(joinerCount.get_future().get(), 1);
+  joiner.join();
+
+  const std::vector<std::string> notices = capture.Lines();
+  size_t at = 0;
+  for (const std::string& expected : {trace_test::Hex4(leaverId) + ":      TraceTerminateThread() Reference count",
+                                      std::string("Last process was removed!"),
+                                      trace_test::Hex4(joinerId) + ":      TraceInitEx() QVTRACE Version 7"}) {
+    while (at < notices.size() && notices[at].find(expected) == std::string::npos) ++at;
+    EXPECT_LT(at, notices.size()) << expected << ": missing or out of order";
   }
 }
 
