@@ -1,5 +1,6 @@
 // The trace facility's public operations: registration and unregistration with their notices, the settings of
-// every thread, and trace lines. Each takes the two-level lock itself (trace_shared_block.cpp).
+// every thread, and trace lines; and the work put off while another process held the mutex. Each operation takes
+// the two-level lock itself (trace_shared_block.cpp), with a bound.
 #include "trace/trace.h"
 
 #include <cstdarg>
@@ -9,23 +10,30 @@
 #include <mutex>
 
 #include "trace/process_cache.h"
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
+#include "trace/trace_lines.h"
+#include "trace/trace_log_writer.h"
+#include "trace/trace_notices.h"
 #include "trace/trace_platform.h"
+#include "trace/trace_records.h"
+#include "trace/trace_shared_block.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
 
 namespace platform = qvtrace::platform;
 using qvtrace::kMaxProcesses;
 using qvtrace::kMaxThreads;
-using qvtrace::ProcessCache;
 using qvtrace::ProcInfo;
 using qvtrace::ThreadInfo;
 using qvtrace::detail::CallHeader;
 using qvtrace::detail::g_state;
 using qvtrace::detail::kCallHeaderChars;
 using qvtrace::detail::kLineChars;
-using qvtrace::detail::WakeWriter;
+using qvtrace::detail::OutputMessage;
+using qvtrace::detail::ProcessState;
+using qvtrace::detail::t_state;
+using qvtrace::detail::TraceLockBounded;
+using qvtrace::detail::TraceLockNow;
+using qvtrace::detail::TraceLockUnlessStuck;
 
 namespace {
 
@@ -43,19 +51,6 @@ void ChangeEveryThread(Change change) {
     if (thread.threadId != 0) change(&thread);
   }
 }
-
-}  // namespace
-
-uint32_t TraceCurrentProcessId() { return platform::CurrentProcessId(); }
-uint32_t TraceCurrentThreadId() { return platform::CurrentThreadId(); }
-
-namespace {
-
-using qvtrace::detail::ProcessState;
-using qvtrace::detail::t_state;
-using qvtrace::detail::TraceLockBounded;
-using qvtrace::detail::TraceLockNow;
-using qvtrace::detail::TraceLockUnlessStuck;
 
 // A thread's record counts at most this many registrations.
 constexpr int kMaxThreadRegistrations = 127;
@@ -101,16 +96,6 @@ bool TakeDeferredUnregistration(ProcessState::DeferredUnregistration* next) {
   return true;
 }
 
-// The prefix and the message as one line of the calling thread's record.
-void WriteLineHeld(uint32_t processId, uint32_t threadId, const ThreadInfo* thread, int32_t level, uint32_t contextMask,
-                   const wchar_t* message) {
-  wchar_t prefix[qvtrace::kPrefixChars];
-  qvtrace::Utf16ToWide(thread->prefix, qvtrace::kPrefixChars, prefix, qvtrace::kPrefixChars);
-  wchar_t text[kLineChars];
-  qvtrace::FormatWide(text, kLineChars, L"%ls %ls", prefix, message);
-  TraceOutputLine(processId, threadId, level, contextMask, text);
-}
-
 // One line for the lines of this thread that were dropped, at the most important level among them, when its
 // record still lets such a line pass.
 void ReportDroppedLines() {
@@ -125,7 +110,7 @@ void ReportDroppedLines() {
   wchar_t message[kLineChars];
   qvtrace::FormatWide(message, kLineChars, L"QVTRACE: %u line(s) dropped while the trace mutex was held elsewhere",
                       count);
-  WriteLineHeld(processId, threadId, thread, level, 0xFFFFFFFF, message);
+  OutputMessage(processId, threadId, thread, level, 0xFFFFFFFF, message);
 }
 
 // Work left over from times the mutex could not be had: unregistrations of any thread of the process, this
@@ -175,12 +160,7 @@ bool RegisterHeld(int32_t* result) {
   TraceSetVerboseLevel(3);
   TraceSetContext(0xFFFFFFFF);
 
-  proc->writerStop = 0;
-  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
-  uint64_t handleValue = 0;
-  g_state.writer =
-      platform::StartWriterThread(&qvtrace::detail::TraceLogWriterThread, ++g_state.writerEpoch, &handleValue);
-  proc->writerThread = g_state.writer != nullptr ? handleValue : 0;
+  qvtrace::detail::StartLogWriter(proc);
 
   std::tm now{};
   int ms = 0;
@@ -210,35 +190,12 @@ bool TerminateHeld(uint32_t threadId, int32_t clear, int32_t quiet) {
   if (proc == nullptr) return true;
   TraceFlushLog();
 
-  // The waiting thread owns the writer's handle meanwhile, so no other thread waits on it or closes it.
-  platform::WriterThread* writer = nullptr;
-  if (proc->refCount == 1 && g_state.writer != nullptr && proc->writerThread != 0 && proc->writerRunning != 0) {
-    proc->writerStop = 1;
-    WakeWriter();
-    writer = g_state.writer;
-    g_state.writer = nullptr;
-    TraceUnlock();
-    const bool ended = platform::WaitWriterThread(writer, 1000);
-    if (!TraceLockBounded()) {
-      // The handle cannot go back without the lock; closed, a writer still running ends by itself.
-      platform::CloseWriterThread(writer);
-      DeferUnregistration(threadId, clear, quiet);
-      return false;
-    }
-    if (ended) {
-      platform::CloseWriterThread(writer);
-      writer = nullptr;
-    } else if (g_state.writer == nullptr) {
-      g_state.writer = writer;
-      writer = nullptr;
-    }
-    proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
-    if (proc == nullptr) {
-      if (writer != nullptr) platform::CloseWriterThread(writer);
-      return true;
-    }
+  if (!qvtrace::detail::StopLogWriter(proc)) {
+    DeferUnregistration(threadId, clear, quiet);
+    return false;
   }
-  if (writer != nullptr) platform::CloseWriterThread(writer);
+  proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
+  if (proc == nullptr) return true;
 
   wchar_t header[kCallHeaderChars];
   CallHeader(header, processId, threadId, L"TraceTerminateThread");
@@ -269,31 +226,16 @@ bool TerminateHeld(uint32_t threadId, int32_t clear, int32_t quiet) {
   }
   if (processAfter != 0) return true;
 
-  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
-  g_state.writer = nullptr;
-  ++g_state.writerEpoch;
-  WakeWriter();
-  qvtrace::detail::FreeProcInfo(proc);
-  g_state.ownRecordPid = 0;
   if (threadId == platform::CurrentThreadId()) RememberRecord(nullptr);
-  TraceRawOutput(L"%ls Last reference for this process was removed!", header);
-
-  TraceReclaimDeadProcesses();
-  bool anyRegistered = false;
-  if (ProcessCache* cache = qvtrace::detail::MapProcessCache(false)) {
-    for (const ProcInfo& other : cache->processes) {
-      if (other.refCount != 0) anyRegistered = true;
-    }
-  }
-  if (!anyRegistered) {
-    TraceRawOutput(L"%ls Last process was removed!", header);
-    TraceFreeProcessCache(true);
-  }
-  g_state.closeMutexAtUnlock = true;
+  qvtrace::detail::ForgetLogWriter();
+  qvtrace::detail::ReleaseProcessRecord(proc, header);
   return true;
 }
 
 }  // namespace
+
+uint32_t TraceCurrentProcessId() { return platform::CurrentProcessId(); }
+uint32_t TraceCurrentThreadId() { return platform::CurrentThreadId(); }
 
 int32_t TraceInitEx() {
   if (!HoldForOperation()) return DeferRegistration();
@@ -346,7 +288,7 @@ void WriteMessageHeld(int32_t level, uint32_t contextMask, const wchar_t* format
   if (thread == nullptr || !TraceShouldOutput(thread, level, contextMask)) return;
   wchar_t message[kLineChars];
   qvtrace::FormatWideV(message, kLineChars, format, args);
-  WriteLineHeld(processId, threadId, thread, level, contextMask, message);
+  OutputMessage(processId, threadId, thread, level, contextMask, message);
 }
 
 }  // namespace

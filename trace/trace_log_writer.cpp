@@ -1,12 +1,14 @@
 // The log file output: lines queued in the process record's pendingLog, the process's writer thread that takes
-// them to the file outside the lock, and the flush at unregistration.
+// them to the file outside the lock (its start, its loop, its stop), and the flush at unregistration.
+#include "trace/trace_log_writer.h"
+
 #include <chrono>
 #include <mutex>
 #include <vector>
 
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
 #include "trace/trace_platform.h"
+#include "trace/trace_records.h"
+#include "trace/trace_shared_block.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
 
@@ -15,18 +17,14 @@ using qvtrace::ProcInfo;
 using qvtrace::ThreadInfo;
 using qvtrace::detail::g_state;
 using qvtrace::detail::TraceLockScope;
-using qvtrace::detail::TraceLockUnlessStuck;
 
 namespace qvtrace {
 namespace detail {
+namespace {
 
-void WakeWriter() {
-  {
-    std::lock_guard<std::mutex> hold(g_state.writerWakeLock);
-    ++g_state.writerWakes;
-  }
-  g_state.writerWake.notify_all();
-}
+int32_t TraceLogWriterThread(uint64_t epoch);
+
+}  // namespace
 
 void TraceQueueLogText(uint32_t processId, ThreadInfo* thread, const wchar_t* line) {
   if ((thread->outputFlags & kOutputLogFile) == 0) return;
@@ -45,8 +43,49 @@ void TraceQueueLogText(uint32_t processId, ThreadInfo* thread, const wchar_t* li
   }
   g_state.pendingLength = AppendUtf16At(pending, kPendingLogChars, used, line);
   g_state.pendingRecord = proc;
-  WakeWriter();
+  g_state.WakeWriter();
 }
+
+void StartLogWriter(ProcInfo* proc) {
+  proc->writerStop = 0;
+  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
+  uint64_t handleValue = 0;
+  g_state.writer = platform::StartWriterThread(&TraceLogWriterThread, ++g_state.writerEpoch, &handleValue);
+  proc->writerThread = g_state.writer != nullptr ? handleValue : 0;
+}
+
+bool StopLogWriter(ProcInfo* proc) {
+  if (proc->refCount != 1 || g_state.writer == nullptr || proc->writerThread == 0 || proc->writerRunning == 0) {
+    return true;
+  }
+  proc->writerStop = 1;
+  g_state.WakeWriter();
+  // The waiting thread owns the writer's handle meanwhile, so no other thread waits on it or closes it.
+  platform::WriterThread* writer = g_state.writer;
+  g_state.writer = nullptr;
+  TraceUnlock();
+  const bool ended = platform::WaitWriterThread(writer, 1000);
+  if (!TraceLockBounded()) {
+    // The handle cannot go back without the lock; closed, a writer still running ends by itself.
+    platform::CloseWriterThread(writer);
+    return false;
+  }
+  if (!ended && g_state.writer == nullptr) {
+    g_state.writer = writer;
+  } else {
+    platform::CloseWriterThread(writer);
+  }
+  return true;
+}
+
+void ForgetLogWriter() {
+  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
+  g_state.writer = nullptr;
+  ++g_state.writerEpoch;
+  g_state.WakeWriter();
+}
+
+namespace {
 
 int32_t TraceLogWriterThread(uint64_t epoch) {
   std::vector<wchar_t> text(kPendingLogChars);
@@ -107,6 +146,7 @@ int32_t TraceLogWriterThread(uint64_t epoch) {
   }
 }
 
+}  // namespace
 }  // namespace detail
 }  // namespace qvtrace
 

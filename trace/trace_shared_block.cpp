@@ -1,11 +1,11 @@
 // The trace facility's two-level lock (the process-local lock, then the system-wide mutex) and the shared block
 // it guards: names, mapping, release, and the tool and test hooks that change them.
+#include "trace/trace_shared_block.h"
+
 #include <algorithm>
 #include <chrono>
 #include <mutex>
 
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
 #include "trace/trace_platform.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
@@ -15,7 +15,6 @@ using qvtrace::ProcessCache;
 using qvtrace::detail::g_state;
 using qvtrace::detail::t_state;
 using qvtrace::detail::TraceLockScope;
-using qvtrace::detail::WakeWriter;
 
 namespace {
 
@@ -36,7 +35,7 @@ void CloseHandles() {
   if (g_state.memory != nullptr) platform::UnmapSharedMemory(g_state.memory, false, g_state.mutex);
   g_state.memory = nullptr;
   g_state.view = nullptr;
-  WakeWriter();
+  g_state.WakeWriter();
   if (g_state.mutex != nullptr) platform::CloseSystemMutex(g_state.mutex);
   g_state.mutex = nullptr;
 }
@@ -130,7 +129,7 @@ ProcessCache* MapProcessCache(bool create) {
     platform::UnmapSharedMemory(g_state.memory, false, g_state.mutex);
     g_state.memory = nullptr;
     g_state.view = nullptr;
-    WakeWriter();
+    g_state.WakeWriter();
     g_state.ownRecordPid = 0;
   }
   if (g_state.view == nullptr) {
@@ -165,7 +164,7 @@ void TraceFreeProcessCache(bool lastUser) {
   if (g_state.memory != nullptr) platform::UnmapSharedMemory(g_state.memory, lastUser, g_state.mutex);
   g_state.memory = nullptr;
   g_state.view = nullptr;
-  WakeWriter();
+  g_state.WakeWriter();
 }
 
 void TraceUseExistingCacheOnly() {

@@ -58,6 +58,15 @@ struct ProcessState {
   std::condition_variable writerWake;
   uint64_t writerWakes = 0;
 
+  // Tells the log writer to look again; called after each change it must see.
+  void WakeWriter() {
+    {
+      std::lock_guard<std::mutex> hold(writerWakeLock);
+      ++writerWakes;
+    }
+    writerWake.notify_all();
+  }
+
   // Set when a wait with a bound for the system-wide mutex ran out (its holder is stopped or hung); cleared
   // when the mutex is had again. Meanwhile lines and the log writer only try it, so a stuck holder costs one
   // wait, not one per line.
