@@ -1,9 +1,9 @@
 // QVTRACE, the trace facility: per-thread filtered trace lines whose settings live in one shared-memory block
 // that every process using the facility maps, guarded by one system-wide recursive mutex.
 // Every function may be called from any thread; each takes and releases that mutex itself. None of the
-// operations below stalls behind another process that holds the mutex (stopped in a debugger, suspended, hung):
-// each waits for it at most 100 ms, and a line not at all once such a wait has run out, until the mutex is free
-// again.
+// operations below stalls behind another process that holds the mutex (stopped in a debugger, suspended, hung): a
+// line waits for it at most 100 ms, a registration, unregistration or settings change at most 1 s, and none of
+// them at all once such a wait has run out, until the mutex is had again.
 #pragma once
 
 #include <cstdint>

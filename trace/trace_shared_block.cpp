@@ -40,10 +40,11 @@ void CloseHandles() {
   g_state.mutex = nullptr;
 }
 
-// Takes the local lock and the system-wide mutex, waiting at most waitMs in all (kWaitForever: without limit).
-// False: the time ran out first and nothing is held. A mutex that cannot be had at all is no reason to wait: the
-// lock is then held without it, and every operation finds no records.
-bool AcquireLock(uint32_t waitMs) {
+// Takes the local lock and the system-wide mutex, waiting at most waitMs in all (kWaitForever: without limit), and
+// with systemTryOnly only trying the system-wide mutex. False: the time ran out first and nothing is held. A mutex
+// that cannot be had at all is no reason to wait: the lock is then held without it, and every operation finds no
+// records.
+bool AcquireLock(uint32_t waitMs, bool systemTryOnly = false) {
   using Clock = std::chrono::steady_clock;
   const bool bounded = waitMs != platform::kWaitForever;
   Clock::time_point deadline;
@@ -62,8 +63,8 @@ bool AcquireLock(uint32_t waitMs) {
   if (g_state.mutex == nullptr) g_state.mutex = platform::OpenSystemMutex(g_state.mutexName, g_state.existingOnly);
   platform::LockResult result = platform::LockResult::kFailed;
   if (g_state.mutex != nullptr) {
-    uint32_t wait = waitMs;
-    if (bounded && waitMs > 0) {
+    uint32_t wait = systemTryOnly ? 0 : waitMs;
+    if (bounded && wait > 0) {
       using std::chrono::milliseconds;
       const milliseconds left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
       wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
@@ -73,7 +74,7 @@ bool AcquireLock(uint32_t waitMs) {
   if (result == platform::LockResult::kTimedOut) {
     --t_state.lockDepth;
     g_state.localLock.unlock();
-    if (waitMs > 0) g_state.lockStuck.store(true);
+    if (waitMs > 0 && !systemTryOnly) g_state.lockStuck.store(true);
     return false;
   }
   t_state.systemLocked = result == platform::LockResult::kLocked;
@@ -95,7 +96,11 @@ namespace detail {
 
 bool TraceLockNow() { return AcquireLock(0); }
 
-bool TraceLockBounded() { return AcquireLock(kLockWaitMs); }
+bool TraceLockBounded() {
+  // While stuck, only the wait for the other threads of the process is worth it: they only try the mutex then.
+  if (g_state.lockStuck.load()) return AcquireLock(kLockWaitMs, true);
+  return AcquireLock(kOperationWaitMs);
+}
 
 bool TraceLockUnlessStuck() { return AcquireLock(g_state.lockStuck.load() ? 0 : kLockWaitMs); }
 

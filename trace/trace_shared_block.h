@@ -29,15 +29,19 @@ const wchar_t* TraceMutexName();
 namespace qvtrace {
 namespace detail {
 
-// The longest an operation of the facility waits for the system-wide mutex, however long another process holds it.
+// The longest a line (and the log writer) waits for the system-wide mutex, however long another process holds it.
 constexpr uint32_t kLockWaitMs = 100;
+// The same for registrations, unregistrations and settings changes: rare, and put off when they cannot wait, so
+// that contention alone should not make them run out.
+constexpr uint32_t kOperationWaitMs = 1000;
 
 // As TraceLock, without waiting. False: nothing is held.
 bool TraceLockNow();
-// As TraceLock, waiting at most kLockWaitMs. False: nothing is held.
+// As TraceLock, waiting at most kOperationWaitMs; while the mutex is known to be stuck (a bounded wait for it ran
+// out and it has not been had since), only trying it. False: nothing is held.
 bool TraceLockBounded();
-// As TraceLockBounded, but without waiting while the mutex is known to be stuck (for lines and the log writer,
-// which come often).
+// As TraceLock, waiting at most kLockWaitMs; while the mutex is known to be stuck, not at all (for lines and the
+// log writer, which come often).
 bool TraceLockUnlessStuck();
 
 // A scope holding the facility's lock, waiting without limit: for operations that run inside a hold already

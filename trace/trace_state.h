@@ -18,7 +18,7 @@ struct ProcessState {
   // The process's half of the two-level lock. A thread holds it exactly as long as it holds the system-wide mutex
   // (TraceLock .. TraceUnlock, both recursive), so that no other thread of the process ever waits on a mutex
   // handle that is being closed or reads a view that is being unmapped. It guards every member up to
-  // writerWakeLock. Lock order: localLock, then writerWakeLock; never the other way round.
+  // writerWakeLock. Lock order: localLock, then writerWakeLock or deferredLock; never the other way round.
   std::recursive_mutex localLock;
 
   // The object names (built on first use or by the test hook) and the control tool's mode, in which the block is
@@ -68,8 +68,8 @@ struct ProcessState {
   }
 
   // Set when a wait with a bound for the system-wide mutex ran out (its holder is stopped or hung); cleared
-  // when the mutex is had again. Meanwhile lines and the log writer only try it, so a stuck holder costs one
-  // wait, not one per line.
+  // when the mutex is had again. Meanwhile operations only try it, so a stuck holder costs one wait, not one per
+  // line or registration.
   std::atomic<bool> lockStuck{false};
 
   // Guarded by deferredLock, which is never held while waiting for anything else: unregistrations that could
