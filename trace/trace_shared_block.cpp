@@ -74,11 +74,17 @@ bool AcquireLock(uint32_t waitMs, bool systemTryOnly = false) {
   if (result == platform::LockResult::kTimedOut) {
     --t_state.lockDepth;
     g_state.localLock.unlock();
-    if (waitMs > 0 && !systemTryOnly) g_state.lockStuck.store(true);
+    if (waitMs > 0 && !systemTryOnly) {
+      g_state.lockStuck.store(true);
+      if (waitMs >= qvtrace::detail::kOperationWaitMs) g_state.lockStuckLong.store(true);
+    }
     return false;
   }
   t_state.systemLocked = result == platform::LockResult::kLocked;
-  if (t_state.systemLocked) g_state.lockStuck.store(false);
+  if (t_state.systemLocked) {
+    g_state.lockStuck.store(false);
+    g_state.lockStuckLong.store(false);
+  }
   return true;
 }
 
@@ -98,7 +104,7 @@ bool TraceLockNow() { return AcquireLock(0); }
 
 bool TraceLockBounded() {
   // While stuck, only the wait for the other threads of the process is worth it: they only try the mutex then.
-  if (g_state.lockStuck.load()) return AcquireLock(kLockWaitMs, true);
+  if (g_state.lockStuckLong.load()) return AcquireLock(kLockWaitMs, true);
   return AcquireLock(kOperationWaitMs);
 }
 

@@ -37,8 +37,8 @@ constexpr uint32_t kOperationWaitMs = 1000;
 
 // As TraceLock, without waiting. False: nothing is held.
 bool TraceLockNow();
-// As TraceLock, waiting at most kOperationWaitMs; while the mutex is known to be stuck (a bounded wait for it ran
-// out and it has not been had since), only trying it. False: nothing is held.
+// As TraceLock, waiting at most kOperationWaitMs; while the mutex is known to be stuck (such a wait for it ran out
+// and it has not been had since), only trying it. False: nothing is held.
 bool TraceLockBounded();
 // As TraceLock, waiting at most kLockWaitMs; while the mutex is known to be stuck, not at all (for lines and the
 // log writer, which come often).

@@ -68,9 +68,11 @@ struct ProcessState {
   }
 
   // Set when a wait with a bound for the system-wide mutex ran out (its holder is stopped or hung); cleared
-  // when the mutex is had again. Meanwhile operations only try it, so a stuck holder costs one wait, not one per
-  // line or registration.
+  // when the mutex is had again. Meanwhile lines and the log writer only try it, so a stuck holder costs one
+  // wait, not one per line. Registrations and the like stop waiting only after a wait of their own, longer one
+  // ran out (lockStuckLong): contention alone can make a short wait run out.
   std::atomic<bool> lockStuck{false};
+  std::atomic<bool> lockStuckLong{false};
 
   // Guarded by deferredLock, which is never held while waiting for anything else: unregistrations that could
   // not have the system-wide mutex in time, done by the next operation that has it. Beyond the capacity one is
@@ -121,7 +123,10 @@ struct ThreadState {
   bool catchingUp = false;  // inside the work left over from those times
 };
 
-inline ProcessState g_state;
+// Never destroyed: a log writer may still wait on its wake-up when the process ends (the last unregistration put
+// off behind another process's hold of the mutex), and destroying a condition variable that a thread waits on
+// blocks the end of the process.
+inline ProcessState& g_state = *new ProcessState;
 inline thread_local ThreadState t_state;
 
 }  // namespace detail
