@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <cwchar>
 #include <mutex>
@@ -79,7 +80,17 @@ int32_t DeferRegistration() {
   return 1;
 }
 
+bool CatchUp();
+
+// The last chance for unregistrations put off when no operation followed them.
+void CatchUpAtExit() {
+  if (g_state.deferredCount.load() == 0 || !TraceLockBounded()) return;
+  if (CatchUp()) TraceUnlock();
+}
+
 void DeferUnregistration(uint32_t threadId, int32_t clear, int32_t quiet) {
+  static const bool atExit = std::atexit(&CatchUpAtExit) == 0;
+  (void)atExit;
   std::lock_guard<std::mutex> hold(g_state.deferredLock);
   if (g_state.deferredCount < ProcessState::kDeferredCapacity) {
     g_state.deferred[g_state.deferredCount++] = {threadId, clear, quiet};

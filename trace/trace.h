@@ -2,8 +2,8 @@
 // that every process using the facility maps, guarded by one system-wide recursive mutex.
 // Every function may be called from any thread; each takes and releases that mutex itself. None of the
 // operations below stalls behind another process that holds the mutex (stopped in a debugger, suspended, hung): a
-// line waits for it at most 100 ms, a registration, unregistration or settings change at most 1 s, and none of
-// them at all once such a wait has run out, until the mutex is had again.
+// line waits for it at most 100 ms, a registration, unregistration or settings change at most 1 s; once such a
+// wait has run out, until the mutex is had again, a line does not wait at all and the others at most 100 ms.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +23,7 @@ int32_t TraceInitEx();
 // reaches 0; quiet non-zero suppresses the reference-count notice. The last registration of the process frees
 // its record, and the shared memory when no other process is registered.
 // When the mutex cannot be had in time, the unregistration is kept by the process and done by the next operation
-// of any of its threads that has the mutex.
+// of any of its threads that has the mutex, or at the latest when the process ends (with the same bound).
 void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet);
 
 // One trace line for the calling thread, dropped unless the thread is registered and its settings let it pass.

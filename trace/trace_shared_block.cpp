@@ -40,11 +40,10 @@ void CloseHandles() {
   g_state.mutex = nullptr;
 }
 
-// Takes the local lock and the system-wide mutex, waiting at most waitMs in all (kWaitForever: without limit), and
-// with systemTryOnly only trying the system-wide mutex. False: the time ran out first and nothing is held. A mutex
-// that cannot be had at all is no reason to wait: the lock is then held without it, and every operation finds no
-// records.
-bool AcquireLock(uint32_t waitMs, bool systemTryOnly = false) {
+// Takes the local lock and the system-wide mutex, waiting at most waitMs in all (kWaitForever: without limit).
+// False: the time ran out first and nothing is held. A mutex that cannot be had at all is no reason to wait: the
+// lock is then held without it, and every operation finds no records.
+bool AcquireLock(uint32_t waitMs) {
   using Clock = std::chrono::steady_clock;
   const bool bounded = waitMs != platform::kWaitForever;
   Clock::time_point deadline;
@@ -63,7 +62,7 @@ bool AcquireLock(uint32_t waitMs, bool systemTryOnly = false) {
   if (g_state.mutex == nullptr) g_state.mutex = platform::OpenSystemMutex(g_state.mutexName, g_state.existingOnly);
   platform::LockResult result = platform::LockResult::kFailed;
   if (g_state.mutex != nullptr) {
-    uint32_t wait = systemTryOnly ? 0 : waitMs;
+    uint32_t wait = waitMs;
     if (bounded && wait > 0) {
       using std::chrono::milliseconds;
       const milliseconds left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
@@ -74,7 +73,7 @@ bool AcquireLock(uint32_t waitMs, bool systemTryOnly = false) {
   if (result == platform::LockResult::kTimedOut) {
     --t_state.lockDepth;
     g_state.localLock.unlock();
-    if (waitMs > 0 && !systemTryOnly) {
+    if (waitMs > 0) {
       g_state.lockStuck.store(true);
       if (waitMs >= qvtrace::detail::kOperationWaitMs) g_state.lockStuckLong.store(true);
     }
@@ -102,11 +101,7 @@ namespace detail {
 
 bool TraceLockNow() { return AcquireLock(0); }
 
-bool TraceLockBounded() {
-  // While stuck, only the wait for the other threads of the process is worth it: they only try the mutex then.
-  if (g_state.lockStuckLong.load()) return AcquireLock(kLockWaitMs, true);
-  return AcquireLock(kOperationWaitMs);
-}
+bool TraceLockBounded() { return AcquireLock(g_state.lockStuckLong.load() ? kLockWaitMs : kOperationWaitMs); }
 
 bool TraceLockUnlessStuck() { return AcquireLock(g_state.lockStuck.load() ? 0 : kLockWaitMs); }
 

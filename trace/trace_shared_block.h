@@ -32,13 +32,13 @@ namespace detail {
 // The longest a line (and the log writer) waits for the system-wide mutex, however long another process holds it.
 constexpr uint32_t kLockWaitMs = 100;
 // The same for registrations, unregistrations and settings changes: rare, and put off when they cannot wait, so
-// that contention alone should not make them run out.
+// that contention alone should not make them run out (once one did, they wait kLockWaitMs).
 constexpr uint32_t kOperationWaitMs = 1000;
 
 // As TraceLock, without waiting. False: nothing is held.
 bool TraceLockNow();
 // As TraceLock, waiting at most kOperationWaitMs; while the mutex is known to be stuck (such a wait for it ran out
-// and it has not been had since), only trying it. False: nothing is held.
+// and it has not been had since), at most kLockWaitMs. False: nothing is held.
 bool TraceLockBounded();
 // As TraceLock, waiting at most kLockWaitMs; while the mutex is known to be stuck, not at all (for lines and the
 // log writer, which come often).

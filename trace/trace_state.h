@@ -69,8 +69,8 @@ struct ProcessState {
 
   // Set when a wait with a bound for the system-wide mutex ran out (its holder is stopped or hung); cleared
   // when the mutex is had again. Meanwhile lines and the log writer only try it, so a stuck holder costs one
-  // wait, not one per line. Registrations and the like stop waiting only after a wait of their own, longer one
-  // ran out (lockStuckLong): contention alone can make a short wait run out.
+  // wait, not one per line. Registrations and the like shorten their wait only after a wait of their own,
+  // longer one ran out (lockStuckLong): contention alone can make a short wait run out.
   std::atomic<bool> lockStuck{false};
   std::atomic<bool> lockStuckLong{false};
 
