@@ -101,8 +101,13 @@ void PnxConnectionManager::Transport::OnOpenDeadline(Client* client, const webso
 
 void PnxConnectionManager::Transport::ArmTimer() {
   const uint64_t armed = generation;
-  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes.
-  timer->expires_at(timer->expiry() + period);
+  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes. When
+  // the loop was held up for longer than a period it counts from now: the missed ticks are not made up for
+  // in a burst.
+  using TimerClock = websocketpp::lib::asio::steady_timer::clock_type;
+  const TimerClock::time_point now = TimerClock::now();
+  const TimerClock::time_point next = timer->expiry() + period;
+  timer->expires_at(next > now ? next : now + period);
   timer->async_wait([this, armed](const websocketpp::lib::asio::error_code& ec) {
     if (ec || armed != generation) return;
     try {

@@ -43,7 +43,8 @@ class PnxConnectionManager {
                                    const std::string& payloadText);
 
   // A repeating timer on the event loop: tick runs on the event-loop thread once every period until
-  // StopRepeatingTimer, or until the connection has ended.
+  // StopRepeatingTimer, or until the connection has ended. A loop held up for longer than a period (a slow
+  // tick or handler) runs tick once when it is free again, and the next one a period later.
   // Starting it again replaces the tick and the period. Event-loop thread only; before the connection
   // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
