@@ -50,9 +50,9 @@ class PnxConnectionManager {
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
   void StopRepeatingTimer();
 
-  // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
-  // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0
-  // until the event loop has first read it.
+  // Bytes of messages for the host that are not yet written to the socket: those queued and the batch being
+  // written. A host that stops reading makes it grow. Any thread; kept as messages are queued and written,
+  // so the value is current.
   size_t UnsentBytes();
 
  private:
