@@ -147,21 +147,8 @@ bool CaptureDeviceManager::OpenDevice(int device) {
   if (m_graph && m_captureBuilder) CloseGraph();
   m_deviceConnected = false;
 
-  ComPtr<ICaptureGraphBuilder2> builder;
-  HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICaptureGraphBuilder2, builder.ReceiveVoid());
-  if (FAILED(hr)) return false;
-  ComPtr<IFilterGraph2> graph;
-  hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph2,
-                        graph.ReceiveVoid());
-  if (FAILED(hr)) return false;
-  builder->SetFiltergraph(graph.Get());
-  m_captureBuilder = std::move(builder);
-  m_graph = std::move(graph);
-
-  hr = m_graph.As(IID_IMediaControl, &m_mediaControl);
-  if (FAILED(hr)) return false;
-
+  HRESULT hr = BuildGraph();
+  if (FAILED(hr)) return OpenFailed(device, L"build the graph", hr);
   if (!EnumerateDevices()) return true;
 
   if (device < 0 || static_cast<size_t>(device) >= m_sourceFilters.size() ||
@@ -172,20 +159,50 @@ bool CaptureDeviceManager::OpenDevice(int device) {
   if (!source) return true;
 
   hr = CreateSink();
-  if (FAILED(hr)) return false;
+  if (FAILED(hr)) return OpenFailed(device, L"make the preview sink", hr);
+  hr = AskForRgb24(source.Get());
+  if (FAILED(hr)) return OpenFailed(device, L"ask for the RGB24 format", hr);
+  hr = ConnectSink(source.Get());
+  if (FAILED(hr)) return OpenFailed(device, L"connect the sink", hr);
 
-  ComPtr<IPin> output;
-  hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
-  if (FAILED(hr)) return false;
+  m_currentDevice = device;
+  m_deviceConnected = true;
+  return true;
+}
 
+bool CaptureDeviceManager::OpenFailed(int device, const wchar_t* step, HRESULT hr) {
+  TraceMessage(kTraceError, kTraceDevice, L"device %d could not be opened: %ls: 0x%08X", device, step,
+               static_cast<unsigned>(hr));
+  return false;
+}
+
+HRESULT CaptureDeviceManager::BuildGraph() {
+  ComPtr<ICaptureGraphBuilder2> builder;
+  HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICaptureGraphBuilder2, builder.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  ComPtr<IFilterGraph2> graph;
+  hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph2,
+                        graph.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  builder->SetFiltergraph(graph.Get());
+  m_captureBuilder = std::move(builder);
+  m_graph = std::move(graph);
+  return m_graph.As(IID_IMediaControl, &m_mediaControl);
+}
+
+HRESULT CaptureDeviceManager::AskForRgb24(IBaseFilter* source) {
   // Ask the source for packed 24-bit RGB: the frame path scales nothing else.
+  ComPtr<IPin> output;
+  HRESULT hr = m_captureBuilder->FindPin(source, PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
+  if (FAILED(hr)) return hr;
   ComPtr<IAMStreamConfig> config;
   hr = output.As(IID_IAMStreamConfig, &config);
-  if (FAILED(hr)) return false;
+  if (FAILED(hr)) return hr;
   int capabilityCount = 0;
   int capabilitySize = 0;
   hr = config->GetNumberOfCapabilities(&capabilityCount, &capabilitySize);
-  if (FAILED(hr)) return false;
+  if (FAILED(hr)) return hr;
   // The caller passes a buffer of the size the pin names; never smaller than the structure it fills.
   std::vector<BYTE> caps(std::max<size_t>(capabilitySize > 0 ? static_cast<size_t>(capabilitySize) : 0,
                                           sizeof(VIDEO_STREAM_CONFIG_CAPS)));
@@ -196,22 +213,21 @@ bool CaptureDeviceManager::OpenDevice(int device) {
     if (type->subtype != MEDIASUBTYPE_RGB24) continue;
     // Every RGB24 entry is applied in turn, so the last one stays in force.
     hr = config->SetFormat(type.Get());
-    if (FAILED(hr)) return false;
+    if (FAILED(hr)) return hr;
   }
+  return S_OK;
+}
 
-  hr = m_captureBuilder->FindPin(source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
-  if (FAILED(hr)) return false;
+HRESULT CaptureDeviceManager::ConnectSink(IBaseFilter* source) {
+  ComPtr<IPin> output;
+  HRESULT hr = m_captureBuilder->FindPin(source, PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, output.Receive());
+  if (FAILED(hr)) return hr;
   ComPtr<IPin> input;
   hr = m_captureBuilder->FindPin(m_sink.Get(), PINDIR_INPUT, nullptr, nullptr, FALSE, 0, input.Receive());
-  if (FAILED(hr)) return false;
-
+  if (FAILED(hr)) return hr;
   hr = m_graph->ConnectDirect(output.Get(), input.Get(), nullptr);
   if (FAILED(hr)) hr = m_graph->Connect(output.Get(), input.Get());
-  if (FAILED(hr)) return false;
-
-  m_currentDevice = device;
-  m_deviceConnected = true;
-  return true;
+  return hr;
 }
 
 bool CaptureDeviceManager::EnumerateDevices() {
@@ -304,6 +320,13 @@ void RemoveAllFilters(IFilterGraph* graph) {
 void CaptureDeviceManager::CloseGraph() {
   if (!m_graph || !m_captureBuilder) return;
   if (m_mediaControl) m_mediaControl->Stop();
+  // Whatever the graph did with the stop (a filter of a device that went away may refuse it), the sink of a
+  // closed graph feeds the preview no more: a rebuilt graph's new sink is the only one with the callback. This
+  // waits for a frame in progress.
+  if (m_sink) {
+    ComPtr<INorvexSink> norvex;
+    if (SUCCEEDED(m_sink.As(IID_INorvexSink, &norvex))) norvex->SetSampleCallback(nullptr, nullptr);
+  }
   m_deviceConnected = false;
 
   RemoveAllFilters(m_graph.Get());

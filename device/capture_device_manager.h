@@ -54,7 +54,8 @@ class CaptureDeviceManager {
   // Makes `device` the device whose HDMI-1 node feeds the preview sink, rebuilding the graph (stopped).
   // Returns true at once while that device is connected; true also when nothing was found to connect.
   bool OpenDevice(int device);
-  // Stops the graph, removes every filter and releases the bound source filters.
+  // Stops the graph, takes the callback off its sink (waiting for a frame in progress), removes every filter
+  // and releases the bound source filters.
   void CloseGraph();
   // Looks at the system's video input nodes again. When the Brelvon nodes are the ones bound now, nothing is
   // touched and the result is false; otherwise everything is bound anew with `device` (when present) on the
@@ -78,10 +79,13 @@ class CaptureDeviceManager {
 
   // The frame path. OnPreviewSample is the renderer's sample callback (context: this manager): it learns the
   // frame size, lets one frame in seven through to m_frameCallback and returns 1 when it did. The size and row
-  // order come from the first sample whose media type is uncompressed 24-bit RGB with a whole VIDEOINFOHEADER or
-  // VIDEOINFOHEADER2 and sides within kMaxImageSide (either row order), and are kept until a new sink is made
-  // (another device may send another size); until then samples are dropped without counting. Nothing thrown
-  // below it leaves it; such a frame is dropped.
+  // order come from the media type of every sample that has one (the renderer hands over the connection type
+  // with the first sample, and a capture pin that changes its format mid-stream attaches the new type to the
+  // first sample of the new format). A type is usable when it is uncompressed 24-bit RGB with a whole
+  // VIDEOINFOHEADER or VIDEOINFOHEADER2 and sides within kMaxImageSide (either row order); it holds for the
+  // samples after it until the next type, and is forgotten when a new sink is made (another device may send
+  // another size). While no usable type holds (none yet, or the last one was unusable), samples are dropped
+  // without counting. Nothing thrown below it leaves it; such a frame is dropped.
   static int32_t OnPreviewSample(const uint8_t* data, int32_t length, int64_t start, int64_t duration,
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);
@@ -134,8 +138,15 @@ class CaptureDeviceManager {
   void* m_imageReadyContext = nullptr;
 
  private:
+  // The steps of OpenDevice, each answering the result of the call that failed (S_OK when none did).
+  HRESULT BuildGraph();
   bool EnumerateDevices();
   HRESULT CreateSink();
+  HRESULT AskForRgb24(IBaseFilter* source);
+  HRESULT ConnectSink(IBaseFilter* source);
+  // The trail of a failed open: one error line naming the step and its result (the diagnostic log shows it
+  // when switched on); answers false.
+  static bool OpenFailed(int device, const wchar_t* step, HRESULT hr);
   // The property set of `device`, or null when there is none.
   IKsPropertySet* PropertySet(int device) const;
   // Frame path helpers; m_previewLock is held.

@@ -55,8 +55,14 @@ int32_t CaptureDeviceManager::OnPreviewSample(const uint8_t* data, int32_t lengt
 
 int32_t CaptureDeviceManager::ForwardSample(const uint8_t* data, int32_t length,
                                             const AM_MEDIA_TYPE* mediaType) {
-  // Until a usable size is known, a frame cannot be read: it is dropped without counting.
-  if ((m_sourceWidth == 0 || m_sourceHeight == 0) && !LearnSourceSize(mediaType)) return 0;
+  // A sample with a type announces the format of its own frame and of those after it (a format change
+  // mid-stream): a type that cannot be read makes the old size unusable as well, since the rows that follow
+  // no longer lie at its stride. Until a usable size is known, frames are dropped without counting.
+  if (mediaType && !LearnSourceSize(mediaType)) {
+    m_sourceWidth = 0;
+    m_sourceHeight = 0;
+  }
+  if (m_sourceWidth == 0 || m_sourceHeight == 0) return 0;
 
   const int32_t skip = m_previewRate > 0 ? 60 / m_previewRate : 0;
   if (m_previewCounter < skip) {

@@ -1,9 +1,11 @@
 // Learns that capture devices arrived or went away, without polling: the system's device notifications on
-// Windows, the emulated device's control file on POSIX (only when one is configured). The callback runs on
-// a thread of the watch or of the system, never on the caller's; it should only hand the news on (e.g. post
+// Windows, the emulated device's control file on POSIX (only when one is configured). A burst of news (a
+// device's inputs arriving one by one) is one change, reported once it has been quiet for kSettleTime. The
+// callback runs on a thread of the watch, never on the caller's; it should only hand the news on (e.g. post
 // to an event loop).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -13,6 +15,8 @@ class DeviceWatch {
   ~DeviceWatch();
   DeviceWatch(const DeviceWatch&) = delete;
   DeviceWatch& operator=(const DeviceWatch&) = delete;
+
+  static constexpr std::chrono::milliseconds kSettleTime{250};
 
   // Starts watching; false when this platform or set-up offers no notifications (nothing runs then).
   bool Start(std::function<void()> changed);

@@ -1,5 +1,5 @@
 // The device watch over the emulated device's control file: a thread that sleeps in poll() on an inotify
-// descriptor for the file's folder and on a pipe that ends it.
+// descriptor for the file's folder and on a pipe that ends it, and hands each change to the settler.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -9,14 +9,18 @@
 #include <string>
 #include <thread>
 
+#include "device/burst_settler.h"
 #include "device/device_watch.h"
 #include "platform/emulator/emulator.h"
 
 struct DeviceWatch::Impl {
+  explicit Impl(std::function<void()> changed) : settler(kSettleTime, std::move(changed)) {}
+
   int notify = -1;
   int wake[2] = {-1, -1};
   std::string fileName;
-  std::function<void()> changed;
+  // A rewrite of the file is several events (create, write, rename), as a device's inputs are on Windows.
+  BurstSettler settler;
   std::thread thread;
 
   ~Impl() {
@@ -41,7 +45,7 @@ struct DeviceWatch::Impl {
         if (event->len > 0 && fileName == event->name) ours = true;
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       }
-      if (ours) changed();
+      if (ours) settler.Notify();
     }
   }
 };
@@ -53,11 +57,10 @@ bool DeviceWatch::Start(std::function<void()> changed) {
   if (m_impl) return true;
   const std::string path = emulator::ControlFilePath();
   if (path.empty()) return false;
-  auto impl = std::make_unique<Impl>();
+  auto impl = std::make_unique<Impl>(std::move(changed));
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   impl->fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-  impl->changed = std::move(changed);
   impl->notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (impl->notify < 0 || pipe2(impl->wake, O_CLOEXEC) != 0) return false;
   if (inotify_add_watch(impl->notify, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE) < 0) {
@@ -76,5 +79,6 @@ void DeviceWatch::Stop() {
     // The pipe is ours and empty; a failed write leaves nothing to do but wait.
   }
   if (m_impl->thread.joinable()) m_impl->thread.join();
+  m_impl->settler.Stop();
   m_impl.reset();
 }

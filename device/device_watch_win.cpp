@@ -10,6 +10,7 @@
 
 #include <cfgmgr32.h>
 
+#include "device/burst_settler.h"
 #include "device/device_watch.h"
 
 namespace {
@@ -17,25 +18,34 @@ namespace {
 using RegisterFn = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK, PHCMNOTIFICATION);
 using UnregisterFn = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
 
+// The kernel-streaming video interface class. A device of DirectShow's video input category is a
+// kernel-streaming filter registered under both the video and the capture class; the capture class also
+// holds every audio capture device, so the video class alone sees each of our devices and little else.
+constexpr GUID kVideoInterfaceClass = {0x6994AD05, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
+
 }  // namespace
 
 struct DeviceWatch::Impl {
+  explicit Impl(std::function<void()> changed) : settler(kSettleTime, std::move(changed)) {}
+
   HMODULE library = nullptr;
   UnregisterFn unregister = nullptr;
   HCMNOTIFICATION handle = nullptr;
-  std::function<void()> changed;
+  // A device with several inputs announces one interface per input, one by one.
+  BurstSettler settler;
 
   static DWORD CALLBACK OnNotification(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
                                        PCM_NOTIFY_EVENT_DATA, DWORD) {
     if (action == CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL || action == CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL) {
-      static_cast<Impl*>(context)->changed();
+      static_cast<Impl*>(context)->settler.Notify();
     }
     return ERROR_SUCCESS;
   }
 
   ~Impl() {
-    // Waits for callbacks in progress.
+    // Waits for callbacks in progress, so that none notifies the settler after it stopped.
     if (handle && unregister) unregister(handle);
+    settler.Stop();
     if (library) FreeLibrary(library);
   }
 };
@@ -45,8 +55,7 @@ DeviceWatch::~DeviceWatch() { Stop(); }
 
 bool DeviceWatch::Start(std::function<void()> changed) {
   if (m_impl) return true;
-  auto impl = std::make_unique<Impl>();
-  impl->changed = std::move(changed);
+  auto impl = std::make_unique<Impl>(std::move(changed));
   impl->library = LoadLibraryW(L"cfgmgr32.dll");
   if (!impl->library) return false;
   auto registerFn = reinterpret_cast<RegisterFn>(
@@ -56,10 +65,8 @@ bool DeviceWatch::Start(std::function<void()> changed) {
   if (!registerFn || !impl->unregister) return false;
   CM_NOTIFY_FILTER filter{};
   filter.cbSize = sizeof filter;
-  // Every interface class: capture devices register under several, and a look that finds nothing new
-  // leaves the graph alone.
-  filter.Flags = CM_NOTIFY_FILTER_FLAG_ALL_INTERFACE_CLASSES;
   filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+  filter.u.DeviceInterface.ClassGuid = kVideoInterfaceClass;
   if (registerFn(&filter, impl.get(), &Impl::OnNotification, &impl->handle) != CR_SUCCESS) {
     impl->handle = nullptr;
     return false;

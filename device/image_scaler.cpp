@@ -13,12 +13,10 @@ namespace {
 
 using Taps = ScalerTaps;
 constexpr int64_t kUnit = kScalerLinearUnit;
-constexpr int32_t kMaxInnerRowsIn16Bits = kScalerMaxInnerRowsIn16Bits;
 
 struct Axis {
   std::vector<Taps> taps;
-  int64_t unit = 0;         // what the weights of one destination sample add up to
-  uint64_t reciprocal = 0;  // 2^kScalerReciprocalBits / (128 * unit), rounded
+  int64_t unit = 0;  // what the weights of one destination sample add up to
 };
 
 // Area weights: destination sample y covers the source span [y * s / d, (y + 1) * s / d). Measured in 1/d of a
@@ -86,25 +84,85 @@ void BuildAxis(int32_t s, int32_t d, Axis& axis) {
   } else {
     BuildLinearTaps(s, d, axis);
   }
-  const uint64_t divisor = 128 * static_cast<uint64_t>(axis.unit);
-  axis.reciprocal = ((uint64_t{1} << kScalerReciprocalBits) + divisor / 2) / divisor;
 }
 
-// The 16-bit forms of the vertical weights. innerFactor fits 16 bits: innerWeight / unit <= 1 / inner, and
-// inner * innerScale >= 129 (innerScale = floor(257 / inner)), so innerFactor <= 2^23 / 129.
-void AddVerticalFractions(Axis& axis) {
-  const int64_t unit = axis.unit;
-  for (Taps& t : axis.taps) {
-    t.firstFraction = static_cast<uint16_t>((2 * t.firstWeight * kUnit + unit) / (2 * unit));
-    t.lastFraction = static_cast<uint16_t>((2 * t.lastWeight * kUnit + unit) / (2 * unit));
-    const int32_t inner = t.count - 2;
-    if (inner > 0 && inner <= kMaxInnerRowsIn16Bits) {
-      const int64_t scale = 65535 / (255 * inner);
-      const int64_t factor = ((int64_t{t.innerWeight} << 24) + scale * unit) / (2 * scale * unit);
-      t.innerScale = static_cast<uint16_t>(scale);
-      t.innerFactor = static_cast<uint16_t>(factor < 65535 ? factor : 65535);
+int64_t Gcd(int64_t a, int64_t b) {
+  while (b != 0) {
+    const int64_t r = a % b;
+    a = b;
+    b = r;
+  }
+  return a;
+}
+
+// How the vertical pass keeps a destination row: a 16-bit sum of the source rows, each inner row counted
+// innerScale times and each edge row (value * factor) >> 8, which comes to `scale` times the row's average, with
+// scale = scaleNumerator / scaleDenominator; the horizontal pass divides by it. Where the rows are too many for
+// that, exact 32-bit sums give 128 times the average instead.
+struct RowScale {
+  bool wide = false;
+  uint16_t innerScale = 0;
+  uint64_t scaleNumerator = 0;
+  uint64_t scaleDenominator = 1;
+};
+
+// Scaled(255, factor): the most an edge row adds.
+int64_t MostFromEdge(uint16_t factor) {
+  return (int64_t{255 << 8} * factor) >> 16;
+}
+
+// On a shrinking axis with s / gcd at most kScalerMaxRowScale, each row's weight divided by the gcd is a whole
+// number and the 16-bit sums are exact. Otherwise the inner rows count K times, K as large as the 16-bit
+// budget allows, and the edge rows K times their share, to 1/256 of a row.
+RowScale SetRowFactors(int32_t s, int32_t d, Axis& rows) {
+  RowScale scale;
+  if (s < d) {
+    for (Taps& t : rows.taps) {  // linear weights in 2^15 are the factors for 128 times the value
+      t.firstFactor = t.firstWeight;
+      t.lastFactor = t.count > 1 ? t.lastWeight : 0;
+    }
+    scale.scaleNumerator = kScalerMaxRowScale;
+    return scale;
+  }
+  const int64_t g = Gcd(s, d);
+  int64_t k = s / g <= kScalerMaxRowScale && d / g <= 255 ? d / g : int64_t{kScalerMaxRowScale} * d / s;
+  for (; k > 0; --k) {
+    bool fits = true;
+    for (Taps& t : rows.taps) {
+      const int64_t lastWeight = t.count > 1 ? t.lastWeight : 0;
+      t.firstFactor = static_cast<uint16_t>((512 * k * t.firstWeight + d) / (2 * d));
+      t.lastFactor = static_cast<uint16_t>((512 * k * lastWeight + d) / (2 * d));
+      const int64_t inner = t.count > 2 ? t.count - 2 : 0;
+      fits = fits && 255 * k * inner + MostFromEdge(t.firstFactor) + MostFromEdge(t.lastFactor) <= INT16_MAX;
+    }
+    if (fits) {
+      scale.innerScale = static_cast<uint16_t>(k);
+      scale.scaleNumerator = static_cast<uint64_t>(k * s);
+      scale.scaleDenominator = static_cast<uint64_t>(d);
+      return scale;
     }
   }
+  scale.wide = true;
+  scale.scaleNumerator = kScalerMaxRowScale;
+  return scale;
+}
+
+// The horizontal pass's reciprocal of the row scale times the column unit, rounded up so that exact halves round
+// up, with the largest shift that keeps it below 2^bits. Sums below 2^15 times the unit times a reciprocal below
+// 2^32 stay in 64 bits; a reciprocal below 2^17 keeps a single sum below 2^15 in 32 bits.
+void SetReciprocal(const RowScale& rows, int64_t columnUnit, uint32_t bits, ScalerColumns& columns) {
+  const unsigned __int128 divisor = static_cast<unsigned __int128>(rows.scaleNumerator) * columnUnit;
+  uint32_t shift = 55;
+  unsigned __int128 reciprocal = 0;
+  for (;; --shift) {
+    const unsigned __int128 dividend = (static_cast<unsigned __int128>(1) << shift) * rows.scaleDenominator;
+    reciprocal = (dividend + divisor - 1) / divisor;
+    if (reciprocal < (static_cast<unsigned __int128>(1) << bits)) {
+      break;
+    }
+  }
+  columns.reciprocal = static_cast<uint32_t>(reciprocal);
+  columns.shift = shift;
 }
 
 // Which pass runs first. Vertical first reads every source row a destination row needs across the whole source
@@ -134,15 +192,49 @@ struct ScalerState {
   int32_t dstHeight = 0;
   Axis rows;
   Axis columns;
+  RowScale rowScale;
+  ScalerColumns columnPass{};
   bool horizontalFirst = false;
-  // Vertical first: one destination row's vertical result, 128 times the value, for the whole source width.
-  // Horizontal first: two scaled source rows, 128 times the value, and the source row each holds (-1: none).
+  // Vertical first: the inner rows' sum and then the destination row's vertical result, for the whole source
+  // width, and the edge row shared with the next destination row (a few KB each, so they stay in the first-level
+  // cache). Horizontal first: two scaled source rows, 128 times the value, and the source row each holds (-1: none).
   std::vector<uint16_t> vertical;
+  std::vector<uint16_t> edge;
   std::vector<uint16_t> scaledRows[2];
   int32_t scaledRowIndex[2] = {-1, -1};
   uint64_t toIntermediateReciprocal = 0;  // 2^kScalerReciprocalBits * 128 / columns.unit, rounded
-  std::vector<uint32_t> wideSum;   // only for more than kMaxInnerRowsIn16Bits inner rows
-  std::vector<uint16_t> innerSum;  // likewise
+  std::vector<uint32_t> wideSum;          // only for rows too many for 16-bit sums
+  std::vector<uint16_t> innerSum;         // likewise
+  std::vector<int32_t> windowFirst;       // windows of the horizontal pass, when every pixel fits one
+  std::vector<int16_t> windowWeights;
+  std::vector<uint16_t> planes;
+
+  void PrepareWindows(bool wanted, int32_t sw, int32_t dw) {
+    windowFirst.clear();
+    windowWeights.clear();
+    planes.clear();
+    if (!wanted || sw < dw) {
+      return;  // linear weights do not fit signed 16 bits
+    }
+    for (const Taps& t : columns.taps) {
+      if (t.count > kScalerWindowPixels) {
+        return;
+      }
+    }
+    const size_t padded = (static_cast<size_t>(dw) + 15) / 16 * 16;
+    windowFirst.assign(padded, 0);
+    windowWeights.assign(padded * kScalerWindowPixels, 0);
+    for (size_t x = 0; x < columns.taps.size(); ++x) {
+      const Taps& t = columns.taps[x];
+      windowFirst[x] = t.first;
+      int16_t* w = windowWeights.data() + x * kScalerWindowPixels;
+      for (int32_t k = 0; k < t.count; ++k) {
+        const uint16_t weight = k == 0 ? t.firstWeight : k == t.count - 1 ? t.lastWeight : t.innerWeight;
+        w[k] = static_cast<int16_t>(weight);  // at most 16384, the largest width
+      }
+    }
+    planes.assign(3 * (static_cast<size_t>(sw) + kScalerWindowPixels), 0);
+  }
 
   void Prepare(int32_t sw, int32_t sh, int32_t dw, int32_t dh) {
     if (sw == srcWidth && sh == srcHeight && dw == dstWidth && dh == dstHeight) {
@@ -150,22 +242,37 @@ struct ScalerState {
     }
     srcWidth = 0;  // invalid until every table is complete, in case an allocation throws
     BuildAxis(sh, dh, rows);
-    AddVerticalFractions(rows);
+    rowScale = SetRowFactors(sh, dh, rows);
     BuildAxis(sw, dw, columns);
     horizontalFirst = HorizontalFirstIsCheaper(sw, sh, dw, dh, rows);
     const size_t rowBytes = static_cast<size_t>(horizontalFirst ? dw : sw) * 3;
-    vertical.resize(horizontalFirst ? 0 : rowBytes);
+    vertical.assign(horizontalFirst ? 0 : rowBytes, 0);
+    edge.assign(horizontalFirst ? 0 : rowBytes, 0);
     for (std::vector<uint16_t>& row : scaledRows) {
       row.resize(horizontalFirst ? rowBytes : 0);
     }
     const uint64_t unit = static_cast<uint64_t>(columns.unit);
     toIntermediateReciprocal = ((uint64_t{128} << kScalerReciprocalBits) + unit / 2) / unit;
-    bool wide = false;
-    for (const Taps& t : rows.taps) {
-      wide = wide || t.count - 2 > kMaxInnerRowsIn16Bits;
-    }
+    const bool wide = !horizontalFirst && rowScale.wide;
     wideSum.resize(wide ? rowBytes : 0);
     innerSum.resize(wide ? rowBytes : 0);
+    PrepareWindows(!horizontalFirst && sw != dw, sw, dw);
+    columnPass = ScalerColumns{};
+    columnPass.taps = columns.taps.data();
+    columnPass.count = columns.taps.size();
+    columnPass.sameWidth = sw == dw;
+    if (columnPass.sameWidth) {
+      SetReciprocal(rowScale, 1, 17, columnPass);
+    } else {
+      SetReciprocal(rowScale, columns.unit, 32, columnPass);
+    }
+    if (!windowFirst.empty() && !columnPass.sameWidth) {
+      columnPass.windowFirst = windowFirst.data();
+      columnPass.windowWeights = windowWeights.data();
+      columnPass.planes = planes.data();
+      columnPass.planeStride = static_cast<size_t>(sw) + kScalerWindowPixels;
+      columnPass.sourcePixels = static_cast<size_t>(sw);
+    }
     srcWidth = sw;
     srcHeight = sh;
     dstWidth = dw;
@@ -184,6 +291,48 @@ struct ScalerState {
                                    columns.taps.size(), toIntermediateReciprocal, scaledRows[i].data());
     scaledRowIndex[i] = j;
     return scaledRows[i].data();
+  }
+
+  // Vertical first: each source row is read once, in order. An edge row that two destination rows share gives
+  // both their parts in one read; the inner rows go into one 16-bit sum row.
+  void VerticalFirst(const ScalerKernels& k, const uint8_t* src, ptrdiff_t srcStride, uint8_t* dst,
+                     ptrdiff_t dstStride) {
+    const size_t n = static_cast<size_t>(srcWidth) * 3;
+    uint16_t* sum = vertical.data();
+    if (rowScale.wide) {
+      for (int32_t y = 0; y < dstHeight; ++y) {
+        k.verticalPassWide(src, srcStride, rows.taps[static_cast<size_t>(y)], rows.unit, n, sum, wideSum.data(),
+                           innerSum.data());
+        k.horizontalPass(sum, columnPass, dst + y * dstStride);
+      }
+      return;
+    }
+    int32_t edgeOf = -1;  // the source row whose part `edge` holds for the next destination row
+    // Rows after row j that a kernel may prefetch: those of the picture, not beyond its last.
+    const auto ahead = [this](int32_t j) { return srcHeight - 1 - j; };
+    for (int32_t y = 0; y < dstHeight; ++y) {
+      const Taps& t = rows.taps[static_cast<size_t>(y)];
+      const uint8_t* first = src + t.first * srcStride;
+      if (t.count == 1) {
+        k.edgeRow(first, srcStride, ahead(t.first), t.firstFactor, n, sum);
+        edgeOf = -1;
+      } else {
+        if (edgeOf != t.first) {
+          k.edgeRow(first, srcStride, ahead(t.first), t.firstFactor, n, edge.data());
+        }
+        const int32_t inner = t.count - 2;
+        const int32_t last = t.first + t.count - 1;
+        if (inner > 0) {
+          k.addRows(first + srcStride, srcStride, inner, ahead(last - 1), n, false, sum);
+        }
+        const Taps* next = y + 1 < dstHeight ? &rows.taps[static_cast<size_t>(y) + 1] : nullptr;
+        const bool shared = next != nullptr && next->count > 1 && next->first == last;
+        k.finishRow(src + last * srcStride, srcStride, ahead(last), t.lastFactor, shared ? next->firstFactor : 0,
+                    inner > 0 ? rowScale.innerScale : 0, sum, edge.data(), n, sum, shared ? edge.data() : nullptr);
+        edgeOf = shared ? last : -1;
+      }
+      k.horizontalPass(sum, columnPass, dst + y * dstStride);
+    }
   }
 };
 
@@ -257,8 +406,6 @@ int32_t Scale(const ScalerKernels& k, const uint8_t* src, int32_t srcStride, int
   } catch (const std::bad_alloc&) {
     return 0;
   }
-  const Taps* columns = state.columns.taps.data();
-  const size_t columnCount = state.columns.taps.size();
   if (state.horizontalFirst) {
     const size_t dstRowBytes = static_cast<size_t>(dstWidth) * 3;
     state.scaledRowIndex[0] = state.scaledRowIndex[1] = -1;  // a new picture
@@ -271,13 +418,7 @@ int32_t Scale(const ScalerKernels& k, const uint8_t* src, int32_t srcStride, int
     }
     return 1;
   }
-  const size_t srcRowBytes = static_cast<size_t>(srcWidth) * 3;
-  for (int32_t y = 0; y < dstHeight; ++y) {
-    k.verticalPass(src, srcStride, state.rows.taps[static_cast<size_t>(y)], state.rows.unit, srcRowBytes,
-                   state.vertical.data(), state.wideSum.data(), state.innerSum.data());
-    k.horizontalPass(state.vertical.data(), columns, columnCount, state.columns.reciprocal,
-                     dst + static_cast<ptrdiff_t>(y) * dstStride);
-  }
+  state.VerticalFirst(k, src, srcStride, dst, dstStride);
   return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "host/websocket_client_frame.h"
 
 using Client = websocketpp::client<websocketpp::config::asio_client>;
+using Message = Client::message_ptr::element_type;
 
 struct PnxConnectionManager::Transport {
   // Written once in Run before the connection starts; only read afterwards, from any thread.
@@ -23,13 +24,17 @@ struct PnxConnectionManager::Transport {
   // The frames' masking keys, from the same kind of source the library itself uses (it locks for each key).
   websocketpp::config::asio_client::rng_type maskKeys;
 
-  // The library keeps its count of unsent bytes unlocked: it is read on the event loop (where the queue is
-  // emptied) while sendLock keeps the other threads' sends (where it is filled) out, and published here.
+  // Sends from every thread enter the library's queue one at a time.
   std::mutex sendLock;
-  std::atomic<bool> readPending{false};
-  std::atomic<size_t> unsentBytes{0};
+  // Bytes of every message the library still holds, queued or in the batch being written. The library's own
+  // count forgets a message as soon as it joins a batch, and a batch takes all that is queued: a host that
+  // stops reading would hold that batch and a full queue behind it. Shared with the messages' release, which
+  // may come after the transport is gone (with the last connection handler).
+  std::shared_ptr<std::atomic<size_t>> unsentBytes = std::make_shared<std::atomic<size_t>>(0);
 
-  void ReadUnsentBytes();
+  // The message as the library gets it: counted in unsentBytes until the library's last copy is released.
+  Client::message_ptr Counted(Client::message_ptr message) const;
+
   // Post hands tasks to the client's loop only while this is true.
   std::mutex postLock;
   bool loopRunning = false;
@@ -101,8 +106,13 @@ void PnxConnectionManager::Transport::OnOpenDeadline(Client* client, const webso
 
 void PnxConnectionManager::Transport::ArmTimer() {
   const uint64_t armed = generation;
-  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes.
-  timer->expires_at(timer->expiry() + period);
+  // The next expiry counts from the previous one, so the ticks do not drift by the time each one takes. When
+  // the loop was held up for longer than a period it counts from now: the missed ticks are not made up for
+  // in a burst.
+  using TimerClock = websocketpp::lib::asio::steady_timer::clock_type;
+  const TimerClock::time_point now = TimerClock::now();
+  const TimerClock::time_point next = timer->expiry() + period;
+  timer->expires_at(next > now ? next : now + period);
   timer->async_wait([this, armed](const websocketpp::lib::asio::error_code& ec) {
     if (ec || armed != generation) return;
     try {
@@ -127,12 +137,16 @@ void PnxConnectionManager::Transport::OnMessage(PnxConnectionManager* manager, w
   DispatchHostMessage(message->get_payload(), *manager->plugin);
 }
 
-void PnxConnectionManager::Transport::ReadUnsentBytes() {
-  readPending = false;
-  std::lock_guard<std::mutex> hold(sendLock);
-  websocketpp::lib::error_code ec;
-  Client::connection_ptr connection = client.get_con_from_hdl(connectionHandle, ec);
-  unsentBytes = ec || !connection ? 0 : connection->get_buffered_amount();
+Client::message_ptr PnxConnectionManager::Transport::Counted(Client::message_ptr message) const {
+  const size_t bytes = message->get_header().size() + message->get_payload().size();
+  std::shared_ptr<std::atomic<size_t>> counter = unsentBytes;
+  *counter += bytes;
+  Message* raw = message.get();
+  // The deleter owns the library's original message; a failure to make the new owner releases it at once.
+  return Client::message_ptr(raw, [owner = std::move(message), counter, bytes](Message*) mutable {
+    owner.reset();
+    *counter -= bytes;
+  });
 }
 
 PnxConnectionManager::PnxConnectionManager(int32_t port, const std::string& pluginUUID,
@@ -211,17 +225,13 @@ void PnxConnectionManager::SendText(const std::string& text) {
   if (!message || !PrepareMaskedTextFrame(text, transport->maskKeys(), header, message->get_raw_payload())) return;
   message->set_header(header);
   message->set_prepared(true);
+  Client::message_ptr counted = transport->Counted(std::move(message));
   std::lock_guard<std::mutex> hold(transport->sendLock);
   // Not open (yet, or any more): the library refuses it and nothing is sent.
-  connection->send(message);
+  connection->send(counted);
 }
 
-size_t PnxConnectionManager::UnsentBytes() {
-  Transport* t = transport.get();
-  // One read in flight at a time; none while the loop is not running.
-  if (!t->readPending.exchange(true) && !Post([t] { t->ReadUnsentBytes(); })) t->readPending = false;
-  return t->unsentBytes;
-}
+size_t PnxConnectionManager::UnsentBytes() { return *transport->unsentBytes; }
 
 void PnxConnectionManager::SetImage(const std::string& image, const std::string& context) {
   SendText(BuildSetImageMessage(image, context));

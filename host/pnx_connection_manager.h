@@ -43,15 +43,16 @@ class PnxConnectionManager {
                                    const std::string& payloadText);
 
   // A repeating timer on the event loop: tick runs on the event-loop thread once every period until
-  // StopRepeatingTimer, or until the connection has ended.
+  // StopRepeatingTimer, or until the connection has ended. A loop held up for longer than a period (a slow
+  // tick or handler) runs tick once when it is free again, and the next one a period later.
   // Starting it again replaces the tick and the period. Event-loop thread only; before the connection
   // runs and after it has ended these do nothing. An exception from tick is discarded like a handler's.
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick);
   void StopRepeatingTimer();
 
-  // Bytes queued for the host and not yet handed to the socket, as last read on the event loop, which is
-  // asked to read them again: a value at most one call old. A host that stops reading makes it grow. 0
-  // until the event loop has first read it.
+  // Bytes of messages for the host that are not yet written to the socket: those queued and the batch being
+  // written. A host that stops reading makes it grow. Any thread; kept as messages are queued and written,
+  // so the value is current.
   size_t UnsentBytes();
 
  private:

@@ -31,5 +31,11 @@ bool GetDeviceState(int deviceNumber, uint32_t* layout, uint64_t* sources);
 void SetDevicePlugged(int deviceNumber, bool plugged);
 // Changes the signal of one input (1..4) of a device; false when there is no such device or input.
 bool SetInputSignal(int deviceNumber, int input, bool signal);
+// Unlike the hooks above, meant for a running graph (it only leaves a note that the streaming threads pick up):
+// makes every running stream deliver frames of width x height from its next frame on, announced by the media
+// type on that frame's sample; 0 x 0 takes them back to the size they were connected with. A size whose frames
+// do not fit the buffers agreed at connection, or that the downstream pin does not accept, is not taken. The
+// control file does the same with {"frame": {"width": 1280, "height": 720}} (without "frame": connected size).
+void SetRunningFrameSize(int32_t width, int32_t height);
 
 }  // namespace emulator

@@ -23,6 +23,26 @@ inline constexpr DWORD kMultiviewSources = 632;
 inline constexpr unsigned kLayoutBytes = 4;
 inline constexpr unsigned kSourcesBytes = 8;
 
+// Every property of the set: its identifier, the size of its value, and whether it can be written.
+struct Property {
+  DWORD id;
+  unsigned bytes;
+  bool writable;
+};
+inline constexpr Property kProperties[] = {
+    {kPostLayoutRead, kLayoutBytes, false},
+    {kMultiviewLayout, kLayoutBytes, true},
+    {kMultiviewSources, kSourcesBytes, true},
+};
+
+// The row of `id`, or null for an identifier the set does not have.
+inline const Property* FindProperty(DWORD id) {
+  for (const Property& property : kProperties) {
+    if (property.id == id) return &property;
+  }
+  return nullptr;
+}
+
 // The input numbers of the four places (place 1 first), each cut to its low four bits, as one value: place n in
 // nibble n-1. `inputs` is any container with at(); at() throws std::out_of_range for fewer than four entries.
 template <typename Inputs>

@@ -24,7 +24,9 @@ void LayoutNames::Load(const json& layouts, const json& localization) {
     if (value < 0 || value > std::numeric_limits<uint32_t>::max()) continue;
     const auto layout = static_cast<uint32_t>(value);
     const std::string fallback = name->get<std::string>();
-    m_names[layout] = ReadStringMember(localization, "layout." + std::to_string(layout), fallback);
+    // A key has room for a short name only: "layout.<n>.short" when the language has one.
+    const std::string key = "layout." + std::to_string(layout);
+    m_names[layout] = ReadStringMember(localization, key + ".short", ReadStringMember(localization, key, fallback));
   }
 }
 

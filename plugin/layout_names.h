@@ -1,5 +1,6 @@
 // The names of the multiview layouts for key images: the bundle's layouts.json, a localized name
-// ("layout.<number>" in the localization table) taking precedence. Event-loop thread.
+// ("layout.<number>.short", else "layout.<number>" in the localization table) taking precedence. Event-loop
+// thread.
 #pragma once
 
 #include <cstdint>

@@ -1,31 +1,40 @@
 // The trace facility's public operations: registration and unregistration with their notices, the settings of
-// every thread, and trace lines. Each takes the two-level lock itself (trace_shared_block.cpp).
+// every thread, and trace lines; and the work put off while another process held the mutex. Each operation takes
+// the two-level lock itself (trace_shared_block.cpp), with a bound.
 #include "trace/trace.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <cwchar>
+#include <mutex>
 
 #include "trace/process_cache.h"
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
+#include "trace/trace_lines.h"
+#include "trace/trace_log_writer.h"
+#include "trace/trace_notices.h"
 #include "trace/trace_platform.h"
+#include "trace/trace_records.h"
+#include "trace/trace_shared_block.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
 
 namespace platform = qvtrace::platform;
 using qvtrace::kMaxProcesses;
 using qvtrace::kMaxThreads;
-using qvtrace::ProcessCache;
 using qvtrace::ProcInfo;
 using qvtrace::ThreadInfo;
 using qvtrace::detail::CallHeader;
 using qvtrace::detail::g_state;
 using qvtrace::detail::kCallHeaderChars;
 using qvtrace::detail::kLineChars;
-using qvtrace::detail::TraceLockScope;
-using qvtrace::detail::WakeWriter;
+using qvtrace::detail::OutputMessage;
+using qvtrace::detail::ProcessState;
+using qvtrace::detail::t_state;
+using qvtrace::detail::TraceLockBounded;
+using qvtrace::detail::TraceLockNow;
+using qvtrace::detail::TraceLockUnlessStuck;
 
 namespace {
 
@@ -44,18 +53,106 @@ void ChangeEveryThread(Change change) {
   }
 }
 
-}  // namespace
+// A thread's record counts at most this many registrations.
+constexpr int kMaxThreadRegistrations = 127;
 
-uint32_t TraceCurrentProcessId() { return platform::CurrentProcessId(); }
-uint32_t TraceCurrentThreadId() { return platform::CurrentThreadId(); }
+bool RegisterHeld(int32_t* result);
+bool TerminateHeld(uint32_t threadId, int32_t clear, int32_t quiet);
 
-int32_t TraceInitEx() {
-  TraceLockScope lock;
+// What the calling thread's record showed, for judging its lines while the mutex cannot be had.
+void RememberRecord(const ThreadInfo* thread) {
+  t_state.seenRegistered = thread != nullptr;
+  if (thread != nullptr) t_state.seenFilter = qvtrace::detail::FilterOf(*thread);
+}
+
+bool SeenWanted(int32_t level, uint32_t contextMask) {
+  return t_state.seenRegistered && t_state.seenFilter.Passes(level, contextMask);
+}
+
+void CountDroppedLine(int32_t level) {
+  if (t_state.droppedLines == 0 || level < t_state.droppedLevel) t_state.droppedLevel = level;
+  if (t_state.droppedLines < 0xFFFFFFFFu) ++t_state.droppedLines;
+}
+
+int32_t DeferRegistration() {
+  if (t_state.deferredRegistrations >= kMaxThreadRegistrations) return 0;
+  ++t_state.deferredRegistrations;
+  return 1;
+}
+
+bool CatchUp();
+
+// The last chance for unregistrations put off when no operation followed them.
+void CatchUpAtExit() {
+  if (g_state.deferredCount.load() == 0 || !TraceLockBounded()) return;
+  if (CatchUp()) TraceUnlock();
+}
+
+void DeferUnregistration(uint32_t threadId, int32_t clear, int32_t quiet) {
+  static const bool atExit = std::atexit(&CatchUpAtExit) == 0;
+  (void)atExit;
+  std::lock_guard<std::mutex> hold(g_state.deferredLock);
+  if (g_state.deferredCount < ProcessState::kDeferredCapacity) {
+    g_state.deferred[g_state.deferredCount++] = {threadId, clear, quiet};
+  }
+}
+
+bool TakeDeferredUnregistration(ProcessState::DeferredUnregistration* next) {
+  if (g_state.deferredCount.load(std::memory_order_relaxed) == 0) return false;
+  std::lock_guard<std::mutex> hold(g_state.deferredLock);
+  if (g_state.deferredCount == 0) return false;
+  *next = g_state.deferred[0];
+  for (size_t i = 1; i < g_state.deferredCount; ++i) g_state.deferred[i - 1] = g_state.deferred[i];
+  --g_state.deferredCount;
+  return true;
+}
+
+// One line for the lines of this thread that were dropped, at the most important level among them, when its
+// record still lets such a line pass.
+void ReportDroppedLines() {
+  if (t_state.droppedLines == 0) return;
+  const uint32_t count = t_state.droppedLines;
+  const int32_t level = t_state.droppedLevel;
+  t_state.droppedLines = 0;
+  const uint32_t processId = platform::CurrentProcessId();
+  const uint32_t threadId = platform::CurrentThreadId();
+  const ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(processId, threadId, 0, 0);
+  if (thread == nullptr || !TraceShouldOutput(thread, level, 0xFFFFFFFF)) return;
+  wchar_t message[kLineChars];
+  qvtrace::FormatWide(message, kLineChars, L"QVTRACE: %u line(s) dropped while the trace mutex was held elsewhere",
+                      count);
+  OutputMessage(processId, threadId, thread, level, 0xFFFFFFFF, message);
+}
+
+// Work left over from times the mutex could not be had: unregistrations of any thread of the process, this
+// thread's registrations, and the report of its dropped lines. Done at the outermost hold only. False: the
+// mutex was lost on the way (an unregistration let it go to wait for the log writer and could not have it back).
+bool CatchUp() {
+  if (t_state.lockDepth != 1 || t_state.catchingUp) return true;
+  t_state.catchingUp = true;
+  bool held = true;
+  ProcessState::DeferredUnregistration next{};
+  while (held && TakeDeferredUnregistration(&next)) held = TerminateHeld(next.threadId, next.clear, next.quiet);
+  int32_t ignored = 0;
+  while (held && t_state.deferredRegistrations > 0) {
+    --t_state.deferredRegistrations;
+    held = RegisterHeld(&ignored);
+  }
+  if (held) ReportDroppedLines();
+  t_state.catchingUp = false;
+  return held;
+}
+
+// The mutex for an operation, within the bound, with the work left over done. False: nothing is held.
+bool HoldForOperation() { return TraceLockBounded() && CatchUp(); }
+
+// The registration of the calling thread, with the mutex held. Always true: it never lets the mutex go.
+bool RegisterHeld(int32_t* result) {
   const uint32_t processId = platform::CurrentProcessId();
   const uint32_t threadId = platform::CurrentThreadId();
   int32_t wasRegistered = 0;
-  int32_t result = TraceInitInternal(processId, threadId, &wasRegistered);
-  if (result != 1) return result;
+  *result = TraceInitInternal(processId, threadId, &wasRegistered);
+  if (*result != 1) return true;
   if (wasRegistered == 0) {
     wchar_t header[kCallHeaderChars];
     CallHeader(header, processId, threadId, L"TraceInitEx");
@@ -64,18 +161,17 @@ int32_t TraceInitEx() {
   }
   ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
   ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(processId, threadId, 1, 0);
-  if (proc == nullptr || thread == nullptr) return 0;
-  if (wasRegistered != 0) return 1;
+  RememberRecord(thread);
+  if (proc == nullptr || thread == nullptr) {
+    *result = 0;
+    return true;
+  }
+  if (wasRegistered != 0) return true;
 
   TraceSetVerboseLevel(3);
   TraceSetContext(0xFFFFFFFF);
 
-  proc->writerStop = 0;
-  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
-  uint64_t handleValue = 0;
-  g_state.writer =
-      platform::StartWriterThread(&qvtrace::detail::TraceLogWriterThread, ++g_state.writerEpoch, &handleValue);
-  proc->writerThread = g_state.writer != nullptr ? handleValue : 0;
+  qvtrace::detail::StartLogWriter(proc);
 
   std::tm now{};
   int ms = 0;
@@ -94,94 +190,23 @@ int32_t TraceInitEx() {
   TraceMessage(1, 0xFFFFFFFF, L"Debug level   = %d", verboseLevel);
   TraceMessage(1, 0xFFFFFFFF, L"Context flags = 0x%08X", contextFlags);
   TraceMessage(1, 0xFFFFFFFF, L"-----------------------------------------------------------");
-  return 1;
+  return true;
 }
 
-void TraceSetVerboseLevel(int32_t level) {
-  TraceLockScope lock;
-  TraceRawOutput(L"%ls(%d)", L"TraceSetVerboseLevel", level);
-  ChangeEveryThread([level](ThreadInfo* thread) { thread->verboseLevel = level; });
-}
-
-void TraceSetContext(uint32_t flags) {
-  TraceLockScope lock;
-  TraceRawOutput(L"%ls(0x%08X)", L"TraceSetContext", flags);
-  ChangeEveryThread([flags](ThreadInfo* thread) { thread->contextFlags = flags; });
-}
-
-namespace {
-
-void TraceMessageV(int32_t level, uint32_t contextMask, const wchar_t* format, va_list args) {
-  TraceLockScope lock;
-  const uint32_t processId = platform::CurrentProcessId();
-  const uint32_t threadId = platform::CurrentThreadId();
-  ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(processId, threadId, 1, 0);
-  if (thread == nullptr || !TraceShouldOutput(thread, level, contextMask)) return;
-
-  wchar_t message[kLineChars];
-  qvtrace::FormatWideV(message, kLineChars, format, args);
-  wchar_t prefix[qvtrace::kPrefixChars];
-  qvtrace::Utf16ToWide(thread->prefix, qvtrace::kPrefixChars, prefix, qvtrace::kPrefixChars);
-  wchar_t text[kLineChars];
-  qvtrace::FormatWide(text, kLineChars, L"%ls %ls", prefix, message);
-  TraceOutputLine(processId, threadId, level, contextMask, text);
-}
-
-}  // namespace
-
-void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  TraceMessageV(level, contextMask, format, args);
-  va_end(args);
-}
-
-void TraceOneShotMessage(uint32_t waitMs, int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
-  // One hold for the whole line: every step inside takes the mutex again without waiting, and the new log
-  // writer cannot reach its loop meanwhile, so the unregistration has no writer to wait for.
-  if (!TraceLockWithin(waitMs)) return;
-  const uint32_t threadId = platform::CurrentThreadId();
-  const bool registered = QVTRACE_GetThreadInfoPtr(platform::CurrentProcessId(), threadId, 1, 0) != nullptr;
-  if (!registered) TraceInitEx();
-  va_list args;
-  va_start(args, format);
-  TraceMessageV(level, contextMask, format, args);
-  va_end(args);
-  if (!registered) TraceTerminateThread(threadId, 1, 1);
-  TraceUnlock();
-}
-
-void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
-  TraceLockScope lock;
+// The unregistration of threadId, with the mutex held. False: the mutex was let go to wait for the log writer and
+// could not be had back in time; the rest of the unregistration is then left for the next operation.
+bool TerminateHeld(uint32_t threadId, int32_t clear, int32_t quiet) {
   const uint32_t processId = platform::CurrentProcessId();
   ProcInfo* proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
-  if (proc == nullptr) return;
+  if (proc == nullptr) return true;
   TraceFlushLog();
 
-  // The waiting thread owns the writer's handle meanwhile, so no other thread waits on it or closes it.
-  platform::WriterThread* writer = nullptr;
-  if (proc->refCount == 1 && g_state.writer != nullptr && proc->writerThread != 0 && proc->writerRunning != 0) {
-    proc->writerStop = 1;
-    WakeWriter();
-    writer = g_state.writer;
-    g_state.writer = nullptr;
-    TraceUnlock();
-    const bool ended = platform::WaitWriterThread(writer, 1000);
-    TraceLock();
-    if (ended) {
-      platform::CloseWriterThread(writer);
-      writer = nullptr;
-    } else if (g_state.writer == nullptr) {
-      g_state.writer = writer;
-      writer = nullptr;
-    }
-    proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
-    if (proc == nullptr) {
-      if (writer != nullptr) platform::CloseWriterThread(writer);
-      return;
-    }
+  if (!qvtrace::detail::StopLogWriter(proc)) {
+    DeferUnregistration(threadId, clear, quiet);
+    return false;
   }
-  if (writer != nullptr) platform::CloseWriterThread(writer);
+  proc = QVTRACE_GetProcInfoPtr(processId, 1, 0);
+  if (proc == nullptr) return true;
 
   wchar_t header[kCallHeaderChars];
   CallHeader(header, processId, threadId, L"TraceTerminateThread");
@@ -195,7 +220,7 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
       TraceRawOutput(L"%ls ERROR: Thread %04X not found: Max. number of threads (%d) reached!!!", header, threadId,
                      kMaxThreads);
     }
-    return;
+    return true;
   }
 
   const int32_t processBefore = proc->refCount;
@@ -205,32 +230,118 @@ void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
   const int32_t processAfter = proc->refCount;
   const int32_t threadAfter = thread->refCount;
   if (threadAfter == 0 && clear == 1) qvtrace::detail::MakeThreadFresh(thread, 0);
+  if (threadId == platform::CurrentThreadId()) RememberRecord(thread->threadId == threadId ? thread : nullptr);
   if (quiet == 0) {
     TraceRawOutput(L"%ls Reference count - Process %d -> %d / Thread  %d -> %d %ls", header, processBefore,
                    processAfter, threadBefore, threadAfter, threadAfter == 0 ? L"/ LAST THREAD REF released" : L"");
   }
-  if (processAfter != 0) return;
+  if (processAfter != 0) return true;
 
-  if (g_state.writer != nullptr) platform::CloseWriterThread(g_state.writer);
-  g_state.writer = nullptr;
-  ++g_state.writerEpoch;
-  WakeWriter();
-  qvtrace::detail::FreeProcInfo(proc);
-  g_state.ownRecordPid = 0;
-  TraceRawOutput(L"%ls Last reference for this process was removed!", header);
+  if (threadId == platform::CurrentThreadId()) RememberRecord(nullptr);
+  qvtrace::detail::ForgetLogWriter();
+  qvtrace::detail::ReleaseProcessRecord(proc, header);
+  return true;
+}
 
-  TraceReclaimDeadProcesses();
-  bool anyRegistered = false;
-  if (ProcessCache* cache = qvtrace::detail::MapProcessCache(false)) {
-    for (const ProcInfo& other : cache->processes) {
-      if (other.refCount != 0) anyRegistered = true;
+}  // namespace
+
+uint32_t TraceCurrentProcessId() { return platform::CurrentProcessId(); }
+uint32_t TraceCurrentThreadId() { return platform::CurrentThreadId(); }
+
+int32_t TraceInitEx() {
+  if (!HoldForOperation()) return DeferRegistration();
+  int32_t result = 0;
+  RegisterHeld(&result);
+  TraceUnlock();
+  return result;
+}
+
+void TraceSetVerboseLevel(int32_t level) {
+  const bool held = HoldForOperation();
+  TraceRawOutput(L"%ls(%d)", L"TraceSetVerboseLevel", level);
+  if (!held) return;
+  ChangeEveryThread([level](ThreadInfo* thread) { thread->verboseLevel = level; });
+  TraceUnlock();
+}
+
+void TraceSetContext(uint32_t flags) {
+  const bool held = HoldForOperation();
+  TraceRawOutput(L"%ls(0x%08X)", L"TraceSetContext", flags);
+  if (!held) return;
+  ChangeEveryThread([flags](ThreadInfo* thread) { thread->contextFlags = flags; });
+  TraceUnlock();
+}
+
+namespace {
+
+// The mutex for a line of the calling thread, never waited for in vain: taken at once when it is free;
+// otherwise only when the thread's record, as last seen, lets the line pass, and then within the bound. A wanted
+// line that does not get it is counted. False: nothing is held.
+bool HoldForLine(int32_t level, uint32_t contextMask) {
+  if (!TraceLockNow()) {
+    if (!SeenWanted(level, contextMask)) return false;
+    if (!TraceLockUnlessStuck()) {
+      CountDroppedLine(level);
+      return false;
     }
   }
-  if (!anyRegistered) {
-    TraceRawOutput(L"%ls Last process was removed!", header);
-    TraceFreeProcessCache(true);
+  if (CatchUp()) return true;
+  if (SeenWanted(level, contextMask)) CountDroppedLine(level);
+  return false;
+}
+
+// The line, with the mutex held.
+void WriteMessageHeld(int32_t level, uint32_t contextMask, const wchar_t* format, va_list args) {
+  const uint32_t processId = platform::CurrentProcessId();
+  const uint32_t threadId = platform::CurrentThreadId();
+  const ThreadInfo* thread = QVTRACE_GetThreadInfoPtr(processId, threadId, 1, 0);
+  RememberRecord(thread);
+  if (thread == nullptr || !TraceShouldOutput(thread, level, contextMask)) return;
+  wchar_t message[kLineChars];
+  qvtrace::FormatWideV(message, kLineChars, format, args);
+  OutputMessage(processId, threadId, thread, level, contextMask, message);
+}
+
+}  // namespace
+
+void TraceMessage(int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
+  if (!HoldForLine(level, contextMask)) return;
+  va_list args;
+  va_start(args, format);
+  WriteMessageHeld(level, contextMask, format, args);
+  va_end(args);
+  TraceUnlock();
+}
+
+void TraceOneShotMessage(uint32_t waitMs, int32_t level, uint32_t contextMask, const wchar_t* format, ...) {
+  // One hold for the whole line: every step inside takes the mutex again without waiting, and the new log
+  // writer cannot reach its loop meanwhile, so the unregistration has no writer to wait for.
+  if (!TraceLockWithin(waitMs) || !CatchUp()) {
+    if (SeenWanted(level, contextMask)) CountDroppedLine(level);
+    return;
   }
-  g_state.closeMutexAtUnlock = true;
+  const uint32_t threadId = platform::CurrentThreadId();
+  const bool registered = QVTRACE_GetThreadInfoPtr(platform::CurrentProcessId(), threadId, 1, 0) != nullptr;
+  if (!registered) TraceInitEx();
+  va_list args;
+  va_start(args, format);
+  WriteMessageHeld(level, contextMask, format, args);
+  va_end(args);
+  if (!registered) TraceTerminateThread(threadId, 1, 1);
+  TraceUnlock();
+}
+
+void TraceTerminateThread(uint32_t threadId, int32_t clear, int32_t quiet) {
+  // A registration that never reached the shared block is only taken back.
+  if (threadId == platform::CurrentThreadId() && t_state.deferredRegistrations > 0) {
+    --t_state.deferredRegistrations;
+    return;
+  }
+  if (!HoldForOperation()) {
+    DeferUnregistration(threadId, clear, quiet);
+    return;
+  }
+  if (TerminateHeld(threadId, clear, quiet)) TraceUnlock();
 }
 
 void TraceSetThreadName(uint32_t threadId, const char* name) {

@@ -138,6 +138,9 @@ LockResult LockSystemMutex(SystemMutex* mutex, uint32_t milliseconds) {
   int rc = 0;
   if (milliseconds == kWaitForever) {
     rc = pthread_mutex_lock(&mutex->block->mutex);
+  } else if (milliseconds == 0) {
+    rc = pthread_mutex_trylock(&mutex->block->mutex);
+    if (rc == EBUSY) rc = ETIMEDOUT;
   } else {
     const struct timespec deadline = RealtimeAfter(milliseconds);
     rc = pthread_mutex_timedlock(&mutex->block->mutex, &deadline);

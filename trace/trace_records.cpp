@@ -1,10 +1,12 @@
 // The record registry in the shared block: finding, taking, counting and freeing process and thread records,
 // and the registration count. Every function takes the lock itself (the helpers expect it held).
+#include "trace/trace_records.h"
+
 #include <cstring>
 
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
+#include "trace/trace_notices.h"
 #include "trace/trace_platform.h"
+#include "trace/trace_shared_block.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
 
@@ -38,7 +40,7 @@ void FreeProcInfo(ProcInfo* proc) {
   proc->writerThread = 0;
   proc->writerRunning = 0;
   proc->writerStop = 1;
-  WakeWriter();
+  g_state.WakeWriter();
 }
 
 ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId) {
@@ -54,6 +56,25 @@ ThreadInfo* FindThread(ProcInfo* proc, uint32_t threadId) {
     }
   }
   return nullptr;
+}
+
+void ReleaseProcessRecord(ProcInfo* proc, const wchar_t* header) {
+  FreeProcInfo(proc);
+  g_state.ownRecordPid = 0;
+  TraceRawOutput(L"%ls Last reference for this process was removed!", header);
+
+  TraceReclaimDeadProcesses();
+  bool anyRegistered = false;
+  if (ProcessCache* cache = MapProcessCache(false)) {
+    for (const ProcInfo& other : cache->processes) {
+      if (other.refCount != 0) anyRegistered = true;
+    }
+  }
+  if (!anyRegistered) {
+    TraceRawOutput(L"%ls Last process was removed!", header);
+    TraceFreeProcessCache(true);
+  }
+  g_state.closeMutexAtUnlock = true;
 }
 
 }  // namespace detail

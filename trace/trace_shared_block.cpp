@@ -1,11 +1,11 @@
 // The trace facility's two-level lock (the process-local lock, then the system-wide mutex) and the shared block
 // it guards: names, mapping, release, and the tool and test hooks that change them.
+#include "trace/trace_shared_block.h"
+
 #include <algorithm>
 #include <chrono>
 #include <mutex>
 
-#include "trace/trace_detail.h"
-#include "trace/trace_internal.h"
 #include "trace/trace_platform.h"
 #include "trace/trace_state.h"
 #include "trace/trace_text.h"
@@ -15,7 +15,6 @@ using qvtrace::ProcessCache;
 using qvtrace::detail::g_state;
 using qvtrace::detail::t_state;
 using qvtrace::detail::TraceLockScope;
-using qvtrace::detail::WakeWriter;
 
 namespace {
 
@@ -36,21 +35,25 @@ void CloseHandles() {
   if (g_state.memory != nullptr) platform::UnmapSharedMemory(g_state.memory, false, g_state.mutex);
   g_state.memory = nullptr;
   g_state.view = nullptr;
-  WakeWriter();
+  g_state.WakeWriter();
   if (g_state.mutex != nullptr) platform::CloseSystemMutex(g_state.mutex);
   g_state.mutex = nullptr;
 }
 
-// Takes the local lock and the system-wide mutex, without limit when deadline is null. False: the deadline
-// passed first and nothing is held. A mutex that cannot be had at all is no reason to wait: the lock is then
-// held without it, and every operation finds no records.
-bool AcquireLock(const std::chrono::steady_clock::time_point* deadline) {
-  if (deadline == nullptr) {
+// Takes the local lock and the system-wide mutex, waiting at most waitMs in all (kWaitForever: without limit).
+// False: the time ran out first and nothing is held. A mutex that cannot be had at all is no reason to wait: the
+// lock is then held without it, and every operation finds no records.
+bool AcquireLock(uint32_t waitMs) {
+  using Clock = std::chrono::steady_clock;
+  const bool bounded = waitMs != platform::kWaitForever;
+  Clock::time_point deadline;
+  if (bounded && waitMs > 0) deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  if (!bounded) {
     g_state.localLock.lock();
   } else {
     // Polled: another thread of the process may hold the local lock while it waits on the system-wide mutex.
     while (!g_state.localLock.try_lock()) {
-      if (std::chrono::steady_clock::now() >= *deadline) return false;
+      if (waitMs == 0 || Clock::now() >= deadline) return false;
       platform::SleepMilliseconds(1);
     }
   }
@@ -59,10 +62,10 @@ bool AcquireLock(const std::chrono::steady_clock::time_point* deadline) {
   if (g_state.mutex == nullptr) g_state.mutex = platform::OpenSystemMutex(g_state.mutexName, g_state.existingOnly);
   platform::LockResult result = platform::LockResult::kFailed;
   if (g_state.mutex != nullptr) {
-    uint32_t wait = platform::kWaitForever;
-    if (deadline != nullptr) {
+    uint32_t wait = waitMs;
+    if (bounded && wait > 0) {
       using std::chrono::milliseconds;
-      const milliseconds left = std::chrono::duration_cast<milliseconds>(*deadline - std::chrono::steady_clock::now());
+      const milliseconds left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
       wait = static_cast<uint32_t>(std::max<int64_t>(0, left.count()));
     }
     result = platform::LockSystemMutex(g_state.mutex, wait);
@@ -70,20 +73,40 @@ bool AcquireLock(const std::chrono::steady_clock::time_point* deadline) {
   if (result == platform::LockResult::kTimedOut) {
     --t_state.lockDepth;
     g_state.localLock.unlock();
+    if (waitMs > 0) {
+      g_state.lockStuck.store(true);
+      if (waitMs >= qvtrace::detail::kOperationWaitMs) g_state.lockStuckLong.store(true);
+    }
     return false;
   }
   t_state.systemLocked = result == platform::LockResult::kLocked;
+  if (t_state.systemLocked) {
+    g_state.lockStuck.store(false);
+    g_state.lockStuckLong.store(false);
+  }
   return true;
 }
 
 }  // namespace
 
-void TraceLock() { AcquireLock(nullptr); }
+void TraceLock() { AcquireLock(platform::kWaitForever); }
 
 bool TraceLockWithin(uint32_t milliseconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  return AcquireLock(&deadline);
+  // Any bound, however long, is kept a bound.
+  return AcquireLock(milliseconds == platform::kWaitForever ? milliseconds - 1 : milliseconds);
 }
+
+namespace qvtrace {
+namespace detail {
+
+bool TraceLockNow() { return AcquireLock(0); }
+
+bool TraceLockBounded() { return AcquireLock(g_state.lockStuckLong.load() ? kLockWaitMs : kOperationWaitMs); }
+
+bool TraceLockUnlessStuck() { return AcquireLock(g_state.lockStuck.load() ? 0 : kLockWaitMs); }
+
+}  // namespace detail
+}  // namespace qvtrace
 
 void TraceUnlock() {
   if (t_state.lockDepth <= 0) return;  // an unlock without its lock: nothing is held
@@ -112,7 +135,7 @@ ProcessCache* MapProcessCache(bool create) {
     platform::UnmapSharedMemory(g_state.memory, false, g_state.mutex);
     g_state.memory = nullptr;
     g_state.view = nullptr;
-    WakeWriter();
+    g_state.WakeWriter();
     g_state.ownRecordPid = 0;
   }
   if (g_state.view == nullptr) {
@@ -147,7 +170,7 @@ void TraceFreeProcessCache(bool lastUser) {
   if (g_state.memory != nullptr) platform::UnmapSharedMemory(g_state.memory, lastUser, g_state.mutex);
   g_state.memory = nullptr;
   g_state.view = nullptr;
-  WakeWriter();
+  g_state.WakeWriter();
 }
 
 void TraceUseExistingCacheOnly() {

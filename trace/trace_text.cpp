@@ -71,6 +71,11 @@ void FormatWide(wchar_t* buf, size_t cap, const wchar_t* format, ...) {
   va_end(args);
 }
 
+bool EndsWithNewline(const wchar_t* text, size_t cap) {
+  size_t length = BoundedLength(text, cap);
+  return length > 0 && text[length - 1] == L'\n';
+}
+
 void AppendWide(wchar_t* buf, size_t cap, const wchar_t* text) {
   if (cap == 0) return;
   size_t used = BoundedLength(buf, cap);

@@ -16,6 +16,9 @@ size_t BoundedLength(const wchar_t* s, size_t cap);
 void FormatWide(wchar_t* buf, size_t cap, const wchar_t* format, ...);
 void FormatWideV(wchar_t* buf, size_t cap, const wchar_t* format, va_list args);
 
+// Whether the text (at most cap characters) ends in a line end.
+bool EndsWithNewline(const wchar_t* text, size_t cap);
+
 // Appends text to the terminated buf of cap characters, cutting what does not fit.
 void AppendWide(wchar_t* buf, size_t cap, const wchar_t* text);
 

@@ -1,9 +1,12 @@
-// Cost of TraceMessage for a registered thread: output off (lock and look-up only), and with the log file on
-// (formatting, header with the memory query, queueing for the writer thread). Runs on names of its own.
+// Cost of TraceMessage for a registered thread: output off (lock and look-up only, or no lock at all while another
+// thread holds it), and with the log file on (formatting, header with the memory query, queueing for the writer
+// thread). Runs on names of its own.
 #include <unistd.h>
 
 #include <cstdio>
+#include <future>
 #include <string>
+#include <thread>
 
 #include <benchmark/benchmark.h>
 
@@ -35,6 +38,26 @@ void BM_TraceMessageOutputOff(benchmark::State& state) {
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 BENCHMARK(BM_TraceMessageOutputOff);
+
+// The same while another thread holds the mutex (as a stuck process would): judged from the thread's settings as
+// last seen, without the mutex.
+void BM_TraceMessageOutputOffWhileHeld(benchmark::State& state) {
+  TraceInitEx();
+  std::promise<void> held;
+  std::promise<void> release;
+  std::thread holder([&] {
+    TraceLock();
+    held.set_value();
+    release.get_future().wait();
+    TraceUnlock();
+  });
+  held.get_future().wait();
+  for (auto _ : state) TraceMessage(3, 0xFFFFFFFF, L"%ls() - Timestamps not set for %ls", L"Receive", L"Sink");
+  release.set_value();
+  holder.join();
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+}
+BENCHMARK(BM_TraceMessageOutputOffWhileHeld);
 
 void BM_TraceMessageLogFile(benchmark::State& state) {
   const std::string path = "/tmp/qvtrace-bench-" + std::to_string(getpid()) + ".log";

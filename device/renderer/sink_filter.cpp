@@ -47,6 +47,16 @@ HRESULT SinkFilter::SetStreamThreadName(const char* name) {
   return S_OK;
 }
 
+HRESULT SinkFilter::Stop() {
+  const HRESULT hr = FilterBase::Stop();
+  // A frame that passed its state check before the stop may still be in the callback: the caller is told
+  // "stopped" only once it is out (the key it was meant for may be gone by then).
+  WaitForCallback();
+  return hr;
+}
+
+void SinkFilter::WaitForCallback() { CriticalSection::Scoped lock(m_callbackLock); }
+
 int SinkFilter::GetPinCount() { return 1; }
 
 PinBase* SinkFilter::GetPin(int index) { return index == 0 ? m_pInputPin.get() : nullptr; }
@@ -65,12 +75,34 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
   REFERENCE_TIME stop = 0;
   const HRESULT timeResult = sample->GetTime(&start, &stop);
 
-  // The sample's own type is ours to delete from here on; the connection type is copied only once.
+  // The sample's own type is ours to delete from here on.
   MediaTypePtr ownType;
-  MediaType connectionType;
-  const AM_MEDIA_TYPE* type = nullptr;
   const bool carriesType = sample->GetMediaType(ownType.Receive()) == S_OK && ownType;
-  if (carriesType) type = ownType.Get();
+
+  // Written before the callback lock: the warning may wait for the trace facility, and nobody waiting for a
+  // callback to end should wait for that as well.
+  if (timeResult == VFW_E_SAMPLE_TIME_NOT_SET) {
+    start = 0;
+    stop = 0;
+    if (!m_timestampWarningGiven) {
+      WriteTimestampWarning();
+      m_timestampWarningGiven = true;
+    }
+  }
+
+  // Held from the state check to the end of the callback: Stop and BeginFlush change the state first and then
+  // take this lock, so no sample passes the check once they have returned.
+  CriticalSection::Scoped lock(m_callbackLock);
+  if (m_pInputPin) {
+    // Stopped: VFW_E_WRONG_STATE; flushing: S_FALSE. Paused delivers like running: nothing here is scheduled
+    // against the clock, so there is no first sample to hold back until the graph runs.
+    const HRESULT streaming = m_pInputPin->CheckStreaming();
+    if (streaming != S_OK) return streaming;
+  }
+
+  // The connection type is copied only once, for the first sample that is let through.
+  MediaType connectionType;
+  const AM_MEDIA_TYPE* type = carriesType ? ownType.Get() : nullptr;
   if (carriesType || m_attachConnectionType) {
     if (!carriesType && m_pInputPin) {
       hr = m_pInputPin->ConnectionMediaType(connectionType.Get());
@@ -80,25 +112,13 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     m_attachConnectionType = false;
   }
 
-  // Every delivered sample is answered S_OK, with times or without: a capture pin stops delivering at any
-  // other answer, so a device stamping no stop time (or no time) would freeze the preview after one frame.
-  if (timeResult == VFW_E_SAMPLE_TIME_NOT_SET) {
-    start = 0;
-    stop = 0;
-    if (!m_timestampWarningGiven) {
-      WriteTimestampWarning();
-      m_timestampWarningGiven = true;
-    }
-  } else if (FAILED(timeResult)) {
-    return timeResult;
-  }
+  if (FAILED(timeResult) && timeResult != VFW_E_SAMPLE_TIME_NOT_SET) return timeResult;
 
   // Times come from upstream as they are: wrap rather than overflow on absurd ones.
   const int64_t duration = static_cast<int64_t>(static_cast<uint64_t>(stop) - static_cast<uint64_t>(start));
   const int32_t discontinuity = sample->IsDiscontinuity() == S_OK ? 1 : 0;
   const int32_t syncPoint = sample->IsSyncPoint() == S_OK ? 1 : 0;
 
-  CriticalSection::Scoped lock(m_callbackLock);
   if (m_callback) {
     // The streaming thread belongs to the platform: nothing thrown by the callback may reach it. The frame is
     // dropped and the next one is delivered as usual.
@@ -107,6 +127,8 @@ HRESULT SinkFilter::ProcessSample(IMediaSample* sample) {
     } catch (...) {
     }
   }
+  // Every delivered sample is answered S_OK, with times or without: a capture pin stops delivering at any
+  // other answer, so a device stamping no stop time (or no time) would freeze the preview after one frame.
   return S_OK;
 }
 

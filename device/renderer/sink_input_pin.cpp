@@ -22,13 +22,18 @@ void SinkInputPin::SetThreadName(const char* name) {
   m_threadAnnounced = 0;
 }
 
+HRESULT SinkInputPin::BeginFlush() {
+  const HRESULT hr = InputPinBase::BeginFlush();
+  if (m_sinkFilter) m_sinkFilter->WaitForCallback();
+  return hr;
+}
+
 HRESULT SinkInputPin::Receive(IMediaSample* sample) {
   if (m_threadAnnounced == 0) {
     if (m_threadName[0] != 0) TraceSetThreadName(TraceCurrentThreadId(), m_threadName);
     m_threadAnnounced = 1;
   }
-  // Neither the filter state, nor flushing, nor a pending run-time error holds a sample back: the callback's
-  // owner decides what to do with every frame.
+  // The filter looks at its state and the flushing flag under its callback lock (see ProcessSample).
   if (!m_sinkFilter) return S_FALSE;
   return m_sinkFilter->ProcessSample(sample);
 }

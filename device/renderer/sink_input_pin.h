@@ -21,6 +21,10 @@ class SinkInputPin : public InputPinBase {
   SinkInputPin(SinkFilter* filter, CriticalSection* lock);
   ~SinkInputPin() override;
 
+  // IPin: sets the flushing flag, then waits for a callback in progress, so that no sample reaches the
+  // callback once this has returned (until EndFlush).
+  HRESULT STDMETHODCALLTYPE BeginFlush() override;
+
   // IMemInputPin
   HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
 

@@ -94,6 +94,7 @@ HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE* type) {
 
 HRESULT CapturePin::SetMediaType(const AM_MEDIA_TYPE* type) {
   if (!FindFormat(*type, Offered(), &connectionFormat_)) return VFW_E_TYPE_NOT_ACCEPTED;
+  sentFormat_ = connectionFormat_;
   return OutputPinBase::SetMediaType(type);
 }
 
@@ -109,7 +110,7 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   {
     CriticalSection::Scoped lock(*m_lock);
     if (!m_filter->IsStopped()) return VFW_E_NOT_STOPPED;
-    if (!FindFormat(*pmt, formats_, &format)) return VFW_E_INVALIDMEDIATYPE;
+    if (refuseFormat_ || !FindFormat(*pmt, formats_, &format)) return VFW_E_INVALIDMEDIATYPE;
     hadFormat = formatSet_;
     previous = setFormat_;
     formatSet_ = true;
@@ -203,8 +204,9 @@ HRESULT CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
   return S_OK;
 }
 
-void CapturePin::SetFormats(std::vector<Format> formats) {
+void CapturePin::SetFormats(std::vector<Format> formats, bool refuseFormat) {
   formats_ = std::move(formats);
+  refuseFormat_ = refuseFormat;
   formatSet_ = false;
   IncrementMediaTypeVersion();
 }
@@ -241,7 +243,7 @@ void CapturePin::StartStreaming(REFERENCE_TIME timeOffset) {
     streamWake_.notify_all();  // the paused thread resumes
     return;
   }
-  thread_ = std::thread(&CapturePin::StreamLoop, this, m_allocator, m_input, connectionFormat_, node);
+  thread_ = std::thread(&CapturePin::StreamLoop, this, m_allocator, m_input, connectionFormat_, sentFormat_, node);
 }
 
 void CapturePin::EndRun() {
@@ -269,14 +271,24 @@ void CapturePin::StopStreaming() {
 }
 
 // While running, delivers frame n at n/fps seconds after the run began with its stream times (shifted by
-// the run's time offset), dropping frames when late; while paused, waits. The picture is redrawn only when a
-// device's view changed.
-void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
-                            std::shared_ptr<const NodeConfig> node) {
+// the run's time offset), dropping frames when late; while paused, waits. The still picture is redrawn only
+// when a device's view or the running frame size changed; the moving part is drawn on every frame. A new frame
+// size goes out as a dynamic format change does: the downstream pin is asked with QueryAccept, and the first
+// sample of the new size carries the new media type.
+void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format connection,
+                            Format sent, std::shared_ptr<const NodeConfig> node) {
   using Clock = std::chrono::steady_clock;
   const int64_t fps = node->fps;
+  ALLOCATOR_PROPERTIES buffers{};
+  allocator->GetProperties(&buffers);
+  ComPtr<IPin> downstream;
+  input->QueryInterface(IID_IPin, downstream.ReceiveVoid());
+  Format format = sent;  // of the frames delivered now
+  bool announce = false;  // the next sample carries format's media type
   std::vector<uint8_t> frame;
+  DeviceView view;
   uint64_t drawnVersion = 0;
+  uint64_t frameNumber = 0;
   for (;;) {
     uint64_t run = 0;
     REFERENCE_TIME timeOffset = 0;
@@ -302,8 +314,7 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
       if (node->deviceNumber != 0 && !DevicePresent(node->deviceNumber)) {
         // The device went away: the stream ends as a removed capture source ends it, and nothing more is
         // delivered until the graph stops or runs again.
-        ComPtr<IPin> pin;
-        if (SUCCEEDED(input->QueryInterface(IID_IPin, pin.ReceiveVoid()))) pin->EndOfStream();
+        if (downstream) downstream->EndOfStream();
         std::unique_lock<std::mutex> lock(streamMutex_);
         streamWake_.wait(lock, runOver);
         break;
@@ -311,7 +322,22 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
       uint64_t version = ViewVersion();
       if (frame.empty() || version != drawnVersion) {
         drawnVersion = version;
-        DeviceView view;
+        Format wanted = connection;
+        if (ReadRunningFrameSize(&wanted.width, &wanted.height) &&
+            (wanted.width != format.width || wanted.height != format.height) &&
+            FrameBytes(wanted) > static_cast<size_t>(std::max<LONG>(buffers.cbBuffer, 0))) {
+          wanted = format;  // it would not fit the buffers: the stream keeps its size
+        }
+        if (wanted.width != format.width || wanted.height != format.height) {
+          MediaType type;
+          if (SUCCEEDED(MakeMediaType(wanted, node->fps, &type)) && downstream &&
+              downstream->QueryAccept(type.Get()) == S_OK) {
+            format = wanted;
+            announce = true;
+            sentFormat_ = format;
+          }
+        }
+        view = DeviceView();
         bool isDevice = node->deviceNumber != 0 && ReadDeviceView(node->deviceNumber, &view);
         if (node->deviceNumber != 0 && !isDevice) view.signal[0] = view.signal[1] = view.signal[2] = view.signal[3] = false;
         DrawFrame(format, node->deviceNumber != 0 ? &view : nullptr, &frame);
@@ -321,9 +347,22 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
       if (SUCCEEDED(hr)) {
         BYTE* data = nullptr;
         hr = sample->GetPointer(&data);
-        if (SUCCEEDED(hr)) {
+        bool typed = !announce;
+        if (SUCCEEDED(hr) && announce) {
+          // A frame of the new size never goes out without its type: when the type cannot be attached, the
+          // frame is dropped and the next one tries again.
+          MediaType type;
+          typed = SUCCEEDED(MakeMediaType(format, node->fps, &type)) && SUCCEEDED(sample->SetMediaType(type.Get()));
+          announce = !typed;
+        }
+        if (SUCCEEDED(hr) && typed) {
           LONG length = static_cast<LONG>(std::min<size_t>(frame.size(), static_cast<size_t>(std::max<LONG>(sample->GetSize(), 0))));
           std::memcpy(data, frame.data(), static_cast<size_t>(length));
+          if (static_cast<size_t>(length) == frame.size()) {
+            const auto now = std::chrono::system_clock::now().time_since_epoch();
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+            StampFrame(format, node->deviceNumber != 0 ? &view : nullptr, frameNumber, static_cast<uint32_t>(ms), data);
+          }
           sample->SetActualDataLength(length);
           // Some devices stamp a start time only, or none at all.
           sample->SetTime(node->times == SampleTimes::kNone ? nullptr : &start,
@@ -345,7 +384,9 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
       }
       // No free buffer (VFW_E_TIMEOUT) drops this frame; a late thread skips to the current slot.
       int64_t elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count() * 10;
-      n = std::max(n + 1, elapsed * fps / kUnitsPerSecond);
+      const int64_t next = std::max(n + 1, elapsed * fps / kUnitsPerSecond);
+      frameNumber += static_cast<uint64_t>(next - n);
+      n = next;
     }
   }
 }

@@ -58,7 +58,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   void EndRun() override;
 
   // The node became known (IPersistPropertyBag::Load).
-  void SetFormats(std::vector<Format> formats);
+  void SetFormats(std::vector<Format> formats, bool refuseFormat = false);
 
  protected:
   HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override;
@@ -69,14 +69,18 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   std::vector<Format> Offered() const;
   void StartStreaming(REFERENCE_TIME timeOffset);
   void StopStreaming();
-  void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format format,
+  void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format connection, Format sent,
                   std::shared_ptr<const NodeConfig> node);
 
   SourceFilter* const source_;  // uncounted back pointer: the filter owns the pin
   std::vector<Format> formats_;
   bool formatSet_ = false;
+  bool refuseFormat_ = false;
   Format setFormat_{};
   Format connectionFormat_{};
+  // The format of the frames last delivered on this connection: it differs from connectionFormat_ after a
+  // change of the running frame size. The streaming thread's while it runs; it is handed back by the join.
+  Format sentFormat_{};
 
   std::thread thread_;
   std::mutex streamMutex_;

@@ -17,7 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int32_t kMaxFrameSide = 8192;
 constexpr int32_t kMaxFps = 1000;
 constexpr int kMaxDeviceNumber = 99;
 
@@ -155,6 +154,9 @@ bool ParseDevice(const json& value, size_t position, const Configuration& config
         inputs[i] = static_cast<int32_t>(v);
       }
       device->sources = vendor::PackSources(inputs);
+    } else if (key == "refuseFormat") {
+      ok = member.is_boolean();
+      if (ok) device->refuseFormat = member.get<bool>();
     } else if (key == "failSet" || key == "failGet") {
       ok = ParseIdList(member, key == "failSet" ? &device->failSet : &device->failGet);
     }
@@ -272,6 +274,7 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       node->input = input;
       node->decoder = device.decoder;
       node->propertySet = device.propertySet && input == 1;
+      node->refuseFormat = device.refuseFormat;
       node->formats = device.formats;
       node->fps = config.fps;
       node->times = config.times;

@@ -11,6 +11,9 @@
 
 namespace emulator {
 
+// Largest frame side the configuration and the control file accept.
+constexpr int32_t kMaxFrameSide = 8192;
+
 struct Format {
   GUID subtype;
   std::string name;  // "RGB24", "RGB32", "YUY2", "MJPG" or "NV12"
@@ -29,6 +32,7 @@ struct NodeConfig {
   int input = 0;         // 1..4; 0 for the other nodes
   bool decoder = false;
   bool propertySet = false;  // only ever on a device's HDMI-1 node
+  bool refuseFormat = false;  // IAMStreamConfig::SetFormat fails, for tests of a device that cannot be opened
   std::vector<Format> formats;
   int32_t fps = 60;
   SampleTimes times = SampleTimes::kStartAndStop;
@@ -45,6 +49,7 @@ struct DeviceConfig {
   uint64_t sources = 0x4321;
   std::vector<uint32_t> failSet;
   std::vector<uint32_t> failGet;
+  bool refuseFormat = false;
 };
 
 struct Configuration {

@@ -46,6 +46,8 @@ struct Global {
   std::atomic<uint64_t> viewVersion{1};
   std::set<int> unplugged;     // device numbers taken away at run time
   std::string controlStamp;    // size and time of the control file when it was last applied
+  int32_t runningWidth = 0;    // the running streams' frame size; 0 x 0: as connected
+  int32_t runningHeight = 0;
 };
 
 Global& G() {
@@ -72,6 +74,7 @@ void InstallLocked(Global& g, std::shared_ptr<const Configuration> config) {
   g.loaded = true;
   g.unplugged.clear();
   g.controlStamp.clear();
+  g.runningWidth = g.runningHeight = 0;
   ResetStatesLocked(g);
 }
 
@@ -107,10 +110,11 @@ void LoadFromEnvironmentLocked(Global& g) {
 }
 
 // The run-time control (PNX_SIM_CONTROL): {"unplugged": [numbers], "signal": {"<number>": [4 booleans]},
-// "switchedOff": true}. It is read again whenever it changed since the last look, so a test or the development
-// host plugs, unplugs and changes signals by rewriting it; a file that cannot be read or parsed changes
-// nothing. With "switchedOff" a device plugged back comes with its configured layout and sources, as one that
-// was switched off meanwhile; otherwise it keeps what it showed.
+// "switchedOff": true, "frame": {"width": w, "height": h}}. It is read again whenever it changed since the last
+// look, so a test or the development host plugs, unplugs, changes signals and the running frame size by
+// rewriting it; a file that cannot be read or parsed changes nothing. With "switchedOff" a device plugged back
+// comes with its configured layout and sources, as one that was switched off meanwhile; otherwise it keeps what
+// it showed. A "frame" without two sides in 1..kMaxFrameSide counts as none.
 void ApplyControlLocked(Global& g, const std::string& text) {
   json control = json::parse(text, nullptr, false);
   if (!control.is_object()) return;
@@ -139,6 +143,19 @@ void ApplyControlLocked(Global& g, const std::string& text) {
       for (size_t i = 0; i < 4 && i < entry->size(); ++i) {
         if ((*entry)[i].is_boolean()) device->second.view.signal[i] = (*entry)[i].get<bool>();
       }
+    }
+  }
+  g.runningWidth = g.runningHeight = 0;
+  auto frame = control.find("frame");
+  if (frame != control.end() && frame->is_object()) {
+    const json width = frame->value("width", json());
+    const json height = frame->value("height", json());
+    auto side = [](const json& v) {
+      return v.is_number_integer() && v.get<int64_t>() >= 1 && v.get<int64_t>() <= kMaxFrameSide;
+    };
+    if (side(width) && side(height)) {
+      g.runningWidth = width.get<int32_t>();
+      g.runningHeight = height.get<int32_t>();
     }
   }
   ++g.viewVersion;
@@ -200,8 +217,31 @@ bool Contains(const std::vector<uint32_t>& ids, DWORD id) {
   return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-DWORD PropertySize(DWORD id) {
-  return id == vendor::kMultiviewSources ? vendor::kSourcesBytes : vendor::kLayoutBytes;
+// Where each property's value lives in the emulated device: one row per property of vendor::kProperties.
+struct PropertyValue {
+  DWORD id;
+  void (*read)(const DeviceView& view, BYTE* data);
+  void (*write)(DeviceView& view, const BYTE* data);  // null for a read-only property
+};
+const PropertyValue kValues[] = {
+    // Property 25 reports the layout in force after a write.
+    {vendor::kPostLayoutRead, [](const DeviceView& v, BYTE* d) { std::memcpy(d, &v.layout, vendor::kLayoutBytes); },
+     nullptr},
+    {vendor::kMultiviewLayout, [](const DeviceView& v, BYTE* d) { std::memcpy(d, &v.layout, vendor::kLayoutBytes); },
+     [](DeviceView& v, const BYTE* d) { std::memcpy(&v.layout, d, vendor::kLayoutBytes); }},
+    {vendor::kMultiviewSources,
+     [](const DeviceView& v, BYTE* d) {
+       const std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(v.sources);
+       std::memcpy(d, bytes.data(), bytes.size());
+     },
+     [](DeviceView& v, const BYTE* d) { v.sources = vendor::SourcesFromBytes(d); }},
+};
+
+const PropertyValue* ValueOf(DWORD id) {
+  for (const PropertyValue& value : kValues) {
+    if (value.id == id) return &value;
+  }
+  return nullptr;
 }
 
 // At process exit, when PNX_SIM_EXIT_REPORT names a file, one line with the number of the layer's COM objects
@@ -269,25 +309,31 @@ bool ReadDeviceView(int deviceNumber, DeviceView* view) {
 
 uint64_t ViewVersion() { return G().viewVersion.load(); }
 
+bool ReadRunningFrameSize(int32_t* width, int32_t* height) {
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  ConfigLocked(g);
+  if (g.runningWidth == 0) return false;
+  *width = g.runningWidth;
+  *height = g.runningHeight;
+  return true;
+}
+
 bool PropertyIdKnown(DWORD id, bool forSet) {
-  return id == vendor::kMultiviewLayout || id == vendor::kMultiviewSources ||
-         (!forSet && id == vendor::kPostLayoutRead);
+  const vendor::Property* property = vendor::FindProperty(id);
+  return property && ValueOf(id) && (!forSet || property->writable);
 }
 
 HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD size) {
   if (!PropertyIdKnown(id, true)) return E_PROP_ID_UNSUPPORTED;
-  if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  if (size < vendor::FindProperty(id)->bytes) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
   HRESULT hr = S_OK;
   DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
   if (!state) return hr;
   if (Contains(state->failSet, id)) return E_FAIL;
-  if (id == vendor::kMultiviewLayout) {
-    std::memcpy(&state->view.layout, data, vendor::kLayoutBytes);
-  } else {
-    state->view.sources = vendor::SourcesFromBytes(data);
-  }
+  ValueOf(id)->write(state->view, data);
   ++g.viewVersion;
   return S_OK;
 }
@@ -295,21 +341,16 @@ HRESULT SetDeviceProperty(int deviceNumber, DWORD id, const BYTE* data, DWORD si
 HRESULT GetDeviceProperty(int deviceNumber, DWORD id, BYTE* data, DWORD size, DWORD* returned) {
   if (returned) *returned = 0;
   if (!PropertyIdKnown(id, false)) return E_PROP_ID_UNSUPPORTED;
-  if (size < PropertySize(id)) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
+  const unsigned bytes = vendor::FindProperty(id)->bytes;
+  if (size < bytes) return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
   Global& g = G();
   std::lock_guard<std::mutex> lock(g.mutex);
   HRESULT hr = S_OK;
   const DeviceState* state = PropertyTargetLocked(g, deviceNumber, &hr);
   if (!state) return hr;
   if (Contains(state->failGet, id)) return E_FAIL;
-  if (id == vendor::kMultiviewSources) {
-    const std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(state->view.sources);
-    std::memcpy(data, bytes.data(), bytes.size());
-  } else {
-    // Property 25 reports the layout in force after a write.
-    std::memcpy(data, &state->view.layout, vendor::kLayoutBytes);
-  }
-  if (returned) *returned = PropertySize(id);
+  ValueOf(id)->read(state->view, data);
+  if (returned) *returned = bytes;
   return S_OK;
 }
 
@@ -375,6 +416,7 @@ void UseEnvironmentConfiguration() {
   std::lock_guard<std::mutex> lock(g.mutex);
   g.unplugged.clear();
   g.controlStamp.clear();
+  g.runningWidth = g.runningHeight = 0;
   g.loaded = false;
   g.config.reset();
   g.devices.clear();
@@ -426,6 +468,15 @@ bool SetInputSignal(int deviceNumber, int input, bool signal) {
   found->second.view.signal[input - 1] = signal;
   ++g.viewVersion;
   return true;
+}
+
+void SetRunningFrameSize(int32_t width, int32_t height) {
+  const bool valid = width >= 1 && height >= 1 && width <= kMaxFrameSide && height <= kMaxFrameSide;
+  Global& g = G();
+  std::lock_guard<std::mutex> lock(g.mutex);
+  g.runningWidth = valid ? width : 0;
+  g.runningHeight = valid ? height : 0;
+  ++g.viewVersion;
 }
 
 }  // namespace emulator

@@ -33,8 +33,13 @@ struct DeviceView {
 };
 // False when no device has that number.
 bool ReadDeviceView(int deviceNumber, DeviceView* view);
-// Changes whenever any device's view changes; streaming threads compare it to know when to redraw.
+// Changes whenever any device's view or the running frame size changes; streaming threads compare it to know
+// when to look again and redraw.
 uint64_t ViewVersion();
+
+// The size every running stream is to deliver from its next frame on (the control file's "frame", or
+// SetRunningFrameSize); false when streams keep the size they were connected with.
+bool ReadRunningFrameSize(int32_t* width, int32_t* height);
 
 // The vendor properties of a device: HRESULTs as the device answers them (E_FAIL for the configured failures,
 // E_PROP_ID_UNSUPPORTED for other ids, a Win32 buffer error for short buffers).

@@ -133,7 +133,7 @@ HRESULT SourceFilter::Load(IPropertyBag* bag, IErrorLog* log) {
   CriticalSection::Scoped lock(filterLock_);
   if (node_) return E_UNEXPECTED;  // a filter serves one node for its life
   node_ = node;
-  pin_.SetFormats(node->formats);
+  pin_.SetFormats(node->formats, node->refuseFormat);
   return S_OK;
 }
 

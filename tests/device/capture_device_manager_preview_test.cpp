@@ -1,6 +1,7 @@
 // The manager's frame path: pacing, learning the frame size, refusals, BMP images and the hand-over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -130,13 +131,70 @@ TEST(PreviewSourceSize, UnusableTypesTeachNothingAndDropTheFrame) {
     const std::vector<uint8_t> frame(8 * 3 * 4);
     for (int i = 0; i < 14; ++i) EXPECT_EQ(Deliver(manager, frame, c.nullType ? nullptr : &type.type), 0);
 
-    // A usable type afterwards is learned and kept (an 8x4 frame is too short for a later 640x480), and
-    // pacing starts from there: the dropped frames were not counted.
-    VideoType good(8, 4), later(640, 480);
-    for (int i = 1; i <= 7; ++i) {
-      EXPECT_EQ(Deliver(manager, frame, i == 1 ? &good.type : &later.type), i == 7 ? 1 : 0) << i;
-    }
+    // A usable type afterwards is learned and holds for the untyped samples after it, and pacing starts
+    // from there: the dropped frames were not counted.
+    VideoType good(8, 4);
+    for (int i = 1; i <= 7; ++i) EXPECT_EQ(Deliver(manager, frame, i == 1 ? &good.type : nullptr), i == 7 ? 1 : 0) << i;
     EXPECT_EQ(images.images, 1);
+  }
+}
+
+// A capture pin that changes its format mid-stream attaches the new type to the first sample of the new
+// format only. Every picture row here is one grey level and the row padding is 0xEE, so a frame read with
+// another format's stride shows padding or shifted rows, and one read in the wrong row order shows its rows
+// reversed; a frame shorter than the size in force makes no image.
+TEST(PreviewSourceSize, ATypeMidStreamHoldsForTheFramesAfterIt) {
+  struct Step {
+    const char* name;
+    int32_t typeWidth;   // 0: the first sample carries an unusable type (32-bit RGB)
+    bool topDown;
+    bool makesImages;
+  };
+  const Step steps[] = {
+      {"connection type, rows padded", 10, false, true},
+      {"narrower frames", 8, false, true},
+      {"wider again", 10, false, true},
+      {"the row order changes", 10, true, true},
+      {"an unusable type", 0, false, false},
+      {"a usable type after it", 8, true, true},
+  };
+  const int32_t height = 4;
+  auto level = [](int32_t row) { return static_cast<uint8_t>(0x10 + 0x20 * row); };  // row from the top
+  std::vector<uint8_t> expected;  // 8x4, bottom-up
+  for (int32_t y = height - 1; y >= 0; --y) expected.insert(expected.end(), 8 * 3, level(y));
+
+  CaptureDeviceManager manager;
+  ImageLog images;
+  InstallBmpPath(manager, &images);
+  SetPreview(manager, 8, height);
+  manager.ChangePreview([&] { manager.m_previewRate = 0; });  // every frame is forwarded
+  int32_t width = 10;
+  bool topDown = false;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    VideoType type(step.typeWidth, step.topDown ? -height : height);
+    if (step.typeWidth == 0) {
+      type.info.bmiHeader.biWidth = width;
+      type.info.bmiHeader.biBitCount = 32;
+    } else {
+      width = step.typeWidth;
+      topDown = step.topDown;
+    }
+    const size_t stride = static_cast<size_t>(CaptureDeviceManager::SourceStride(width));
+    std::vector<uint8_t> frame(stride * height, 0xEE);
+    for (int32_t y = 0; y < height; ++y) {
+      const size_t row = static_cast<size_t>(topDown ? y : height - 1 - y) * stride;
+      std::fill(frame.begin() + row, frame.begin() + row + width * 3, level(y));
+    }
+    for (int i = 0; i < 3; ++i) {
+      images.images = 0;
+      images.last.clear();
+      Deliver(manager, frame, i == 0 ? &type.type : nullptr);
+      ASSERT_EQ(images.images, step.makesImages ? 1 : 0) << "sample " << i;
+      if (step.makesImages) {
+        EXPECT_EQ(std::vector<uint8_t>(images.last.begin() + 54, images.last.end()), expected) << "sample " << i;
+      }
+    }
   }
 }
 

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -24,6 +26,9 @@
 #include "platform/com_ptr.h"
 #include "platform/emulator_control.h"
 #include "platform/vendor_properties.h"
+#include "tests/device/renderer/renderer_fakes.h"
+#include "tests/device/test_card_reader.h"
+#include "tests/trace/trace_test_support.h"
 
 namespace {
 
@@ -137,6 +142,35 @@ TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
   }
 }
 
+// A device that cannot be opened leaves one error line naming the step that failed and its result, for an
+// operator who switched the diagnostic log on; an open that succeeds leaves none.
+TEST(DeviceDiscovery, AFailedOpenSaysWhichStepFailed) {
+  trace_test::DebugCapture capture;
+  ASSERT_EQ(1, TraceInitEx());
+  trace_test::ChangeOwnThread([](qvtrace::ThreadInfo* self) { self->outputFlags = qvtrace::kOutputDebugger; });
+  const struct {
+    const char* config;
+    bool opened;
+    const char* line;
+  } cases[] = {
+      {R"({"devices": [{"refuseFormat": true}]})", false,
+       "ERR  device 0 could not be opened: ask for the RGB24 format: 0x80040200\n"},
+      {R"({"devices": [{}]})", true, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    ASSERT_TRUE(UseDevices(c.config));
+    CaptureDeviceManager manager;
+    EXPECT_EQ(manager.OpenDevice(0), c.opened);
+    const std::vector<std::string> lines = trace_test::Matching(capture.Lines(200), "could not be opened");
+    ASSERT_EQ(lines.size(), c.line ? 1u : 0u);
+    if (c.line) {
+      EXPECT_NE(lines[0].find(c.line), std::string::npos) << lines[0];
+    }
+  }
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+}
+
 TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {
   ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
   CaptureDeviceManager manager;
@@ -215,6 +249,40 @@ TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
   EXPECT_GE(counter.Run(manager, 2), 2);
 }
 
+// The sink of a closed graph makes no image, even fed by a source that did not stop with its graph.
+TEST(DeviceSwitch, AClosedGraphsSinkFeedsNothing) {
+  ASSERT_TRUE(UseDevices(R"({"frame": {"width": 64, "height": 36, "fps": 120}, "devices": [{}, {}]})"));
+  CaptureDeviceManager manager;
+  ImageCounter counter;
+  counter.Install(manager);
+  ASSERT_TRUE(manager.OpenDevice(0));
+  EXPECT_GE(counter.Run(manager, 1), 1);
+  for (const char* how : {"graph closed", "rebuilt for another device"}) {
+    SCOPED_TRACE(how);
+    ComPtr<IBaseFilter> old = manager.m_sink;
+    ComPtr<IPin> pin;
+    ComPtr<IMemInputPin> input;
+    ASSERT_EQ(S_OK, old->FindPin(L"Input", pin.Receive()));
+    ASSERT_EQ(S_OK, pin.As(IID_IMemInputPin, &input));
+    if (std::string(how) == "graph closed") {
+      manager.CloseGraph();
+    } else {
+      ASSERT_TRUE(manager.OpenDevice(1));
+    }
+    ASSERT_EQ(S_OK, old->Run(0));  // as if the stop had not reached it
+    MediaType type = renderer_test::MakeVideoType(64, 36);
+    renderer_test::FakeSample sample;
+    sample.ownType = type.Get();
+    sample.bytes.assign(64 * 3 * 36, 0x40);
+    sample.actualLength = static_cast<LONG>(sample.bytes.size());
+    counter.images = 0;
+    for (int i = 0; i < 21; ++i) input->Receive(&sample);
+    EXPECT_EQ(0, counter.images.load());
+    ASSERT_EQ(S_OK, old->Stop());
+    ASSERT_TRUE(manager.OpenDevice(0));
+  }
+}
+
 TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
   ASSERT_TRUE(UseDevices(R"({"devices": [{"inputs": [1, 2, 4]}, {"inputs": [2, 3]}, {}]})"));
   CaptureDeviceManager manager;
@@ -225,6 +293,78 @@ TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
   EXPECT_EQ(manager.m_deviceCount, 2);
   EXPECT_EQ(manager.QueryInputSignals(),
             (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
+}
+
+// The device changes its frame size while the preview runs: 1920x1080, 1280x720 and back. Every image must be
+// the card scaled whole to the preview (the quadrants' colours, a time code within a few seconds of now), and
+// images must go on at each size (run under AddressSanitizer to catch a frame read past its end).
+TEST(DeviceFormatChange, ThePreviewFollowsTheFrameSizeMidStream) {
+  ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
+  CaptureDeviceManager manager;
+  struct Log {
+    CaptureDeviceManager* manager;
+    std::mutex mutex;
+    std::map<int32_t, int> imagesByWidth;  // by the frame width in force when the image was made
+    std::vector<std::string> faults;
+  } log;
+  log.manager = &manager;
+  manager.ChangePreview([&] {
+    manager.m_previewRate = 60;  // every other frame
+    manager.m_previewWidth = 224;
+    manager.m_previewHeight = 126;
+    manager.m_previewBufferSize = 224 * 126 * 3;
+    manager.m_previewBuffer.reset(new uint8_t[224 * 126 * 3]);
+    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    manager.m_frameContext = &manager;
+    manager.m_imageReadyContext = &log;
+    // Runs on the streaming thread inside the frame path's lock, so the learned size may be read here.
+    manager.m_imageReadyCallback = [](std::vector<uint8_t>* bytes, void* context) {
+      auto* l = static_cast<Log*>(context);
+      const uint8_t* pixels = bytes->data() + 54;
+      const std::vector<std::string> quadrants = test_card::Quadrants(pixels, 224, 126);
+      const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
+      uint32_t ms = 0;
+      std::string fault;
+      if (quadrants != std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}) {
+        fault = "quadrants " + quadrants[0] + " " + quadrants[1] + " " + quadrants[2] + " " + quadrants[3];
+      } else if (!test_card::ReadTimeCode(pixels, 224, 126, &ms)) {
+        fault = "no time code";
+      } else if (((static_cast<uint32_t>(now) - ms) & 0xFFFFF) > 5000) {
+        fault = "time code " + std::to_string(ms) + " at " + std::to_string(now & 0xFFFFF);
+      }
+      std::lock_guard<std::mutex> hold(l->mutex);
+      ++l->imagesByWidth[l->manager->m_sourceWidth];
+      if (!fault.empty()) l->faults.push_back(std::to_string(l->manager->m_sourceWidth) + ": " + fault);
+    };
+  });
+  ASSERT_TRUE(manager.OpenDevice(0));
+  ASSERT_EQ(manager.m_mediaControl->Run(), S_OK);
+
+  auto imagesAt = [&](int32_t width) {
+    std::lock_guard<std::mutex> hold(log.mutex);
+    return log.imagesByWidth[width];
+  };
+  // True once three more images were made from frames `width` wide.
+  auto imagesFollow = [&](int32_t width) {
+    const int wanted = imagesAt(width) + 3;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (imagesAt(width) < wanted && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return imagesAt(width) >= wanted;
+  };
+  EXPECT_TRUE(imagesFollow(1920));
+  emulator::SetRunningFrameSize(1280, 720);
+  EXPECT_TRUE(imagesFollow(1280));
+  emulator::SetRunningFrameSize(0, 0);
+  EXPECT_TRUE(imagesFollow(1920));
+  manager.m_mediaControl->Stop();
+  manager.ChangePreview([&] { EXPECT_EQ(manager.m_sourceHeight, 1080); });
+
+  std::lock_guard<std::mutex> hold(log.mutex);
+  EXPECT_TRUE(log.faults.empty()) << log.faults.size() << " bad images, the first: " << log.faults[0];
+  EXPECT_EQ(log.imagesByWidth.size(), 2u);  // no image from any other size
 }
 
 TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {

@@ -181,13 +181,74 @@ INSTANTIATE_TEST_SUITE_P(
                     // Growing height from a wider source: the rows are scaled before they are blended.
                     ScaleCase{{400, 30}, {3, 200}, 5, 1},       //
                     ScaleCase{{300, 1}, {1, 50}, 0, 0},         //
-                    ScaleCase{{100, 3}, {101, 40}, 0, 0}));     // growing slightly in width too
+                    ScaleCase{{100, 3}, {101, 40}, 0, 0},       // growing slightly in width too
+                    // Row sums at the edges of the 16-bit budget: 128 rows per destination row fit exactly, 255 only
+                    // as scaled sums, 128.5 need the 32-bit sums.
+                    ScaleCase{{33, 128}, {2, 1}, 0, 0},         //
+                    ScaleCase{{1000, 255}, {9, 2}, 3, 0},       //
+                    ScaleCase{{40, 257}, {3, 2}, 0, 0},         //
+                    // Columns per destination pixel at the edge of one window (16) and past it.
+                    ScaleCase{{16, 3}, {1, 3}, 0, 0},           //
+                    ScaleCase{{17, 5}, {1, 5}, 0, 0},           //
+                    ScaleCase{{400, 30}, {20, 3}, 0, 1},        //
+                    ScaleCase{{1921, 4}, {225, 1}, 1, 2}));     // a row end inside the last vector of pixels
+
+// Integer area weights of one destination sample in 1/d of a source sample (they add up to s).
+std::vector<std::pair<int32_t, int64_t>> AreaWeights(int32_t s, int32_t d, int32_t i) {
+  std::vector<std::pair<int32_t, int64_t>> weights;
+  const int64_t begin = int64_t{i} * s;
+  const int64_t end = begin + s;
+  for (int64_t j = begin / d; j * d < end; ++j) {
+    weights.emplace_back(static_cast<int32_t>(j), std::min(end, (j + 1) * d) - std::max(begin, j * d));
+  }
+  return weights;
+}
+
+// Where the shrink ratios reduce to at most 128 source rows per destination row, the result is the area average
+// rounded exactly (halves up), on every instruction set: an integer reference, byte for byte.
+TEST(ImageScaler, ReducibleRatiosGiveTheExactlyRoundedAreaAverage) {
+  const std::pair<Size, Size> shapes[] = {{{1920, 1080}, {224, 126}}, {{960, 540}, {112, 63}},
+                                          {{640, 480}, {320, 240}},   {{128, 128}, {1, 1}},
+                                          {{300, 200}, {7, 100}},     {{9, 6}, {9, 6}}};
+  for (const auto& [from, to] : shapes) {
+    SCOPED_TRACE(testing::Message() << from.width << "x" << from.height << " -> " << to.width << "x" << to.height);
+    const Source src(from, 0, static_cast<uint32_t>(from.width + to.height));
+    std::vector<uint8_t> expected(static_cast<size_t>(to.width) * to.height * 3);
+    const int64_t divisor = int64_t{from.width} * from.height;
+    for (int32_t y = 0; y < to.height; ++y) {
+      const auto rows = AreaWeights(from.height, to.height, y);
+      for (int32_t x = 0; x < to.width; ++x) {
+        const auto columns = AreaWeights(from.width, to.width, x);
+        for (int32_t c = 0; c < 3; ++c) {
+          int64_t total = 0;
+          for (const auto& [j, wy] : rows) {
+            for (const auto& [i, wx] : columns) {
+              total += wy * wx * src.bytes[static_cast<size_t>(j) * src.stride + static_cast<size_t>(i) * 3 + c];
+            }
+          }
+          expected[(static_cast<size_t>(y) * to.width + x) * 3 + c] =
+              static_cast<uint8_t>((2 * total + divisor) / (2 * divisor));
+        }
+      }
+    }
+    for (const ScalerInstructionSet set :
+         {ScalerInstructionSet::kPortable, ScalerInstructionSet::kAvx2, ScalerInstructionSet::kAvx512}) {
+      if (!ScalerSupports(set)) continue;
+      std::vector<uint8_t> actual(expected.size());
+      ASSERT_GT(ScaleImageBgr24With(set, src.bytes.data(), src.stride, from.width, from.height, actual.data(),
+                                    to.width * 3, to.width, to.height),
+                0);
+      EXPECT_EQ(actual, expected) << "instruction set " << static_cast<int>(set);
+    }
+  }
+}
 
 // Flat images stay exactly flat at both ends of the range: a rounding overshoot at 255 must not wrap to 0.
 TEST(ImageScaler, FlatImagesStayFlat) {
   for (const uint8_t level : {uint8_t{0}, uint8_t{1}, uint8_t{128}, uint8_t{254}, uint8_t{255}}) {
     for (const auto& [from, to] : {std::pair<Size, Size>{{1920, 1080}, {224, 126}}, {{700, 300}, {9, 299}},
-                                   {{4, 4}, {9, 11}}}) {
+                                   {{4, 4}, {9, 11}},
+                                   {{50, 255}, {50, 2}}}) {  // same width, scaled row sums
       const std::vector<uint8_t> src(static_cast<size_t>(from.width) * from.height * 3, level);
       std::vector<uint8_t> dst(static_cast<size_t>(to.width) * to.height * 3);
       ASSERT_GT(ScaleImageBgr24(src.data(), from.width * 3, from.width, from.height, dst.data(), to.width * 3,

@@ -1,5 +1,5 @@
-// The emulated device's configuration text: parsing, installing it, drawing each node's frames and opening
-// the configured devices through the device manager as the plug-in does.
+// The emulated device's configuration text: parsing, installing it, drawing and stamping each node's frames
+// and opening the configured devices through the device manager as the plug-in does.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       emulator::DrawFrame(format, hasView ? &view : nullptr, &frame);
       if (frame.size() != bytes) std::abort();
+      // The moving part at any frame size and number, inside the frame (AddressSanitizer watches the edges).
+      emulator::StampFrame(format, hasView ? &view : nullptr, size * 7919, static_cast<uint32_t>(size), frame.data());
     }
   }
   if (small) {

@@ -1,6 +1,6 @@
 // The preview frame path from the renderer's input pin on: a connection type and a few samples with fuzzed
-// media types, format blocks, sizes and times go through the sink's sample step into the device manager's
-// OnPreviewSample and ScaleFrameToBmp. Sample buffers and format blocks are heap blocks of exactly their
+// media types (a format change mid-stream whenever a sample carries one), format blocks, sizes and times go
+// through the sink's sample step into the device manager's OnPreviewSample and ScaleFrameToBmp. Sample buffers and format blocks are heap blocks of exactly their
 // stated size, so a read past either is an AddressSanitizer report.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -136,6 +136,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MediaType connectionType;
   int64_t frameBytes = FuzzedType(in, connectionType);
   if (in.ConsumeBool()) pin->ReceiveConnection(upstream->Pin(), connectionType.Get());
+  // A stopped renderer refuses every sample.
+  filter->Run(0);
 
   for (int i = 0; i < 16 && in.remaining_bytes() > 0; ++i) {
     MediaType ownType;
@@ -164,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (sample.refs.load() != 0) std::abort();  // the sample step keeps no sample
   }
   sink->SetSampleCallback(nullptr, nullptr);
+  filter->Stop();
   pin->Disconnect();
   return 0;
 }

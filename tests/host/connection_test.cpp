@@ -3,12 +3,16 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "host/host_protocol.h"
+#include "tests/host/raw_host.h"
 #include "tests/host/recording_plugin.h"
 #include "tools/devhost/dev_host_server.h"
 
@@ -161,6 +165,108 @@ TEST(PnxConnectionManager, RepeatingTimerTicksOnTheLoopUntilStoppedOrTheConnecti
   host.Close();
   EXPECT_TRUE(running.WaitForReturn(seconds(10)));
   EXPECT_FALSE(offLoop);
+}
+
+// A tick that holds the loop for several periods is followed by one tick a period later, not by the missed
+// ones in a burst; the usual pace follows.
+TEST(PnxConnectionManager, RepeatingTimerThatFellBehindRunsOnceNotOncePerMissedPeriod) {
+  using Clock = std::chrono::steady_clock;
+  constexpr milliseconds kPeriod{40};
+  constexpr int kBlockingTick = 3;
+  DevHostServer host;
+  RecordingPlugin plugin;
+  RunningManager running(host.Port(), plugin);
+  std::mutex lock;
+  std::vector<Clock::time_point> starts;  // of each tick
+  Clock::time_point blockEnd;
+  plugin.onCall = [&](const std::string&) {
+    plugin.Connection()->StartRepeatingTimer(kPeriod, [&] {
+      std::lock_guard<std::mutex> hold(lock);
+      starts.push_back(Clock::now());
+      if (starts.size() == kBlockingTick) {
+        std::this_thread::sleep_for(kPeriod * 8);
+        blockEnd = Clock::now();
+      }
+    });
+  };
+  running.Start();
+  DevHostServer::Message message;
+  ASSERT_TRUE(host.NextMessage(message, seconds(10)));
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"start"})"));
+  const auto count = [&] {
+    std::lock_guard<std::mutex> hold(lock);
+    return starts.size();
+  };
+  for (int i = 0; i < 500 && count() < kBlockingTick + 4; ++i) std::this_thread::sleep_for(milliseconds(10));
+  host.Close();
+  ASSERT_TRUE(running.WaitForReturn(seconds(10)));
+
+  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  std::lock_guard<std::mutex> hold(lock);
+  ASSERT_GE(starts.size(), kBlockingTick + 4u);
+  // The n-th tick after the long one comes n periods after it ended at the earliest.
+  for (size_t i = kBlockingTick; i < starts.size(); ++i) {
+    const int n = static_cast<int>(i) - kBlockingTick + 1;
+    EXPECT_GE(ms(starts[i] - blockEnd), ms(kPeriod * n)) << "tick " << n << " after the long one came early";
+  }
+}
+
+// What a host has not read counts until it is written, also once the library has taken it into the batch it
+// is writing: a host that stops reading holds all of it. A host that reads leaves nothing counted.
+TEST(PnxConnectionManager, UnsentBytesCountTheBatchBeingWrittenUntilItIsWritten) {
+  constexpr int kMessages = 48;
+  const std::string payload = "\"" + std::string(1 << 20, 'x') + "\"";
+  // Sent from one handler, so the library takes all of them into one batch when the handler returns.
+  const auto sendAll = [&](RecordingPlugin& plugin) {
+    plugin.onCall = [&plugin, &payload](const std::string& call) {
+      if (call.find("|burst|") == std::string::npos) return;
+      for (int i = 0; i < kMessages; ++i) plugin.Connection()->SendToPropertyInspectorText("a", "P", payload);
+    };
+  };
+  const size_t sent = kMessages * payload.size();
+  const std::string burst = R"({"event":"keyDown","context":"burst"})";
+
+  {
+    auto host = std::make_unique<RawHost>(RawHost::Mode::kHandshakeThenStall, RawHost::ServerFrame(0x1, burst));
+    RecordingPlugin plugin;
+    sendAll(plugin);
+    RunningManager running(host->Port(), plugin);
+    running.Start();
+    ASSERT_TRUE(plugin.WaitForCalls(1));
+    // The socket takes some megabytes and then nothing more; the rest waits, and all of it counts until
+    // written. Read twice, since a value may be one call old.
+    for (size_t unread = 0, i = 0; i < 500; ++i) {
+      std::this_thread::sleep_for(milliseconds(50));
+      const size_t now = host->UnreadBytes();
+      if (now > 0 && now == unread) break;
+      unread = now;
+    }
+    running.manager.UnsentBytes();
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_GE(running.manager.UnsentBytes(), sent) << "unread by the host: " << host->UnreadBytes();
+    EXPECT_GT(host->UnreadBytes(), 0u);
+    host.reset();
+    ASSERT_TRUE(running.WaitForReturn(seconds(20)));
+  }
+  {
+    DevHostServer host;
+    RecordingPlugin plugin;
+    sendAll(plugin);
+    RunningManager running(host.Port(), plugin);
+    running.Start();
+    DevHostServer::Message message;
+    ASSERT_TRUE(host.NextMessage(message, seconds(10)));
+    ASSERT_TRUE(host.SendText(burst));
+    for (int i = 0; i < kMessages; ++i) ASSERT_TRUE(host.NextMessage(message, seconds(20))) << i;
+    size_t unsent = sent;
+    for (int i = 0; i < 500 && unsent != 0; ++i) {
+      unsent = running.manager.UnsentBytes();
+      if (unsent != 0) std::this_thread::sleep_for(milliseconds(10));
+    }
+    EXPECT_EQ(unsent, 0u);
+    host.Close();
+    EXPECT_TRUE(running.WaitForReturn(seconds(10)));
+  }
 }
 
 // Ports outside the range are covered end to end (plugin_process_test); here a port that was free a moment

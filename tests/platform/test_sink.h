@@ -23,6 +23,9 @@ struct ReceivedSample {
   bool syncPoint = false;
   bool discontinuity = false;
   IMemAllocator* allocatorSeen = nullptr;  // identity only
+  // The bitmap size in the media type the sample carries (a format change); 0 x 0 when it carries none.
+  int32_t typeWidth = 0;
+  int32_t typeHeight = 0;
 };
 
 class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, public IMemInputPin {
@@ -145,6 +148,13 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     record.timeResult = sample->GetTime(&record.start, &record.stop);
     record.syncPoint = sample->IsSyncPoint() == S_OK;
     record.discontinuity = sample->IsDiscontinuity() == S_OK;
+    MediaTypePtr type;
+    if (sample->GetMediaType(type.Receive()) == S_OK && type && type->formattype == FORMAT_VideoInfo &&
+        type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+      const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+      record.typeWidth = info->bmiHeader.biWidth;
+      record.typeHeight = info->bmiHeader.biHeight;
+    }
     Lock lock(mutex_);
     record.allocatorSeen = notified_.Get();
     samples_.push_back(record);

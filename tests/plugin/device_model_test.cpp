@@ -2,7 +2,8 @@
 // its edit to the other device and closing, devices unplugged and plugged back, signals changing) against the
 // real executable and two emulated devices. At every quiet moment: a device that no look holds and no
 // inspector edits shows what the last switch press of it committed, and its state keys draw that (or "not
-// connected" while it is away). PNX_MODEL_SEEDS ("1,2") and PNX_MODEL_STEPS (1500) choose a longer run.
+// connected" while it is away). PNX_MODEL_SEEDS ("1,2") and PNX_MODEL_STEPS (1500; 500 under a sanitizer)
+// choose a longer run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,6 +37,13 @@ const char kDevices[] = R"({"frame": {"width": 64, "height": 36, "fps": 30}, "de
     {"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2], "inputs": [1, 2, 3]}]})";
 const DeviceState kInitial[] = {{5, 0x4444, true}, {6, 0x2222, true}};
 const int32_t kInputs[] = {4, 3};
+
+// Fewer steps under a sanitizer, which slows the plug-in several times; a long run sets PNX_MODEL_STEPS.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kDefaultSteps = 500;
+#else
+constexpr int kDefaultSteps = 1500;
+#endif
 
 struct Multiview {
   uint32_t layout = 0;
@@ -256,7 +264,7 @@ class DeviceModel : public PluginProcessFixture {
 
 TEST_F(DeviceModel, DevicesShowWhatWasCommittedWheneverNothingTemporaryIsInPlay) {
   const std::vector<int> seeds = EnvList("PNX_MODEL_SEEDS", {1, 2});
-  const int steps = EnvList("PNX_MODEL_STEPS", {1500})[0];
+  const int steps = EnvList("PNX_MODEL_STEPS", {kDefaultSteps})[0];
   for (int seed : seeds) {
     SCOPED_TRACE(seed);
     Options options;

@@ -14,6 +14,7 @@ namespace {
 using trace_test::Child;
 using trace_test::DebugCapture;
 using trace_test::Matching;
+using trace_test::Record;
 
 class TraceSharedTest : public ::testing::Test {
  protected:
@@ -111,6 +112,139 @@ TEST_F(TraceSharedTest, StuckLockHolderCostsAOneShotLineItsBoundedWaitAndAKilled
     EXPECT_EQ(count.get(), processRegistered ? 1 : -1);
     if (processRegistered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
   }
+}
+
+// A holder of the mutex that is stuck for a while and then lets go.
+class StuckHolder {
+ public:
+  StuckHolder() : child_({"lock"}) {
+    std::string line;
+    locked_ = child_.ReadLine(&line) && line == "locked";
+  }
+  bool Locked() const { return locked_; }
+  void LetGo() {
+    child_.Write("go\n");
+    EXPECT_EQ(child_.Wait(), 0);
+  }
+
+ private:
+  Child child_;
+  bool locked_ = false;
+};
+
+using Clock = std::chrono::steady_clock;
+// The facility's longest waits for the mutex: for a line, and for a registration or unregistration.
+constexpr auto kBound = std::chrono::milliseconds(100);
+constexpr auto kOperationBound = std::chrono::milliseconds(1000);
+
+// While another process holds the mutex, a line with output off returns at once, and only the first wanted line
+// waits (once, within the bound); the wanted ones are dropped and counted, and the count reaches the thread's
+// outputs in one line, at the most important level dropped, once the mutex is free.
+TEST_F(TraceSharedTest, StuckLockHolderStallsNoLineAndWantedLinesAreCountedThenReported) {
+  ASSERT_EQ(TraceInitEx(), 1);
+  DebugCapture capture;
+  {
+    StuckHolder holder;
+    ASSERT_TRUE(holder.Locked());
+    const auto start = Clock::now();
+    for (int i = 0; i < 20; ++i) TraceMessage(1, 0xFFFFFFFF, L"output off %d", i);
+    EXPECT_LT(Clock::now() - start, kBound) << "a line that nobody wants waited for the mutex";
+    holder.LetGo();
+  }
+  trace_test::ChangeOwnThread([](qvtrace::ThreadInfo* self) {
+    self->outputFlags = qvtrace::kOutputDebugger;
+    self->headerMode = 1;
+  });
+  TraceMessage(3, 1, L"before");
+  EXPECT_EQ(capture.Lines(), std::vector<std::string>{"WRN  before\n"});
+  {
+    StuckHolder holder;
+    ASSERT_TRUE(holder.Locked());
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) TraceMessage(i == 4 ? 2 : 3, 1, L"wanted %d", i);
+    TraceMessage(5, 1, L"above the level: not wanted, not counted");
+    EXPECT_LT(Clock::now() - start, 6 * kBound) << "every wanted line waited";
+    EXPECT_EQ(capture.Lines(), std::vector<std::string>{});
+    holder.LetGo();
+  }
+  TraceMessage(3, 1, L"after");
+  TraceMessage(3, 1, L"later");
+  EXPECT_EQ(capture.Lines(),
+            (std::vector<std::string>{"ERR  QVTRACE: 10 line(s) dropped while the trace mutex was held elsewhere\n",
+                                      "WRN  after\n", "WRN  later\n"}));
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+}
+
+// Registration and unregistration under a stuck holder return within the bound (the first one to find it stuck
+// waits that long, the later ones only as long as a line); what they could not do is done, in order, by the next
+// operation that has the mutex: here the last unregistration of the process (another thread's), then the new
+// thread's registration.
+TEST_F(TraceSharedTest, StuckLockHolderPutsOffRegistrationsWithoutStallingThem) {
+  std::promise<uint32_t> leaving;
+  std::promise<void> held;
+  std::thread leaver([&] {
+    EXPECT_EQ(TraceInitEx(), 1);
+    leaving.set_value(TraceCurrentThreadId());
+    held.get_future().wait();
+    const auto start = Clock::now();
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 0);
+    EXPECT_LT(Clock::now() - start, 2 * kOperationBound) << "an unregistration stalled";
+  });
+  const uint32_t leaverId = leaving.get_future().get();
+  DebugCapture capture;
+  StuckHolder holder;
+  ASSERT_TRUE(holder.Locked());
+  held.set_value();
+  leaver.join();
+
+  std::promise<uint32_t> joined;
+  std::promise<void> free;
+  std::promise<int> joinerCount;
+  std::thread joiner([&] {
+    const auto start = Clock::now();
+    EXPECT_EQ(TraceInitEx(), 1);
+    EXPECT_LT(Clock::now() - start, kOperationBound / 2) << "a registration waited as long again";
+    joined.set_value(TraceCurrentThreadId());
+    free.get_future().wait();
+    TraceMessage(1, 1, L"the registration is made now");
+    joinerCount.set_value(Record(TraceCurrentThreadId()).refCount);
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  });
+  const uint32_t joinerId = joined.get_future().get();
+  const auto start = Clock::now();
+  TraceSetVerboseLevel(4);
+  EXPECT_LT(Clock::now() - start, kOperationBound / 2) << "a settings change waited as long again";
+  EXPECT_TRUE(Matching(capture.Lines(), "QVTRACE Version").empty()) << "registered while the mutex was held";
+  holder.LetGo();
+  free.set_value();
+  EXPECT_EQ(joinerCount.get_future().get(), 1);
+  joiner.join();
+
+  const std::vector<std::string> notices = capture.Lines();
+  size_t at = 0;
+  for (const std::string& expected : {trace_test::Hex4(leaverId) + ":      TraceTerminateThread() Reference count",
+                                      std::string("Last process was removed!"),
+                                      trace_test::Hex4(joinerId) + ":      TraceInitEx() QVTRACE Version 7"}) {
+    while (at < notices.size() && notices[at].find(expected) == std::string::npos) ++at;
+    EXPECT_LT(at, notices.size()) << expected << ": missing or out of order";
+  }
+}
+
+// A process whose last unregistration is put off behind a stuck holder still ends (its log writer is still
+// there), and the record it leaves is reclaimed once the holder lets go.
+TEST_F(TraceSharedTest, StuckLockHolderDoesNotKeepAProcessFromEnding) {
+  Child leaver({"leave"});
+  std::string line;
+  ASSERT_TRUE(leaver.ReadLine(&line) && line == "registered");
+  {
+    StuckHolder holder;
+    ASSERT_TRUE(holder.Locked());
+    leaver.Write("go\n");
+    EXPECT_EQ(leaver.Wait(static_cast<int>(4 * kOperationBound.count())), 0) << "the process did not end";
+    holder.LetGo();
+  }
+  ASSERT_EQ(TraceInitEx(), 1);
+  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
 }
 
 // Another user's owner-only objects under the names without a user id (here: objects this user refuses as it

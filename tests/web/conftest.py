@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import time
 from pathlib import Path
+from urllib.parse import urlsplit
 
 import pytest
 from selenium import webdriver
@@ -90,7 +91,7 @@ class Host:
             self.stop()
             raise AssertionError(f'pnx-devhost printed {line!r}; stderr: {self.stderr_path.read_text()}')
         self.url = line.strip()
-        self.port = int(self.url.rstrip('/').rsplit(':', 1)[1])
+        self.port = urlsplit(self.url).port
 
     def stop(self):
         if not self.process:

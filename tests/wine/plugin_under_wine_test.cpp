@@ -1,6 +1,6 @@
 // BrelvonMultiview.exe under wine against the emulated device registered as real video input devices and
 // the test host on the Linux side: discovery, a key press, an inspector edit and its restore, a device
-// switch and the preview images.
+// switch, the preview images and their end when the key disappears.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -221,6 +221,46 @@ TEST(PluginUnderWine, DeviceRegisteredAfterStartAnswersAPressThatNamesIt) {
   const std::vector<std::string> requests = PropertyRequests(trace);
   ASSERT_GE(requests.size(), 1u) << Dump(trace);
   EXPECT_EQ(requests[0], "Brelvon HDMI-1 / Multiview: set 631 00000000");
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
+// A key's "willDisappear" ends its inspector's preview at once: once the plug-in has handled it (a later
+// event's answer marks that), no image follows. At 60 frames a second the preview sends about eight a second.
+TEST(PluginUnderWine, NoPreviewImageAfterTheKeyDisappears) {
+  std::string config = Scenario("devices.json");
+  WriteFile(config, R"({"frame": {"width": 320, "height": 180, "fps": 60}, "devices": [{}]})");
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginTestHost run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(StartUnderWine(run, Devices(config), out)) << Dump(out);
+  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
+
+  const json key = {{"currentDevice", "Brelvon"}};
+  run.Send(WithSettings("willAppear", "ctx-1", key));
+  ASSERT_FALSE(run.WaitForEvent("setSettings", 10s).is_null()) << Dump(out);
+  run.Send(Event("propertyInspectorDidAppear", "ctx-1"));
+  run.Send(Event("sendToPlugin", "ctx-1",
+                 {{"method", "startSendingImages"}, {"imageWidth", 64}, {"imageHeight", 36}}));
+  ASSERT_FALSE(run.WaitFor(IsImage, 20s).is_null()) << Dump(out);
+  std::this_thread::sleep_for(1s);
+  size_t before = 0;
+  for (const json& m : run.TakeAll()) before += IsImage(m) ? 1 : 0;
+  EXPECT_GE(before, 4u) << "the preview streams before the key goes";
+
+  run.Send(Event("willDisappear", "ctx-1"));
+  run.Send(WithSettings("willAppear", "ctx-2", key));
+  auto answerToCtx2 = [](const json& m) {
+    return m.value("event", "") == "setSettings" && m.value("context", "") == "ctx-2";
+  };
+  ASSERT_FALSE(run.WaitFor(answerToCtx2, 10s).is_null()) << Dump(out);
+  std::this_thread::sleep_for(1200ms);
+  size_t after = 0;
+  for (const json& m : run.TakeAll()) after += IsImage(m) ? 1 : 0;
+  std::printf("[ figure ] preview images in the second before \"willDisappear\": %zu, in 1.2 s after it: %zu\n",
+              before, after);
+  EXPECT_EQ(after, 0u) << "no image after the key disappeared";
+
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }

@@ -13,6 +13,11 @@
 
 extern char** environ;
 
+bool SetCloseOnExec(int fd) {
+  const int flags = fcntl(fd, F_GETFD);
+  return flags >= 0 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+}
+
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !exited_) Kill();
 }
@@ -33,6 +38,9 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  // Sockets and pipes of this process (asio opens them without close-on-exec) stay here: a child that
+  // outlives its host must not hold the host's port or keep its pipes open.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   if (ownProcessGroup_) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// Marks a descriptor so that no program started later inherits it; false when that fails (errno is set).
+bool SetCloseOnExec(int fd);
+
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -16,7 +19,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts argv[0] (searched on PATH when it has no "/"); stdin from /dev/null, stdout and stderr appended to
-  // outputPath ("" = /dev/null). False with error set when it cannot start.
+  // outputPath ("" = /dev/null), no other descriptor of this process. False with error set when it cannot
+  // start.
   // A child in a process group of its own does not receive the terminal's Ctrl+C (set before Start).
   void SetOwnProcessGroup(bool own) { ownProcessGroup_ = own; }
   bool Start(const std::vector<std::string>& argv, const std::string& outputPath, std::string& error);

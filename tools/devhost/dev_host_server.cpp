@@ -1,15 +1,19 @@
 // A WebSocket server standing in for the key-panel host.
 #include "tools/devhost/dev_host_server.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
+
+#include "tools/devhost/child_process.h"
 
 using Server = websocketpp::server<websocketpp::config::asio>;
 
@@ -73,6 +77,11 @@ DevHostServer::DevHostServer(uint16_t port, Observer observer) : impl_(std::make
   server.init_asio(ec);
   if (ec) throw std::runtime_error("cannot start the event loop: " + ec.message());
   server.set_reuse_addr(true);
+  // A plug-in that outlives this host must not keep its port.
+  server.set_tcp_pre_bind_handler([](const auto& acceptor) {
+    return SetCloseOnExec(acceptor->native_handle()) ? std::error_code()
+                                                     : std::error_code(errno, std::system_category());
+  });
   server.set_open_handler([&impl](websocketpp::connection_hdl hdl) { impl.OnOpen(hdl); });
   server.set_close_handler([&impl](websocketpp::connection_hdl hdl) { impl.OnEnd(hdl); });
   server.set_fail_handler([&impl](websocketpp::connection_hdl hdl) { impl.OnEnd(hdl); });

@@ -90,8 +90,9 @@ std::string ContentTypeFor(const std::string& path) {
 }
 
 std::string ContentSecurityPolicy(uint16_t port) {
-  return "default-src 'self'; img-src 'self' data: blob:; connect-src 'self' ws://127.0.0.1:" +
-         std::to_string(port) +
+  const std::string portText = std::to_string(port);
+  return "default-src 'self'; img-src 'self' data: blob:; connect-src 'self' ws://127.0.0.1:" + portText +
+         " ws://localhost:" + portText +
          "; frame-src 'self'; object-src 'none'; base-uri 'none'; frame-ancestors 'self'";
 }
 

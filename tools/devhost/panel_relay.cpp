@@ -31,10 +31,6 @@ int KeyMember(const json& object) {
 
 }  // namespace
 
-bool OriginAllowed(const std::string& origin, uint16_t port) {
-  return origin.empty() || origin == "http://127.0.0.1:" + std::to_string(port);
-}
-
 PanelRelay::PanelRelay(Config config, SettingsStore& store, Callbacks callbacks)
     : config_(std::move(config)), store_(store), callbacks_(std::move(callbacks)) {}
 
@@ -43,6 +39,11 @@ int PanelRelay::KeyOfContext(const std::string& context) {
     if (context == ContextOf(key)) return key;
   }
   return 0;
+}
+
+void PanelRelay::OnOpen(ClientId client, bool mayBePanel) {
+  roles_[client] = Role::kUnknown;
+  if (mayBePanel) mayBePanel_.insert(client);
 }
 
 void PanelRelay::OnMessage(ClientId client, const std::string& text) {
@@ -63,6 +64,7 @@ void PanelRelay::OnMessage(ClientId client, const std::string& text) {
 }
 
 void PanelRelay::OnClose(ClientId client) {
+  mayBePanel_.erase(client);
   const auto found = roles_.find(client);
   if (found == roles_.end()) return;
   const Role role = found->second;
@@ -79,6 +81,7 @@ void PanelRelay::OnClose(ClientId client) {
 }
 
 void PanelRelay::Register(ClientId client, const std::string& text) {
+  const bool mayBePanel = mayBePanel_.erase(client) != 0;
   const json message = ParseWithoutPayload(text);
   const std::string event = message.is_object() ? StringMember(message, "event") : std::string();
   const std::string uuid = message.is_object() ? StringMember(message, "uuid") : std::string();
@@ -95,7 +98,7 @@ void PanelRelay::Register(ClientId client, const std::string& text) {
              inspector_.client == 0) {
     roles_[client] = Role::kInspector;
     inspector_.client = client;
-  } else if (event == "registerPanel") {
+  } else if (event == "registerPanel" && mayBePanel) {
     roles_[client] = Role::kPanel;
     panels_.insert(client);
     callbacks_.send(client, PanelState().dump());

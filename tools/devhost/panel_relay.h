@@ -15,9 +15,6 @@
 
 #include "tools/devhost/settings_store.h"
 
-// True when a WebSocket handshake may proceed: no Origin header ("" here), or exactly this server's origin.
-bool OriginAllowed(const std::string& origin, uint16_t port);
-
 class PanelRelay {
  public:
   using ClientId = uint64_t;
@@ -48,6 +45,9 @@ class PanelRelay {
 
   PanelRelay(Config config, SettingsStore& store, Callbacks callbacks);
 
+  // Every connection opens first; mayBePanel is false for one that may register as the plug-in or an
+  // inspector but not as a panel page.
+  void OnOpen(ClientId client, bool mayBePanel);
   void OnMessage(ClientId client, const std::string& text);
   void OnClose(ClientId client);
 
@@ -86,6 +86,7 @@ class PanelRelay {
   std::map<ClientId, Role> roles_;
   ClientId plugin_ = 0;
   std::set<ClientId> panels_;
+  std::set<ClientId> mayBePanel_;  // open and not yet registered
   Inspector inspector_;
   std::array<std::string, kKeyCount> images_;
 };

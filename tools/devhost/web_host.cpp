@@ -6,12 +6,14 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -21,9 +23,10 @@
 #include "tools/devhost/child_process.h"
 #include "tools/devhost/http_files.h"
 #include "tools/devhost/panel_relay.h"
-#include "tools/devhost/sim_devices.h"
 #include "tools/devhost/plugin_launch.h"
 #include "tools/devhost/settings_store.h"
+#include "tools/devhost/sim_devices.h"
+#include "tools/devhost/web_access.h"
 
 namespace {
 
@@ -108,6 +111,11 @@ class WebHost {
     signals_.emplace(server_.get_io_service());
     childTimer_.emplace(server_.get_io_service());
     server_.set_reuse_addr(true);
+    // A plug-in that outlives this host must not keep its port.
+    server_.set_tcp_pre_bind_handler([](const auto& acceptor) {
+      return SetCloseOnExec(acceptor->native_handle()) ? std::error_code()
+                                                       : std::error_code(errno, std::system_category());
+    });
     server_.set_http_handler([this](Hdl hdl) { OnHttp(hdl); });
     server_.set_validate_handler([this](Hdl hdl) { return OnValidate(hdl); });
     server_.set_open_handler([this](Hdl hdl) { OnOpen(hdl); });
@@ -125,6 +133,7 @@ class WebHost {
     if (ec) return Fail("cannot accept connections: " + ec.message());
 
     webRoot_ = ExecutableFolder() + "/web";
+    token_ = NewAccessToken();
     PanelRelay::Config config;
     config.port = port_;
     config.pluginUUID = NewPluginUUID();
@@ -160,7 +169,7 @@ class WebHost {
     WatchChild();
     if (!WatchStandardInput()) return Fail("cannot watch standard input");
 
-    std::cout << "http://127.0.0.1:" << port_ << "/" << std::endl;
+    std::cout << PanelPageUrl(port_, token_) << std::endl;
     try {
       server_.run();
     } catch (const std::exception& e) {
@@ -280,6 +289,10 @@ class WebHost {
 
   void OnHttp(Hdl hdl) {
     const Server::connection_ptr connection = server_.get_con_from_hdl(hdl);
+    if (!HostAllowed(connection->get_request_header("Host"), port_)) {
+      connection->set_status(websocketpp::http::status_code::forbidden);
+      return;
+    }
     connection->append_header("Content-Security-Policy", ContentSecurityPolicy(port_));
     connection->append_header("X-Content-Type-Options", "nosniff");
     connection->append_header("Cache-Control", "no-store");
@@ -312,17 +325,23 @@ class WebHost {
 
   bool OnValidate(Hdl hdl) {
     const Server::connection_ptr connection = server_.get_con_from_hdl(hdl);
-    if (stopping_ || !OriginAllowed(connection->get_request_header("Origin"), port_)) {
+    if (stopping_ || Access(connection) == WebSocketAccess::kRefused) {
       connection->set_status(websocketpp::http::status_code::forbidden);
       return false;
     }
     return true;
   }
 
+  WebSocketAccess Access(const Server::connection_ptr& connection) const {
+    return WebSocketAccessFor(connection->get_request_header("Host"), connection->get_request_header("Origin"),
+                              connection->get_resource(), port_, token_);
+  }
+
   void OnOpen(Hdl hdl) {
     const PanelRelay::ClientId id = ++lastClient_;
     clients_[id] = hdl;
     ids_[hdl] = id;
+    relay_->OnOpen(id, Access(server_.get_con_from_hdl(hdl)) == WebSocketAccess::kAny);
   }
 
   void OnEnd(Hdl hdl) {
@@ -362,6 +381,7 @@ class WebHost {
   std::optional<asio::steady_timer> childTimer_;
   uint16_t port_ = 0;
   std::string webRoot_;
+  std::string token_;  // in the printed address; lets a client without an Origin register as a panel
   std::unique_ptr<SimDevices> sim_;
   std::unique_ptr<PanelRelay> relay_;
   ChildProcess child_;
@@ -381,8 +401,9 @@ const char kWebHostUsage[] =
     "usage: pnx-devhost --web [--port N] [--settings FILE] [--wine] [--language CODE] [--plugin-output F]\n"
     "                   PLUGIN_FOLDER\n"
     "  Starts the plug-in of an assembled bundle (the executable its manifest.json names) and serves a panel\n"
-    "  page of 15 keys and the plug-in's property inspector on 127.0.0.1. Prints the page's URL as the only\n"
-    "  line on standard output; serves until interrupted or until standard input closes.\n"
+    "  page of 15 keys and the plug-in's property inspector on 127.0.0.1. Prints the page's URL, which holds\n"
+    "  this run's token, as the only line on standard output; serves until interrupted or until standard\n"
+    "  input closes. The page answers as 127.0.0.1 or localhost on that port, and to no other name.\n"
     "  --settings FILE     the key settings file (default: devhost-settings.json beside pnx-devhost)\n";
 
 bool ParseWebHostOptions(int argc, char* argv[], WebHostOptions& options) {

@@ -39,7 +39,11 @@ int32_t Record(const uint8_t* data, int32_t length, int64_t start, int64_t durat
 class SampleStepTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries)); }
-  void Connect() { ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connectionType.Get())); }
+  // Connected and running, as in a capture graph.
+  void Connect() {
+    ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connectionType.Get()));
+    ASSERT_EQ(S_OK, s.filter->Run(0));
+  }
 
   MediaType connectionType = MakeVideoType(640, 360);
   ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);  // outlives the pin that holds it
@@ -119,6 +123,7 @@ TEST(SampleStepOneShotTest, ConnectionTypeGoesWithTheFirstTypelessSampleOnly) {
     if (c.connect) {
       ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connection.Get()));
     }
+    ASSERT_EQ(S_OK, s.filter->Run(0));
     for (size_t i = 0; c.samples[i] != 0; ++i) {
       FakeSample sample;
       if (c.samples[i] == 'e') sample.actualLength = 0;
@@ -131,22 +136,63 @@ TEST(SampleStepOneShotTest, ConnectionTypeGoesWithTheFirstTypelessSampleOnly) {
   }
 }
 
-// Neither flushing, nor a stopped filter, nor a running one holds a sample back.
-TEST_F(SampleStepTest, DeliversInEveryStateAndWhileFlushing) {
-  Connect();
-  FakeSample sample;
-  EXPECT_EQ(S_OK, s.input->Receive(&sample));  // stopped
-  EXPECT_EQ(S_OK, s.pin->BeginFlush());
-  EXPECT_EQ(S_OK, s.input->Receive(&sample));
-  EXPECT_EQ(S_OK, s.pin->EndFlush());
-  renderer_test::FakeAllocator allocator;
-  EXPECT_EQ(S_OK, s.input->NotifyAllocator(&allocator, FALSE));
-  EXPECT_EQ(S_OK, s.filter->Run(0));
-  EXPECT_EQ(S_OK, s.input->Receive(&sample));
-  EXPECT_EQ(S_OK, s.filter->Stop());
-  EXPECT_EQ(3u, deliveries.size());
-  EXPECT_EQ(S_OK, s.pin->Disconnect());
-  EXPECT_EQ(0u, allocator.refs.load());
+// What the filter's state and flushing do to a sample: refused while stopped or flushing, delivered while paused
+// or running. A refused sample leaves the connection type for the first sample that is let through.
+TEST(SampleStepStateTest, AnswersPerFilterStateAndFlush) {
+  struct Case {
+    const char* steps;  // R: Run, P: Pause, S: Stop, F: BeginFlush, E: EndFlush
+    HRESULT answer;
+  };
+  const Case cases[] = {
+      {"", VFW_E_WRONG_STATE},     {"P", S_OK},          {"R", S_OK},     {"RP", S_OK},
+      {"RS", VFW_E_WRONG_STATE},   {"RSR", S_OK},        {"RF", S_FALSE}, {"PF", S_FALSE},
+      {"F", VFW_E_WRONG_STATE},    {"RFS", VFW_E_WRONG_STATE},            {"RFE", S_OK},
+      {"FER", S_OK},
+  };
+  MediaType connection = MakeVideoType(640, 360);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("steps \"") + c.steps + "\"");
+    ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);
+    renderer_test::FakeAllocator allocator;
+    renderer_test::Sink s;
+    std::vector<Delivery> deliveries;
+    ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Record, &deliveries));
+    ASSERT_EQ(S_OK, s.pin->ReceiveConnection(upstream->Pin(), connection.Get()));
+    ASSERT_EQ(S_OK, s.input->NotifyAllocator(&allocator, FALSE));
+    bool flushing = false;
+    for (const char* step = c.steps; *step; ++step) {
+      switch (*step) {
+        case 'R': ASSERT_EQ(S_OK, s.filter->Run(0)); break;
+        case 'P': ASSERT_EQ(S_OK, s.filter->Pause()); break;
+        case 'S': ASSERT_EQ(S_OK, s.filter->Stop()); break;
+        case 'F': ASSERT_EQ(S_OK, s.pin->BeginFlush()); flushing = true; break;
+        case 'E': ASSERT_EQ(S_OK, s.pin->EndFlush()); flushing = false; break;
+      }
+    }
+    // Stopping clears the flushing flag along with the allocator.
+    if (std::string(c.steps).back() == 'S') flushing = false;
+
+    FakeSample sample;
+    EXPECT_EQ(c.answer, s.input->Receive(&sample));
+    IMediaSample* batch[] = {&sample, &sample};
+    LONG processed = -1;
+    EXPECT_EQ(c.answer, s.input->ReceiveMultiple(batch, 2, &processed));
+    EXPECT_EQ(c.answer == S_OK ? 2 : 0, processed);
+    EXPECT_EQ(c.answer == S_OK ? 3u : 0u, deliveries.size());
+
+    // Back to streaming: the first sample let through carries the connection type, the next ones none.
+    deliveries.clear();
+    if (flushing) {
+      ASSERT_EQ(S_OK, s.pin->EndFlush());
+    }
+    ASSERT_EQ(S_OK, s.filter->Run(0));
+    EXPECT_EQ(S_OK, s.input->Receive(&sample));
+    ASSERT_EQ(1u, deliveries.size());
+    EXPECT_EQ(c.answer == S_OK ? 0 : 640, deliveries[0].width);
+    EXPECT_EQ(0u, sample.refs.load());
+    ASSERT_EQ(S_OK, s.filter->Stop());
+    ASSERT_EQ(S_OK, s.pin->Disconnect());
+  }
 }
 
 // A callback that throws loses its frame; the streaming thread goes on and the next frame is delivered.
@@ -165,53 +211,70 @@ TEST_F(SampleStepTest, ExceptionFromCallbackStopsAtTheRenderer) {
   EXPECT_EQ(2, calls);
 }
 
-// Taking the callback off while the streaming thread is inside it: the caller waits for that frame to end, and
-// no frame reaches the old callback afterwards. Meant to run under ThreadSanitizer as well.
-TEST(CallbackHandoverTest, RemovingTheCallbackWaitsForTheFrameInProgress) {
-  struct Gate {
-    std::promise<void> entered;
-    std::shared_future<void> release;
-    int calls = 0;  // guarded by the renderer's callback lock, read by the test after the hand-over
-    static int32_t Callback(const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
-                            void* context) {
-      auto* gate = static_cast<Gate*>(context);
-      if (++gate->calls == 1) gate->entered.set_value();
-      gate->release.wait();  // holds the first frame until released
-      return 0;
-    }
-  } gate;
-  std::promise<void> release;
-  gate.release = release.get_future().share();
-  renderer_test::Sink s;
-  ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Gate::Callback, &gate));
-  // Samples carry their own type so that no connection is needed.
-  MediaType type = renderer_test::MakeVideoType(4, 4);
-  FakeSample sample;
-  sample.ownType = type.Get();
-  std::atomic<bool> streaming{true};
-  std::atomic<int> samplesSent{0};
-  std::thread streamer([&] {
-    for (; streaming; ++samplesSent) s.input->Receive(&sample);
-  });
+// A control-thread operation that ends delivery, made while the streaming thread is inside the callback: the
+// caller waits for that frame to end, and no frame reaches the callback afterwards; samples get the answer of the
+// new state. Meant to run under ThreadSanitizer as well.
+TEST(CallbackHandoverTest, EndingDeliveryWaitsForTheFrameInProgress) {
+  struct Case {
+    const char* name;
+    HRESULT (*end)(renderer_test::Sink&);
+    HRESULT answerAfter;
+  };
+  const Case cases[] = {
+      {"callback removed", [](renderer_test::Sink& s) { return s.sink->SetSampleCallback(nullptr, nullptr); }, S_OK},
+      {"filter stopped", [](renderer_test::Sink& s) { return s.filter->Stop(); }, VFW_E_WRONG_STATE},
+      {"flush begun", [](renderer_test::Sink& s) { return s.pin->BeginFlush(); }, S_FALSE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct Gate {
+      std::promise<void> entered;
+      std::shared_future<void> release;
+      int calls = 0;  // guarded by the renderer's callback lock, read by the test after the hand-over
+      static int32_t Callback(const uint8_t*, int32_t, int64_t, int64_t, int32_t, int32_t, const AM_MEDIA_TYPE*,
+                              void* context) {
+        auto* gate = static_cast<Gate*>(context);
+        if (++gate->calls == 1) gate->entered.set_value();
+        gate->release.wait();  // holds the first frame until released
+        return 0;
+      }
+    } gate;
+    std::promise<void> release;
+    gate.release = release.get_future().share();
+    renderer_test::Sink s;
+    ASSERT_EQ(S_OK, s.sink->SetSampleCallback(&Gate::Callback, &gate));
+    ASSERT_EQ(S_OK, s.filter->Run(0));
+    // Samples carry their own type so that no connection is needed.
+    MediaType type = renderer_test::MakeVideoType(4, 4);
+    FakeSample sample;
+    sample.ownType = type.Get();
+    std::atomic<bool> streaming{true};
+    std::atomic<int> samplesSent{0};
+    std::atomic<HRESULT> lastAnswer{S_OK};
+    std::thread streamer([&] {
+      for (; streaming; ++samplesSent) lastAnswer = s.input->Receive(&sample);
+    });
 
-  gate.entered.get_future().wait();
-  std::atomic<bool> removed{false};
-  std::thread control([&] {
-    EXPECT_EQ(S_OK, s.sink->SetSampleCallback(nullptr, nullptr));
-    removed = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_FALSE(removed) << "the control thread stays blocked while the frame is held";
-  release.set_value();
-  control.join();
+    gate.entered.get_future().wait();
+    std::atomic<bool> ended{false};
+    std::thread control([&] {
+      EXPECT_EQ(S_OK, c.end(s));
+      ended = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(ended) << "the control thread stays blocked while the frame is held";
+    release.set_value();
+    control.join();
 
-  // From here on the old callback is never entered again, however many samples follow.
-  const int callsAtHandover = gate.calls;
-  const int sentAtHandover = samplesSent;
-  while (samplesSent < sentAtHandover + 100) std::this_thread::yield();
-  streaming = false;
-  streamer.join();
-  EXPECT_EQ(callsAtHandover, gate.calls);
+    // From here on the callback is never entered again, however many samples follow.
+    const int callsAtHandover = gate.calls;
+    const int sentAtHandover = samplesSent;
+    while (samplesSent < sentAtHandover + 100) std::this_thread::yield();
+    streaming = false;
+    streamer.join();
+    EXPECT_EQ(callsAtHandover, gate.calls);
+    EXPECT_EQ(c.answerAfter, lastAnswer.load());
+  }
 }
 
 }  // namespace

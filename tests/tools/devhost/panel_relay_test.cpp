@@ -41,7 +41,11 @@ class PanelRelayTest : public testing::Test {
     return std::string(mkdtemp(base)) + "/settings.json";
   }
 
-  void Say(ClientId id, const json& message) { relay_->OnMessage(id, message.dump()); }
+  // A client opens the first time it speaks; one with a page's Origin or the token, unless told otherwise.
+  void Say(ClientId id, const json& message) {
+    if (opened_.insert(id).second) relay_->OnOpen(id, true);
+    relay_->OnMessage(id, message.dump());
+  }
 
   // The messages sent to one client since the last call, parsed.
   std::vector<json> To(ClientId id) {
@@ -75,26 +79,9 @@ class PanelRelayTest : public testing::Test {
   std::unique_ptr<PanelRelay> relay_;
   std::vector<std::pair<ClientId, std::string>> sent_;
   std::set<ClientId> closed_;
+  std::set<ClientId> opened_;
   int uuidCount_ = 0;
 };
-
-TEST(OriginAllowed, OnlyAbsentOrExactlyOwnOrigin) {
-  const struct {
-    const char* origin;
-    bool allowed;
-  } cases[] = {
-      {"", true},
-      {"http://127.0.0.1:4321", true},
-      {"http://127.0.0.1:43210", false},
-      {"http://127.0.0.1:432", false},
-      {"http://localhost:4321", false},
-      {"https://127.0.0.1:4321", false},
-      {"http://127.0.0.1:4321.evil.example", false},
-      {"null", false},
-      {"http://evil.example", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(OriginAllowed(c.origin, 4321), c.allowed) << c.origin;
-}
 
 TEST_F(PanelRelayTest, ClientsThatCannotIdentifyThemselvesAreClosed) {
   Say(kStranger, {{"event", "registerPlugin"}, {"uuid", "WRONG"}});
@@ -107,6 +94,25 @@ TEST_F(PanelRelayTest, ClientsThatCannotIdentifyThemselvesAreClosed) {
   RegisterPluginAndPanel();
   Say(8, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});  // a second plug-in
   EXPECT_EQ(closed_.count(8), 1u);
+}
+
+TEST_F(PanelRelayTest, ClientWithoutOriginOrTokenIsNoPanelButMayBeThePluginOrAnInspector) {
+  for (ClientId id : {kPlugin, kStranger, kInspector}) {
+    relay_->OnOpen(id, false);
+    opened_.insert(id);
+  }
+  Say(kStranger, {{"event", "registerPanel"}});
+  EXPECT_EQ(closed_, std::set<ClientId>{kStranger});
+  EXPECT_TRUE(sent_.empty());  // not even the panel state
+
+  Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
+  EXPECT_EQ(To(kPlugin).size(), 15u);
+  Say(kPanel, {{"event", "registerPanel"}});
+  EXPECT_EQ(To(kPanel).at(0)["event"], "panelState");
+  OpenInspectorFor(3);
+  Say(kInspector, {{"event", "setSettings"}, {"context", "INSPECTOR-1"}, {"payload", {{"layout", 7}}}});
+  EXPECT_EQ(store_.Get("key-3"), (json{{"layout", 7}}));
+  EXPECT_EQ(closed_, std::set<ClientId>{kStranger});
 }
 
 TEST_F(PanelRelayTest, EveryKeyAppearsWithItsStoredSettingsWhenThePluginRegisters) {

@@ -85,32 +85,43 @@ TEST(WebHost, PrintsOnlyItsUrlServesTheBundleAndEndsWithStandardInput) {
 
   const std::string line = ReadFrom(out[0], Clock::now() + std::chrono::seconds(20), true);
   unsigned port = 0;
-  char slash = 0;
-  ASSERT_EQ(std::sscanf(line.c_str(), "http://127.0.0.1:%u%c", &port, &slash), 2) << line;
-  EXPECT_EQ(line, "http://127.0.0.1:" + std::to_string(port) + "/\n");
+  char token[33] = {};
+  ASSERT_EQ(std::sscanf(line.c_str(), "http://127.0.0.1:%u/?token=%32[0-9a-f]", &port, token), 2) << line;
+  EXPECT_EQ(line, "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token + "\n");
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
 
   const std::string answer = Exchange(static_cast<uint16_t>(port),
-                                      "GET /plugin/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+                                      "GET /plugin/manifest.json HTTP/1.1\r\n" + host + "\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+  const std::string portText = std::to_string(port);
   EXPECT_NE(answer.find("Content-Security-Policy: default-src 'self'; img-src 'self' data: blob:; connect-src "
-                        "'self' ws://127.0.0.1:" + std::to_string(port) + ";"),
+                        "'self' ws://127.0.0.1:" + portText + " ws://localhost:" + portText + ";"),
             std::string::npos)
       << answer;
   EXPECT_NE(answer.find("Content-Type: application/json"), std::string::npos);
   EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
   EXPECT_NE(answer.find("\"identifier\": \"com.brelvon.multiview\""), std::string::npos);
   EXPECT_EQ(Exchange(static_cast<uint16_t>(port),
-                     "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", true),
+                     "GET /plugin/%2e%2e/manifest.json HTTP/1.1\r\n" + host + "\r\n", true),
             "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "POST /plugin/manifest.json HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
-                     true),
+  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "POST /plugin/manifest.json HTTP/1.1\r\n" + host + "\r\n", true),
             "HTTP/1.1 405 Method Not Allowed");
   EXPECT_EQ(Exchange(static_cast<uint16_t>(port),
-                     "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "GET / HTTP/1.1\r\n" + host + "Upgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
                      "Origin: http://evil.example\r\n\r\n",
                      true),
             "HTTP/1.1 403 Forbidden");
+  // Only this server's own names; a name rebound to 127.0.0.1 reads nothing, not even an error page.
+  for (const std::string& name : {"evil.example:" + portText, std::string("127.0.0.1"), "[::1]:" + portText}) {
+    const std::string refused =
+        Exchange(static_cast<uint16_t>(port), "GET /plugin/manifest.json HTTP/1.1\r\nHost: " + name + "\r\n\r\n");
+    EXPECT_EQ(refused.rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u) << name << ": " << refused;
+    EXPECT_EQ(refused.find("\r\n\r\n"), refused.size() - 4) << name << ": " << refused;  // no body
+    EXPECT_EQ(refused.find("Content-Type"), std::string::npos) << refused;
+  }
+  EXPECT_EQ(Exchange(static_cast<uint16_t>(port), "GET / HTTP/1.1\r\nHost: localhost:" + portText + "\r\n\r\n", true),
+            "HTTP/1.1 200 OK");
 
   // The plug-in, started from the manifest, answers every key's "willAppear" with its completed settings,
   // which the host stores.

@@ -1,7 +1,8 @@
 // A second process for the trace tests: trace_test_helper BASE_NAME COMMAND [COUNT].
 //   hold   register, print "PID TID", write a "tick N" line every 5 ms until input comes (or ends); unregister
-//   lock   take the trace lock, print "locked" and wait to be killed
+//   lock   take the trace lock, print "locked" and keep it until input comes (or ends), then let it go and end
 //   cycle  COUNT times: register, one line, unregister quietly; then print "done"
+//   leave  register, print "registered", and when input comes (or ends) unregister and end
 #include <poll.h>
 #include <unistd.h>
 
@@ -30,7 +31,21 @@ int main(int argc, char** argv) {
     TraceLock();
     std::printf("locked\n");
     std::fflush(stdout);
-    for (;;) pause();
+    struct pollfd input = {0, POLLIN, 0};
+    while (poll(&input, 1, -1) < 0) {
+    }
+    TraceUnlock();
+    return 0;
+  }
+  if (command == "leave") {
+    if (TraceInitEx() != 1) return 1;
+    std::printf("registered\n");
+    std::fflush(stdout);
+    struct pollfd input = {0, POLLIN, 0};
+    while (poll(&input, 1, -1) < 0) {
+    }
+    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+    return 0;
   }
   if (command == "cycle" && argc >= 4) {
     for (int i = 0; i < std::atoi(argv[3]); ++i) {

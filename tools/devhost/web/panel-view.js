@@ -25,16 +25,23 @@ export function createPanelView(root, actions) {
   const grid = element('div', { className: 'keys', role: 'group' });
   const keys = [];
   for (let n = 1; n <= kColumns * kRows; ++n) {
+    // The caption sits below the picture, not over it: a drawn key image uses its whole face.
     const image = element('img', { alt: '', draggable: false });
     const caption = element('span', { className: 'caption' });
     const key = element('button', { type: 'button', className: 'key' }, image, caption);
-    // The full name is shown, so the visible label and the accessible name are the same text.
+    // The full name is shown, so the visible label and the accessible name are the same text. The button is a
+    // toggle: pressed while this key's inspector is open, and pressing it again closes the inspector.
     const configureName = element('span', { className: 'configure-name' });
-    const configure = element('button', { type: 'button', className: 'configure' }, configureName);
+    const configure = element('button', { type: 'button', className: 'configure', 'aria-pressed': 'false' },
+      configureName);
     bindPress(key, n, actions);
-    configure.addEventListener('click', () => actions.configure(n));
-    grid.append(element('div', { className: 'cell' }, key, configure));
-    keys.push({ key, image, caption, configure, configureName });
+    configure.addEventListener('click', () => {
+      if (configure.getAttribute('aria-pressed') === 'true') actions.closeInspector();
+      else actions.configure(n);
+    });
+    const cell = element('div', { className: 'cell' }, key, configure);
+    grid.append(cell);
+    keys.push({ cell, key, image, caption, configure, configureName });
   }
 
   const inspectorHeading = element('h2');
@@ -45,37 +52,39 @@ export function createPanelView(root, actions) {
   const inspector = element('aside', { className: 'inspector' },
     element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint);
 
-  const devices = element('section', { className: 'devices' });
-  let devicesShown = '';
+  const devicesHeading = element('h2', { id: 'devices-heading' });
+  const devices = element('section', { className: 'devices', 'aria-labelledby': devicesHeading.id }, devicesHeading);
 
   root.replaceChildren(element('header', {}, title, status),
-    element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector),
-    devices);
+    element('main', {},
+      element('div', { className: 'layout' }, element('section', { className: 'panel' }, grid), inspector),
+      devices));
 
   // The emulated devices: plug in or unplug each one, switch its inputs' signal. A row is made once per device
   // number and then updated in place, so that controls a person (or a test) holds stay the same elements.
+  // Each signal checkbox is named by the device's name and its own label, both on screen, so that a screen
+  // reader tells the rows' alike checkboxes apart.
   const deviceRows = new Map();
-  const devicesHeading = element('h2');
-  devices.append(devicesHeading);
   function deviceRow(number) {
     if (deviceRows.has(number)) return deviceRows.get(number);
     const name = number === 1 ? 'Brelvon' : `Brelvon ${number}`;
+    const nameId = `device-${number}-name`;
     const row = { name, plugged: true, element: null, plug: null, boxes: [], labels: [] };
     row.plug = element('button', { type: 'button', className: 'plug' });
     row.plug.dataset.device = String(number);
     row.plug.addEventListener('click', () => actions.plug(number, !row.plugged));
     const inputs = [1, 2, 3, 4].map((input) => {
-      const box = element('input', { type: 'checkbox' });
+      const text = element('span', { id: `device-${number}-signal-${input}` });
+      const box = element('input', { type: 'checkbox', 'aria-labelledby': `${nameId} ${text.id}` });
       box.dataset.device = String(number);
       box.dataset.input = String(input);
       box.addEventListener('change', () => actions.signal(number, input, box.checked));
-      const text = element('span');
       row.boxes.push(box);
       row.labels.push(text);
       return element('label', { className: 'signal' }, box, text);
     });
-    row.element = element('div', { className: 'device' },
-      element('span', { className: 'device-name', text: name }), row.plug, ...inputs);
+    row.element = element('div', { className: 'device', role: 'group', 'aria-labelledby': nameId },
+      element('span', { className: 'device-name', id: nameId, text: name }), row.plug, ...inputs);
     devices.append(row.element);
     deviceRows.set(number, row);
     return row;
@@ -129,7 +138,11 @@ export function createPanelView(root, actions) {
 
       const open = panel?.inspector;
       const url = typeof open?.url === 'string' && open.url.startsWith('/plugin/') ? open.url : '';
-      keys.forEach((k, i) => k.key.closest('.cell').classList.toggle('selected', url !== '' && open.key === i + 1));
+      keys.forEach((k, i) => {
+        const selected = url !== '' && open.key === i + 1;
+        k.cell.classList.toggle('selected', selected);
+        k.configure.setAttribute('aria-pressed', String(selected));
+      });
       inspectorHeading.textContent = url ? t('panel.inspectorFor', { n: open.key }) : t('panel.inspector');
       close.textContent = t('panel.closeInspector');
       close.hidden = !url;

@@ -47,8 +47,13 @@ async function render() {
   view.render(state, texts.t);
 }
 
+// The address the host printed holds the run's token; it goes on to the WebSocket, where it is what lets a
+// client that sends no Origin act as a panel.
+const token = new URLSearchParams(location.search).get('token');
+const socketUrl = `ws://${location.host}/${token ? `?token=${encodeURIComponent(token)}` : ''}`;
+
 function connect() {
-  const ws = new WebSocket(`ws://${location.host}/`);
+  const ws = new WebSocket(socketUrl);
   socket = ws;
   ws.onopen = () => {
     retryMs = 250;
