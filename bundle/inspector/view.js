@@ -102,7 +102,9 @@ export function createView(root, t, actions) {
     showStateNote, fields.icon.row, iconError);
   form.addEventListener('submit', (event) => event.preventDefault());
   // The host's window names the page already; the heading is there for screen readers' page outline.
-  const heading = element('h1', { className: 'visually-hidden', text: t('inspector.title') });
+  // It also names the page's main landmark, which a host page around the inspector may have one of its own.
+  const heading = element('h1', { id: 'inspector-title', className: 'visually-hidden', text: t('inspector.title') });
+  root.setAttribute('aria-labelledby', 'inspector-title');
   root.replaceChildren(heading, status, form, preview);
   const deviceNote = element('p', { className: 'device-note', role: 'status' });
   const missingNote = element('p', { id: 'device-missing-note', className: 'device-missing', role: 'status' });
