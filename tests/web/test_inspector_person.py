@@ -3,6 +3,7 @@ and controls that say what they do in the page's language."""
 import base64
 import json
 
+from selenium.common.exceptions import NoSuchFrameException, StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
@@ -27,10 +28,12 @@ def set_devices(host, devices):
     (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': devices}))
 
 
-def test_preview_stops_while_hidden_and_says_when_the_device_is_away(host, page):
+def test_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(host, page):
     open_panel(page, host)
     open_inspector(page, 1)
-    wait(page, lambda d: preview_state(d) == ['', '1'], message='a picture arrives, nothing said over it')
+    note = lambda d: d.find_element(By.CLASS_NAME, 'device-note')
+    wait(page, lambda d: options(d, 'Device') == ['Brelvon', 'Brelvon 2'] and preview_state(d) == ['', '1'],
+         message='both devices, and a picture with nothing said over it')
 
     # Headless Chromium keeps the frame visible: the page is told it was hidden as a browser tells it.
     visibility = '''Object.defineProperty(document, 'visibilityState', {value: arguments[0], configurable: true});
@@ -42,6 +45,12 @@ def test_preview_stops_while_hidden_and_says_when_the_device_is_away(host, page)
     page.execute_script(visibility, 'visible')
     wait(page, lambda d: 'running' in graph_states(host, mark), message='graph running again when shown')
 
+    # Another device away is marked in the list; the previewed one away is said over a dimmed picture.
+    page.switch_to.default_content()
+    button(page, 'Unplug Brelvon 2').click()
+    frame(page)
+    wait(page, lambda d: options(d, 'Device') == ['Brelvon', 'Brelvon 2 (not connected)'], message='absent device marked')
+    assert not note(page).is_displayed() and preview_state(page) == ['', '1']
     page.switch_to.default_content()
     button(page, 'Unplug Brelvon').click()
     frame(page)
@@ -49,18 +58,40 @@ def test_preview_stops_while_hidden_and_says_when_the_device_is_away(host, page)
          message='not connected over a dimmed picture')
     OUTPUT.mkdir(parents=True, exist_ok=True)
     page.find_element(By.CSS_SELECTOR, 'figure').screenshot(str(OUTPUT / 'inspector-preview-not-connected.png'))
+    # An absent device stays selectable, and says why its edits do not show.
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2 (not connected)')
+    wait(page, lambda d: note(d).text.startswith('Brelvon 2 is not connected.'), message='status line')
+
+    # The panel's device buttons rewrite the emulator's control file.
     page.switch_to.default_content()
-    button(page, 'Plug in Brelvon').click()
-    frame(page)
-    wait(page, lambda d: preview_state(d) == ['', '1'], message='picture back')
+    assert sorted(json.loads(host.control.read_text())['unplugged']) == [1, 2]
+    for name in ('Brelvon', 'Brelvon 2'):
+        wait(page, lambda d: button(d, f'Plug in {name}').click() or True, message=f'{name} plugged in')
+
+    def back(d):  # the panel redraws on every change: look in the frame as it is now
+        try:
+            frame(d)
+            return options(d, 'Device') == ['Brelvon', 'Brelvon 2'] and not note(d).is_displayed() \
+                and preview_state(d) == ['', '1']
+        except (StaleElementReferenceException, NoSuchFrameException):
+            return False
+    wait(page, back, message='devices and picture back')
+    page.switch_to.default_content()
+    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="1"]').click()
+    wait(page, lambda d: json.loads(host.control.read_text())['signal']['1'] == [False, True, False, True])
 
 
-def test_preview_waits_for_its_first_picture(host, page):
+def test_texts_follow_the_language_with_english_fallback(host, page):
+    german = json.loads((host.bundle / 'de.json').read_text(encoding='utf-8'))
+    del german['Localization']['inspector.preview']
+    (host.bundle / 'de.json').write_text(json.dumps(german), encoding='utf-8')
     # A device that offers no format the preview takes never makes a picture.
     set_devices(host, [{'number': 1, 'formats': ['RGB32']}])
-    open_panel(page, host, 'fr')
-    open_inspector(page, 1, 'fr')
-    wait(page, lambda d: preview_state(d)[0] == 'en attente de l’image…', message='waiting, in French')
+    open_panel(page, host, 'de')
+    open_inspector(page, 1, 'de')
+    control(page, 'Platz 4')
+    assert page.find_element(By.ID, 'preview-label').text == 'Preview'
+    wait(page, lambda d: preview_state(d)[0] == 'Warten auf das Bild…', message='waiting, in German')
 
 
 def test_place_lists_follow_the_signal_and_the_inputs_a_device_has(host, page):

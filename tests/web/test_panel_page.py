@@ -44,10 +44,6 @@ def ax_nodes(driver):
             for n in tree if not n.get('ignored')]
 
 
-def inspector_open(driver):
-    return any(f.is_displayed() for f in driver.find_elements(By.TAG_NAME, 'iframe'))
-
-
 def focus_by_keyboard(driver, element):
     """Tabs through the page until `element` has focus, so that it shows as focused from the keyboard."""
     for _ in range(80):
@@ -59,8 +55,8 @@ def focus_by_keyboard(driver, element):
 
 def test_configured_key_is_pressed_and_looks_unlike_focus(host, page):
     open_panel(page, host)
-    button(page, 'Configure key 3').click()
-    wait(page, lambda d: inspector_open(d), message='inspector open')
+    open_inspector(page, 3)
+    page.switch_to.default_content()
 
     nodes = ax_nodes(page)
     assert [n for n in nodes if n[0] == 'main'], 'no main landmark'
@@ -76,6 +72,8 @@ def test_configured_key_is_pressed_and_looks_unlike_focus(host, page):
     focus_by_keyboard(page, button(page, 'Configure key 4'))
     focused = button(page, 'Configure key 4')
     set_width(page, 1100)  # tall enough for the devices below the inspector
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    page.save_screenshot(str(OUTPUT / 'panel.png'))
     for theme in ('light', 'dark'):
         set_theme(page, theme)
         assert style(selected, 'outlineStyle') == 'none'
@@ -83,10 +81,13 @@ def test_configured_key_is_pressed_and_looks_unlike_focus(host, page):
         assert plate != style(cell(focused), 'backgroundColor')
         assert style(focused, 'outlineColor') != plate
         assert style(selected, 'backgroundColor') != style(focused, 'backgroundColor')
+    set_width(page, 350, height=1400)
+    page.save_screenshot(str(OUTPUT / 'panel-350-dark.png'))
 
     # Pressed again, the toggle closes the inspector.
     button(page, 'Configure key 3').click()
-    wait(page, lambda d: not inspector_open(d), message='inspector closed')
+    wait(page, lambda d: not any(f.is_displayed() for f in d.find_elements(By.TAG_NAME, 'iframe')),
+         message='inspector closed')
     assert button(page, 'Configure key 3').get_attribute('aria-pressed') == 'false'
 
 
