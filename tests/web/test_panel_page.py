@@ -122,27 +122,6 @@ def test_signal_checkboxes_name_their_device(host, page):
     assert all(p.is_displayed() for p in parts) and ' '.join(p.text for p in parts) == 'Brelvon 2 Input 3 signal'
 
 
-def test_key_label_leaves_the_picture_whole(host, page):
-    host.settings.write_text(json.dumps({'keys': {'key-1': {'showState': True}}}))
-    open_panel(page, host)
-    wait(page, lambda d: (button(d, 'Key 1').find_element(By.TAG_NAME, 'img').get_attribute('src') or '')
-         .startswith('data:image/svg+xml'), message='state image')
-    for width in (None, 350):
-        set_width(page, width)
-        boxes = page.execute_script('''
-            return Array.from(document.querySelectorAll('button.key'), (key) => {
-              const box = (el) => { const r = el.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
-              return { key: box(key), image: box(key.querySelector('img')), caption: box(key.querySelector('.caption')) };
-            });''')
-        assert len(boxes) == 15
-        for b in boxes:
-            left, top, right, bottom = b['image']
-            assert right - left > 20 and abs((right - left) - (bottom - top)) < 1, 'the picture is not square'
-            assert b['caption'][1] >= bottom - 0.5, 'the caption covers the picture'
-            k = b['key']
-            assert left >= k[0] and right <= k[2] + 0.5 and top >= k[1] and b['caption'][3] <= k[3] + 0.5
-
-
 @pytest.mark.parametrize('lang', LANGUAGES)
 def test_panel_texts_fit_in_every_language(host, page, lang):
     """Also leaves screenshots of the inspector alone at 350 px in each language and theme."""
@@ -181,8 +160,9 @@ return { text: text.textContent, left: box.x, right: box.x + box.width };
 
 
 @pytest.mark.parametrize('lang', LANGUAGES)
-def test_state_key_layout_names_fit_the_key(host, page, lang):
-    """Both layouts' names, as the plug-in draws them on a key in each language, whole and inside the key."""
+def test_state_keys_show_whole_layout_names_and_captions_leave_pictures_whole(host, page, lang):
+    """Both layouts' names, as the plug-in draws them on a key in each language, whole and inside the key; every
+    key's picture square and whole above its caption, at full width and at 350 px."""
     devices = [{**DEVICES['devices'][0], 'layout': 0}, DEVICES['devices'][1]]
     (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': devices}))
     host.settings.write_text(json.dumps({'keys': {
@@ -204,3 +184,17 @@ def test_state_key_layout_names_fit_the_key(host, page, lang):
         drawn[n] = page.execute_script(KEY_TEXT_MEASURE, svg)
     problems = [d for d in drawn.values() if d['text'].endswith('\u2026') or d['left'] < 4 or d['right'] > 140]
     assert not problems, f'{lang}: {problems}'
+    for width in (None, 350):
+        set_width(page, width)
+        boxes = page.execute_script('''
+            return Array.from(document.querySelectorAll('button.key'), (key) => {
+              const box = (el) => { const r = el.getBoundingClientRect(); return [r.left, r.top, r.right, r.bottom]; };
+              return { key: box(key), image: box(key.querySelector('img')), caption: box(key.querySelector('.caption')) };
+            });''')
+        assert len(boxes) == 15
+        for b in boxes:
+            left, top, right, bottom = b['image']
+            assert right - left > 20 and abs((right - left) - (bottom - top)) < 1, 'the picture is not square'
+            assert b['caption'][1] >= bottom - 0.5, 'the caption covers the picture'
+            k = b['key']
+            assert left >= k[0] and right <= k[2] + 0.5 and top >= k[1] and b['caption'][3] <= k[3] + 0.5
