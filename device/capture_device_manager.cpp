@@ -27,14 +27,14 @@ OleString ToOle(const char* text) {
 // Owns a VARIANT read from a property bag; clears it (and its BSTR) on every path.
 class ScopedVariant {
  public:
-  ScopedVariant() { VariantInit(&value_); }
-  ~ScopedVariant() { VariantClear(&value_); }
+  ScopedVariant() { VariantInit(&m_value); }
+  ~ScopedVariant() { VariantClear(&m_value); }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* Get() { return &value_; }
+  VARIANT* Get() { return &m_value; }
 
  private:
-  VARIANT value_;
+  VARIANT m_value;
 };
 
 constexpr int kInputsPerDevice = 4;

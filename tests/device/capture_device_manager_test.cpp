@@ -51,11 +51,11 @@ bool UseDevices(const std::string& json) {
 // Reads what the emulated device recorded in its trace file after this recorder was made.
 class TraceRecorder {
  public:
-  TraceRecorder() : start_(std::ifstream(TracePath(), std::ios::binary | std::ios::ate).tellg()) {}
+  TraceRecorder() : m_start(std::ifstream(TracePath(), std::ios::binary | std::ios::ate).tellg()) {}
   std::vector<nlohmann::json> Events() const {
     std::vector<nlohmann::json> events;
     std::ifstream in(TracePath(), std::ios::binary);
-    in.seekg(std::max<std::streamoff>(start_, 0));
+    in.seekg(std::max<std::streamoff>(m_start, 0));
     for (std::string line; std::getline(in, line);) {
       nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
       if (event.is_object()) events.push_back(std::move(event));
@@ -82,7 +82,7 @@ class TraceRecorder {
   std::vector<std::string> Formats() const { return Lines({"format"}, {"node", "subtype", "width", "height"}); }
 
  private:
-  std::streamoff start_;
+  std::streamoff m_start;
 };
 
 using Bits = std::vector<bool>;
@@ -392,19 +392,19 @@ class RefusingGraph : public IFilterGraph, public IEnumFilters {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** out) override {
-    position_ = 0;
+    m_position = 0;
     *out = this;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG, IBaseFilter** out, ULONG*) override {
-    if (++steps_ > 1000) runaway = true;
-    if (runaway || position_ >= filters.size()) return S_FALSE;
-    *out = filters[position_++];
+    if (++m_steps > 1000) runaway = true;
+    if (runaway || m_position >= filters.size()) return S_FALSE;
+    *out = filters[m_position++];
     (*out)->AddRef();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
+    m_position = 0;
     return S_OK;
   }
 
@@ -418,8 +418,8 @@ class RefusingGraph : public IFilterGraph, public IEnumFilters {
   HRESULT STDMETHODCALLTYPE Clone(IEnumFilters**) override { return E_NOTIMPL; }
 
  private:
-  size_t position_ = 0;
-  int steps_ = 0;
+  size_t m_position = 0;
+  int m_steps = 0;
 };
 
 TEST(RemoveAllFilters, EndsWithOnlyTheRefusedFiltersLeft) {
