@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <websocketpp/base64/base64.hpp>
-
 #include "platform/vendor_properties.h"
 #include "tests/plugin/plugin_process_fixture.h"
 
@@ -40,18 +38,10 @@ class WhatDevicesShow : public PluginProcessFixture {
     Start(devices, options);
   }
 
-  // Waits until the plug-in has handled everything sent so far; the messages before the answer are kept. Each
-  // request has a context of its own: an open inspector has later device changes reported to the last asker.
-  std::vector<json> Handled() {
+  // What the plug-in sent while handling everything sent so far.
+  std::vector<json> Before() {
     std::vector<json> before;
-    const std::string sync = "SYNC" + std::to_string(++m_syncs);
-    m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
-    const json reply = m_host.WaitFor([&](const json& m) {
-      const bool answer = m.value("context", "") == sync && m.value("event", "") == "sendToPropertyInspector";
-      if (!answer) before.push_back(m);
-      return answer;
-    });
-    EXPECT_TRUE(reply.is_object());
+    Handled(&before);
     return before;
   }
 
@@ -67,18 +57,6 @@ class WhatDevicesShow : public PluginProcessFixture {
   }
   std::pair<std::string, std::string> ShowsFirst() { return Shows(kNode1, "05000000", "4444000000000000"); }
 
-  // Plugs devices out or in through the control file and waits until the plug-in has seen it.
-  void Unplugged(const std::string& numbers, size_t detected) {
-    Control(R"({"unplugged": [)" + numbers + "]}");
-    ASSERT_TRUE(WaitUntil([&] {
-      const std::string sync = "SYNC" + std::to_string(++m_syncs);
-      m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
-      const json reply = m_host.WaitFor([&](const json& m) { return m.value("context", "") == sync; });
-      return reply.is_object() && reply["payload"]["deviceStatus"]["detected"].size() == detected;
-    }));
-  }
-
-  int m_syncs = 0;
 };
 
 const std::pair<std::string, std::string> kPressed = {"07000000", "1111000000000000"};
@@ -134,7 +112,8 @@ TEST_F(WhatDevicesShow, WhatHappensWhileADeviceIsAwayReachesItWhenItIsBack) {
   SettingsAfter(WithSettings("keyUp", "S", On(0, 7, 1, true)));
   m_host.Send(Event("propertyInspectorDidAppear", "I"));
   Handled();
-  Unplugged("1", 1);
+  Control(R"({"unplugged": [1]})");
+  ASSERT_TRUE(WaitUntil([&] { return Handled().size() == 1; }));
   m_host.Send(WithSettings("didReceiveSettings", "I", On(0, 2, 3)));
   // The state key appears again while away (a page switch): it still says the device is away.
   m_host.Send(WithSettings("willAppear", "S", On(0, 7, 1, true)));
@@ -142,19 +121,17 @@ TEST_F(WhatDevicesShow, WhatHappensWhileADeviceIsAwayReachesItWhenItIsBack) {
     std::vector<bool> absent;
     for (const json& m : messages) {
       if (m.value("event", "") != "setImage" || m.value("context", "") != "S") continue;
-      const std::string image = m["payload"]["image"];
-      absent.push_back(image.size() > 26 &&
-                       websocketpp::base64_decode(image.substr(26)).find("state absent") != std::string::npos);
+      absent.push_back(ReadStateImage(m["payload"]["image"]).absent);
     }
     return absent;
   };
-  const std::vector<bool> away = drawnAbsent(Handled());
+  const std::vector<bool> away = drawnAbsent(Before());
   EXPECT_FALSE(away.empty());
   EXPECT_EQ(std::count(away.begin(), away.end(), false), 0);
   const size_t mark = TraceSize();
   Control(R"({"unplugged": [], "switchedOff": true})");
   ASSERT_TRUE(WaitUntil([&] { return !TraceOf(kNode1, "set", mark).empty(); }));
-  const std::vector<bool> back = drawnAbsent(Handled());
+  const std::vector<bool> back = drawnAbsent(Before());
   ASSERT_FALSE(back.empty());
   EXPECT_FALSE(back.back());
   EXPECT_EQ(ShowsFirst(), (std::pair<std::string, std::string>{"02000000", "3333000000000000"}));
@@ -183,7 +160,7 @@ TEST_F(WhatDevicesShow, ImagesGoToTheKeyThatAskedAndTheLeftDevicesStateKeyIsRedr
   m_host.Send(WithSettings("didReceiveSettings", "B", On(0, 0, 3)));
   m_host.Send(WithSettings("didReceiveSettings", "B", On(1, 0, 3)));
   int drawings = 0;
-  for (const json& m : Handled()) drawings += m.value("event", "") == "setImage" && m.value("context", "") == "S";
+  for (const json& m : Before()) drawings += m.value("event", "") == "setImage" && m.value("context", "") == "S";
   EXPECT_EQ(drawings, 2);
   EXPECT_EQ(ShowsFirst(), (std::pair<std::string, std::string>{"05000000", "4444000000000000"}));
   m_host.Send(Event("propertyInspectorDidDisappear", "B"));

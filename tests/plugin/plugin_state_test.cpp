@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
-
-#include <websocketpp/base64/base64.hpp>
 
 #include "tests/plugin/plugin_process_fixture.h"
 
@@ -18,34 +15,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const char kPeek[] = "com.brelvon.multiview.peek";
-
-// What a drawn key image says, read back from its SVG.
-struct Drawn {
-  bool unknown = false;
-  bool absent = false;
-  bool live = false;
-  std::vector<std::string> places;  // input number per place, "!" appended when marked as without signal
-  std::string layout;
-};
-
-Drawn ReadStateImage(const std::string& image) {
-  const std::string prefix = "data:image/svg+xml;base64,";
-  EXPECT_EQ(image.substr(0, prefix.size()), prefix);
-  const std::string svg = websocketpp::base64_decode(image.substr(prefix.size()));
-  Drawn drawn;
-  drawn.unknown = svg.find("class=\"state unknown\"") != std::string::npos;
-  drawn.absent = svg.find("class=\"state absent\"") != std::string::npos;
-  drawn.live = svg.find("class=\"live\"") != std::string::npos;
-  static const std::regex place("<g class=\"place( no-signal)?\">.*?>([^<]*)</text></g>");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), place); it != std::sregex_iterator(); ++it) {
-    drawn.places.push_back((*it)[2].str() + ((*it)[1].matched ? "!" : ""));
-  }
-  std::smatch layout;
-  if (std::regex_search(svg, layout, std::regex("<text class=\"layout\"[^>]*>([^<]*)</text>"))) {
-    drawn.layout = layout[1];
-  }
-  return drawn;
-}
 
 json Settings(uint32_t layout, const std::vector<int>& sources, bool showState = true) {
   return json{{"showState", showState}, {"devices", {{{"multiViewLayout", layout}, {"multiViewSources", sources}}}}};
