@@ -159,7 +159,7 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     record.allocatorSeen = notified_.Get();
     samples_.push_back(record);
     received_.notify_all();
-    return receiveAnswer_;
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, LONG, LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_OK; }
@@ -177,10 +177,6 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   }
   IMemAllocator* OfferedAllocator() { return offered_.Get(); }
   IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
-  void SetReceiveAnswer(HRESULT hr) {
-    Lock lock(mutex_);
-    receiveAnswer_ = hr;
-  }
 
  private:
   // Yields the sink's one pin.
@@ -209,6 +205,5 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   MediaType type_;
   ComPtr<IMemAllocator> offered_;
   ComPtr<IMemAllocator> notified_;
-  HRESULT receiveAnswer_ = S_OK;
   std::vector<ReceivedSample> samples_;
 };

@@ -13,12 +13,9 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <websocketpp/base64/base64.hpp>
 
 #include "device/device_state.h"
 #include "platform/vendor_properties.h"
@@ -67,24 +64,6 @@ uint32_t LittleEndian(const std::string& hex, size_t bytes) {
   return static_cast<uint32_t>(value);
 }
 
-// The places and whether the device is away, as a drawn state key says.
-struct Drawn {
-  bool absent = false;
-  std::vector<std::string> places;
-};
-
-Drawn ReadDrawn(const std::string& image) {
-  const std::string prefix = "data:image/svg+xml;base64,";
-  const std::string svg = websocketpp::base64_decode(image.substr(std::min(prefix.size(), image.size())));
-  Drawn drawn;
-  drawn.absent = svg.find("class=\"state absent\"") != std::string::npos;
-  static const std::regex place("<g class=\"place(?: no-signal)?\">.*?>([^<]*)</text></g>");
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), place); it != std::sregex_iterator(); ++it) {
-    drawn.places.push_back((*it)[1].str());
-  }
-  return drawn;
-}
-
 class DeviceModel : public PluginProcessFixture {
  protected:
   // The emulator's trace from where it was last read: successful writes change what a device shows.
@@ -106,20 +85,13 @@ class DeviceModel : public PluginProcessFixture {
     }
   }
 
-  // Waits until the plug-in has handled everything sent so far (its answer to a status request comes after
-  // them), noting the state keys' images on the way; returns the detected devices' names. Each request has a
-  // context of its own: while an inspector is open, device changes are reported to the last asker too.
+  // Handled, noting the state keys' images on the way and reading the emulator's trace after.
   std::vector<std::string> Sync() {
-    const std::string sync = "SYNC" + std::to_string(++m_syncs);
-    m_host.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
-    const json reply = m_host.WaitFor([&](const json& m) {
+    std::vector<json> before;
+    const std::vector<std::string> detected = Handled(&before);
+    for (const json& m : before) {
       if (m.value("event", "") == "setImage") m_images[m.value("context", "")] = m["payload"].value("image", "");
-      return m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == sync &&
-             m["payload"].contains("deviceStatus");
-    });
-    EXPECT_TRUE(reply.is_object()) << "the plug-in stopped answering";
-    std::vector<std::string> detected;
-    if (reply.is_object()) detected = reply["payload"]["deviceStatus"]["detected"].get<std::vector<std::string>>();
+    }
     Absorb();
     return detected;
   }
@@ -160,7 +132,10 @@ class DeviceModel : public PluginProcessFixture {
       if (m_lookHeld[d] || m_inspectorOpen) continue;
       const std::string& image = m_images["S" + std::to_string(d)];
       ASSERT_FALSE(image.empty()) << log;
-      const Drawn drawn = ReadDrawn(image);
+      Drawn drawn = ReadStateImage(image);
+      for (std::string& place : drawn.places) {
+        if (!place.empty() && place.back() == '!') place.pop_back();  // signals are not the model's
+      }
       if (!m_present[d]) {
         ASSERT_TRUE(drawn.absent) << log << "device " << d << " is away but its key does not say so";
         continue;
@@ -252,7 +227,6 @@ class DeviceModel : public PluginProcessFixture {
     }
   }
 
-  int m_syncs = 0;
   size_t m_traceOffset = 0;
   DeviceState m_device[2];
   DeviceState m_committed[2];

@@ -6,17 +6,47 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <websocketpp/base64/base64.hpp>
 
 #include "tests/plugin/host_messages.h"
 #include "tests/plugin/plugin_test_host.h"
 
 constexpr char kNode1[] = "Brelvon HDMI-1 / Multiview";
 constexpr char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
+
+// What a state key's image says, read back from its SVG.
+struct Drawn {
+  bool unknown = false;
+  bool absent = false;
+  bool live = false;
+  std::vector<std::string> places;  // input number per place, "!" appended when marked as without signal
+  std::string layout;
+};
+
+inline Drawn ReadStateImage(const std::string& image) {
+  const std::string prefix = "data:image/svg+xml;base64,";
+  EXPECT_EQ(image.substr(0, prefix.size()), prefix);
+  const std::string svg = websocketpp::base64_decode(image.substr(std::min(prefix.size(), image.size())));
+  Drawn drawn;
+  drawn.unknown = svg.find("class=\"state unknown\"") != std::string::npos;
+  drawn.absent = svg.find("class=\"state absent\"") != std::string::npos;
+  drawn.live = svg.find("class=\"live\"") != std::string::npos;
+  static const std::regex place("<g class=\"place( no-signal)?\">.*?>([^<]*)</text></g>");
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), place); it != std::sregex_iterator(); ++it) {
+    drawn.places.push_back((*it)[2].str() + ((*it)[1].matched ? "!" : ""));
+  }
+  std::smatch layout;
+  if (std::regex_search(svg, layout, std::regex("<text class=\"layout\"[^>]*>([^<]*)</text>"))) {
+    drawn.layout = layout[1];
+  }
+  return drawn;
+}
 
 class PluginProcessFixture : public ::testing::Test {
  protected:
@@ -113,6 +143,23 @@ class PluginProcessFixture : public ::testing::Test {
     return m_host.WaitForEvent("setSettings");
   }
 
+  // Waits until the plug-in has handled everything sent so far (its answer to a device status request comes after
+  // them); the messages before the answer go to before. Each request has a context of its own: while an
+  // inspector is open, device changes are reported to the last asker too. The detected devices' names.
+  std::vector<std::string> Handled(std::vector<nlohmann::json>* before = nullptr) {
+    const std::string sync = "SYNC" + std::to_string(++m_syncs);
+    m_host.Send(Event("sendToPlugin", sync, nlohmann::json{{"method", "getDeviceStatus"}}));
+    const nlohmann::json reply = m_host.WaitFor([&](const nlohmann::json& m) {
+      const bool answer = m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == sync &&
+                          m["payload"].contains("deviceStatus");
+      if (!answer && before) before->push_back(m);
+      return answer;
+    });
+    EXPECT_TRUE(reply.is_object()) << "the plug-in stopped answering";
+    if (!reply.is_object()) return {};
+    return reply["payload"]["deviceStatus"]["detected"].get<std::vector<std::string>>();
+  }
+
   // Rewrites the control file as the development host does: a new file renamed over the old one.
   void Control(const std::string& text) {
     WriteFile(m_controlPath + ".new", text);
@@ -123,4 +170,5 @@ class PluginProcessFixture : public ::testing::Test {
   std::string m_tracePath;
   std::string m_outputPath;
   std::string m_controlPath;
+  int m_syncs = 0;
 };

@@ -134,19 +134,16 @@ inline qvtrace::ThreadInfo Record(uint32_t threadId, int* processCount = nullptr
 // input and from its output; killed at the end if still running.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& args, bool helper = true) {
-    int toChild[2];
-    int fromChild[2];
+  explicit Child(std::vector<std::string> args, bool helper = true) {
+    if (helper) args.insert(args.begin(), {TRACE_TEST_HELPER, BaseName()});
+    int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-    std::vector<std::string> all;
-    if (helper) all = {TRACE_TEST_HELPER, BaseName()};
-    all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
+    for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -161,18 +158,17 @@ class Child {
     if (in_ >= 0) close(in_);
     if (out_ >= 0) close(out_);
   }
+  // False when nothing came for timeoutMs or the output ended.
   bool ReadLine(std::string* line, int timeoutMs = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (size_t end; (end = buffered_.find('\n')) == std::string::npos;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    size_t end;
+    while ((end = buffered_.find('\n')) == std::string::npos) {
       struct pollfd waiting = {out_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) return false;
-      char buffer[512];
-      ssize_t n = read(out_, buffer, sizeof(buffer));
+      char buffer[4096];
+      if (poll(&waiting, 1, timeoutMs) <= 0) return false;
+      const ssize_t n = read(out_, buffer, sizeof(buffer));
       if (n <= 0) return false;
       buffered_.append(buffer, static_cast<size_t>(n));
     }
-    const size_t end = buffered_.find('\n');
     *line = buffered_.substr(0, end);
     buffered_.erase(0, end + 1);
     return true;
@@ -180,8 +176,7 @@ class Child {
   void Write(const std::string& text) { EXPECT_EQ(write(in_, text.data(), text.size()), ssize_t(text.size())); }
   // Exit code (128 + signal when killed), or -1 when it did not end within the time.
   int Wait(int timeoutMs = 10000) {
-    for (int waited = 0; status_ == -1 && pid_ > 0 && waited <= timeoutMs; waited += 5) {
-      int status = 0;
+    for (int waited = 0, status = 0; status_ == -1 && pid_ > 0 && waited <= timeoutMs; waited += 5) {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       } else {
@@ -196,12 +191,9 @@ class Child {
 
  private:
   pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  int in_ = -1, out_ = -1, status_ = -1;
   std::string buffered_;
-  int status_ = -1;
 };
-
 #endif
 
 // The whole content of a file, empty when it cannot be read.
