@@ -1,6 +1,7 @@
-// Helpers for the layer's own COM objects (runtime and emulated device), on both platforms: an atomic
-// reference count that deletes the object at zero, and the process-wide count of live objects that leak
-// tests read and that a COM server's DllCanUnloadNow answers from.
+// Helpers for the layer's own COM objects (runtime, emulated device, preview renderer), on both platforms: an
+// atomic reference count that deletes the object at zero, the one IUnknown of an object built on a base, and
+// the process-wide count of live objects that leak tests read and that a COM server's DllCanUnloadNow answers
+// from.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,17 @@ class ComObject {
 #define PNX_COM_REFCOUNT                                             \
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }  \
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
+
+// For a class that adds interfaces to a base which already has the object's one IUnknown (a filter or pin
+// built on the filter base layer): each added interface brings an IUnknown of its own, and all of them must
+// answer as the base does. The base's QueryInterface asks the virtual NonDelegatingQueryInterface, so the
+// interfaces the derived class adds are found; AddRef and Release count where the base counts.
+#define PNX_COM_UNKNOWN_OF(Base)                                                \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
+    return Base::QueryInterface(iid, out);                                      \
+  }                                                                             \
+  ULONG STDMETHODCALLTYPE AddRef() override { return Base::AddRef(); }          \
+  ULONG STDMETHODCALLTYPE Release() override { return Base::Release(); }
 
 // Hands out an interface through a COM out-parameter, counted.
 template <class I>

@@ -67,10 +67,6 @@ HRESULT CapturePin::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return OutputPinBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT CapturePin::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG CapturePin::AddRef() { return PinBase::AddRef(); }
-ULONG CapturePin::Release() { return PinBase::Release(); }
-
 std::vector<Format> CapturePin::Offered() const { return formatSet_ ? std::vector<Format>{setFormat_} : formats_; }
 
 HRESULT CapturePin::GetMediaType(int position, AM_MEDIA_TYPE* type) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/emulator/emulator_state.h"
 #include "platform/filters/output_pin_base.h"
 
@@ -29,9 +30,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for every interface of the pin: counted on the filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(PinBase)
 
   // IAMStreamConfig
   HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override;

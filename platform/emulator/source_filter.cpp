@@ -31,10 +31,6 @@ HRESULT SourceFilter::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return FilterBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT SourceFilter::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG SourceFilter::AddRef() { return NonDelegatingAddRef(); }
-ULONG SourceFilter::Release() { return NonDelegatingRelease(); }
-
 HRESULT SourceFilter::GetClassID(CLSID* clsid) { return FilterBase::GetClassID(clsid); }
 
 int SourceFilter::GetPinCount() { return 1; }

@@ -24,9 +24,7 @@ class SourceFilter final : public FilterBase,
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for every interface of the filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(FilterBase)
 
   // IPersist (shared by IBaseFilter and IPersistPropertyBag)
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
