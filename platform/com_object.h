@@ -29,19 +29,19 @@ class ComObject {
   virtual ~ComObject() { LiveObjectRemoved(); }
   ComObject& operator=(const ComObject&) = delete;
 
-  ULONG AddRefImpl() { return ++refs_; }
+  ULONG AddRefImpl() { return ++m_refs; }
   ULONG ReleaseImpl() {
-    ULONG left = --refs_;
+    ULONG left = --m_refs;
     if (left == 0) {
       // A reference taken and dropped again during destruction must not delete twice.
-      refs_ = 1;
+      m_refs = 1;
       delete this;
     }
     return left;
   }
 
  private:
-  std::atomic<ULONG> refs_{0};
+  std::atomic<ULONG> m_refs{0};
 };
 
 #define PNX_COM_REFCOUNT                                             \
@@ -73,18 +73,18 @@ class SingleInterfaceObject : public ComObject, public I {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == iid_) return HandOut(static_cast<I*>(this), ppv);
+    if (riid == IID_IUnknown || riid == m_iid) return HandOut(static_cast<I*>(this), ppv);
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
   PNX_COM_REFCOUNT
 
  protected:
-  explicit SingleInterfaceObject(const IID& iid) : iid_(iid) {}
-  const IID& Iid() const { return iid_; }
+  explicit SingleInterfaceObject(const IID& iid) : m_iid(iid) {}
+  const IID& Iid() const { return m_iid; }
 
  private:
-  const IID& iid_;  // a process-wide identifier
+  const IID& m_iid;  // a process-wide identifier
 };
 
 // Makes a new object and queries it for riid; the object is gone again when the query fails.
