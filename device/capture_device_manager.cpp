@@ -27,14 +27,14 @@ OleString ToOle(const char* text) {
 // Owns a VARIANT read from a property bag; clears it (and its BSTR) on every path.
 class ScopedVariant {
  public:
-  ScopedVariant() { VariantInit(&value_); }
-  ~ScopedVariant() { VariantClear(&value_); }
+  ScopedVariant() { VariantInit(&m_value); }
+  ~ScopedVariant() { VariantClear(&m_value); }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* Get() { return &value_; }
+  VARIANT* Get() { return &m_value; }
 
  private:
-  VARIANT value_;
+  VARIANT m_value;
 };
 
 constexpr int kInputsPerDevice = 4;
@@ -111,7 +111,7 @@ std::vector<OleString> BrandedNodeNames() {
 
 }  // namespace
 
-CaptureDeviceManager::CaptureDeviceManager() {
+CaptureDeviceManager::CaptureDeviceManager(int32_t previewRate) : m_previewRate(previewRate) {
   // Only a successful initialisation (S_OK, or S_FALSE when the thread already had it) is balanced later;
   // uninitialising after a refusal would take COM away from whoever initialised the thread.
   m_comInitialized = SUCCEEDED(CoInitialize(nullptr));
@@ -315,6 +315,14 @@ void RemoveAllFilters(IFilterGraph* graph) {
     // keeps leaves it unchanged, and starting again would meet that filter first for ever: walk on past it.
     if (SUCCEEDED(graph->RemoveFilter(filter.Get()))) filters->Reset();
   }
+}
+
+HRESULT CaptureDeviceManager::RunGraph() {
+  return m_mediaControl ? m_mediaControl->Run() : E_POINTER;
+}
+
+HRESULT CaptureDeviceManager::StopGraph() {
+  return m_mediaControl ? m_mediaControl->Stop() : E_POINTER;
 }
 
 void CaptureDeviceManager::CloseGraph() {

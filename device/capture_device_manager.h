@@ -1,20 +1,13 @@
 // CaptureDeviceManager: finds the Brelvon capture devices, binds their input nodes into one filter graph,
 // controls them through the vendor property set and turns preview frames into small BMP images.
 //
-// Threads and locks:
-// - Control thread (the one that constructed the manager; COM is initialised there as a single-threaded
-//   apartment): every operation except the frame path - OpenDevice, CloseGraph, QueryInputSignals, the
-//   device-state operations, Run/Stop through m_mediaControl, and ChangePreview.
-// - The capture pin's streaming thread: OnPreviewSample, which calls m_frameCallback (ScaleFrameToBmp), which
-//   calls m_imageReadyCallback. It runs inside the renderer's callback lock.
-// - m_previewLock guards the frame path and everything it touches: m_sourceWidth, m_sourceHeight,
-//   m_sourceTopDown, m_previewCounter, m_frameCallback/m_frameContext, m_previewBufferSize, m_previewBuffer,
-//   m_bmpBytes, m_previewWidth, m_previewHeight, m_imageReadyCallback/m_imageReadyContext. OnPreviewSample
-//   holds it for the whole frame, image-ready callback included. The control thread changes these fields only
-//   inside ChangePreview (which holds the same lock), so a frame never sees a buffer of one size with another
-//   size. Whatever the image-ready callback reads that the control thread changes (the plug-in's
-//   inspector target) is changed inside ChangePreview too.
-// - All other fields belong to the control thread alone.
+// Threads: every operation runs on the thread that constructed the manager (COM is initialised there as a
+// single-threaded apartment), except the frame path - OnPreviewSample and ScaleFrameToBmp - which runs on
+// the capture pin's streaming thread inside the renderer's callback lock and calls the image-ready callback.
+// The hand-over: the frame path's fields change only under m_previewLock, which a frame holds from its first
+// byte to the end of its image-ready callback (SetPreviewSize, SendImagesTo and ChangePreview take it). So a
+// frame never sees a buffer of one size with another size, and whatever the image-ready callback reads that
+// the control thread changes must be changed inside ChangePreview too.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +35,9 @@ class CaptureDeviceManager {
   // image (width x height x 3) fits in 32 bits.
   static constexpr int32_t kMaxImageSide = kMaxScaleDimension;
 
-  // Initialises COM (single-threaded apartment) on the calling thread.
-  CaptureDeviceManager();
+  // Initialises COM (single-threaded apartment) on the calling thread. previewRate paces the preview (60 /
+  // rate frames are skipped between two forwarded ones); tests pass 0 to see every frame.
+  explicit CaptureDeviceManager(int32_t previewRate = 10);
   // Takes the preview callback off the sink, frees the preview fields, closes the graph, releases every
   // reference and uninitialises COM. Call on the constructing thread.
   ~CaptureDeviceManager();
@@ -63,6 +57,14 @@ class CaptureDeviceManager {
   bool LookForDevices(int device);
   // True when device index `device` had its HDMI-1 node bound by the last enumeration.
   bool DeviceDetected(int device) const;
+  // What the last enumeration bound: devices with their HDMI-1 node, input nodes per device; the device last
+  // connected to the sink (-1 when none); how many devices are looked for.
+  int32_t DeviceCount() const { return m_deviceCount; }
+  const std::vector<int32_t>& InputCounts() const { return m_inputCounts; }
+  int32_t CurrentDevice() const { return m_currentDevice; }
+  int32_t MaxDevices() const { return m_maxDevices; }
+  // The signal bits of the last QueryInputSignals.
+  const std::vector<std::vector<bool>>& InputSignals() const { return m_inputSignals; }
   // Reads the signal lock of every bound input. Entry d is device d's list, bit k its input k+1; a missing
   // or empty slot keeps its earlier bit (or none).
   std::vector<std::vector<bool>> QueryInputSignals();
@@ -98,20 +100,57 @@ class CaptureDeviceManager {
   // width x height x 3, or -1 when either side is outside 1..kMaxImageSide (no image is made for it).
   static int64_t ImageBytes(int32_t width, int32_t height);
 
-  // The hand-over for the frame path's fields: runs change() while no frame is in the frame path, and holds
-  // frames off until it returns. Use it for every change of the preview size, buffer and callbacks (and of
-  // anything the image-ready callback reads) while the graph may run. Call from the control thread, never
-  // from inside a frame or image-ready callback (the lock is not recursive). change() must not wait for the
-  // streaming thread (no Stop of the graph inside) nor call into the sink (the streaming thread holds the
-  // sink's callback lock while it waits for this one).
+  // The preview's operations, for the control thread.
+  // Images are made width x height from now on, in a scaled-image buffer made to match. The byte count is
+  // formed in 64 bits, and the buffer is made outside the lock before anything changes: when it cannot be had,
+  // the preview keeps its previous, consistent state (the allocation error leaves this call). A size that
+  // makes no image - a side outside 1..kMaxImageSide, or a BMP image of a byte count that `fits` refuses -
+  // keeps no buffer, and the answer is false.
+  using ImageFits = bool (*)(int64_t bmpBytes);
+  bool SetPreviewSize(int32_t width, int32_t height, ImageFits fits = nullptr);
+  // Every forwarded frame is scaled and packed by ScaleFrameToBmp and handed to `callback` with `context`.
+  void SendImagesTo(ImageReadyCallback callback, void* context);
+  // The graph's Run and Stop, answering their result; there is nothing to run before a graph is built.
+  bool GraphBuilt() const { return static_cast<bool>(m_mediaControl); }
+  HRESULT RunGraph();
+  HRESULT StopGraph();
+  // The frame size learned from the last usable media type (0 while none). Read it where the frame path's
+  // lock is held: inside an image-ready callback or a ChangePreview.
+  int32_t SourceWidth() const { return m_sourceWidth; }
+  int32_t SourceHeight() const { return m_sourceHeight; }
+  // The preview sink of the present graph (null before the first build).
+  IBaseFilter* Sink() const { return m_sink.Get(); }
+
+  // Runs change() while no frame is in the frame path, and holds frames off until it returns: for what the
+  // image-ready callback reads that the control thread changes; with an empty change() it waits out a frame
+  // in progress. Never call it from inside a frame or image-ready callback (the lock is not recursive), and
+  // change() must neither wait for the streaming thread (no Stop of the graph) nor call into the sink (the
+  // streaming thread holds the sink's callback lock while it waits for this one).
   template <class Change>
   void ChangePreview(Change&& change) {
     std::lock_guard<std::mutex> hold(m_previewLock);
     change();
   }
 
-  // Fields. The plug-in reads m_deviceCount, m_inputCounts and m_mediaControl directly, and sets the
-  // preview fields inside ChangePreview.
+
+ private:
+  // The steps of OpenDevice, each answering the result of the call that failed (S_OK when none did).
+  HRESULT BuildGraph();
+  bool EnumerateDevices();
+  HRESULT CreateSink();
+  HRESULT AskForRgb24(IBaseFilter* source);
+  HRESULT ConnectSink(IBaseFilter* source);
+  // The trail of a failed open: one error line naming the step and its result (the diagnostic log shows it
+  // when switched on); answers false.
+  static bool OpenFailed(int device, const wchar_t* step, HRESULT hr);
+  // The property set of `device`, or null when there is none.
+  IKsPropertySet* PropertySet(int device) const;
+  // Frame path helpers; m_previewLock is held.
+  int32_t ForwardSample(const uint8_t* data, int32_t length, const AM_MEDIA_TYPE* mediaType);
+  bool LearnSourceSize(const AM_MEDIA_TYPE* mediaType);
+
+  // The frame path's fields (m_sourceWidth .. m_imageReadyContext, and m_sourceTopDown) change only under
+  // m_previewLock; the rest belong to the control thread.
   std::vector<std::vector<ComPtr<IBaseFilter>>> m_sourceFilters;  // [device][slot]; null = empty slot
   std::vector<ComPtr<IKsPropertySet>> m_propertySets;             // of each device's HDMI-1 node
   std::vector<std::vector<bool>> m_inputSignals;                  // at the last QueryInputSignals
@@ -136,24 +175,7 @@ class CaptureDeviceManager {
   int32_t m_previewHeight = 0;
   ImageReadyCallback m_imageReadyCallback = nullptr;
   void* m_imageReadyContext = nullptr;
-
- private:
-  // The steps of OpenDevice, each answering the result of the call that failed (S_OK when none did).
-  HRESULT BuildGraph();
-  bool EnumerateDevices();
-  HRESULT CreateSink();
-  HRESULT AskForRgb24(IBaseFilter* source);
-  HRESULT ConnectSink(IBaseFilter* source);
-  // The trail of a failed open: one error line naming the step and its result (the diagnostic log shows it
-  // when switched on); answers false.
-  static bool OpenFailed(int device, const wchar_t* step, HRESULT hr);
-  // The property set of `device`, or null when there is none.
-  IKsPropertySet* PropertySet(int device) const;
-  // Frame path helpers; m_previewLock is held.
-  int32_t ForwardSample(const uint8_t* data, int32_t length, const AM_MEDIA_TYPE* mediaType);
-  bool LearnSourceSize(const AM_MEDIA_TYPE* mediaType);
-
-  // The learned frames store their top row first (negative height); guarded by m_previewLock.
+  // The learned frames store their top row first (negative height).
   bool m_sourceTopDown = false;
   // The Brelvon node names the last enumeration saw, in its order.
   std::vector<std::basic_string<OLECHAR>> m_nodeNames;

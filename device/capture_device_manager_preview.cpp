@@ -1,6 +1,8 @@
-// CaptureDeviceManager's frame path: runs on the capture pin's streaming thread under m_previewLock.
+// CaptureDeviceManager's frame path: the preview's operations on the control thread, and the frames on the
+// capture pin's streaming thread under m_previewLock.
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 #include "device/bmp_image.h"
 #include "device/capture_device_manager.h"
@@ -13,6 +15,33 @@ int64_t CaptureDeviceManager::ImageBytes(int32_t width, int32_t height) {
 
 int64_t CaptureDeviceManager::SourceStride(int32_t width) {
   return (static_cast<int64_t>(width) * 3 + 3) & ~int64_t{3};
+}
+
+bool CaptureDeviceManager::SetPreviewSize(int32_t width, int32_t height, ImageFits fits) {
+  const int64_t bytes = ImageBytes(width, height);
+  const bool usable = bytes > 0 && (!fits || fits(static_cast<int64_t>(kBmpHeaderBytes) + bytes));
+  const int32_t size = usable ? static_cast<int32_t>(bytes) : 0;
+  // Only this thread writes the buffer fields, so reading them here needs no lock.
+  std::unique_ptr<uint8_t[]> buffer;
+  if (usable && (m_previewBufferSize != size || !m_previewBuffer)) buffer.reset(new uint8_t[static_cast<size_t>(size)]);
+  const bool swap = !usable || buffer;
+  ChangePreview([&] {
+    m_previewWidth = width;
+    m_previewHeight = height;
+    if (!swap) return;
+    m_previewBuffer.swap(buffer);  // the old buffer is freed below, outside the lock
+    m_previewBufferSize = size;
+  });
+  return usable;
+}
+
+void CaptureDeviceManager::SendImagesTo(ImageReadyCallback callback, void* context) {
+  ChangePreview([&] {
+    m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    m_frameContext = this;
+    m_imageReadyCallback = callback;
+    m_imageReadyContext = context;
+  });
 }
 
 namespace {

@@ -98,7 +98,7 @@ void DeviceDisplays::TakeBackEdit(int32_t device) {
 }
 
 void DeviceDisplays::FollowPresence() {
-  for (int32_t device = 0; device < m_devices.m_maxDevices; ++device) {
+  for (int32_t device = 0; device < m_devices.MaxDevices(); ++device) {
     const bool present = m_devices.DeviceDetected(device);
     Device& d = At(device);
     if (d.present == present) continue;
@@ -142,7 +142,7 @@ void DeviceDisplays::Write(int32_t device, Form form, bool layoutOnly) {
   }
   if (!shown.stateRead) return;
   const size_t slot = static_cast<size_t>(device);
-  const int32_t inputs = slot < m_devices.m_inputCounts.size() ? m_devices.m_inputCounts[slot] : 0;
+  const int32_t inputs = slot < m_devices.InputCounts().size() ? m_devices.InputCounts()[slot] : 0;
   const uint64_t sources = FitToInputs(shown.sources, inputs);
   if (form == Form::kApply) {
     m_devices.SetMultiviewLayout(device, shown.layout);

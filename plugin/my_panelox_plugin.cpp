@@ -64,7 +64,7 @@ MyPaneloxPlugin::~MyPaneloxPlugin() { StopPreview(); }
 
 void MyPaneloxPlugin::Begin() {
   m_traceRegistered = TraceInitEx() == 1;
-  TraceMessage(kTraceMessage, kTraceHost, L"plug-in started, %d device(s)", m_deviceManager.m_deviceCount);
+  TraceMessage(kTraceMessage, kTraceHost, L"plug-in started, %d device(s)", m_deviceManager.DeviceCount());
   if (!connectionManager) return;
   PnxConnectionManager* connection = connectionManager;
   m_deviceWatch.Start([this, connection] {
@@ -76,7 +76,7 @@ void MyPaneloxPlugin::Begin() {
 }
 
 void MyPaneloxPlugin::FollowDeviceChanges() {
-  const int32_t device = m_previewDevice >= 0 ? m_previewDevice : std::max(m_deviceManager.m_currentDevice, 0);
+  const int32_t device = m_previewDevice >= 0 ? m_previewDevice : std::max(m_deviceManager.CurrentDevice(), 0);
   if (!m_deviceManager.LookForDevices(device)) return;
   m_displays.FollowPresence();
   ShowChanges();
@@ -88,10 +88,10 @@ void MyPaneloxPlugin::FollowDeviceChanges() {
 }
 
 void MyPaneloxPlugin::LookAgainIfMissing(const json& settings) {
-  bool missing = m_deviceManager.m_deviceCount == 0;
+  bool missing = m_deviceManager.DeviceCount() == 0;
   auto named = settings.is_object() ? settings.find("currentDevice") : settings.end();
   if (!missing && named != settings.end() && named->is_string()) {
-    const int32_t d = DeviceIndexNamed(named->get_ref<const std::string&>(), m_deviceManager.m_maxDevices);
+    const int32_t d = DeviceIndexNamed(named->get_ref<const std::string&>(), m_deviceManager.MaxDevices());
     missing = !m_deviceManager.DeviceDetected(d);
   }
   if (!missing) return;
@@ -110,9 +110,9 @@ bool MyPaneloxPlugin::ReadActionSettings(const json& payload, ActionSettings& ou
   if (!ReadObjectMember(payload, "settings", settings)) return false;
   LookAgainIfMissing(settings);
   DeviceSnapshot devices;
-  for (int32_t d = 0; d < m_deviceManager.m_maxDevices; ++d) devices.detected.push_back(m_deviceManager.DeviceDetected(d));
-  devices.inputCounts = m_deviceManager.m_inputCounts;
-  if (m_deviceManager.m_deviceCount > 0) devices.inputSignals = m_deviceManager.QueryInputSignals();
+  for (int32_t d = 0; d < m_deviceManager.MaxDevices(); ++d) devices.detected.push_back(m_deviceManager.DeviceDetected(d));
+  devices.inputCounts = m_deviceManager.InputCounts();
+  if (m_deviceManager.DeviceCount() > 0) devices.inputSignals = m_deviceManager.QueryInputSignals();
   ActionSettings read;
   CompleteActionSettings(settings, devices, read);
   out = std::move(read);
@@ -222,7 +222,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
 }
 
 int32_t MyPaneloxPlugin::InputCount(int32_t device) const {
-  const auto& counts = m_deviceManager.m_inputCounts;
+  const auto& counts = m_deviceManager.InputCounts();
   return device >= 0 && static_cast<size_t>(device) < counts.size() ? counts[static_cast<size_t>(device)] : 0;
 }
 
@@ -270,7 +270,7 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string&, const std::string
   if (!ReadActionSettings(payload, settings)) return;
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) {
-    const int32_t named = NamedDeviceIndex(settings, m_deviceManager.m_maxDevices);
+    const int32_t named = NamedDeviceIndex(settings, m_deviceManager.MaxDevices());
     if (named >= 0) EditAbsentDevice(named, context, settings);
     ShowStateAfterSettings(context, settings);
     ShowChanges();
@@ -345,7 +345,7 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::strin
 
 void MyPaneloxPlugin::SendDeviceStatus() {
   json detected = json::array();
-  for (int32_t d = 0; d < m_deviceManager.m_maxDevices; ++d) {
+  for (int32_t d = 0; d < m_deviceManager.MaxDevices(); ++d) {
     if (m_deviceManager.DeviceDetected(d)) detected.push_back(DeviceDisplayName(d));
   }
   if (connectionManager) {
@@ -364,13 +364,7 @@ void MyPaneloxPlugin::StartSendingImages(const std::string& action, const std::s
   TraceMessage(kTraceMessage, kTracePreview, L"preview start %dx%d", m_imageWidth, m_imageHeight);
   ShowInspectorKeyDevice();
   ApplyPreviewSize();
-  CaptureDeviceManager& manager = m_deviceManager;
-  manager.ChangePreview([&] {
-    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-    manager.m_frameContext = &manager;
-    manager.m_imageReadyCallback = &MyPaneloxPlugin::SendPreviewImage;
-    manager.m_imageReadyContext = this;
-  });
+  m_deviceManager.SendImagesTo(&MyPaneloxPlugin::SendPreviewImage, this);
   RunPreviewGraph();
 }
 
@@ -382,41 +376,20 @@ void MyPaneloxPlugin::StopSendingImages(const std::string& context) {
   StopGraph();
 }
 
+bool MyPaneloxPlugin::PreviewImageFits(int64_t bmpBytes) {
+  // Judged with identifiers of the allowance's length, since the key the images go to may change later.
+  return ImageMessageBound(bmpBytes, kTargetAllowance, kTargetAllowance) <= kMaxHostMessageBytes;
+}
+
 void MyPaneloxPlugin::ApplyPreviewSize() {
-  // The byte count is formed in 64 bits: a product that wraps in 32 bits would hand the scaler a buffer
-  // smaller than the rows it writes. Sizes that make no image get no buffer at all.
-  CaptureDeviceManager& manager = m_deviceManager;
-  const int32_t width = m_imageWidth;
-  const int32_t height = m_imageHeight;
-  const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
-  const bool usable =
-      bytes > 0 && ImageMessageBound(static_cast<int64_t>(kBmpHeaderBytes) + bytes, kTargetAllowance,
-                                     kTargetAllowance) <= kMaxHostMessageBytes;
-  const int32_t size = usable ? static_cast<int32_t>(bytes) : 0;
-  // Only this thread writes the buffer fields, so reading them here needs no lock. The new buffer is made
-  // before anything changes: when it cannot be had, the preview keeps its previous, consistent state.
-  std::unique_ptr<uint8_t[]> fresh;
-  if (usable && (manager.m_previewBufferSize != size || !manager.m_previewBuffer)) {
-    fresh.reset(new uint8_t[static_cast<size_t>(size)]);
-  }
-  manager.ChangePreview([&] {
-    manager.m_previewWidth = width;
-    manager.m_previewHeight = height;
-    if (!usable) {
-      manager.m_previewBuffer.reset();
-      manager.m_previewBufferSize = 0;
-    } else if (fresh) {
-      manager.m_previewBuffer = std::move(fresh);
-      manager.m_previewBufferSize = size;
-    }
-  });
+  m_deviceManager.SetPreviewSize(m_imageWidth, m_imageHeight, &MyPaneloxPlugin::PreviewImageFits);
 }
 
 void MyPaneloxPlugin::ShowInspectorKeyDevice() {
   auto it = m_instances.find(m_inspectorContext);
   if (it == m_instances.end()) return;
   const int32_t d = it->second.deviceIndex;
-  if (m_deviceManager.m_currentDevice == d) return;
+  if (m_deviceManager.CurrentDevice() == d) return;
   // The preview follows the device under edit, so the key's device comes under edit as an edit would bring
   // it: the device edited so far gets its state back, and the key's device is remembered before any edit.
   // A device already under edit (its first edit does not open it) keeps the state read before that edit.
@@ -429,20 +402,19 @@ void MyPaneloxPlugin::ShowInspectorKeyDevice() {
 }
 
 void MyPaneloxPlugin::RunPreviewGraph() {
-  IMediaControl* control = m_deviceManager.m_mediaControl.Get();
-  if (!control) return;
-  HRESULT hr = control->Run();
+  if (!m_deviceManager.GraphBuilt()) return;
+  HRESULT hr = m_deviceManager.RunGraph();
   if (FAILED(hr)) {
     TraceMessage(kTraceError, kTracePreview, L"graph run: 0x%08X, trying again", static_cast<unsigned>(hr));
-    hr = control->Run();
+    hr = m_deviceManager.RunGraph();
   }
   TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph run: 0x%08X",
                static_cast<unsigned>(hr));
 }
 
 void MyPaneloxPlugin::StopGraph() {
-  if (!m_deviceManager.m_mediaControl) return;
-  const HRESULT hr = m_deviceManager.m_mediaControl->Stop();
+  if (!m_deviceManager.GraphBuilt()) return;
+  const HRESULT hr = m_deviceManager.StopGraph();
   TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph stop: 0x%08X",
                static_cast<unsigned>(hr));
 }

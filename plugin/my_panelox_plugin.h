@@ -1,9 +1,9 @@
 // The concrete plug-in: key settings, key presses, the property inspector channel and the live preview.
 // Threads: every handler runs on the connection's event-loop thread. SendPreviewImage runs on the preview's
 // streaming thread inside the device manager's frame path (its preview lock held); it reads
-// connectionManager (set before the loop runs) and the fields marked "frame path" below. Those, and the
-// manager's preview buffer, sizes and callbacks, are changed only inside the manager's ChangePreview, so a
-// frame in progress never sees half a change.
+// connectionManager (set before the loop runs) and the fields marked "frame path" below. Those are changed
+// only inside the manager's ChangePreview, and the manager's own preview fields only through its preview
+// operations, so a frame in progress never sees half a change.
 #pragma once
 
 #include <chrono>
@@ -63,14 +63,15 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // that come and go. Call once the connection manager is set, on the thread that will run the loop.
   void Begin();
 
+  // Stops the preview graph and waits until no frame is in the chain. The entry point calls it after the
+  // connection has ended, so that no streaming thread runs while the process tears down.
+  void StopPreview();
+
+ private:
   // Looks at the devices again and follows what changed: the graph is rebuilt only when the Brelvon nodes
   // differ from the bound ones, and a preview the inspector still wants runs again on its device.
   // Event-loop thread.
   void FollowDeviceChanges();
-
-  // Stops the preview graph and waits until no frame is in the chain. The entry point calls it after the
-  // connection has ended, so that no streaming thread runs while the process tears down.
-  void StopPreview();
 
   // The settings of an event payload completed from the live devices; false without a "settings" object.
   bool ReadActionSettings(const nlohmann::json& payload, ActionSettings& out);
@@ -95,7 +96,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // reading), images are skipped instead of queued.
   static constexpr int64_t kUnsentImageLimit = 2;
 
- private:
+  // Whether a preview image of bmpBytes fits one message to the host.
+  static bool PreviewImageFits(int64_t bmpBytes);
   void SetInspectorTarget(const std::string& action, const std::string& context);
   void ApplyPreviewSize();
   void RunPreviewGraph();

@@ -37,7 +37,7 @@ void MyPaneloxPlugin::PeekDown(const std::string& context, const json& payload) 
 void MyPaneloxPlugin::ShowStateAfterSettings(const std::string& context, const ActionSettings& settings) {
   // Keys are listed by the device their settings name, detected or not, so that a key of a device that is
   // away says so and is drawn again when it is back.
-  const int32_t d = NamedDeviceIndex(settings, m_deviceManager.m_maxDevices);
+  const int32_t d = NamedDeviceIndex(settings, m_deviceManager.MaxDevices());
   const bool wanted = settings.showState && settings.icon.empty();
   if (m_stateKeys.Track(context, settings, d)) {
     // No longer drawn: the host's default image comes back, unless the key image took over.
@@ -46,11 +46,11 @@ void MyPaneloxPlugin::ShowStateAfterSettings(const std::string& context, const A
     connectionManager->SetImage(SvgDataUrl(StateImageSvg(StateImage{})), context);
   }
   UpdateStateTimer();
-  if (d >= 0 && wanted) RedrawStateKeys(d, context, m_deviceManager.m_inputSignals);
+  if (d >= 0 && wanted) RedrawStateKeys(d, context, m_deviceManager.InputSignals());
 }
 
 void MyPaneloxPlugin::ShowChanges() {
-  for (int32_t d : m_displays.TakeChanged()) RedrawStateKeys(d, "", m_deviceManager.m_inputSignals);
+  for (int32_t d : m_displays.TakeChanged()) RedrawStateKeys(d, "", m_deviceManager.InputSignals());
 }
 
 void MyPaneloxPlugin::KeyGone(const std::string& context) {

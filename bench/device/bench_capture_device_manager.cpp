@@ -26,7 +26,7 @@ void BM_OpenDeviceSwitch(benchmark::State& state) {
     device = 1 - device;
     benchmark::DoNotOptimize(manager.OpenDevice(device));
   }
-  if (manager.m_deviceCount != 2) state.SkipWithError("expected two devices");
+  if (manager.DeviceCount() != 2) state.SkipWithError("expected two devices");
 }
 BENCHMARK(BM_OpenDeviceSwitch)->Unit(benchmark::kMicrosecond);
 

@@ -81,20 +81,27 @@ struct FrameSink {
 };
 
 void ForwardedFrame(benchmark::State& state, bool generic) {
-  CaptureDeviceManager manager;
-  manager.m_sourceWidth = kSourceWidth;
-  manager.m_sourceHeight = kSourceHeight;
-  manager.m_previewWidth = kWidth;
-  manager.m_previewHeight = kHeight;
-  manager.m_previewBufferSize = kWidth * kHeight * 3;
-  manager.m_previewBuffer.reset(new uint8_t[manager.m_previewBufferSize]);
+  CaptureDeviceManager manager(0);  // every frame
+  manager.SetPreviewSize(kWidth, kHeight);
   FrameSink sink;
   sink.generic = generic;
-  manager.m_imageReadyCallback = &FrameSink::Ready;
-  manager.m_imageReadyContext = &sink;
+  manager.SendImagesTo(&FrameSink::Ready, &sink);
   const std::vector<uint8_t> frame = NoisyBytes(static_cast<size_t>(kSourceWidth) * kSourceHeight * 3);
+  // The first frame carries its media type; the size learned from it holds for the frames after it.
+  VIDEOINFOHEADER info{};
+  info.bmiHeader.biWidth = kSourceWidth;
+  info.bmiHeader.biHeight = kSourceHeight;
+  info.bmiHeader.biBitCount = 24;
+  AM_MEDIA_TYPE type{};
+  type.subtype = MEDIASUBTYPE_RGB24;
+  type.formattype = FORMAT_VideoInfo;
+  type.cbFormat = sizeof info;
+  type.pbFormat = reinterpret_cast<BYTE*>(&info);
+  const AM_MEDIA_TYPE* typed = &type;
   for (auto _ : state) {
-    CaptureDeviceManager::ScaleFrameToBmp(frame.data(), static_cast<int32_t>(frame.size()), &manager);
+    CaptureDeviceManager::OnPreviewSample(frame.data(), static_cast<int32_t>(frame.size()), 0, 0, 0, 1, typed,
+                                          &manager);
+    typed = nullptr;
     benchmark::DoNotOptimize(sink.text.data());
   }
   if (sink.text.empty()) state.SkipWithError("no image was made");

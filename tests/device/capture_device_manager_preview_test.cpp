@@ -38,17 +38,6 @@ int32_t Deliver(CaptureDeviceManager& manager, const std::vector<uint8_t>& frame
                                                type, &manager);
 }
 
-// Sets the preview size and a buffer to match, as the plug-in does.
-void SetPreview(CaptureDeviceManager& manager, int32_t width, int32_t height) {
-  manager.ChangePreview([&] {
-    manager.m_previewWidth = width;
-    manager.m_previewHeight = height;
-    const int64_t bytes = CaptureDeviceManager::ImageBytes(width, height);
-    manager.m_previewBufferSize = bytes > 0 ? static_cast<int32_t>(bytes) : 0;
-    manager.m_previewBuffer.reset(bytes > 0 ? new uint8_t[bytes] : nullptr);
-  });
-}
-
 struct ImageLog {
   int images = 0;
   std::vector<uint8_t> last;
@@ -61,14 +50,7 @@ void KeepImage(std::vector<uint8_t>* bytes, void* context) {
   bytes->clear();
 }
 
-void InstallBmpPath(CaptureDeviceManager& manager, ImageLog* log) {
-  manager.ChangePreview([&] {
-    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-    manager.m_frameContext = &manager;
-    manager.m_imageReadyCallback = &KeepImage;
-    manager.m_imageReadyContext = log;
-  });
-}
+void InstallBmpPath(CaptureDeviceManager& manager, ImageLog* log) { manager.SendImagesTo(&KeepImage, log); }
 
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
   uint32_t value = 0;
@@ -80,7 +62,7 @@ uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
 TEST(PreviewPacing, ForwardsTheSeventhFrameOfEverySeven) {
   CaptureDeviceManager manager;
   ImageLog images;
-  SetPreview(manager, 4, 2);
+  manager.SetPreviewSize(4, 2);
   VideoType type(4, 2);
   std::vector<uint8_t> frame(4 * 3 * 2);
   for (const bool withCallback : {false, true}) {
@@ -125,7 +107,7 @@ TEST(PreviewSourceSize, UnusableTypesTeachNothingAndDropTheFrame) {
     CaptureDeviceManager manager;
     ImageLog images;
     InstallBmpPath(manager, &images);
-    SetPreview(manager, 8, 4);
+    manager.SetPreviewSize(8, 4);
     VideoType type(1920, 1080);
     c.spoil(type);
     const std::vector<uint8_t> frame(8 * 3 * 4);
@@ -163,11 +145,10 @@ TEST(PreviewSourceSize, ATypeMidStreamHoldsForTheFramesAfterIt) {
   std::vector<uint8_t> expected;  // 8x4, bottom-up
   for (int32_t y = height - 1; y >= 0; --y) expected.insert(expected.end(), 8 * 3, level(y));
 
-  CaptureDeviceManager manager;
+  CaptureDeviceManager manager(0);  // every frame is forwarded
   ImageLog images;
   InstallBmpPath(manager, &images);
-  SetPreview(manager, 8, height);
-  manager.ChangePreview([&] { manager.m_previewRate = 0; });  // every frame is forwarded
+  manager.SetPreviewSize(8, height);
   int32_t width = 10;
   bool topDown = false;
   for (const Step& step : steps) {
@@ -252,7 +233,7 @@ TEST(PreviewFrameLayouts, EveryLayoutGivesTheSameBottomUpImage) {
     CaptureDeviceManager manager;
     ImageLog images;
     InstallBmpPath(manager, &images);
-    SetPreview(manager, c.width, height);
+    manager.SetPreviewSize(c.width, height);
     for (int i = 0; i < 7; ++i) Deliver(manager, frame, &type.type);
     ASSERT_EQ(images.images, c.makesImage ? 1 : 0);
     if (!c.makesImage) continue;
@@ -275,50 +256,45 @@ struct BmpFixture : ::testing::Test {
   }
 };
 
-// Conditions under which no image is made and the previous one stays in m_bmpBytes.
+bool OnlySmallImages(int64_t bmpBytes) { return bmpBytes <= 54 + 224 * 126 * 3; }
+
+// Conditions under which no image is made. A size that makes none keeps no buffer; the next usable one makes
+// images again.
 TEST_F(BmpFixture, RefusedFramesAndSizesMakeNoImage) {
-  SetPreview(manager, 224, 126);
-  DeliverSeven(frame);
-  ASSERT_EQ(images.images, 1);  // the whole frame at the default size does
   const struct {
     const char* name;
     int32_t width, height;
-    bool shortFrame, noBuffer;
+    bool shortFrame;
   } cases[] = {
-      {"frame one byte short", 224, 126, true, false},
-      {"preview height 0", 224, 0, false, false},
-      {"preview height negative", 224, -126, false, false},
-      {"preview width 0", 0, 126, false, false},
-      {"buffer of another size", 225, 126, false, false},
-      // 0x40000000 x 42 x 3 wraps in 32 bits; no buffer of any size matches it.
-      {"byte count wrapping to the buffer size", 0x40000000, 42, false, false},
-      {"no buffer", 224, 126, false, true},
+      {"frame one byte short", 224, 126, true},
+      {"preview height 0", 224, 0, false},
+      {"preview height negative", 224, -126, false},
+      {"preview width 0", 0, 126, false},
+      // 0x40000000 x 42 x 3 wraps to a small count in 32 bits.
+      {"byte count wrapping in 32 bits", 0x40000000, 42, false},
+      {"an image the size check refuses", 225, 126, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SetPreview(manager, 224, 126);
-    manager.m_bmpBytes.assign(3, 0xEE);
-    manager.m_imageReadyCallback = nullptr;
-    std::vector<uint8_t> bytes(frame.begin(), frame.end() - (c.shortFrame ? 1 : 0));
-    manager.ChangePreview([&] {
-      manager.m_previewWidth = c.width;
-      manager.m_previewHeight = c.height;
-      if (c.noBuffer) manager.m_previewBuffer.reset();
-    });
-    DeliverSeven(bytes);
-    EXPECT_EQ(manager.m_bmpBytes, std::vector<uint8_t>(3, 0xEE));
+    EXPECT_TRUE(manager.SetPreviewSize(224, 126, &OnlySmallImages));
+    DeliverSeven(frame);
+    ASSERT_EQ(images.images, 1);
+    images.images = 0;
+    EXPECT_EQ(manager.SetPreviewSize(c.width, c.height, &OnlySmallImages), c.shortFrame);
+    DeliverSeven(std::vector<uint8_t>(frame.begin(), frame.end() - (c.shortFrame ? 1 : 0)));
+    EXPECT_EQ(images.images, 0);
   }
   // Null data and a null context are refused at the door.
   CaptureDeviceManager::ScaleFrameToBmp(nullptr, 100, &manager);
   CaptureDeviceManager::ScaleFrameToBmp(frame.data(), static_cast<int32_t>(frame.size()), nullptr);
-  EXPECT_EQ(manager.m_bmpBytes, std::vector<uint8_t>(3, 0xEE));
+  EXPECT_EQ(images.images, 0);
 }
 
 void ThrowingImageCallback(std::vector<uint8_t>*, void*) { throw std::runtime_error("send failed"); }
 
 TEST_F(BmpFixture, AnExceptionBelowTheSampleCallbackDropsOnlyThatFrame) {
-  SetPreview(manager, 16, 9);
-  manager.ChangePreview([&] { manager.m_imageReadyCallback = &ThrowingImageCallback; });
+  manager.SetPreviewSize(16, 9);
+  manager.SendImagesTo(&ThrowingImageCallback, nullptr);
   for (int i = 0; i < 6; ++i) Deliver(manager, frame, &type.type);
   EXPECT_EQ(Deliver(manager, frame, &type.type), 0);
 
@@ -336,17 +312,16 @@ TEST(PreviewHandOver, SizeChangesWhileFramesFlow) {
     std::atomic<int> images{0};
     std::atomic<int> mismatches{0};
   } check;
-  manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-  manager.m_frameContext = &manager;
-  manager.m_imageReadyCallback = [](std::vector<uint8_t>* bytes, void* context) {
-    auto* c = static_cast<Check*>(context);
-    const uint32_t width = ReadLe32(*bytes, 18);
-    const uint32_t height = ReadLe32(*bytes, 22);
-    if (bytes->size() != 54u + width * height * 3) ++c->mismatches;
-    ++c->images;
-  };
-  manager.m_imageReadyContext = &check;
-  SetPreview(manager, 224, 126);
+  manager.SendImagesTo(
+      [](std::vector<uint8_t>* bytes, void* context) {
+        auto* c = static_cast<Check*>(context);
+        const uint32_t width = ReadLe32(*bytes, 18);
+        const uint32_t height = ReadLe32(*bytes, 22);
+        if (bytes->size() != 54u + width * height * 3) ++c->mismatches;
+        ++c->images;
+      },
+      &check);
+  manager.SetPreviewSize(224, 126);
 
   std::atomic<bool> stop{false};
   std::thread streaming([&] {
@@ -354,7 +329,7 @@ TEST(PreviewHandOver, SizeChangesWhileFramesFlow) {
     std::vector<uint8_t> frame(64 * 36 * 3, 7);
     while (!stop) Deliver(manager, frame, &type.type);
   });
-  for (int i = 0; i < 300 || check.images < 20; ++i) SetPreview(manager, i % 2 ? 16 : 224, i % 2 ? 9 : 126);
+  for (int i = 0; i < 300 || check.images < 20; ++i) manager.SetPreviewSize(i % 2 ? 16 : 224, i % 2 ? 9 : 126);
   stop = true;
   streaming.join();
   EXPECT_EQ(check.mismatches, 0);

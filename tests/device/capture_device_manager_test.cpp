@@ -51,11 +51,11 @@ bool UseDevices(const std::string& json) {
 // Reads what the emulated device recorded in its trace file after this recorder was made.
 class TraceRecorder {
  public:
-  TraceRecorder() : start_(std::ifstream(TracePath(), std::ios::binary | std::ios::ate).tellg()) {}
+  TraceRecorder() : m_start(std::ifstream(TracePath(), std::ios::binary | std::ios::ate).tellg()) {}
   std::vector<nlohmann::json> Events() const {
     std::vector<nlohmann::json> events;
     std::ifstream in(TracePath(), std::ios::binary);
-    in.seekg(std::max<std::streamoff>(start_, 0));
+    in.seekg(std::max<std::streamoff>(m_start, 0));
     for (std::string line; std::getline(in, line);) {
       nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
       if (event.is_object()) events.push_back(std::move(event));
@@ -82,7 +82,7 @@ class TraceRecorder {
   std::vector<std::string> Formats() const { return Lines({"format"}, {"node", "subtype", "width", "height"}); }
 
  private:
-  std::streamoff start_;
+  std::streamoff m_start;
 };
 
 using Bits = std::vector<bool>;
@@ -135,8 +135,8 @@ TEST(DeviceDiscovery, CountsSignalsAndTheConnectedNode) {
     TraceRecorder trace;
     CaptureDeviceManager manager;
     EXPECT_EQ(manager.OpenDevice(0), c.opened);
-    EXPECT_EQ(manager.m_deviceCount, c.deviceCount);
-    EXPECT_EQ(manager.m_inputCounts, c.inputCounts);
+    EXPECT_EQ(manager.DeviceCount(), c.deviceCount);
+    EXPECT_EQ(manager.InputCounts(), c.inputCounts);
     EXPECT_EQ(manager.QueryInputSignals(), c.signals);
     EXPECT_EQ(trace.Formats(), c.formats);
   }
@@ -177,12 +177,12 @@ TEST(DeviceDiscovery, EmptyCategoryKeepsTheCountsOtherDevicesResetThem) {
   ASSERT_TRUE(manager.OpenDevice(0));
   ASSERT_TRUE(UseDevices(R"({"devices": []})"));
   EXPECT_TRUE(manager.OpenDevice(1));
-  EXPECT_EQ(manager.m_deviceCount, 1);
-  EXPECT_EQ(manager.m_inputCounts, (std::vector<int32_t>{4}));
+  EXPECT_EQ(manager.DeviceCount(), 1);
+  EXPECT_EQ(manager.InputCounts(), (std::vector<int32_t>{4}));
   ASSERT_TRUE(UseDevices(R"({"devices": [], "otherNodes": ["Integrated Camera"]})"));
   EXPECT_TRUE(manager.OpenDevice(1));
-  EXPECT_EQ(manager.m_deviceCount, 0);
-  EXPECT_TRUE(manager.m_inputCounts.empty());
+  EXPECT_EQ(manager.DeviceCount(), 0);
+  EXPECT_TRUE(manager.InputCounts().empty());
 }
 
 // Counts the preview images the frame path makes at 16x9: an image needs frames of the learned size.
@@ -190,26 +190,18 @@ struct ImageCounter {
   std::atomic<int> images{0};
   static void Count(std::vector<uint8_t>*, void* context) { ++static_cast<ImageCounter*>(context)->images; }
   void Install(CaptureDeviceManager& manager) {
-    manager.ChangePreview([&] {
-      manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-      manager.m_frameContext = &manager;
-      manager.m_imageReadyCallback = &Count;
-      manager.m_imageReadyContext = this;
-      manager.m_previewWidth = 16;
-      manager.m_previewHeight = 9;
-      manager.m_previewBufferSize = 16 * 9 * 3;
-      manager.m_previewBuffer.reset(new uint8_t[16 * 9 * 3]);
-    });
+    manager.SetPreviewSize(16, 9);
+    manager.SendImagesTo(&Count, this);
   }
   // Runs the graph until `wanted` images were made (or the wait ends), then stops it.
   int Run(CaptureDeviceManager& manager, int wanted, std::chrono::milliseconds wait = std::chrono::seconds(5)) {
     images = 0;
-    if (!manager.m_mediaControl || FAILED(manager.m_mediaControl->Run())) return 0;
+    if (FAILED(manager.RunGraph())) return 0;
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (images < wanted && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    manager.m_mediaControl->Stop();
+    manager.StopGraph();
     return images;
   }
 };
@@ -259,7 +251,7 @@ TEST(DeviceSwitch, AClosedGraphsSinkFeedsNothing) {
   EXPECT_GE(counter.Run(manager, 1), 1);
   for (const char* how : {"graph closed", "rebuilt for another device"}) {
     SCOPED_TRACE(how);
-    ComPtr<IBaseFilter> old = manager.m_sink;
+    ComPtr<IBaseFilter> old(manager.Sink());
     ComPtr<IPin> pin;
     ComPtr<IMemInputPin> input;
     ASSERT_EQ(S_OK, old->FindPin(L"Input", pin.Receive()));
@@ -289,8 +281,8 @@ TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
   ASSERT_TRUE(manager.OpenDevice(0));
   ASSERT_TRUE(manager.OpenDevice(2));
   ASSERT_TRUE(manager.OpenDevice(0));
-  EXPECT_EQ(manager.m_inputCounts, (std::vector<int32_t>{3, 2, 4}));
-  EXPECT_EQ(manager.m_deviceCount, 2);
+  EXPECT_EQ(manager.InputCounts(), (std::vector<int32_t>{3, 2, 4}));
+  EXPECT_EQ(manager.DeviceCount(), 2);
   EXPECT_EQ(manager.QueryInputSignals(),
             (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
 }
@@ -300,7 +292,7 @@ TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
 // images must go on at each size (run under AddressSanitizer to catch a frame read past its end).
 TEST(DeviceFormatChange, ThePreviewFollowsTheFrameSizeMidStream) {
   ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
-  CaptureDeviceManager manager;
+  CaptureDeviceManager manager(60);  // every other frame
   struct Log {
     CaptureDeviceManager* manager;
     std::mutex mutex;
@@ -308,38 +300,30 @@ TEST(DeviceFormatChange, ThePreviewFollowsTheFrameSizeMidStream) {
     std::vector<std::string> faults;
   } log;
   log.manager = &manager;
-  manager.ChangePreview([&] {
-    manager.m_previewRate = 60;  // every other frame
-    manager.m_previewWidth = 224;
-    manager.m_previewHeight = 126;
-    manager.m_previewBufferSize = 224 * 126 * 3;
-    manager.m_previewBuffer.reset(new uint8_t[224 * 126 * 3]);
-    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-    manager.m_frameContext = &manager;
-    manager.m_imageReadyContext = &log;
-    // Runs on the streaming thread inside the frame path's lock, so the learned size may be read here.
-    manager.m_imageReadyCallback = [](std::vector<uint8_t>* bytes, void* context) {
-      auto* l = static_cast<Log*>(context);
-      const uint8_t* pixels = bytes->data() + 54;
-      const std::vector<std::string> quadrants = test_card::Quadrants(pixels, 224, 126);
-      const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::system_clock::now().time_since_epoch()).count();
-      uint32_t ms = 0;
-      std::string fault;
-      if (quadrants != std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}) {
-        fault = "quadrants " + quadrants[0] + " " + quadrants[1] + " " + quadrants[2] + " " + quadrants[3];
-      } else if (!test_card::ReadTimeCode(pixels, 224, 126, &ms)) {
-        fault = "no time code";
-      } else if (((static_cast<uint32_t>(now) - ms) & 0xFFFFF) > 5000) {
-        fault = "time code " + std::to_string(ms) + " at " + std::to_string(now & 0xFFFFF);
-      }
-      std::lock_guard<std::mutex> hold(l->mutex);
-      ++l->imagesByWidth[l->manager->m_sourceWidth];
-      if (!fault.empty()) l->faults.push_back(std::to_string(l->manager->m_sourceWidth) + ": " + fault);
-    };
-  });
+  manager.SetPreviewSize(224, 126);
+  // Runs on the streaming thread inside the frame path's lock, so the learned size may be read here.
+  auto check = [](std::vector<uint8_t>* bytes, void* context) {
+    auto* l = static_cast<Log*>(context);
+    const uint8_t* pixels = bytes->data() + 54;
+    const std::vector<std::string> quadrants = test_card::Quadrants(pixels, 224, 126);
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count();
+    uint32_t ms = 0;
+    std::string fault;
+    if (quadrants != std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}) {
+      fault = "quadrants " + quadrants[0] + " " + quadrants[1] + " " + quadrants[2] + " " + quadrants[3];
+    } else if (!test_card::ReadTimeCode(pixels, 224, 126, &ms)) {
+      fault = "no time code";
+    } else if (((static_cast<uint32_t>(now) - ms) & 0xFFFFF) > 5000) {
+      fault = "time code " + std::to_string(ms) + " at " + std::to_string(now & 0xFFFFF);
+    }
+    std::lock_guard<std::mutex> hold(l->mutex);
+    ++l->imagesByWidth[l->manager->SourceWidth()];
+    if (!fault.empty()) l->faults.push_back(std::to_string(l->manager->SourceWidth()) + ": " + fault);
+  };
+  manager.SendImagesTo(check, &log);
   ASSERT_TRUE(manager.OpenDevice(0));
-  ASSERT_EQ(manager.m_mediaControl->Run(), S_OK);
+  ASSERT_EQ(manager.RunGraph(), S_OK);
 
   auto imagesAt = [&](int32_t width) {
     std::lock_guard<std::mutex> hold(log.mutex);
@@ -359,8 +343,8 @@ TEST(DeviceFormatChange, ThePreviewFollowsTheFrameSizeMidStream) {
   EXPECT_TRUE(imagesFollow(1280));
   emulator::SetRunningFrameSize(0, 0);
   EXPECT_TRUE(imagesFollow(1920));
-  manager.m_mediaControl->Stop();
-  manager.ChangePreview([&] { EXPECT_EQ(manager.m_sourceHeight, 1080); });
+  manager.StopGraph();
+  manager.ChangePreview([&] { EXPECT_EQ(manager.SourceHeight(), 1080); });
 
   std::lock_guard<std::mutex> hold(log.mutex);
   EXPECT_TRUE(log.faults.empty()) << log.faults.size() << " bad images, the first: " << log.faults[0];
@@ -380,7 +364,7 @@ TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
     DeviceState state;
     manager.ReadMultiviewState(1, state);
     EXPECT_GE(counter.Run(manager, 1), 1);
-    manager.m_mediaControl->Run();  // left running: destruction must stop it
+    manager.RunGraph();  // left running: destruction must stop it
   }
   EXPECT_EQ(PnxLiveComObjectCount(), before);
 }
@@ -408,19 +392,19 @@ class RefusingGraph : public IFilterGraph, public IEnumFilters {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** out) override {
-    position_ = 0;
+    m_position = 0;
     *out = this;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Next(ULONG, IBaseFilter** out, ULONG*) override {
-    if (++steps_ > 1000) runaway = true;
-    if (runaway || position_ >= filters.size()) return S_FALSE;
-    *out = filters[position_++];
+    if (++m_steps > 1000) runaway = true;
+    if (runaway || m_position >= filters.size()) return S_FALSE;
+    *out = filters[m_position++];
     (*out)->AddRef();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
+    m_position = 0;
     return S_OK;
   }
 
@@ -434,8 +418,8 @@ class RefusingGraph : public IFilterGraph, public IEnumFilters {
   HRESULT STDMETHODCALLTYPE Clone(IEnumFilters**) override { return E_NOTIMPL; }
 
  private:
-  size_t position_ = 0;
-  int steps_ = 0;
+  size_t m_position = 0;
+  int m_steps = 0;
 };
 
 TEST(RemoveAllFilters, EndsWithOnlyTheRefusedFiltersLeft) {

@@ -42,19 +42,10 @@ std::vector<uint8_t> PreviewOf(const emulator::Format& format, const emulator::D
   type.cbFormat = sizeof info;
   type.pbFormat = reinterpret_cast<BYTE*>(&info);
 
-  CaptureDeviceManager manager;
+  CaptureDeviceManager manager(0);  // every frame
   std::vector<uint8_t> image;
-  manager.ChangePreview([&] {
-    manager.m_previewRate = 0;  // every frame
-    manager.m_previewWidth = kPreviewWidth;
-    manager.m_previewHeight = kPreviewHeight;
-    manager.m_previewBufferSize = kPreviewWidth * kPreviewHeight * 3;
-    manager.m_previewBuffer.reset(new uint8_t[manager.m_previewBufferSize]);
-    manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-    manager.m_frameContext = &manager;
-    manager.m_imageReadyCallback = &KeepImage;
-    manager.m_imageReadyContext = &image;
-  });
+  manager.SetPreviewSize(kPreviewWidth, kPreviewHeight);
+  manager.SendImagesTo(&KeepImage, &image);
   CaptureDeviceManager::OnPreviewSample(frame.data(), static_cast<int32_t>(frame.size()), 0, 0, 0, 1, &type,
                                         &manager);
   if (image.size() != 54u + static_cast<size_t>(kPreviewWidth) * kPreviewHeight * 3) return {};

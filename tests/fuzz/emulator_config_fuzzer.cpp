@@ -55,11 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CaptureDeviceManager manager;
       manager.OpenDevice(0);
       manager.QueryInputSignals();
-      for (int32_t d = 0; d < manager.m_deviceCount; ++d) {
+      for (int32_t d = 0; d < manager.DeviceCount(); ++d) {
         DeviceState state;
         if (manager.ReadMultiviewState(d, state)) manager.WriteMultiviewState(d, state);
       }
-      if (manager.m_deviceCount > 1) manager.OpenDevice(1);
+      if (manager.DeviceCount() > 1) manager.OpenDevice(1);
     }
     if (PnxLiveComObjectCount() != liveBefore) std::abort();
   }

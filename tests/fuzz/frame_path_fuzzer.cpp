@@ -93,8 +93,8 @@ int64_t FuzzedType(FuzzedDataProvider& in, MediaType& type) {
 
 // What the plug-in's image-ready callback would send: the image must be a whole BMP of the preview size.
 void CheckImage(std::vector<uint8_t>* bytes, void* context) {
-  const auto* manager = static_cast<const CaptureDeviceManager*>(context);
-  if (bytes->size() != 54 + static_cast<size_t>(manager->m_previewBufferSize)) std::abort();
+  const int64_t previewBytes = *static_cast<const int64_t*>(context);
+  if (previewBytes <= 0 || bytes->size() != 54 + static_cast<size_t>(previewBytes)) std::abort();
 }
 
 }  // namespace
@@ -103,24 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   ComPtr<TestSink> upstream = TestSink::Make(PINDIR_OUTPUT);  // outlives the sink that connects to it
 
-  CaptureDeviceManager manager;
-  manager.m_previewRate = in.ConsumeIntegralInRange(-1, 61);
-  manager.m_previewWidth = in.ConsumeIntegralInRange(-1, 300);
-  manager.m_previewHeight = in.ConsumeIntegralInRange(-1, 300);
-  const int64_t previewBytes = CaptureDeviceManager::ImageBytes(manager.m_previewWidth, manager.m_previewHeight);
-  if (previewBytes > 0) {
-    // Now and then a buffer whose recorded size disagrees with the preview size.
-    const int64_t bytes = in.ConsumeIntegralInRange(0, 7) == 0 ? previewBytes + in.ConsumeIntegralInRange(-3, 3)
-                                                               : previewBytes;
-    if (bytes > 0) {
-      manager.m_previewBuffer.reset(new uint8_t[static_cast<size_t>(bytes)]);
-      manager.m_previewBufferSize = static_cast<int32_t>(bytes);
-    }
-  }
-  manager.m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
-  manager.m_frameContext = &manager;
-  manager.m_imageReadyCallback = &CheckImage;
-  manager.m_imageReadyContext = &manager;
+  CaptureDeviceManager manager(in.ConsumeIntegralInRange(-1, 61));
+  const int32_t previewWidth = in.ConsumeIntegralInRange(-1, 300);
+  const int32_t previewHeight = in.ConsumeIntegralInRange(-1, 300);
+  int64_t previewBytes = CaptureDeviceManager::ImageBytes(previewWidth, previewHeight);
+  if (manager.SetPreviewSize(previewWidth, previewHeight) != (previewBytes > 0)) std::abort();
+  manager.SendImagesTo(&CheckImage, &previewBytes);
 
   ComPtr<IBaseFilter> filter;
   if (FAILED((new SinkFilter())->NonDelegatingQueryInterface(IID_IBaseFilter, filter.ReceiveVoid()))) std::abort();

@@ -115,16 +115,20 @@ def host(tmp_path):
     h.stop()
 
 
-@pytest.fixture(scope='session')
-def browser(tmp_path_factory):
+def chromium(folder, *flags):
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                 '--window-size=1100,900', f'--user-data-dir={tmp_path_factory.mktemp("chromium")}'):
+                 '--window-size=1100,900', f'--user-data-dir={folder}', *flags):
         options.add_argument(flag)
     options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-    driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+
+
+@pytest.fixture(scope='session')
+def browser(tmp_path_factory):
+    driver = chromium(tmp_path_factory.mktemp('chromium'))
     yield driver
     driver.quit()
 
@@ -138,18 +142,34 @@ def pytest_runtest_makereport(item, call):
 
 @pytest.fixture
 def page(request, browser):
-    """The browser for one test: console errors fail the test; a failure leaves a screenshot. Ask for it after
-    `host`, so that it is done with the pages before the host goes (their reconnection attempts log errors)."""
+    """The browser for one test: console errors fail the test; a failure leaves a screenshot; theme and size are
+    put back. Ask for it after `host`, so that it is done with the pages before the host goes (their
+    reconnection attempts log errors)."""
     browser.get_log('browser')  # drop what earlier tests left
     yield browser
+    browser.switch_to.default_content()
     report = getattr(request.node, 'report_call', None)
     if report is not None and report.failed:
         OUTPUT.mkdir(parents=True, exist_ok=True)
-        browser.switch_to.default_content()
         browser.save_screenshot(str(OUTPUT / f'failed-{request.node.name}.png'))
+    set_theme(browser, None)
+    set_width(browser, None)
     errors = [e for e in browser.get_log('browser') if e['level'] == 'SEVERE']
     browser.get('about:blank')
     assert not errors, f'browser console errors: {errors}'
+
+
+def set_theme(driver, theme):
+    features = [{'name': 'prefers-color-scheme', 'value': theme}] if theme else []
+    driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': features})
+
+
+def set_width(driver, width, height=1200):
+    if width is None:
+        driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
+    else:
+        driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                               {'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': False})
 
 
 def wait(driver, condition, timeout=10, message=''):
@@ -171,3 +191,40 @@ def button(driver, name):
     matches = [b for b in driver.find_elements(By.TAG_NAME, 'button') if b.accessible_name == name]
     assert len(matches) == 1, f'{len(matches)} buttons named {name!r}'
     return matches[0]
+
+
+# Per page language: a key's name, its configure button, the inspector frame's title and its Device label.
+LANGUAGES = {
+    'en': ('Key {n}', 'Configure key {n}', 'Property inspector', 'Device'),
+    'de': ('Taste {n}', 'Taste {n} einrichten', 'Eigenschaften', 'Gerät'),
+    'fr': ('Touche {n}', 'Configurer la touche {n}', 'Inspecteur de propriétés', 'Appareil'),
+}
+
+
+def open_panel(driver, host, lang='en'):
+    """Starts the host in `lang` and opens its panel page, connected."""
+    host.start(options=('--language', lang) if lang != 'en' else ())
+    driver.get(host.url)
+    key = LANGUAGES[lang][0].format(n=15)
+    wait(driver, lambda d: any(b.accessible_name == key and b.is_enabled()
+                               for b in d.find_elements(By.TAG_NAME, 'button')), message='panel keys')
+
+
+def frame(driver, lang='en'):
+    driver.switch_to.default_content()
+    driver.switch_to.frame(driver.find_element(By.CSS_SELECTOR, f'iframe[title="{LANGUAGES[lang][2]}"]'))
+
+
+def open_inspector(driver, key, lang='en'):
+    _, configure, title, device = LANGUAGES[lang]
+    driver.switch_to.default_content()
+    button(driver, configure.format(n=key)).click()
+    found = wait(driver, lambda d: next((f for f in d.find_elements(By.CSS_SELECTOR, f'iframe[title="{title}"]')
+                                         if f.is_displayed()), None), message='inspector frame')
+    driver.switch_to.frame(found)
+    wait(driver, lambda d: d.find_elements(By.XPATH, f'//label[normalize-space()="{device}"]'), message='inspector page')
+
+
+def options(driver, label):
+    # Read in one step: the lists are rebuilt when the plug-in reports.
+    return driver.execute_script('return Array.from(arguments[0].options, (o) => o.text)', control(driver, label))
