@@ -24,10 +24,10 @@ class Enumerator : public SingleInterfaceObject<I> {
     }
     if (!InSync() && !StartOver()) return VFW_E_ENUM_OUT_OF_SYNC;
     ULONG done = 0;
-    for (size_t size = Count(); done < count && position_ < size;) {
-      const HRESULT hr = Make(position_, &items[done]);
+    for (size_t size = Count(); done < count && m_position < size;) {
+      const HRESULT hr = Make(m_position, &items[done]);
       if (FAILED(hr)) break;
-      ++position_;
+      ++m_position;
       if (hr == S_OK) ++done;
     }
     if (fetched) *fetched = done;
@@ -38,13 +38,13 @@ class Enumerator : public SingleInterfaceObject<I> {
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
     if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
     const size_t size = Count();
-    if (position_ > size || count > size - position_) return S_FALSE;
-    position_ += count;
+    if (m_position > size || count > size - m_position) return S_FALSE;
+    m_position += count;
     return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
+    m_position = 0;
     Restart();
     return S_OK;
   }
@@ -70,7 +70,7 @@ class Enumerator : public SingleInterfaceObject<I> {
   // Called by Reset after the position went back to the first item.
   virtual void Restart() {}
 
-  size_t position_ = 0;
+  size_t m_position = 0;
 };
 
 }  // namespace pnx

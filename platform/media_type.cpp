@@ -62,39 +62,39 @@ bool MediaTypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
   return std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
 }
 
-MediaType::MediaType() { std::memset(&mt_, 0, sizeof(mt_)); }
+MediaType::MediaType() { std::memset(&m_mt, 0, sizeof(m_mt)); }
 
-MediaType::MediaType(const MediaType& other) : MediaType() { Set(other.mt_); }
+MediaType::MediaType(const MediaType& other) : MediaType() { Set(other.m_mt); }
 
 MediaType& MediaType::operator=(const MediaType& other) {
-  if (this != &other) Set(other.mt_);
+  if (this != &other) Set(other.m_mt);
   return *this;
 }
 
-MediaType::~MediaType() { FreeMediaType(mt_); }
+MediaType::~MediaType() { FreeMediaType(m_mt); }
 
 HRESULT MediaType::Set(const AM_MEDIA_TYPE& source) {
-  if (&source == &mt_) return S_OK;
+  if (&source == &m_mt) return S_OK;
   AM_MEDIA_TYPE copy;
   HRESULT hr = CopyMediaType(&copy, &source);
   if (FAILED(hr)) return hr;
-  FreeMediaType(mt_);
-  mt_ = copy;
+  FreeMediaType(m_mt);
+  m_mt = copy;
   return S_OK;
 }
 
 void MediaType::Clear() {
-  FreeMediaType(mt_);
-  std::memset(&mt_, 0, sizeof(mt_));
+  FreeMediaType(m_mt);
+  std::memset(&m_mt, 0, sizeof(m_mt));
 }
 
 BYTE* MediaType::AllocFormat(ULONG size) {
   BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(size));
   if (!block) return nullptr;
   std::memset(block, 0, size);
-  CoTaskMemFree(mt_.pbFormat);
-  mt_.pbFormat = block;
-  mt_.cbFormat = size;
+  CoTaskMemFree(m_mt.pbFormat);
+  m_mt.pbFormat = block;
+  m_mt.cbFormat = size;
   return block;
 }
 
@@ -104,18 +104,18 @@ MediaTypePtr& MediaTypePtr::operator=(MediaTypePtr&& other) noexcept {
 }
 
 void MediaTypePtr::Reset(AM_MEDIA_TYPE* pmt) {
-  AM_MEDIA_TYPE* old = pmt_;
-  pmt_ = pmt;
+  AM_MEDIA_TYPE* old = m_pmt;
+  m_pmt = pmt;
   DeleteMediaType(old);
 }
 
 AM_MEDIA_TYPE** MediaTypePtr::Receive() {
   Reset();
-  return &pmt_;
+  return &m_pmt;
 }
 
 AM_MEDIA_TYPE* MediaTypePtr::Detach() {
-  AM_MEDIA_TYPE* pmt = pmt_;
-  pmt_ = nullptr;
+  AM_MEDIA_TYPE* pmt = m_pmt;
+  m_pmt = nullptr;
   return pmt;
 }

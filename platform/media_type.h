@@ -33,35 +33,35 @@ class MediaType {
   // Replaces the format block by size bytes of zeroed task memory; null when that fails.
   BYTE* AllocFormat(ULONG size);
 
-  const AM_MEDIA_TYPE* Get() const { return &mt_; }
-  AM_MEDIA_TYPE* Get() { return &mt_; }
-  const AM_MEDIA_TYPE& operator*() const { return mt_; }
-  const AM_MEDIA_TYPE* operator->() const { return &mt_; }
-  AM_MEDIA_TYPE* operator->() { return &mt_; }
+  const AM_MEDIA_TYPE* Get() const { return &m_mt; }
+  AM_MEDIA_TYPE* Get() { return &m_mt; }
+  const AM_MEDIA_TYPE& operator*() const { return m_mt; }
+  const AM_MEDIA_TYPE* operator->() const { return &m_mt; }
+  AM_MEDIA_TYPE* operator->() { return &m_mt; }
 
  private:
-  AM_MEDIA_TYPE mt_;
+  AM_MEDIA_TYPE m_mt;
 };
 
 // Owns an AM_MEDIA_TYPE allocated in task memory (freed with DeleteMediaType).
 class MediaTypePtr {
  public:
   MediaTypePtr() = default;
-  explicit MediaTypePtr(AM_MEDIA_TYPE* pmt) : pmt_(pmt) {}
+  explicit MediaTypePtr(AM_MEDIA_TYPE* pmt) : m_pmt(pmt) {}
   MediaTypePtr(const MediaTypePtr&) = delete;
   MediaTypePtr& operator=(const MediaTypePtr&) = delete;
-  MediaTypePtr(MediaTypePtr&& other) noexcept : pmt_(other.pmt_) { other.pmt_ = nullptr; }
+  MediaTypePtr(MediaTypePtr&& other) noexcept : m_pmt(other.m_pmt) { other.m_pmt = nullptr; }
   MediaTypePtr& operator=(MediaTypePtr&& other) noexcept;
   ~MediaTypePtr() { Reset(); }
 
-  AM_MEDIA_TYPE* Get() const { return pmt_; }
-  AM_MEDIA_TYPE* operator->() const { return pmt_; }
-  explicit operator bool() const { return pmt_ != nullptr; }
+  AM_MEDIA_TYPE* Get() const { return m_pmt; }
+  AM_MEDIA_TYPE* operator->() const { return m_pmt; }
+  explicit operator bool() const { return m_pmt != nullptr; }
   void Reset(AM_MEDIA_TYPE* pmt = nullptr);
   // For out-parameters: frees what is held first.
   AM_MEDIA_TYPE** Receive();
   AM_MEDIA_TYPE* Detach();
 
  private:
-  AM_MEDIA_TYPE* pmt_ = nullptr;
+  AM_MEDIA_TYPE* m_pmt = nullptr;
 };

@@ -417,33 +417,33 @@ class TableReporter : public benchmark::ConsoleReporter {
       // The machine may be shared: with --benchmark_repetitions the median stands, as Google Benchmark's own
       // median when only the aggregates are reported.
       if (run.run_type == Run::RT_Iteration) {
-        repetitions_[name].push_back(run.GetAdjustedCPUTime());
+        m_repetitions[name].push_back(run.GetAdjustedCPUTime());
       } else if (run.aggregate_name == "median") {
-        medians_[name] = run.GetAdjustedCPUTime();
+        m_medians[name] = run.GetAdjustedCPUTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
 
   void PrintTable() {
-    for (auto& [name, times] : repetitions_) {
-      if (medians_.count(name) == 0 && !times.empty()) {
+    for (auto& [name, times] : m_repetitions) {
+      if (m_medians.count(name) == 0 && !times.empty()) {
         std::sort(times.begin(), times.end());
         const size_t middle = times.size() / 2;
-        times_[name] = times.size() % 2 == 1 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+        m_times[name] = times.size() % 2 == 1 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
       }
     }
-    for (const auto& [name, time] : medians_) {
-      times_[name] = time;
+    for (const auto& [name, time] : m_medians) {
+      m_times[name] = time;
     }
     PrintRatios();
   }
 
  private:
   void PrintSmallFrame() const {
-    const auto copy = times_.find("BM_MemcpySmallFrame");
-    const auto ours = times_.find("BM_ScaleAndBmpSmall");
-    if (copy != times_.end() && ours != times_.end()) {
+    const auto copy = m_times.find("BM_MemcpySmallFrame");
+    const auto ours = m_times.find("BM_ScaleAndBmpSmall");
+    if (copy != m_times.end() && ours != m_times.end()) {
       std::printf("\n%-34s %10.1f %10.2f   (copy %.1f us)\n", "960x540 -> 112x63 scale + BMP", ours->second,
                   ours->second / copy->second, copy->second);
     }
@@ -451,26 +451,26 @@ class TableReporter : public benchmark::ConsoleReporter {
 
   void PrintRatios() const {
     PrintSmallFrame();
-    const auto copy = times_.find("BM_MemcpyFrame");
-    const auto ours = times_.find("BM_ScaleAndBmp");
-    if (copy == times_.end() || ours == times_.end()) {
+    const auto copy = m_times.find("BM_MemcpyFrame");
+    const auto ours = m_times.find("BM_ScaleAndBmp");
+    if (copy == m_times.end() || ours == m_times.end()) {
       return;
     }
     std::printf("\n%-34s %10s %10s %10s %10s\n", "1920x1080 -> 224x126", "CPU (us)", "x memcpy", "x ours",
                 "PSNR (dB)");
-    const auto coldCopy = times_.find("BM_MemcpyColdFrames");
+    const auto coldCopy = m_times.find("BM_MemcpyColdFrames");
     const std::string shape = "BM_ScaleShape/";
     const std::string largerCopy = "BM_MemcpyLargerPicture/";
-    for (const auto& [name, time] : times_) {
+    for (const auto& [name, time] : m_times) {
       if (name.rfind(shape, 0) == 0 || name.rfind(largerCopy, 0) == 0 || name.find("Small") != std::string::npos) {
         continue;
       }
       const auto psnr = Psnrs().find(name);
       // Cold runs compare with the cold copy and the cold scaler.
-      const bool cold = name.find("Cold") != std::string::npos && coldCopy != times_.end();
-      const auto coldOurs = times_.find("BM_ScaleAndBmpColdFrames");
+      const bool cold = name.find("Cold") != std::string::npos && coldCopy != m_times.end();
+      const auto coldOurs = m_times.find("BM_ScaleAndBmpColdFrames");
       const double copyTime = cold ? coldCopy->second : copy->second;
-      const double oursTime = cold && coldOurs != times_.end() ? coldOurs->second : ours->second;
+      const double oursTime = cold && coldOurs != m_times.end() ? coldOurs->second : ours->second;
       std::printf("%-34s %10.1f %10.2f %10.2f ", name.c_str(), time, time / copyTime, time / oursTime);
       if (psnr != Psnrs().end()) {
         std::printf("%10.2f\n", psnr->second);
@@ -479,20 +479,20 @@ class TableReporter : public benchmark::ConsoleReporter {
       }
     }
     std::printf("\n%-34s %10s %20s\n", "source w/h -> destination w/h", "CPU (us)", "x memcpy of larger");
-    for (const auto& [name, time] : times_) {
+    for (const auto& [name, time] : m_times) {
       if (name.rfind(shape, 0) != 0) {
         continue;
       }
-      const auto copyOfLarger = times_.find(largerCopy + name.substr(shape.size()));
-      const double ratio = copyOfLarger == times_.end() ? NAN : time / copyOfLarger->second;
+      const auto copyOfLarger = m_times.find(largerCopy + name.substr(shape.size()));
+      const double ratio = copyOfLarger == m_times.end() ? NAN : time / copyOfLarger->second;
       std::printf("%-34s %10.1f %20.2f\n", name.substr(shape.size()).c_str(), time, ratio);
     }
   }
 
  private:
-  std::map<std::string, std::vector<double>> repetitions_;
-  std::map<std::string, double> medians_;
-  std::map<std::string, double> times_;
+  std::map<std::string, std::vector<double>> m_repetitions;
+  std::map<std::string, double> m_medians;
+  std::map<std::string, double> m_times;
 };
 
 }  // namespace

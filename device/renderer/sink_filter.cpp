@@ -29,10 +29,6 @@ HRESULT SinkFilter::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return FilterBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT SinkFilter::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG SinkFilter::AddRef() { return NonDelegatingAddRef(); }
-ULONG SinkFilter::Release() { return NonDelegatingRelease(); }
-
 HRESULT SinkFilter::SetSampleCallback(SampleCallback callback, void* context) {
   // Waits here while ProcessSample runs the previous callback.
   CriticalSection::Scoped lock(m_callbackLock);

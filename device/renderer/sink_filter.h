@@ -27,6 +27,7 @@
 
 #include "device/renderer/norvex_sink.h"
 #include "device/renderer/sink_input_pin.h"
+#include "platform/com_object.h"
 #include "platform/filters/critical_section.h"
 #include "platform/filters/filter_base.h"
 
@@ -42,9 +43,7 @@ class SinkFilter : public FilterBase, public INorvexSink {
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for every interface of the filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(FilterBase)
 
   // INorvexSink
   HRESULT STDMETHODCALLTYPE SetSampleCallback(SampleCallback callback, void* context) override;

@@ -56,7 +56,7 @@ bool FindFormat(const AM_MEDIA_TYPE& pmt, const std::vector<Format>& formats, Fo
 }  // namespace
 
 CapturePin::CapturePin(SourceFilter* filter, CriticalSection* lock)
-    : OutputPinBase(filter, lock, kPinName), source_(filter) {}
+    : OutputPinBase(filter, lock, kPinName), m_source(filter) {}
 
 CapturePin::~CapturePin() { StopStreaming(); }
 
@@ -67,11 +67,7 @@ HRESULT CapturePin::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return OutputPinBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT CapturePin::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG CapturePin::AddRef() { return PinBase::AddRef(); }
-ULONG CapturePin::Release() { return PinBase::Release(); }
-
-std::vector<Format> CapturePin::Offered() const { return formatSet_ ? std::vector<Format>{setFormat_} : formats_; }
+std::vector<Format> CapturePin::Offered() const { return m_formatSet ? std::vector<Format>{m_setFormat} : m_formats; }
 
 HRESULT CapturePin::GetMediaType(int position, AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
@@ -79,7 +75,7 @@ HRESULT CapturePin::GetMediaType(int position, AM_MEDIA_TYPE* type) {
   CriticalSection::Scoped lock(*m_lock);
   const std::vector<Format> offered = Offered();
   if (static_cast<size_t>(position) >= offered.size()) return VFW_S_NO_MORE_ITEMS;
-  auto node = source_->Node();
+  auto node = m_source->Node();
   MediaType made;
   HRESULT hr = MakeMediaType(offered[static_cast<size_t>(position)], node ? node->fps : 0, &made);
   if (FAILED(hr)) return hr;
@@ -93,12 +89,12 @@ HRESULT CapturePin::CheckMediaType(const AM_MEDIA_TYPE* type) {
 }
 
 HRESULT CapturePin::SetMediaType(const AM_MEDIA_TYPE* type) {
-  if (!FindFormat(*type, Offered(), &connectionFormat_)) return VFW_E_TYPE_NOT_ACCEPTED;
-  sentFormat_ = connectionFormat_;
+  if (!FindFormat(*type, Offered(), &m_connectionFormat)) return VFW_E_TYPE_NOT_ACCEPTED;
+  m_sentFormat = m_connectionFormat;
   return OutputPinBase::SetMediaType(type);
 }
 
-LONG CapturePin::SampleBytes() { return static_cast<LONG>(FrameBytes(connectionFormat_)); }
+LONG CapturePin::SampleBytes() { return static_cast<LONG>(FrameBytes(m_connectionFormat)); }
 
 HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   if (!pmt) return E_POINTER;
@@ -110,15 +106,16 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
   {
     CriticalSection::Scoped lock(*m_lock);
     if (!m_filter->IsStopped()) return VFW_E_NOT_STOPPED;
-    if (refuseFormat_ || !FindFormat(*pmt, formats_, &format)) return VFW_E_INVALIDMEDIATYPE;
-    hadFormat = formatSet_;
-    previous = setFormat_;
-    formatSet_ = true;
-    setFormat_ = format;
+    if (m_refuseFormat || !FindFormat(*pmt, m_formats, &format)) return VFW_E_INVALIDMEDIATYPE;
+    hadFormat = m_formatSet;
+    previous = m_setFormat;
+    m_formatSet = true;
+    m_setFormat = format;
     IncrementMediaTypeVersion();
-    reconnect = IsConnected() && (format.subtype != connectionFormat_.subtype ||
-                                  format.width != connectionFormat_.width ||
-                                  format.height != connectionFormat_.height || format.topDown != connectionFormat_.topDown);
+    reconnect = IsConnected() && (format.subtype != m_connectionFormat.subtype ||
+                                  format.width != m_connectionFormat.width ||
+                                  format.height != m_connectionFormat.height ||
+                                  format.topDown != m_connectionFormat.topDown);
     graph = m_filter->Graph();
   }
   if (reconnect) {
@@ -127,14 +124,14 @@ HRESULT CapturePin::SetFormat(AM_MEDIA_TYPE* pmt) {
     HRESULT hr = graph ? graph->Reconnect(this) : VFW_E_NOT_IN_GRAPH;
     if (FAILED(hr)) {
       CriticalSection::Scoped lock(*m_lock);
-      formatSet_ = hadFormat;
-      setFormat_ = previous;
+      m_formatSet = hadFormat;
+      m_setFormat = previous;
       IncrementMediaTypeVersion();
       return hr;
     }
   }
   CriticalSection::Scoped lock(*m_lock);
-  source_->TraceFormatChange(format);
+  m_source->TraceFormatChange(format);
   return S_OK;
 }
 
@@ -153,7 +150,7 @@ HRESULT CapturePin::GetFormat(AM_MEDIA_TYPE** pmt) {
 HRESULT CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
   CriticalSection::Scoped lock(*m_lock);
-  *count = static_cast<int>(formats_.size());
+  *count = static_cast<int>(m_formats.size());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
 }
@@ -163,9 +160,9 @@ HRESULT CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** pmt, BYTE* caps) {
   *pmt = nullptr;
   CriticalSection::Scoped lock(*m_lock);
   if (index < 0) return E_INVALIDARG;
-  if (static_cast<size_t>(index) >= formats_.size()) return S_FALSE;
-  const Format& format = formats_[static_cast<size_t>(index)];
-  auto node = source_->Node();
+  if (static_cast<size_t>(index) >= m_formats.size()) return S_FALSE;
+  const Format& format = m_formats[static_cast<size_t>(index)];
+  auto node = m_source->Node();
   MediaType type;
   HRESULT hr = MakeMediaType(format, node ? node->fps : 0, &type);
   if (FAILED(hr)) return hr;
@@ -205,9 +202,9 @@ HRESULT CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
 }
 
 void CapturePin::SetFormats(std::vector<Format> formats, bool refuseFormat) {
-  formats_ = std::move(formats);
-  refuseFormat_ = refuseFormat;
-  formatSet_ = false;
+  m_formats = std::move(formats);
+  m_refuseFormat = refuseFormat;
+  m_formatSet = false;
   IncrementMediaTypeVersion();
 }
 
@@ -230,43 +227,43 @@ HRESULT CapturePin::Run(REFERENCE_TIME start) {
 }
 
 void CapturePin::StartStreaming(REFERENCE_TIME timeOffset) {
-  auto node = source_->Node();
+  auto node = m_source->Node();
   if (!IsConnected() || !node || node->fps <= 0) return;
   {
-    std::lock_guard<std::mutex> lock(streamMutex_);
-    delivering_ = true;
-    ++runNumber_;
-    timeOffset_ = timeOffset;
-    if (!thread_.joinable()) stopping_ = false;
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    m_delivering = true;
+    ++m_runNumber;
+    m_timeOffset = timeOffset;
+    if (!m_thread.joinable()) m_stopping = false;
   }
-  if (thread_.joinable()) {
-    streamWake_.notify_all();  // the paused thread resumes
+  if (m_thread.joinable()) {
+    m_streamWake.notify_all();  // the paused thread resumes
     return;
   }
-  thread_ = std::thread(&CapturePin::StreamLoop, this, m_allocator, m_input, connectionFormat_, sentFormat_, node);
+  m_thread = std::thread(&CapturePin::StreamLoop, this, m_allocator, m_input, m_connectionFormat, m_sentFormat, node);
 }
 
 void CapturePin::EndRun() {
   {
-    std::lock_guard<std::mutex> lock(streamMutex_);
-    delivering_ = false;
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    m_delivering = false;
   }
-  streamWake_.notify_all();
+  m_streamWake.notify_all();
 }
 
 void CapturePin::StopStreaming() {
-  if (!thread_.joinable()) return;
+  if (!m_thread.joinable()) return;
   {
-    std::lock_guard<std::mutex> lock(streamMutex_);
-    stopping_ = true;
-    delivering_ = false;
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    m_stopping = true;
+    m_delivering = false;
   }
-  streamWake_.notify_all();
-  if (thread_.get_id() == std::this_thread::get_id()) {
+  m_streamWake.notify_all();
+  if (m_thread.get_id() == std::this_thread::get_id()) {
     // The last reference went away inside a delivery on the streaming thread itself.
-    thread_.detach();
+    m_thread.detach();
   } else {
-    thread_.join();
+    m_thread.join();
   }
 }
 
@@ -293,14 +290,14 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
     uint64_t run = 0;
     REFERENCE_TIME timeOffset = 0;
     {
-      std::unique_lock<std::mutex> lock(streamMutex_);
-      streamWake_.wait(lock, [this] { return stopping_ || delivering_; });
-      if (stopping_) return;
-      run = runNumber_;
-      timeOffset = timeOffset_;
+      std::unique_lock<std::mutex> lock(m_streamMutex);
+      m_streamWake.wait(lock, [this] { return m_stopping || m_delivering; });
+      if (m_stopping) return;
+      run = m_runNumber;
+      timeOffset = m_timeOffset;
     }
     // Ends this run: Stop, Pause, or a new Run that came before the thread saw the pause.
-    auto runOver = [this, run] { return stopping_ || !delivering_ || runNumber_ != run; };
+    auto runOver = [this, run] { return m_stopping || !m_delivering || m_runNumber != run; };
     const Clock::time_point t0 = Clock::now();
     bool first = true;
     for (int64_t n = 0;;) {
@@ -308,15 +305,15 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
       REFERENCE_TIME start = timeOffset + due;
       REFERENCE_TIME stop = timeOffset + (n + 1) * kUnitsPerSecond / fps;
       {
-        std::unique_lock<std::mutex> lock(streamMutex_);
-        if (streamWake_.wait_until(lock, t0 + std::chrono::microseconds(due / 10), runOver)) break;
+        std::unique_lock<std::mutex> lock(m_streamMutex);
+        if (m_streamWake.wait_until(lock, t0 + std::chrono::microseconds(due / 10), runOver)) break;
       }
       if (node->deviceNumber != 0 && !DevicePresent(node->deviceNumber)) {
         // The device went away: the stream ends as a removed capture source ends it, and nothing more is
         // delivered until the graph stops or runs again.
         if (downstream) downstream->EndOfStream();
-        std::unique_lock<std::mutex> lock(streamMutex_);
-        streamWake_.wait(lock, runOver);
+        std::unique_lock<std::mutex> lock(m_streamMutex);
+        m_streamWake.wait(lock, runOver);
         break;
       }
       uint64_t version = ViewVersion();
@@ -334,7 +331,7 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
               downstream->QueryAccept(type.Get()) == S_OK) {
             format = wanted;
             announce = true;
-            sentFormat_ = format;
+            m_sentFormat = format;
           }
         }
         view = DeviceView();
@@ -375,8 +372,8 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
         sample.Reset();
         if (hr != S_OK) {
           // Downstream asked for no more samples: wait for Stop, Pause or the next Run.
-          std::unique_lock<std::mutex> lock(streamMutex_);
-          streamWake_.wait(lock, runOver);
+          std::unique_lock<std::mutex> lock(m_streamMutex);
+          m_streamWake.wait(lock, runOver);
           break;
         }
       } else if (hr != VFW_E_TIMEOUT) {

@@ -2,7 +2,7 @@
 // streaming thread that draws and delivers the frames.
 // Thread rule: the control thread calls the COM methods and the state hooks under the filter's lock (m_lock),
 // which guards the formats and the connection; while the filter runs, the pin's own streaming thread works on
-// copies of the connection taken at Run and only waits on streamMutex_.
+// copies of the connection taken at Run and only waits on m_streamMutex.
 #pragma once
 
 #include <condition_variable>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com_object.h"
 #include "platform/emulator/emulator_state.h"
 #include "platform/filters/output_pin_base.h"
 
@@ -29,9 +30,7 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for every interface of the pin: counted on the filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(PinBase)
 
   // IAMStreamConfig
   HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override;
@@ -72,25 +71,25 @@ class CapturePin final : public OutputPinBase, public IAMStreamConfig, public IK
   void StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin> input, Format connection, Format sent,
                   std::shared_ptr<const NodeConfig> node);
 
-  SourceFilter* const source_;  // uncounted back pointer: the filter owns the pin
-  std::vector<Format> formats_;
-  bool formatSet_ = false;
-  bool refuseFormat_ = false;
-  Format setFormat_{};
-  Format connectionFormat_{};
-  // The format of the frames last delivered on this connection: it differs from connectionFormat_ after a
+  SourceFilter* const m_source;  // uncounted back pointer: the filter owns the pin
+  std::vector<Format> m_formats;
+  bool m_formatSet = false;
+  bool m_refuseFormat = false;
+  Format m_setFormat{};
+  Format m_connectionFormat{};
+  // The format of the frames last delivered on this connection: it differs from m_connectionFormat after a
   // change of the running frame size. The streaming thread's while it runs; it is handed back by the join.
-  Format sentFormat_{};
+  Format m_sentFormat{};
 
-  std::thread thread_;
-  std::mutex streamMutex_;
-  std::condition_variable streamWake_;
-  // Guarded by streamMutex_: the thread ends at stopping_, delivers while delivering_, and starts a new run
-  // (times from 0 plus timeOffset_) whenever runNumber_ changes.
-  bool stopping_ = false;
-  bool delivering_ = false;
-  uint64_t runNumber_ = 0;
-  REFERENCE_TIME timeOffset_ = 0;
+  std::thread m_thread;
+  std::mutex m_streamMutex;
+  std::condition_variable m_streamWake;
+  // Guarded by m_streamMutex: the thread ends at m_stopping, delivers while m_delivering, and starts a new run
+  // (times from 0 plus m_timeOffset) whenever m_runNumber changes.
+  bool m_stopping = false;
+  bool m_delivering = false;
+  uint64_t m_runNumber = 0;
+  REFERENCE_TIME m_timeOffset = 0;
 };
 
 }  // namespace emulator

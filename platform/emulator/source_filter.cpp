@@ -6,11 +6,11 @@
 
 namespace emulator {
 
-SourceFilter::SourceFilter() : FilterBase(CLSID_BrelvonEmulatedSource, &filterLock_), pin_(this, &filterLock_) {}
+SourceFilter::SourceFilter() : FilterBase(CLSID_BrelvonEmulatedSource, &m_filterLock), m_pin(this, &m_filterLock) {}
 
 SourceFilter::~SourceFilter() {
-  CriticalSection::Scoped lock(filterLock_);
-  pin_.Inactive();
+  CriticalSection::Scoped lock(m_filterLock);
+  m_pin.Inactive();
 }
 
 // The decoder and the vendor property set are there only for the nodes that have them.
@@ -31,28 +31,24 @@ HRESULT SourceFilter::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return FilterBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT SourceFilter::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG SourceFilter::AddRef() { return NonDelegatingAddRef(); }
-ULONG SourceFilter::Release() { return NonDelegatingRelease(); }
-
 HRESULT SourceFilter::GetClassID(CLSID* clsid) { return FilterBase::GetClassID(clsid); }
 
 int SourceFilter::GetPinCount() { return 1; }
 
-PinBase* SourceFilter::GetPin(int index) { return index == 0 ? &pin_ : nullptr; }
+PinBase* SourceFilter::GetPin(int index) { return index == 0 ? &m_pin : nullptr; }
 
 std::shared_ptr<const NodeConfig> SourceFilter::Node() {
-  CriticalSection::Scoped lock(filterLock_);
-  return node_;
+  CriticalSection::Scoped lock(m_filterLock);
+  return m_node;
 }
 
 void SourceFilter::OnStateChanged(FILTER_STATE state) {
-  if (node_) TraceState(node_->nameUtf8, state);
+  if (m_node) TraceState(m_node->nameUtf8, state);
 }
 
 void SourceFilter::TraceFormatChange(const Format& format) {
-  CriticalSection::Scoped lock(filterLock_);
-  if (node_) TraceFormat(node_->nameUtf8, format);
+  CriticalSection::Scoped lock(m_filterLock);
+  if (m_node) TraceFormat(m_node->nameUtf8, format);
 }
 
 HRESULT SourceFilter::get_AvailableTVFormats(LONG* formats) {
@@ -130,10 +126,10 @@ HRESULT SourceFilter::Load(IPropertyBag* bag, IErrorLog* log) {
   VariantClear(&name);
   std::shared_ptr<const NodeConfig> node = FindNode(friendlyName);
   if (!node) return E_FAIL;
-  CriticalSection::Scoped lock(filterLock_);
-  if (node_) return E_UNEXPECTED;  // a filter serves one node for its life
-  node_ = node;
-  pin_.SetFormats(node->formats, node->refuseFormat);
+  CriticalSection::Scoped lock(m_filterLock);
+  if (m_node) return E_UNEXPECTED;  // a filter serves one node for its life
+  m_node = node;
+  m_pin.SetFormats(node->formats, node->refuseFormat);
   return S_OK;
 }
 

@@ -1,6 +1,6 @@
 // The emulated node's source filter: one capture pin (capture_pin.h), the signal lock through
 // IAMAnalogVideoDecoder, the device's vendor property set, and IPersistPropertyBag to learn its node.
-// Thread rule: the control thread calls the COM methods; filterLock_ guards the state, graph, name, clock, node
+// Thread rule: the control thread calls the COM methods; m_filterLock guards the state, graph, name, clock, node
 // and the pin's formats and connection. The pin's streaming thread touches none of them.
 #pragma once
 
@@ -24,9 +24,7 @@ class SourceFilter final : public FilterBase,
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for every interface of the filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(FilterBase)
 
   // IPersist (shared by IBaseFilter and IPersistPropertyBag)
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override;
@@ -71,9 +69,9 @@ class SourceFilter final : public FilterBase,
   ~SourceFilter() override;
 
   // Declared in this order so that the pin goes first and the lock last.
-  CriticalSection filterLock_;
-  std::shared_ptr<const NodeConfig> node_;
-  CapturePin pin_;
+  CriticalSection m_filterLock;
+  std::shared_ptr<const NodeConfig> m_node;
+  CapturePin m_pin;
 };
 
 }  // namespace emulator

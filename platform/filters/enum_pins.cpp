@@ -14,7 +14,7 @@ bool EnumPins::StartOver() {
   m_version = m_filter->GetPinVersion();
   const int count = m_filter->GetPinCount();
   m_pinCount = count > 0 ? static_cast<size_t>(count) : 0;
-  position_ = 0;
+  m_position = 0;
   return true;
 }
 

@@ -13,10 +13,6 @@ HRESULT InputPinBase::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return PinBase::NonDelegatingQueryInterface(iid, out);
 }
 
-HRESULT InputPinBase::QueryInterface(REFIID iid, void** out) { return NonDelegatingQueryInterface(iid, out); }
-ULONG InputPinBase::AddRef() { return PinBase::AddRef(); }
-ULONG InputPinBase::Release() { return PinBase::Release(); }
-
 HRESULT InputPinBase::BeginFlush() {
   CriticalSection::Scoped lock(*m_lock);
   m_flushing = true;

@@ -5,6 +5,7 @@
 // flushing and run-time-error flags.
 #pragma once
 
+#include "platform/com_object.h"
 #include "platform/filters/pin_base.h"
 
 class InputPinBase : public PinBase, public IMemInputPin {
@@ -12,9 +13,7 @@ class InputPinBase : public PinBase, public IMemInputPin {
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // IUnknown, for all three interfaces: counted on the owning filter.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  PNX_COM_UNKNOWN_OF(PinBase)
 
   // IPin
   HRESULT STDMETHODCALLTYPE BeginFlush() override;

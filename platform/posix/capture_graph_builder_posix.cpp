@@ -54,15 +54,15 @@ class CaptureGraphBuilder final : public ComObject, public ICaptureGraphBuilder2
 
   HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* graph) override {
     if (!graph) return E_POINTER;
-    if (graph_) return E_UNEXPECTED;
-    graph_ = ComPtr<IGraphBuilder>(graph);
+    if (m_graph) return E_UNEXPECTED;
+    m_graph = ComPtr<IGraphBuilder>(graph);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetFiltergraph(IGraphBuilder** ppfg) override {
     if (!ppfg) return E_POINTER;
     *ppfg = nullptr;
-    if (!graph_) return E_UNEXPECTED;
-    return graph_.CopyTo(ppfg);
+    if (!m_graph) return E_UNEXPECTED;
+    return m_graph.CopyTo(ppfg);
   }
   HRESULT STDMETHODCALLTYPE SetOutputFileName(const GUID*, LPCOLESTR, IBaseFilter**, IFileSinkFilter**) override {
     return E_NOTIMPL;
@@ -110,7 +110,7 @@ class CaptureGraphBuilder final : public ComObject, public ICaptureGraphBuilder2
   }
 
  private:
-  ComPtr<IGraphBuilder> graph_;
+  ComPtr<IGraphBuilder> m_graph;
 };
 
 }  // namespace

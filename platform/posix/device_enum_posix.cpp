@@ -15,13 +15,13 @@ namespace {
 class PropertyBag final : public SingleInterfaceObject<IPropertyBag> {
  public:
   explicit PropertyBag(std::wstring friendlyName)
-      : SingleInterfaceObject(IID_IPropertyBag), friendlyName_(std::move(friendlyName)) {}
+      : SingleInterfaceObject(IID_IPropertyBag), m_friendlyName(std::move(friendlyName)) {}
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     if (!name || !var) return E_POINTER;
     if (std::wstring(name) != L"FriendlyName") return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (var->vt != VT_EMPTY && var->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-    BSTR value = SysAllocString(friendlyName_.c_str());
+    BSTR value = SysAllocString(m_friendlyName.c_str());
     if (!value) return E_OUTOFMEMORY;
     VariantClear(var);
     var->vt = VT_BSTR;
@@ -31,13 +31,13 @@ class PropertyBag final : public SingleInterfaceObject<IPropertyBag> {
   HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_ACCESSDENIED; }
 
  private:
-  std::wstring friendlyName_;
+  std::wstring m_friendlyName;
 };
 
 class DeviceMoniker final : public SingleInterfaceObject<IMoniker> {
  public:
   explicit DeviceMoniker(std::wstring friendlyName)
-      : SingleInterfaceObject(IID_IMoniker), friendlyName_(std::move(friendlyName)) {}
+      : SingleInterfaceObject(IID_IMoniker), m_friendlyName(std::move(friendlyName)) {}
 
   HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -56,24 +56,24 @@ class DeviceMoniker final : public SingleInterfaceObject<IMoniker> {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (riid != IID_IPropertyBag) return E_NOINTERFACE;
-    return CreateComObject<PropertyBag>(riid, ppv, friendlyName_);
+    return CreateComObject<PropertyBag>(riid, ppv, m_friendlyName);
   }
 
  private:
-  std::wstring friendlyName_;
+  std::wstring m_friendlyName;
 };
 
 class MonikerEnum final : public Enumerator<MonikerEnum, IEnumMoniker, IMoniker> {
  public:
-  explicit MonikerEnum(std::vector<std::wstring> names) : Enumerator(IID_IEnumMoniker), names_(std::move(names)) {}
+  explicit MonikerEnum(std::vector<std::wstring> names) : Enumerator(IID_IEnumMoniker), m_names(std::move(names)) {}
 
  private:
-  size_t Count() override { return names_.size(); }
+  size_t Count() override { return m_names.size(); }
   HRESULT Make(size_t index, IMoniker** slot) override {
-    return CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), names_[index]);
+    return CreateComObject<DeviceMoniker>(IID_IMoniker, reinterpret_cast<void**>(slot), m_names[index]);
   }
 
-  const std::vector<std::wstring> names_;
+  const std::vector<std::wstring> m_names;
 };
 
 class SystemDeviceEnum final : public SingleInterfaceObject<ICreateDevEnum> {

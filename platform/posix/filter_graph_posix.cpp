@@ -1,5 +1,5 @@
 // The filter graph (CLSID_FilterGraph): membership, direct connection, and state changes for the graph's
-// filters. Thread rule: called from the control thread; lock_ guards the filter list and the state. Filters'
+// filters. Thread rule: called from the control thread; m_lock guards the filter list and the state. Filters'
 // streaming threads never call into the graph (IMediaEventSink::Notify takes no lock).
 #include <algorithm>
 #include <cwchar>
@@ -66,23 +66,23 @@ class FilterEnum final : public ComObject, public IEnumFilters {
   HRESULT STDMETHODCALLTYPE Clone(IEnumFilters** ppEnum) override;
 
  private:
-  ComPtr<IFilterGraph> graphRef_;
-  FilterGraph* graph_;
-  std::vector<ComPtr<IBaseFilter>> filters_;
-  unsigned version_ = 0;
-  size_t position_;
+  ComPtr<IFilterGraph> m_graphRef;
+  FilterGraph* m_graph;
+  std::vector<ComPtr<IBaseFilter>> m_filters;
+  unsigned m_version = 0;
+  size_t m_position;
 };
 
 class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaControl, public IMediaEventSink {
  public:
   ~FilterGraph() override {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (state_ != State_Stopped) ChangeState(State_Stopped, 0);
-    for (Entry& entry : filters_) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_state != State_Stopped) ChangeState(State_Stopped, 0);
+    for (Entry& entry : m_filters) {
       DisconnectAll(entry.filter.Get());
       entry.filter->JoinFilterGraph(nullptr, nullptr);
     }
-    filters_.clear();
+    m_filters.clear();
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -99,8 +99,8 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   // IFilterGraph
   HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter* filter, LPCWSTR name) override {
     if (!filter) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    for (const Entry& entry : filters_) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    for (const Entry& entry : m_filters) {
       if (entry.filter.Get() == filter) return VFW_E_DUPLICATE_NAME;
     }
     std::wstring unique = name ? std::wstring(name).substr(0, MAX_FILTER_NAME - 6) : std::wstring();
@@ -118,21 +118,21 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
     }
     HRESULT hr = filter->JoinFilterGraph(this, unique.c_str());
     if (FAILED(hr)) return hr;
-    filters_.push_back({ComPtr<IBaseFilter>(filter), unique});
-    ++version_;
+    m_filters.push_back({ComPtr<IBaseFilter>(filter), unique});
+    ++m_version;
     return answer;
   }
   HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
     if (!filter) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    for (auto it = filters_.begin(); it != filters_.end(); ++it) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    for (auto it = m_filters.begin(); it != m_filters.end(); ++it) {
       if (it->filter.Get() != filter) continue;
       ComPtr<IBaseFilter> keep = it->filter;
-      if (state_ != State_Stopped) keep->Stop();
+      if (m_state != State_Stopped) keep->Stop();
       DisconnectAll(keep.Get());
       keep->JoinFilterGraph(nullptr, nullptr);
-      filters_.erase(it);
-      ++version_;
+      m_filters.erase(it);
+      ++m_version;
       return S_OK;
     }
     return VFW_E_NOT_FOUND;
@@ -144,15 +144,15 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR name, IBaseFilter** ppFilter) override {
     if (!name || !ppFilter) return E_POINTER;
     *ppFilter = nullptr;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     IBaseFilter* found = FindByName(name);
     if (!found) return VFW_E_NOT_FOUND;
     return HandOut(found, reinterpret_cast<void**>(ppFilter));
   }
   HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* pmt) override {
     if (!out || !in) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
     ComPtr<IBaseFilter> outOwner = OwnerOf(out);
     ComPtr<IBaseFilter> inOwner = OwnerOf(in);
     if (!outOwner || !inOwner || !Contains(outOwner.Get()) || !Contains(inOwner.Get())) return VFW_E_NOT_IN_GRAPH;
@@ -162,7 +162,7 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   HRESULT STDMETHODCALLTYPE Reconnect(IPin* pin) override { return ReconnectEx(pin, nullptr); }
   HRESULT STDMETHODCALLTYPE Disconnect(IPin* pin) override {
     if (!pin) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return pin->Disconnect();
   }
   HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return S_OK; }
@@ -187,8 +187,8 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   }
   HRESULT STDMETHODCALLTYPE ReconnectEx(IPin* pin, const AM_MEDIA_TYPE* pmt) override {
     if (!pin) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_state != State_Stopped) return VFW_E_NOT_STOPPED;
     ComPtr<IPin> peer;
     HRESULT hr = pin->ConnectedTo(peer.Receive());
     if (FAILED(hr)) return hr;
@@ -203,28 +203,28 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
 
   // IMediaControl: the graph has no clock, so filters run with stream time 0 at Run.
   HRESULT STDMETHODCALLTYPE Run() override {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (state_ == State_Stopped) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_state == State_Stopped) {
       HRESULT hr = ChangeState(State_Paused, 0);
       if (FAILED(hr)) return hr;
     }
     return ChangeState(State_Running, 0);
   }
   HRESULT STDMETHODCALLTYPE Pause() override {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     return ChangeState(State_Paused, 0);
   }
   // A running graph passes through paused on its way to stopped, as DirectShow's graph manager does: filters
   // see Pause before Stop.
   HRESULT STDMETHODCALLTYPE Stop() override {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (state_ == State_Running) ChangeState(State_Paused, 0);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_state == State_Running) ChangeState(State_Paused, 0);
     return ChangeState(State_Stopped, 0);
   }
   HRESULT STDMETHODCALLTYPE GetState(LONG, OAFilterState* pfs) override {
     if (!pfs) return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    *pfs = state_;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    *pfs = m_state;
     return S_OK;
   }
 
@@ -233,14 +233,14 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
 
   // For the filter enumerator.
   unsigned Snapshot(std::vector<ComPtr<IBaseFilter>>* out) {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
     out->clear();
-    for (const Entry& entry : filters_) out->push_back(entry.filter);
-    return version_;
+    for (const Entry& entry : m_filters) out->push_back(entry.filter);
+    return m_version;
   }
   unsigned Version() {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    return version_;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_version;
   }
 
  private:
@@ -250,13 +250,13 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   };
 
   IBaseFilter* FindByName(const std::wstring& name) const {
-    for (const Entry& entry : filters_) {
+    for (const Entry& entry : m_filters) {
       if (entry.name == name) return entry.filter.Get();
     }
     return nullptr;
   }
   bool Contains(IBaseFilter* filter) const {
-    for (const Entry& entry : filters_) {
+    for (const Entry& entry : m_filters) {
       if (entry.filter.Get() == filter) return true;
     }
     return false;
@@ -266,11 +266,11 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
   // changed state yet.
   std::vector<IBaseFilter*> DownstreamFirst() const {
     std::map<IBaseFilter*, int> depth;
-    for (const Entry& entry : filters_) depth[entry.filter.Get()] = 0;
+    for (const Entry& entry : m_filters) depth[entry.filter.Get()] = 0;
     // Longest path to a filter without connected outputs; bounded by the number of filters.
-    for (size_t round = 0; round < filters_.size(); ++round) {
+    for (size_t round = 0; round < m_filters.size(); ++round) {
       bool changed = false;
-      for (const Entry& entry : filters_) {
+      for (const Entry& entry : m_filters) {
         for (const ComPtr<IPin>& pin : PinsOf(entry.filter.Get())) {
           if (!DirectionIs(pin.Get(), PINDIR_OUTPUT)) continue;
           ComPtr<IPin> peer;
@@ -287,7 +287,7 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
       if (!changed) break;
     }
     std::vector<IBaseFilter*> order;
-    for (const Entry& entry : filters_) order.push_back(entry.filter.Get());
+    for (const Entry& entry : m_filters) order.push_back(entry.filter.Get());
     std::stable_sort(order.begin(), order.end(),
                      [&depth](IBaseFilter* a, IBaseFilter* b) { return depth.at(a) < depth.at(b); });
     return order;
@@ -304,56 +304,56 @@ class FilterGraph final : public ComObject, public IFilterGraph2, public IMediaC
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     }
     if (SUCCEEDED(result)) {
-      state_ = target;
+      m_state = target;
       return S_OK;
     }
     return result;
   }
 
-  std::recursive_mutex lock_;
-  std::vector<Entry> filters_;
-  unsigned version_ = 0;
-  FILTER_STATE state_ = State_Stopped;
+  std::recursive_mutex m_lock;
+  std::vector<Entry> m_filters;
+  unsigned m_version = 0;
+  FILTER_STATE m_state = State_Stopped;
 };
 
 FilterEnum::FilterEnum(FilterGraph* graph, size_t position)
-    : graphRef_(static_cast<IFilterGraph*>(graph)), graph_(graph), position_(position) {
-  version_ = graph_->Snapshot(&filters_);
+    : m_graphRef(static_cast<IFilterGraph*>(graph)), m_graph(graph), m_position(position) {
+  m_version = m_graph->Snapshot(&m_filters);
 }
 
 HRESULT FilterEnum::Next(ULONG count, IBaseFilter** filters, ULONG* fetched) {
   if (!filters) return E_POINTER;
   if (count != 1 && !fetched) return E_POINTER;
   if (fetched) *fetched = 0;
-  if (graph_->Version() != version_) return VFW_E_ENUM_OUT_OF_SYNC;
+  if (m_graph->Version() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
   ULONG done = 0;
-  while (done < count && position_ < filters_.size()) {
-    filters_[position_++].CopyTo(&filters[done++]);
+  while (done < count && m_position < m_filters.size()) {
+    m_filters[m_position++].CopyTo(&filters[done++]);
   }
   if (fetched) *fetched = done;
   return done == count ? S_OK : S_FALSE;
 }
 
 HRESULT FilterEnum::Skip(ULONG count) {
-  if (graph_->Version() != version_) return VFW_E_ENUM_OUT_OF_SYNC;
-  if (position_ + count > filters_.size()) {
-    position_ = filters_.size();
+  if (m_graph->Version() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
+  if (m_position + count > m_filters.size()) {
+    m_position = m_filters.size();
     return S_FALSE;
   }
-  position_ += count;
+  m_position += count;
   return S_OK;
 }
 
 HRESULT FilterEnum::Reset() {
-  version_ = graph_->Snapshot(&filters_);
-  position_ = 0;
+  m_version = m_graph->Snapshot(&m_filters);
+  m_position = 0;
   return S_OK;
 }
 
 HRESULT FilterEnum::Clone(IEnumFilters** ppEnum) {
   if (!ppEnum) return E_POINTER;
-  if (graph_->Version() != version_) return VFW_E_ENUM_OUT_OF_SYNC;
-  return CreateComObject<FilterEnum>(IID_IEnumFilters, reinterpret_cast<void**>(ppEnum), graph_, position_);
+  if (m_graph->Version() != m_version) return VFW_E_ENUM_OUT_OF_SYNC;
+  return CreateComObject<FilterEnum>(IID_IEnumFilters, reinterpret_cast<void**>(ppEnum), m_graph, m_position);
 }
 
 }  // namespace

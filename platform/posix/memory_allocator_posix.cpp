@@ -1,6 +1,6 @@
 // The standard memory allocator (CLSID_MemoryAllocator) and its media samples.
 // Thread rule: GetBuffer is called by a streaming thread, Commit/Decommit/SetProperties by the control
-// thread, and samples come back from whichever thread releases them last; mutex_ guards every field.
+// thread, and samples come back from whichever thread releases them last; m_mutex guards every field.
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -21,7 +21,7 @@ class MemoryAllocator;
 class MediaSample final : public IMediaSample {
  public:
   MediaSample(MemoryAllocator* allocator, BYTE* buffer, LONG size)
-      : allocator_(allocator), buffer_(buffer), size_(size) {
+      : m_allocator(allocator), m_buffer(buffer), m_size(size) {
     LiveObjectAdded();
   }
   ~MediaSample() {
@@ -29,13 +29,13 @@ class MediaSample final : public IMediaSample {
     LiveObjectRemoved();
   }
 
-  void TakeOut() { refs_ = 1; }
+  void TakeOut() { m_refs = 1; }
   void ResetProperties() {
-    actualLength_ = 0;
-    timeValid_ = stopValid_ = mediaTimeValid_ = false;
-    syncPoint_ = preroll_ = discontinuity_ = false;
-    DeleteMediaType(mediaType_);
-    mediaType_ = nullptr;
+    m_actualLength = 0;
+    m_timeValid = m_stopValid = m_mediaTimeValid = false;
+    m_syncPoint = m_preroll = m_discontinuity = false;
+    DeleteMediaType(m_mediaType);
+    m_mediaType = nullptr;
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
@@ -44,54 +44,54 @@ class MediaSample final : public IMediaSample {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
   ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE GetPointer(BYTE** ppBuffer) override {
     if (!ppBuffer) return E_POINTER;
-    *ppBuffer = buffer_;
+    *ppBuffer = m_buffer;
     return S_OK;
   }
-  LONG STDMETHODCALLTYPE GetSize() override { return size_; }
+  LONG STDMETHODCALLTYPE GetSize() override { return m_size; }
   HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override {
     if (!start || !end) return E_POINTER;
-    if (!timeValid_) return VFW_E_SAMPLE_TIME_NOT_SET;
-    *start = start_;
-    if (stopValid_) {
-      *end = stop_;
+    if (!m_timeValid) return VFW_E_SAMPLE_TIME_NOT_SET;
+    *start = m_start;
+    if (m_stopValid) {
+      *end = m_stop;
       return S_OK;
     }
-    *end = start_ + 1;
+    *end = m_start + 1;
     return VFW_S_NO_STOP_TIME;
   }
   HRESULT STDMETHODCALLTYPE SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override {
-    timeValid_ = start != nullptr;
-    stopValid_ = start != nullptr && end != nullptr;
-    start_ = start ? *start : 0;
-    stop_ = (start && end) ? *end : 0;
+    m_timeValid = start != nullptr;
+    m_stopValid = start != nullptr && end != nullptr;
+    m_start = start ? *start : 0;
+    m_stop = (start && end) ? *end : 0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return syncPoint_ ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE IsSyncPoint() override { return m_syncPoint ? S_OK : S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetSyncPoint(BOOL value) override {
-    syncPoint_ = value != FALSE;
+    m_syncPoint = value != FALSE;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE IsPreroll() override { return m_preroll ? S_OK : S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetPreroll(BOOL value) override {
-    preroll_ = value != FALSE;
+    m_preroll = value != FALSE;
     return S_OK;
   }
-  LONG STDMETHODCALLTYPE GetActualDataLength() override { return actualLength_; }
+  LONG STDMETHODCALLTYPE GetActualDataLength() override { return m_actualLength; }
   HRESULT STDMETHODCALLTYPE SetActualDataLength(LONG length) override {
-    if (length < 0 || length > size_) return VFW_E_BUFFER_OVERFLOW;
-    actualLength_ = length;
+    if (length < 0 || length > m_size) return VFW_E_BUFFER_OVERFLOW;
+    m_actualLength = length;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetMediaType(AM_MEDIA_TYPE** ppMediaType) override {
     if (!ppMediaType) return E_POINTER;
     *ppMediaType = nullptr;
-    if (!mediaType_) return S_FALSE;
-    *ppMediaType = CreateMediaType(mediaType_);
+    if (!m_mediaType) return S_FALSE;
+    *ppMediaType = CreateMediaType(m_mediaType);
     return *ppMediaType ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE* pMediaType) override {
@@ -100,44 +100,44 @@ class MediaSample final : public IMediaSample {
       copy = CreateMediaType(pMediaType);
       if (!copy) return E_OUTOFMEMORY;
     }
-    DeleteMediaType(mediaType_);
-    mediaType_ = copy;
+    DeleteMediaType(m_mediaType);
+    m_mediaType = copy;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
+  HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return m_discontinuity ? S_OK : S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL value) override {
-    discontinuity_ = value != FALSE;
+    m_discontinuity = value != FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetMediaTime(LONGLONG* start, LONGLONG* end) override {
     if (!start || !end) return E_POINTER;
-    if (!mediaTimeValid_) return VFW_E_MEDIA_TIME_NOT_SET;
-    *start = mediaStart_;
-    *end = mediaStop_;
+    if (!m_mediaTimeValid) return VFW_E_MEDIA_TIME_NOT_SET;
+    *start = m_mediaStart;
+    *end = m_mediaStop;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetMediaTime(LONGLONG* start, LONGLONG* end) override {
     if (!start || !end) {
-      mediaTimeValid_ = false;
+      m_mediaTimeValid = false;
       return S_OK;
     }
-    mediaTimeValid_ = true;
-    mediaStart_ = *start;
-    mediaStop_ = *end;
+    m_mediaTimeValid = true;
+    m_mediaStart = *start;
+    m_mediaStop = *end;
     return S_OK;
   }
 
  private:
-  std::atomic<ULONG> refs_{0};
-  MemoryAllocator* allocator_;  // uncounted while in the free list, counted while handed out
-  BYTE* buffer_;
-  LONG size_;
-  LONG actualLength_ = 0;
-  bool timeValid_ = false, stopValid_ = false, mediaTimeValid_ = false;
-  bool syncPoint_ = false, preroll_ = false, discontinuity_ = false;
-  REFERENCE_TIME start_ = 0, stop_ = 0;
-  LONGLONG mediaStart_ = 0, mediaStop_ = 0;
-  AM_MEDIA_TYPE* mediaType_ = nullptr;
+  std::atomic<ULONG> m_refs{0};
+  MemoryAllocator* m_allocator;  // uncounted while in the free list, counted while handed out
+  BYTE* m_buffer;
+  LONG m_size;
+  LONG m_actualLength = 0;
+  bool m_timeValid = false, m_stopValid = false, m_mediaTimeValid = false;
+  bool m_syncPoint = false, m_preroll = false, m_discontinuity = false;
+  REFERENCE_TIME m_start = 0, m_stop = 0;
+  LONGLONG m_mediaStart = 0, m_mediaStop = 0;
+  AM_MEDIA_TYPE* m_mediaType = nullptr;
 };
 
 class MemoryAllocator final : public ComObject, public IMemAllocator {
@@ -154,54 +154,54 @@ class MemoryAllocator final : public ComObject, public IMemAllocator {
 
   HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
     if (!request || !actual) return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (committed_) return VFW_E_ALREADY_COMMITTED;
-    if (free_.size() != samples_.size()) return VFW_E_BUFFERS_OUTSTANDING;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_committed) return VFW_E_ALREADY_COMMITTED;
+    if (m_free.size() != m_samples.size()) return VFW_E_BUFFERS_OUTSTANDING;
     if (request->cbAlign <= 0 || (request->cbAlign & (request->cbAlign - 1)) != 0) return VFW_E_BADALIGN;
     if (request->cBuffers < 0 || request->cbBuffer < 0 || request->cbPrefix < 0) return E_INVALIDARG;
     FreeBuffersLocked();
-    props_ = *request;
-    *actual = props_;
+    m_props = *request;
+    *actual = m_props;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* props) override {
     if (!props) return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    *props = props_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    *props = m_props;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Commit() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (props_.cBuffers <= 0 || props_.cbBuffer <= 0) return VFW_E_SIZENOTSET;
-    if (committed_) return S_OK;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_props.cBuffers <= 0 || m_props.cbBuffer <= 0) return VFW_E_SIZENOTSET;
+    if (m_committed) return S_OK;
     // Buffers of an earlier commit whose samples are still out are used again.
-    if (samples_.empty()) {
+    if (m_samples.empty()) {
       try {
-        for (LONG i = 0; i < props_.cBuffers; ++i) {
-          size_t bytes = static_cast<size_t>(props_.cbPrefix) + static_cast<size_t>(props_.cbBuffer) +
-                         static_cast<size_t>(props_.cbAlign);
-          memory_.emplace_back(new BYTE[bytes]);
-          uintptr_t base = reinterpret_cast<uintptr_t>(memory_.back().get()) + props_.cbPrefix;
-          uintptr_t align = static_cast<uintptr_t>(props_.cbAlign);
+        for (LONG i = 0; i < m_props.cBuffers; ++i) {
+          size_t bytes = static_cast<size_t>(m_props.cbPrefix) + static_cast<size_t>(m_props.cbBuffer) +
+                         static_cast<size_t>(m_props.cbAlign);
+          m_memory.emplace_back(new BYTE[bytes]);
+          uintptr_t base = reinterpret_cast<uintptr_t>(m_memory.back().get()) + m_props.cbPrefix;
+          uintptr_t align = static_cast<uintptr_t>(m_props.cbAlign);
           BYTE* data = reinterpret_cast<BYTE*>((base + align - 1) & ~(align - 1));
-          samples_.emplace_back(new MediaSample(this, data, props_.cbBuffer));
-          free_.push_back(samples_.back().get());
+          m_samples.emplace_back(new MediaSample(this, data, m_props.cbBuffer));
+          m_free.push_back(m_samples.back().get());
         }
       } catch (const std::bad_alloc&) {
         FreeBuffersLocked();
         return E_OUTOFMEMORY;
       }
     }
-    committed_ = true;
+    m_committed = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Decommit() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!committed_) return S_OK;
-    committed_ = false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_committed) return S_OK;
+    m_committed = false;
     // Waiting GetBuffer calls give up; the memory goes once every sample is back.
-    available_.notify_all();
-    if (free_.size() == samples_.size()) FreeBuffersLocked();
+    m_available.notify_all();
+    if (m_free.size() == m_samples.size()) FreeBuffersLocked();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** ppBuffer, REFERENCE_TIME*, REFERENCE_TIME*,
@@ -210,15 +210,15 @@ class MemoryAllocator final : public ComObject, public IMemAllocator {
     *ppBuffer = nullptr;
     MediaSample* sample = nullptr;
     {
-      std::unique_lock<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(m_mutex);
       for (;;) {
-        if (!committed_) return VFW_E_NOT_COMMITTED;
-        if (!free_.empty()) break;
+        if (!m_committed) return VFW_E_NOT_COMMITTED;
+        if (!m_free.empty()) break;
         if (flags & AM_GBF_NOWAIT) return VFW_E_TIMEOUT;
-        available_.wait(lock);
+        m_available.wait(lock);
       }
-      sample = free_.back();
-      free_.pop_back();
+      sample = m_free.back();
+      m_free.pop_back();
       sample->TakeOut();
     }
     AddRef();  // released when the sample comes back
@@ -227,14 +227,14 @@ class MemoryAllocator final : public ComObject, public IMemAllocator {
   }
   HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample* buffer) override {
     if (!buffer) return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& owned : samples_) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& owned : m_samples) {
       if (owned.get() == buffer) {
-        free_.push_back(owned.get());
-        if (!committed_ && free_.size() == samples_.size()) {
+        m_free.push_back(owned.get());
+        if (!m_committed && m_free.size() == m_samples.size()) {
           FreeBuffersLocked();
         } else {
-          available_.notify_one();
+          m_available.notify_one();
         }
         return S_OK;
       }
@@ -244,29 +244,29 @@ class MemoryAllocator final : public ComObject, public IMemAllocator {
 
  private:
   void FreeBuffers() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     FreeBuffersLocked();
   }
   void FreeBuffersLocked() {
-    free_.clear();
-    samples_.clear();
-    memory_.clear();
+    m_free.clear();
+    m_samples.clear();
+    m_memory.clear();
   }
 
-  std::mutex mutex_;
-  std::condition_variable available_;
-  ALLOCATOR_PROPERTIES props_{0, 0, 1, 0};
-  bool committed_ = false;
-  std::vector<std::unique_ptr<BYTE[]>> memory_;
-  std::vector<std::unique_ptr<MediaSample>> samples_;
-  std::vector<MediaSample*> free_;
+  std::mutex m_mutex;
+  std::condition_variable m_available;
+  ALLOCATOR_PROPERTIES m_props{0, 0, 1, 0};
+  bool m_committed = false;
+  std::vector<std::unique_ptr<BYTE[]>> m_memory;
+  std::vector<std::unique_ptr<MediaSample>> m_samples;
+  std::vector<MediaSample*> m_free;
 };
 
 ULONG MediaSample::Release() {
-  ULONG left = --refs_;
+  ULONG left = --m_refs;
   if (left == 0) {
     // The allocator may free this sample while taking it back: nothing of it is touched afterwards.
-    MemoryAllocator* allocator = allocator_;
+    MemoryAllocator* allocator = m_allocator;
     ResetProperties();
     allocator->ReleaseBuffer(this);
     allocator->Release();

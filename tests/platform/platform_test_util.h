@@ -63,27 +63,27 @@ class GraphTest : public PlatformTest {
  protected:
   void BuildConnected(const char* config) {
     ASSERT_TRUE(emulator::LoadConfigurationText(config));
-    ASSERT_TRUE(graph_ = Create<IFilterGraph2>(CLSID_FilterGraph, IID_IFilterGraph2));
-    ASSERT_EQ(graph_.As(IID_IMediaControl, &control_), S_OK);
-    ASSERT_TRUE(source_ = BindNode(kHdmi1));
-    ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(source_.Get(), kHdmi1)));
+    ASSERT_TRUE(m_graph = Create<IFilterGraph2>(CLSID_FilterGraph, IID_IFilterGraph2));
+    ASSERT_EQ(m_graph.As(IID_IMediaControl, &m_control), S_OK);
+    ASSERT_TRUE(m_source = BindNode(kHdmi1));
+    ASSERT_TRUE(SUCCEEDED(m_graph->AddFilter(m_source.Get(), kHdmi1)));
     auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-    ASSERT_EQ(builder->FindPin(source_.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, out_.Receive()), S_OK);
-    sink_ = TestSink::Make();
-    ASSERT_EQ(graph_->AddFilter(sink_->Filter(), L"Video Sink"), S_OK);
-    ASSERT_EQ(graph_->ConnectDirect(out_.Get(), sink_->Pin(), nullptr), S_OK);
+    ASSERT_EQ(builder->FindPin(m_source.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, m_out.Receive()), S_OK);
+    m_sink = TestSink::Make();
+    ASSERT_EQ(m_graph->AddFilter(m_sink->Filter(), L"Video Sink"), S_OK);
+    ASSERT_EQ(m_graph->ConnectDirect(m_out.Get(), m_sink->Pin(), nullptr), S_OK);
   }
   // Runs until count samples arrived, then stops.
   void Capture(size_t count) {
-    ASSERT_EQ(control_->Run(), S_OK);
-    EXPECT_TRUE(sink_->WaitForSamples(count, std::chrono::seconds(10)));
-    ASSERT_EQ(control_->Stop(), S_OK);
+    ASSERT_EQ(m_control->Run(), S_OK);
+    EXPECT_TRUE(m_sink->WaitForSamples(count, std::chrono::seconds(10)));
+    ASSERT_EQ(m_control->Stop(), S_OK);
   }
 
   // Declared first, released last: the sink outlives the graph that holds it.
-  ComPtr<TestSink> sink_;
-  ComPtr<IFilterGraph2> graph_;
-  ComPtr<IMediaControl> control_;
-  ComPtr<IBaseFilter> source_;
-  ComPtr<IPin> out_;
+  ComPtr<TestSink> m_sink;
+  ComPtr<IFilterGraph2> m_graph;
+  ComPtr<IMediaControl> m_control;
+  ComPtr<IBaseFilter> m_source;
+  ComPtr<IPin> m_out;
 };

@@ -22,7 +22,7 @@ class RunningFrameSize : public GraphTest {
 
   // Runs until `more` further samples arrived, then leaves the graph running.
   void Receive(size_t more) {
-    ASSERT_TRUE(sink_->WaitForSamples(sink_->Samples().size() + more, std::chrono::seconds(10)));
+    ASSERT_TRUE(m_sink->WaitForSamples(m_sink->Samples().size() + more, std::chrono::seconds(10)));
   }
 
   // The sizes announced by sample types, in order; fails when a sample's length is not that of the size in
@@ -30,7 +30,7 @@ class RunningFrameSize : public GraphTest {
   std::vector<std::pair<int32_t, int32_t>> Announced() {
     std::vector<std::pair<int32_t, int32_t>> sizes;
     int32_t width = 64, height = 48;
-    const std::vector<ReceivedSample> samples = sink_->Samples();
+    const std::vector<ReceivedSample> samples = m_sink->Samples();
     for (size_t i = 0; i < samples.size(); ++i) {
       if (samples[i].typeWidth != 0) {
         width = samples[i].typeWidth;
@@ -45,7 +45,7 @@ class RunningFrameSize : public GraphTest {
 
 TEST_F(RunningFrameSize, TheFirstSampleOfANewSizeCarriesItsType) {
   BuildConnected(kConfig);
-  ASSERT_EQ(control_->Run(), S_OK);
+  ASSERT_EQ(m_control->Run(), S_OK);
   Receive(3);
   emulator::SetRunningFrameSize(32, 24);
   Receive(5);
@@ -57,12 +57,12 @@ TEST_F(RunningFrameSize, TheFirstSampleOfANewSizeCarriesItsType) {
   Receive(3);
   emulator::SetRunningFrameSize(32, 24);
   Receive(3);
-  ASSERT_EQ(control_->Stop(), S_OK);
+  ASSERT_EQ(m_control->Stop(), S_OK);
   // A new run starts with the size the sink saw last; taken back while stopped, the first sample says so.
   emulator::SetRunningFrameSize(0, 0);
-  ASSERT_EQ(control_->Run(), S_OK);
+  ASSERT_EQ(m_control->Run(), S_OK);
   Receive(3);
-  ASSERT_EQ(control_->Stop(), S_OK);
+  ASSERT_EQ(m_control->Stop(), S_OK);
   EXPECT_EQ(Announced(), (std::vector<std::pair<int32_t, int32_t>>{{32, 24}, {64, 48}, {32, 24}, {64, 48}}));
 }
 

@@ -1,6 +1,6 @@
 // A minimal filter of one pin for the tests: as an input pin it records what reaches it (the platform tests'
 // renderer), as an output pin it stands for the upstream pin a renderer connects to.
-// Thread rule: Receive runs on the source's streaming thread; the record is guarded by mutex_, and the test
+// Thread rule: Receive runs on the source's streaming thread; the record is guarded by m_mutex, and the test
 // thread reads it through the waiting accessors.
 #pragma once
 
@@ -32,7 +32,7 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   using Lock = std::lock_guard<std::mutex>;
 
  public:
-  explicit TestSink(PIN_DIRECTION direction = PINDIR_INPUT) : direction_(direction) {}
+  explicit TestSink(PIN_DIRECTION direction = PINDIR_INPUT) : m_direction(direction) {}
   static ComPtr<TestSink> Make(PIN_DIRECTION direction = PINDIR_INPUT) {
     return ComPtr<TestSink>(new TestSink(direction));
   }
@@ -57,8 +57,8 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
   HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return SetState(State_Running); }
   HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE* state) override {
-    Lock lock(mutex_);
-    *state = state_;
+    Lock lock(m_mutex);
+    *state = m_state;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock*) override { return S_OK; }
@@ -74,12 +74,12 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   }
   HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override {
     info->achName[0] = 0;
-    info->pGraph = graph_;
-    if (graph_) graph_->AddRef();
+    info->pGraph = m_graph;
+    if (m_graph) m_graph->AddRef();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, LPCWSTR) override {
-    graph_ = graph;
+    m_graph = graph;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
@@ -88,33 +88,33 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
   HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override {
     if (!connector || !pmt) return E_POINTER;
-    if (connected_) return VFW_E_ALREADY_CONNECTED;
-    connected_ = ComPtr<IPin>(connector);
-    return type_.Set(*pmt);
+    if (m_connected) return VFW_E_ALREADY_CONNECTED;
+    m_connected = ComPtr<IPin>(connector);
+    return m_type.Set(*pmt);
   }
   HRESULT STDMETHODCALLTYPE Disconnect() override {
-    if (!connected_) return S_FALSE;
-    connected_.Reset();
-    notified_.Reset();
-    type_.Clear();
+    if (!m_connected) return S_FALSE;
+    m_connected.Reset();
+    m_notified.Reset();
+    m_type.Clear();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override {
     *pin = nullptr;
-    return connected_ ? connected_.CopyTo(pin) : VFW_E_NOT_CONNECTED;
+    return m_connected ? m_connected.CopyTo(pin) : VFW_E_NOT_CONNECTED;
   }
   HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* pmt) override {
-    return connected_ ? CopyMediaType(pmt, type_.Get()) : VFW_E_NOT_CONNECTED;
+    return m_connected ? CopyMediaType(pmt, m_type.Get()) : VFW_E_NOT_CONNECTED;
   }
   HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override {
     info->pFilter = Filter();
     info->pFilter->AddRef();
-    info->dir = direction_;
+    info->dir = m_direction;
     info->achName[0] = 0;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = direction_;
+    *dir = m_direction;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
@@ -129,16 +129,16 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   // IMemInputPin
   HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override {
     *allocator = nullptr;
-    if (!offered_) {
+    if (!m_offered) {
       HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                    offered_.ReceiveVoid());
+                                    m_offered.ReceiveVoid());
       if (FAILED(hr)) return hr;
     }
-    return offered_.CopyTo(allocator);
+    return m_offered.CopyTo(allocator);
   }
   HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL) override {
     if (!allocator) return E_POINTER;
-    notified_ = ComPtr<IMemAllocator>(allocator);
+    m_notified = ComPtr<IMemAllocator>(allocator);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
@@ -155,10 +155,10 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
       record.typeWidth = info->bmiHeader.biWidth;
       record.typeHeight = info->bmiHeader.biHeight;
     }
-    Lock lock(mutex_);
-    record.allocatorSeen = notified_.Get();
-    samples_.push_back(record);
-    received_.notify_all();
+    Lock lock(m_mutex);
+    record.allocatorSeen = m_notified.Get();
+    m_samples.push_back(record);
+    m_received.notify_all();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, LONG, LONG*) override { return E_NOTIMPL; }
@@ -168,42 +168,42 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   IPin* Pin() { return static_cast<IPin*>(this); }
   IBaseFilter* Filter() { return static_cast<IBaseFilter*>(this); }
   bool WaitForSamples(size_t count, std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return received_.wait_for(lock, limit, [&] { return samples_.size() >= count; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_received.wait_for(lock, limit, [&] { return m_samples.size() >= count; });
   }
   std::vector<ReceivedSample> Samples() {
-    Lock lock(mutex_);
-    return samples_;
+    Lock lock(m_mutex);
+    return m_samples;
   }
-  IMemAllocator* OfferedAllocator() { return offered_.Get(); }
-  IMemAllocator* NotifiedAllocator() { return notified_.Get(); }
+  IMemAllocator* OfferedAllocator() { return m_offered.Get(); }
+  IMemAllocator* NotifiedAllocator() { return m_notified.Get(); }
 
  private:
   // Yields the sink's one pin.
   class OnePinEnum final : public pnx::Enumerator<OnePinEnum, IEnumPins, IPin> {
    public:
-    explicit OnePinEnum(TestSink* sink) : Enumerator(IID_IEnumPins), sink_(sink) {}
+    explicit OnePinEnum(TestSink* sink) : Enumerator(IID_IEnumPins), m_sink(sink) {}
 
    private:
     size_t Count() override { return 1; }
-    HRESULT Make(size_t, IPin** slot) override { return pnx::HandOut(sink_->Pin(), reinterpret_cast<void**>(slot)); }
-    ComPtr<TestSink> sink_;
+    HRESULT Make(size_t, IPin** slot) override { return pnx::HandOut(m_sink->Pin(), reinterpret_cast<void**>(slot)); }
+    ComPtr<TestSink> m_sink;
   };
 
   HRESULT SetState(FILTER_STATE state) {
-    Lock lock(mutex_);
-    state_ = state;
+    Lock lock(m_mutex);
+    m_state = state;
     return S_OK;
   }
 
-  const PIN_DIRECTION direction_;
-  std::mutex mutex_;
-  std::condition_variable received_;
-  FILTER_STATE state_ = State_Stopped;
-  IFilterGraph* graph_ = nullptr;
-  ComPtr<IPin> connected_;
-  MediaType type_;
-  ComPtr<IMemAllocator> offered_;
-  ComPtr<IMemAllocator> notified_;
-  std::vector<ReceivedSample> samples_;
+  const PIN_DIRECTION m_direction;
+  std::mutex m_mutex;
+  std::condition_variable m_received;
+  FILTER_STATE m_state = State_Stopped;
+  IFilterGraph* m_graph = nullptr;
+  ComPtr<IPin> m_connected;
+  MediaType m_type;
+  ComPtr<IMemAllocator> m_offered;
+  ComPtr<IMemAllocator> m_notified;
+  std::vector<ReceivedSample> m_samples;
 };

@@ -19,7 +19,7 @@ bool SetCloseOnExec(int fd) {
 }
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !exited_) Kill();
+  if (m_pid > 0 && !m_exited) Kill();
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& outputPath,
@@ -43,39 +43,39 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  if (ownProcessGroup_) {
+  if (m_ownProcessGroup) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
   }
-  const int rc = posix_spawnp(&pid_, argv[0].c_str(), &actions, &attributes, args.data(), environ);
+  const int rc = posix_spawnp(&m_pid, argv[0].c_str(), &actions, &attributes, args.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
-    pid_ = -1;
+    m_pid = -1;
     error = "cannot start " + argv[0] + ": " + std::strerror(rc);
     return false;
   }
-  exited_ = false;
-  exitCode_ = -1;
+  m_exited = false;
+  m_exitCode = -1;
   return true;
 }
 
 bool ChildProcess::Reap(bool block) {
-  if (pid_ <= 0) return true;
-  if (exited_) return true;
+  if (m_pid <= 0) return true;
+  if (m_exited) return true;
   int status = 0;
   pid_t r;
   do {
-    r = waitpid(pid_, &status, block ? 0 : WNOHANG);
+    r = waitpid(m_pid, &status, block ? 0 : WNOHANG);
   } while (r < 0 && errno == EINTR);
   if (r == 0) return false;
-  exited_ = true;
+  m_exited = true;
   if (r < 0) {
-    exitCode_ = -1;
+    m_exitCode = -1;
   } else if (WIFEXITED(status)) {
-    exitCode_ = WEXITSTATUS(status);
+    m_exitCode = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
-    exitCode_ = 128 + WTERMSIG(status);
+    m_exitCode = 128 + WTERMSIG(status);
   }
   return true;
 }
@@ -89,10 +89,10 @@ bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
   }
 }
 
-bool ChildProcess::Running() { return pid_ > 0 && !Reap(false); }
+bool ChildProcess::Running() { return m_pid > 0 && !Reap(false); }
 
 void ChildProcess::Kill() {
-  if (pid_ <= 0 || Reap(false)) return;
-  kill(pid_, SIGKILL);
+  if (m_pid <= 0 || Reap(false)) return;
+  kill(m_pid, SIGKILL);
   Reap(true);
 }

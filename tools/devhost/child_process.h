@@ -22,23 +22,23 @@ class ChildProcess {
   // outputPath ("" = /dev/null), no other descriptor of this process. False with error set when it cannot
   // start.
   // A child in a process group of its own does not receive the terminal's Ctrl+C (set before Start).
-  void SetOwnProcessGroup(bool own) { ownProcessGroup_ = own; }
+  void SetOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
   bool Start(const std::vector<std::string>& argv, const std::string& outputPath, std::string& error);
 
   // Waits for the exit; true once it has ended. Then ExitCode() is its code, or 128 + signal when a
   // signal ended it.
   bool WaitForExit(std::chrono::milliseconds timeout);
   bool Running();
-  int ExitCode() const { return exitCode_; }
+  int ExitCode() const { return m_exitCode; }
   // Ends it with SIGKILL and reaps it.
   void Kill();
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return m_pid; }
 
  private:
   bool Reap(bool block);
 
-  bool ownProcessGroup_ = false;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int exitCode_ = -1;
+  bool m_ownProcessGroup = false;
+  pid_t m_pid = -1;
+  bool m_exited = false;
+  int m_exitCode = -1;
 };

@@ -67,8 +67,8 @@ struct DevHostServer::Impl {
   }
 };
 
-DevHostServer::DevHostServer(uint16_t port, Observer observer) : impl_(std::make_unique<Impl>()) {
-  Impl& impl = *impl_;
+DevHostServer::DevHostServer(uint16_t port, Observer observer) : m_impl(std::make_unique<Impl>()) {
+  Impl& impl = *m_impl;
   impl.observer = std::move(observer);
   Server& server = impl.server;
   server.clear_access_channels(websocketpp::log::alevel::all);
@@ -106,32 +106,32 @@ DevHostServer::DevHostServer(uint16_t port, Observer observer) : impl_(std::make
 }
 
 DevHostServer::~DevHostServer() {
-  impl_->server.stop();
-  if (impl_->thread.joinable()) impl_->thread.join();
+  m_impl->server.stop();
+  if (m_impl->thread.joinable()) m_impl->thread.join();
 }
 
-uint16_t DevHostServer::Port() const { return impl_->port; }
+uint16_t DevHostServer::Port() const { return m_impl->port; }
 
 bool DevHostServer::WaitForConnection(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout, [this] { return impl_->connectionCount > 0; });
+  std::unique_lock<std::mutex> lock(m_impl->mutex);
+  return m_impl->changed.wait_for(lock, timeout, [this] { return m_impl->connectionCount > 0; });
 }
 
 bool DevHostServer::WaitForDisconnect(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout, [this] { return impl_->ended; });
+  std::unique_lock<std::mutex> lock(m_impl->mutex);
+  return m_impl->changed.wait_for(lock, timeout, [this] { return m_impl->ended; });
 }
 
 bool DevHostServer::IsConnected() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->connected;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->connected;
 }
 
 bool DevHostServer::NextMessage(Message& out, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(impl_->mutex);
-  if (!impl_->changed.wait_for(lock, timeout, [this] { return !impl_->queue.empty(); })) return false;
-  out = std::move(impl_->queue.front());
-  impl_->queue.pop_front();
+  std::unique_lock<std::mutex> lock(m_impl->mutex);
+  if (!m_impl->changed.wait_for(lock, timeout, [this] { return !m_impl->queue.empty(); })) return false;
+  out = std::move(m_impl->queue.front());
+  m_impl->queue.pop_front();
   return true;
 }
 
@@ -148,28 +148,28 @@ bool DevHostServer::WaitForEvent(const std::string& event, Message& out, std::ch
 }
 
 size_t DevHostServer::ReceivedCount() const {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  return impl_->receivedCount;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->receivedCount;
 }
 
 bool DevHostServer::SendText(const std::string& text) {
-  return impl_->Send(text, websocketpp::frame::opcode::text);
+  return m_impl->Send(text, websocketpp::frame::opcode::text);
 }
 
 bool DevHostServer::SendBinary(const std::string& bytes) {
-  return impl_->Send(bytes, websocketpp::frame::opcode::binary);
+  return m_impl->Send(bytes, websocketpp::frame::opcode::binary);
 }
 
 void DevHostServer::Close(uint16_t code) {
   websocketpp::connection_hdl hdl;
   {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    if (!impl_->connected) return;
-    hdl = impl_->connection;
+    std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (!m_impl->connected) return;
+    hdl = m_impl->connection;
   }
   // websocketpp reads the connection state on its event-loop thread without the lock close() takes, so the
   // close is run there rather than on the caller's thread.
-  Impl* impl = impl_.get();
+  Impl* impl = m_impl.get();
   asio::post(impl->server.get_io_service(), [impl, hdl, code] {
     websocketpp::lib::error_code ec;
     impl->server.close(hdl, code, "", ec);

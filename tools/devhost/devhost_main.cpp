@@ -162,18 +162,18 @@ bool ImageBytes(const nlohmann::json& data, std::string& bytes) {
 
 class MessagePrinter {
  public:
-  explicit MessagePrinter(const Options& options) : options_(options) {}
+  explicit MessagePrinter(const Options& options) : m_options(options) {}
 
   // Runs on the server's thread, one message at a time.
   void operator()(const DevHostServer::Message& message) {
     std::string line = message.text;
     if (message.binary) {
       line = nlohmann::json{{"binaryMessageBytes", message.text.size()}}.dump();
-    } else if (options_.elideImages || !options_.imageFolder.empty()) {
+    } else if (m_options.elideImages || !m_options.imageFolder.empty()) {
       HandleImage(line);
     }
     std::lock_guard<std::mutex> lock(g_printLock);
-    std::cout << (options_.exchange ? "<- " : "") << line << std::endl;
+    std::cout << (m_options.exchange ? "<- " : "") << line << std::endl;
   }
 
  private:
@@ -184,8 +184,8 @@ class MessagePrinter {
     if (payload == parsed.end() || !payload->is_object()) return;
     auto data = payload->find("imageData");
     if (data == payload->end() || !data->is_array()) return;
-    if (!options_.imageFolder.empty()) Save(*data);
-    if (options_.elideImages) {
+    if (!m_options.imageFolder.empty()) Save(*data);
+    if (m_options.elideImages) {
       *data = "<" + std::to_string(data->size()) + " numbers>";
       line = parsed.dump();
     }
@@ -195,15 +195,15 @@ class MessagePrinter {
     std::string bytes;
     if (!ImageBytes(data, bytes)) return;
     char name[32];
-    std::snprintf(name, sizeof(name), "image-%04d.bmp", ++imageCount_);
-    const std::string path = options_.imageFolder + "/" + name;
+    std::snprintf(name, sizeof(name), "image-%04d.bmp", ++m_imageCount);
+    const std::string path = m_options.imageFolder + "/" + name;
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file) Fail("cannot write " + path);
   }
 
-  const Options& options_;
-  int imageCount_ = 0;
+  const Options& m_options;
+  int m_imageCount = 0;
 };
 
 bool WaitForRegistration(DevHostServer& server, ChildProcess& child, const PluginLaunch& launch,

@@ -32,7 +32,7 @@ int KeyMember(const json& object) {
 }  // namespace
 
 PanelRelay::PanelRelay(Config config, SettingsStore& store, Callbacks callbacks)
-    : config_(std::move(config)), store_(store), callbacks_(std::move(callbacks)) {}
+    : m_config(std::move(config)), m_store(store), m_callbacks(std::move(callbacks)) {}
 
 int PanelRelay::KeyOfContext(const std::string& context) {
   for (int key = 1; key <= kKeyCount; ++key) {
@@ -42,12 +42,12 @@ int PanelRelay::KeyOfContext(const std::string& context) {
 }
 
 void PanelRelay::OnOpen(ClientId client, bool mayBePanel) {
-  roles_[client] = Role::kUnknown;
-  if (mayBePanel) mayBePanel_.insert(client);
+  m_roles[client] = Role::kUnknown;
+  if (mayBePanel) m_mayBePanel.insert(client);
 }
 
 void PanelRelay::OnMessage(ClientId client, const std::string& text) {
-  switch (roles_[client]) {
+  switch (m_roles[client]) {
     case Role::kUnknown:
       Register(client, text);
       break;
@@ -64,48 +64,48 @@ void PanelRelay::OnMessage(ClientId client, const std::string& text) {
 }
 
 void PanelRelay::OnClose(ClientId client) {
-  mayBePanel_.erase(client);
-  const auto found = roles_.find(client);
-  if (found == roles_.end()) return;
+  m_mayBePanel.erase(client);
+  const auto found = m_roles.find(client);
+  if (found == m_roles.end()) return;
   const Role role = found->second;
-  roles_.erase(found);
-  if (role == Role::kPlugin && client == plugin_) {
-    plugin_ = 0;
-    callbacks_.warn("the plug-in's connection has ended");
+  m_roles.erase(found);
+  if (role == Role::kPlugin && client == m_plugin) {
+    m_plugin = 0;
+    m_callbacks.warn("the plug-in's connection has ended");
     BroadcastPanelState();
-  } else if (role == Role::kInspector && client == inspector_.client) {
-    inspector_.client = 0;  // the inspector page may reconnect with the same uuid
+  } else if (role == Role::kInspector && client == m_inspector.client) {
+    m_inspector.client = 0;  // the inspector page may reconnect with the same uuid
   } else if (role == Role::kPanel) {
-    panels_.erase(client);
+    m_panels.erase(client);
   }
 }
 
 void PanelRelay::Register(ClientId client, const std::string& text) {
-  const bool mayBePanel = mayBePanel_.erase(client) != 0;
+  const bool mayBePanel = m_mayBePanel.erase(client) != 0;
   const json message = ParseWithoutPayload(text);
   const std::string event = message.is_object() ? StringMember(message, "event") : std::string();
   const std::string uuid = message.is_object() ? StringMember(message, "uuid") : std::string();
-  if (event == "registerPlugin" && uuid == config_.pluginUUID && plugin_ == 0) {
-    roles_[client] = Role::kPlugin;
-    plugin_ = client;
+  if (event == "registerPlugin" && uuid == m_config.pluginUUID && m_plugin == 0) {
+    m_roles[client] = Role::kPlugin;
+    m_plugin = client;
     for (int key = 1; key <= kKeyCount; ++key) SendKeyEvent("willAppear", key);
-    if (inspector_.key != 0) {
-      SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", config_.action},
-                    {"context", ContextOf(inspector_.key)}, {"device", config_.device}});
+    if (m_inspector.key != 0) {
+      SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", m_config.action},
+                    {"context", ContextOf(m_inspector.key)}, {"device", m_config.device}});
     }
     BroadcastPanelState();
-  } else if (event == "registerPropertyInspector" && inspector_.key != 0 && uuid == inspector_.uuid &&
-             inspector_.client == 0) {
-    roles_[client] = Role::kInspector;
-    inspector_.client = client;
+  } else if (event == "registerPropertyInspector" && m_inspector.key != 0 && uuid == m_inspector.uuid &&
+             m_inspector.client == 0) {
+    m_roles[client] = Role::kInspector;
+    m_inspector.client = client;
   } else if (event == "registerPanel" && mayBePanel) {
-    roles_[client] = Role::kPanel;
-    panels_.insert(client);
-    callbacks_.send(client, PanelState().dump());
+    m_roles[client] = Role::kPanel;
+    m_panels.insert(client);
+    m_callbacks.send(client, PanelState().dump());
   } else {
     // Whoever cannot say who it is gets nothing.
-    roles_.erase(client);
-    callbacks_.close(client);
+    m_roles.erase(client);
+    m_callbacks.close(client);
   }
 }
 
@@ -117,7 +117,7 @@ void PanelRelay::FromPlugin(const std::string& text) {
   if (key == 0) return;
   if (event == "sendToPropertyInspector") {
     // Already in the form the inspector expects; passed on as it came.
-    if (inspector_.key == key && inspector_.client != 0) callbacks_.send(inspector_.client, text);
+    if (m_inspector.key == key && m_inspector.client != 0) m_callbacks.send(m_inspector.client, text);
     return;
   }
   if (event != "setSettings" && event != "setImage") return;
@@ -126,32 +126,32 @@ void PanelRelay::FromPlugin(const std::string& text) {
   if (payload == message.end() || !payload->is_object()) return;
   if (event == "setSettings") {
     StoreSettings(key, *payload);
-    if (inspector_.key == key && inspector_.client != 0) {
-      const json forwarded = {{"event", "didReceiveSettings"}, {"action", config_.action},
-                              {"context", ContextOf(key)}, {"device", config_.device},
+    if (m_inspector.key == key && m_inspector.client != 0) {
+      const json forwarded = {{"event", "didReceiveSettings"}, {"action", m_config.action},
+                              {"context", ContextOf(key)}, {"device", m_config.device},
                               {"payload", {{"settings", *payload}}}};
-      callbacks_.send(inspector_.client, forwarded.dump());
+      m_callbacks.send(m_inspector.client, forwarded.dump());
     }
   } else {
-    images_[key - 1] = StringMember(*payload, "image");
+    m_images[key - 1] = StringMember(*payload, "image");
     BroadcastPanelState();
   }
 }
 
 void PanelRelay::FromInspector(ClientId client, const std::string& text) {
   // An inspector that has been closed since may still be talking; only the open one counts.
-  if (client != inspector_.client) return;
+  if (client != m_inspector.client) return;
   const json message = json::parse(text, nullptr, false);
-  if (!message.is_object() || StringMember(message, "context") != inspector_.uuid) return;
+  if (!message.is_object() || StringMember(message, "context") != m_inspector.uuid) return;
   const std::string event = StringMember(message, "event");
   const auto payload = message.find("payload");
   if (payload == message.end() || !payload->is_object()) return;
-  const int key = inspector_.key;
+  const int key = m_inspector.key;
   if (event == "setSettings") {
     StoreSettings(key, *payload);
     SendKeyEvent("didReceiveSettings", key);
   } else if (event == "sendToPlugin") {
-    SendToPlugin({{"event", "sendToPlugin"}, {"action", config_.action}, {"context", ContextOf(key)},
+    SendToPlugin({{"event", "sendToPlugin"}, {"action", m_config.action}, {"context", ContextOf(key)},
                   {"payload", *payload}});
   }
 }
@@ -166,7 +166,7 @@ void PanelRelay::FromPanel(const std::string& text) {
     return;
   }
   if (event == "plugDevice" || event == "setSignal") {
-    if (callbacks_.simControl && callbacks_.simControl(message)) BroadcastPanelState();
+    if (m_callbacks.simControl && m_callbacks.simControl(message)) BroadcastPanelState();
     return;
   }
   const int key = KeyMember(message);
@@ -181,48 +181,48 @@ void PanelRelay::FromPanel(const std::string& text) {
 
 void PanelRelay::OpenInspector(int key) {
   CloseInspector();
-  inspector_.key = key;
-  inspector_.uuid = callbacks_.newUUID();
-  inspector_.client = 0;
-  const json actionInfo = {{"action", config_.action},
+  m_inspector.key = key;
+  m_inspector.uuid = m_callbacks.newUUID();
+  m_inspector.client = 0;
+  const json actionInfo = {{"action", m_config.action},
                            {"context", ContextOf(key)},
-                           {"device", config_.device},
+                           {"device", m_config.device},
                            {"payload", KeyPayload(key)}};
-  inspector_.url = config_.inspectorPage + "?port=" + std::to_string(config_.port) +
-                   "&uuid=" + PercentEncode(inspector_.uuid) +
-                   "&registerEvent=registerPropertyInspector&info=" + PercentEncode(config_.info) +
+  m_inspector.url = m_config.inspectorPage + "?port=" + std::to_string(m_config.port) +
+                   "&uuid=" + PercentEncode(m_inspector.uuid) +
+                   "&registerEvent=registerPropertyInspector&info=" + PercentEncode(m_config.info) +
                    "&actionInfo=" + PercentEncode(actionInfo.dump());
-  SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", config_.action}, {"context", ContextOf(key)},
-                {"device", config_.device}});
+  SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", m_config.action}, {"context", ContextOf(key)},
+                {"device", m_config.device}});
 }
 
 void PanelRelay::CloseInspector() {
-  if (inspector_.key == 0) return;
-  SendToPlugin({{"event", "propertyInspectorDidDisappear"}, {"action", config_.action},
-                {"context", ContextOf(inspector_.key)}, {"device", config_.device}});
-  if (inspector_.client != 0) {
-    roles_.erase(inspector_.client);
-    callbacks_.close(inspector_.client);
+  if (m_inspector.key == 0) return;
+  SendToPlugin({{"event", "propertyInspectorDidDisappear"}, {"action", m_config.action},
+                {"context", ContextOf(m_inspector.key)}, {"device", m_config.device}});
+  if (m_inspector.client != 0) {
+    m_roles.erase(m_inspector.client);
+    m_callbacks.close(m_inspector.client);
   }
-  inspector_ = Inspector{};
+  m_inspector = Inspector{};
 }
 
 void PanelRelay::SendToPlugin(const json& message) {
-  if (plugin_ != 0) callbacks_.send(plugin_, message.dump());
+  if (m_plugin != 0) m_callbacks.send(m_plugin, message.dump());
 }
 
 void PanelRelay::SendKeyEvent(const std::string& event, int key) {
-  SendToPlugin({{"event", event}, {"action", config_.action}, {"context", ContextOf(key)},
-                {"device", config_.device}, {"payload", KeyPayload(key)}});
+  SendToPlugin({{"event", event}, {"action", m_config.action}, {"context", ContextOf(key)},
+                {"device", m_config.device}, {"payload", KeyPayload(key)}});
 }
 
 void PanelRelay::StoreSettings(int key, const json& settings) {
   std::string error;
-  if (!store_.Set(ContextOf(key), settings, error)) callbacks_.warn(error);
+  if (!m_store.Set(ContextOf(key), settings, error)) m_callbacks.warn(error);
 }
 
 json PanelRelay::KeyPayload(int key) const {
-  return {{"settings", store_.Get(ContextOf(key))},
+  return {{"settings", m_store.Get(ContextOf(key))},
           {"coordinates", {{"column", (key - 1) % kColumns}, {"row", (key - 1) / kColumns}}},
           {"isInMultiAction", false}};
 }
@@ -230,22 +230,22 @@ json PanelRelay::KeyPayload(int key) const {
 json PanelRelay::PanelState() const {
   json keys = json::array();
   for (int key = 1; key <= kKeyCount; ++key) {
-    keys.push_back({{"key", key}, {"context", ContextOf(key)}, {"image", images_[key - 1]}});
+    keys.push_back({{"key", key}, {"context", ContextOf(key)}, {"image", m_images[key - 1]}});
   }
   json inspector = nullptr;
-  if (inspector_.key != 0) inspector = {{"key", inspector_.key}, {"url", inspector_.url}};
+  if (m_inspector.key != 0) inspector = {{"key", m_inspector.key}, {"url", m_inspector.url}};
   json state = {{"event", "panelState"},
-                {"language", config_.language},
-                {"plugin", {{"name", config_.pluginName}, {"connected", plugin_ != 0}}},
-                {"defaultImage", config_.defaultImage},
+                {"language", m_config.language},
+                {"plugin", {{"name", m_config.pluginName}, {"connected", m_plugin != 0}}},
+                {"defaultImage", m_config.defaultImage},
                 {"keys", std::move(keys)},
                 {"inspector", std::move(inspector)}};
-  if (callbacks_.simState) state["simDevices"] = callbacks_.simState();
+  if (m_callbacks.simState) state["simDevices"] = m_callbacks.simState();
   return state;
 }
 
 void PanelRelay::BroadcastPanelState() {
-  if (panels_.empty()) return;
+  if (m_panels.empty()) return;
   const std::string text = PanelState().dump();
-  for (ClientId panel : panels_) callbacks_.send(panel, text);
+  for (ClientId panel : m_panels) m_callbacks.send(panel, text);
 }

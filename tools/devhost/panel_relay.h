@@ -80,13 +80,13 @@ class PanelRelay {
   // The key number of a "key-N" context, 0 when it names no key.
   static int KeyOfContext(const std::string& context);
 
-  Config config_;
-  SettingsStore& store_;
-  Callbacks callbacks_;
-  std::map<ClientId, Role> roles_;
-  ClientId plugin_ = 0;
-  std::set<ClientId> panels_;
-  std::set<ClientId> mayBePanel_;  // open and not yet registered
-  Inspector inspector_;
-  std::array<std::string, kKeyCount> images_;
+  Config m_config;
+  SettingsStore& m_store;
+  Callbacks m_callbacks;
+  std::map<ClientId, Role> m_roles;
+  ClientId m_plugin = 0;
+  std::set<ClientId> m_panels;
+  std::set<ClientId> m_mayBePanel;  // open and not yet registered
+  Inspector m_inspector;
+  std::array<std::string, kKeyCount> m_images;
 };

@@ -42,42 +42,42 @@ std::string Timestamp() {
 }  // namespace
 
 bool SettingsStore::Load(std::string& warning) {
-  keys_ = nlohmann::json::object();
-  if (access(path_.c_str(), F_OK) != 0) return true;
-  if (ReadSettingsFile(path_, keys_)) return true;
-  keys_ = nlohmann::json::object();
+  m_keys = nlohmann::json::object();
+  if (access(m_path.c_str(), F_OK) != 0) return true;
+  if (ReadSettingsFile(m_path, m_keys)) return true;
+  m_keys = nlohmann::json::object();
   // Never overwrite what the person configured: the unreadable file moves aside under a name not yet taken.
-  std::string aside = path_ + ".corrupt-" + Timestamp();
+  std::string aside = m_path + ".corrupt-" + Timestamp();
   for (int n = 2; access(aside.c_str(), F_OK) == 0; ++n) {
-    aside = path_ + ".corrupt-" + Timestamp() + "-" + std::to_string(n);
+    aside = m_path + ".corrupt-" + Timestamp() + "-" + std::to_string(n);
   }
-  if (std::rename(path_.c_str(), aside.c_str()) != 0) {
-    warning = path_ + " cannot be read as settings and cannot be renamed aside (" + std::strerror(errno) +
+  if (std::rename(m_path.c_str(), aside.c_str()) != 0) {
+    warning = m_path + " cannot be read as settings and cannot be renamed aside (" + std::strerror(errno) +
               "); starting with no settings and leaving it as it is";
     // Nothing may be written over it later either.
-    path_.clear();
+    m_path.clear();
     return false;
   }
-  warning = path_ + " cannot be read as settings; kept as " + aside + ", starting with no settings";
+  warning = m_path + " cannot be read as settings; kept as " + aside + ", starting with no settings";
   return false;
 }
 
 nlohmann::json SettingsStore::Get(const std::string& context) const {
-  const auto found = keys_.find(context);
-  return found == keys_.end() ? nlohmann::json::object() : *found;
+  const auto found = m_keys.find(context);
+  return found == m_keys.end() ? nlohmann::json::object() : *found;
 }
 
 bool SettingsStore::Set(const std::string& context, const nlohmann::json& settings, std::string& error) {
-  keys_[context] = settings;
+  m_keys[context] = settings;
   return Save(error);
 }
 
 bool SettingsStore::Save(std::string& error) const {
-  if (path_.empty()) {
+  if (m_path.empty()) {
     error = "the settings are not saved (the settings file could not be moved aside)";
     return false;
   }
-  return WriteFileAtomically(path_, nlohmann::json{{"keys", keys_}}.dump(2) + "\n", error);
+  return WriteFileAtomically(m_path, nlohmann::json{{"keys", m_keys}}.dump(2) + "\n", error);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {

@@ -11,7 +11,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
 
 class SettingsStore {
  public:
-  explicit SettingsStore(std::string path) : path_(std::move(path)) {}
+  explicit SettingsStore(std::string path) : m_path(std::move(path)) {}
 
   // Reads the file. A missing file starts empty. A file that cannot be read as settings is renamed aside
   // (its bytes untouched) and the store starts empty; warning then says so. False only in that case.
@@ -23,11 +23,11 @@ class SettingsStore {
   // (the value is kept in memory either way).
   bool Set(const std::string& context, const nlohmann::json& settings, std::string& error);
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return m_path; }
 
  private:
   bool Save(std::string& error) const;
 
-  std::string path_;
-  nlohmann::json keys_ = nlohmann::json::object();
+  std::string m_path;
+  nlohmann::json m_keys = nlohmann::json::object();
 };

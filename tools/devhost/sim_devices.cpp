@@ -14,11 +14,11 @@ int IntMember(const json& object, const char* name, int fallback) {
 
 }  // namespace
 
-SimDevices::SimDevices(std::string controlPath, const std::string& devicesText) : path_(std::move(controlPath)) {
+SimDevices::SimDevices(std::string controlPath, const std::string& devicesText) : m_path(std::move(controlPath)) {
   const json config = devicesText.empty() ? json::object() : json::parse(devicesText, nullptr, false);
   const auto list = config.is_object() ? config.find("devices") : config.end();
   if (!config.is_object() || list == config.end()) {
-    devices_.push_back(Device{});
+    m_devices.push_back(Device{});
     return;
   }
   if (!list->is_array()) return;
@@ -32,13 +32,13 @@ SimDevices::SimDevices(std::string controlPath, const std::string& devicesText) 
         if ((*signal)[k].is_boolean()) device.signal[k] = (*signal)[k].get<bool>();
       }
     }
-    devices_.push_back(device);
+    m_devices.push_back(device);
   }
 }
 
 SimDevices::Device* SimDevices::Find(const json& message) {
   const int number = IntMember(message, "device", 0);
-  for (Device& device : devices_) {
+  for (Device& device : m_devices) {
     if (device.number == number) return &device;
   }
   return nullptr;
@@ -71,7 +71,7 @@ bool SimDevices::Apply(const json& message, std::string& error) {
 
 json SimDevices::State() const {
   json list = json::array();
-  for (const Device& device : devices_) {
+  for (const Device& device : m_devices) {
     list.push_back({{"number", device.number}, {"plugged", device.plugged}, {"signal", device.signal}});
   }
   return list;
@@ -80,9 +80,9 @@ json SimDevices::State() const {
 bool SimDevices::Save(std::string& error) const {
   json unplugged = json::array();
   json signal = json::object();
-  for (const Device& device : devices_) {
+  for (const Device& device : m_devices) {
     if (!device.plugged) unplugged.push_back(device.number);
     signal[std::to_string(device.number)] = device.signal;
   }
-  return WriteFileAtomically(path_, json{{"unplugged", unplugged}, {"signal", signal}}.dump() + "\n", error);
+  return WriteFileAtomically(m_path, json{{"unplugged", unplugged}, {"signal", signal}}.dump() + "\n", error);
 }

@@ -32,6 +32,6 @@ class SimDevices {
   };
   Device* Find(const nlohmann::json& message);
 
-  std::string path_;
-  std::vector<Device> devices_;
+  std::string m_path;
+  std::vector<Device> m_devices;
 };

@@ -89,60 +89,60 @@ bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std:
 class WebHost {
  public:
   WebHost(const WebHostOptions& options, const Manifest& manifest, SettingsStore& store)
-      : options_(options), manifest_(manifest), store_(store) {}
+      : m_options(options), m_manifest(manifest), m_store(store) {}
 
   ~WebHost() {
-    if (stdinWatcher_.joinable()) {
+    if (m_stdinWatcher.joinable()) {
       const char wake = 0;
-      [[maybe_unused]] const ssize_t n = write(wakePipe_[1], &wake, 1);
-      stdinWatcher_.join();
+      [[maybe_unused]] const ssize_t n = write(m_wakePipe[1], &wake, 1);
+      m_stdinWatcher.join();
     }
-    for (int fd : wakePipe_) {
+    for (int fd : m_wakePipe) {
       if (fd >= 0) close(fd);
     }
   }
 
   int Run() {
-    server_.clear_access_channels(websocketpp::log::alevel::all);
-    server_.clear_error_channels(websocketpp::log::elevel::all);
+    m_server.clear_access_channels(websocketpp::log::alevel::all);
+    m_server.clear_error_channels(websocketpp::log::elevel::all);
     websocketpp::lib::error_code ec;
-    server_.init_asio(ec);
+    m_server.init_asio(ec);
     if (ec) return Fail("cannot start the event loop: " + ec.message());
-    signals_.emplace(server_.get_io_service());
-    childTimer_.emplace(server_.get_io_service());
-    server_.set_reuse_addr(true);
+    m_signals.emplace(m_server.get_io_service());
+    m_childTimer.emplace(m_server.get_io_service());
+    m_server.set_reuse_addr(true);
     // A plug-in that outlives this host must not keep its port.
-    server_.set_tcp_pre_bind_handler([](const auto& acceptor) {
+    m_server.set_tcp_pre_bind_handler([](const auto& acceptor) {
       return SetCloseOnExec(acceptor->native_handle()) ? std::error_code()
                                                        : std::error_code(errno, std::system_category());
     });
-    server_.set_http_handler([this](Hdl hdl) { OnHttp(hdl); });
-    server_.set_validate_handler([this](Hdl hdl) { return OnValidate(hdl); });
-    server_.set_open_handler([this](Hdl hdl) { OnOpen(hdl); });
-    server_.set_close_handler([this](Hdl hdl) { OnEnd(hdl); });
-    server_.set_fail_handler([this](Hdl hdl) { OnEnd(hdl); });
-    server_.set_message_handler([this](Hdl hdl, Server::message_ptr msg) { OnMessage(hdl, msg); });
+    m_server.set_http_handler([this](Hdl hdl) { OnHttp(hdl); });
+    m_server.set_validate_handler([this](Hdl hdl) { return OnValidate(hdl); });
+    m_server.set_open_handler([this](Hdl hdl) { OnOpen(hdl); });
+    m_server.set_close_handler([this](Hdl hdl) { OnEnd(hdl); });
+    m_server.set_fail_handler([this](Hdl hdl) { OnEnd(hdl); });
+    m_server.set_message_handler([this](Hdl hdl, Server::message_ptr msg) { OnMessage(hdl, msg); });
 
-    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), options_.port);
-    server_.listen(endpoint, ec);
-    if (ec) return Fail("cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " + ec.message());
+    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), m_options.port);
+    m_server.listen(endpoint, ec);
+    if (ec) return Fail("cannot listen on 127.0.0.1:" + std::to_string(m_options.port) + ": " + ec.message());
     asio::error_code aec;
-    port_ = server_.get_local_endpoint(aec).port();
+    m_port = m_server.get_local_endpoint(aec).port();
     if (aec) return Fail("cannot read the listening port: " + aec.message());
-    server_.start_accept(ec);
+    m_server.start_accept(ec);
     if (ec) return Fail("cannot accept connections: " + ec.message());
 
-    webRoot_ = ExecutableFolder() + "/web";
-    token_ = NewAccessToken();
+    m_webRoot = ExecutableFolder() + "/web";
+    m_token = NewAccessToken();
     PanelRelay::Config config;
-    config.port = port_;
+    config.port = m_port;
     config.pluginUUID = NewPluginUUID();
-    config.info = MakeInfoBlock(options_.language);
-    config.language = options_.language;
-    config.pluginName = manifest_.name;
-    config.action = manifest_.action;
-    config.defaultImage = manifest_.keyImage.empty() ? "" : "/plugin/" + manifest_.keyImage;
-    config.inspectorPage = "/plugin/" + manifest_.inspector;
+    config.info = MakeInfoBlock(m_options.language);
+    config.language = m_options.language;
+    config.pluginName = m_manifest.name;
+    config.action = m_manifest.action;
+    config.defaultImage = m_manifest.keyImage.empty() ? "" : "/plugin/" + m_manifest.keyImage;
+    config.inspectorPage = "/plugin/" + m_manifest.inspector;
     PanelRelay::Callbacks callbacks;
     callbacks.send = [this](PanelRelay::ClientId id, const std::string& text) { Send(id, text); };
     callbacks.close = [this](PanelRelay::ClientId id) { CloseClient(id, websocketpp::close::status::normal); };
@@ -151,30 +151,30 @@ class WebHost {
     if (StartSimControl()) {
       callbacks.simControl = [this](const nlohmann::json& message) {
         std::string error;
-        if (sim_->Apply(message, error)) return true;
+        if (m_sim->Apply(message, error)) return true;
         Warn(error);
         return false;
       };
-      callbacks.simState = [this] { return sim_->State(); };
+      callbacks.simState = [this] { return m_sim->State(); };
     }
-    relay_ = std::make_unique<PanelRelay>(config, store_, callbacks);
+    m_relay = std::make_unique<PanelRelay>(config, m_store, callbacks);
 
     if (!StartPlugin(config)) return 1;
 
-    signals_->add(SIGINT);
-    signals_->add(SIGTERM);
-    signals_->async_wait([this](const asio::error_code& error, int) {
+    m_signals->add(SIGINT);
+    m_signals->add(SIGTERM);
+    m_signals->async_wait([this](const asio::error_code& error, int) {
       if (!error) RequestStop();
     });
     WatchChild();
     if (!WatchStandardInput()) return Fail("cannot watch standard input");
 
-    std::cout << PanelPageUrl(port_, token_) << std::endl;
+    std::cout << PanelPageUrl(m_port, m_token) << std::endl;
     try {
-      server_.run();
+      m_server.run();
     } catch (const std::exception& e) {
       Warn(std::string("the event loop failed: ") + e.what());
-      child_.Kill();
+      m_child.Kill();
       return 1;
     }
     return 0;
@@ -189,18 +189,18 @@ class WebHost {
   // The native plug-in's emulator takes plug, unplug and signal changes from a control file, which the
   // child finds through its environment.
   bool StartSimControl() {
-    if (options_.wine) return false;
+    if (m_options.wine) return false;
     const char* given = std::getenv("PNX_SIM_CONTROL");
     const std::string path = given && *given ? given : ExecutableFolder() + "/devhost-sim-control.json";
     std::string devices;
     if (const char* config = std::getenv("PNX_SIM_DEVICES")) {
       if (!ReadWholeFile(config, kMaxServedBytes, devices)) devices.clear();
     }
-    sim_ = std::make_unique<SimDevices>(path, devices);
+    m_sim = std::make_unique<SimDevices>(path, devices);
     std::string error;
-    if (!sim_->Save(error) || setenv("PNX_SIM_CONTROL", path.c_str(), 1) != 0) {
+    if (!m_sim->Save(error) || setenv("PNX_SIM_CONTROL", path.c_str(), 1) != 0) {
       Warn("no device control: " + error);
-      sim_.reset();
+      m_sim.reset();
       return false;
     }
     return true;
@@ -208,22 +208,22 @@ class WebHost {
 
   bool StartPlugin(const PanelRelay::Config& config) {
     // The manifest comes from the bundle; its executable must still lie inside it.
-    const std::string executable = ResolveServedFile(options_.pluginFolder, manifest_.executable);
+    const std::string executable = ResolveServedFile(m_options.pluginFolder, m_manifest.executable);
     if (executable.empty()) {
-      Warn("the plug-in executable " + manifest_.executable + " is not a file inside " + options_.pluginFolder);
+      Warn("the plug-in executable " + m_manifest.executable + " is not a file inside " + m_options.pluginFolder);
       return false;
     }
     PluginLaunch launch;
     launch.executable = executable;
-    launch.underWine = options_.wine;
-    launch.port = port_;
+    launch.underWine = m_options.wine;
+    launch.port = m_port;
     launch.pluginUUID = config.pluginUUID;
     launch.info = config.info;
     std::string error;
     // Its own process group: a Ctrl+C in the terminal reaches only this host, which then closes the plug-in's
     // connection so that it ends as it would under a real host.
-    child_.SetOwnProcessGroup(true);
-    if (!child_.Start(PluginArguments(launch), options_.pluginOutput, error)) {
+    m_child.SetOwnProcessGroup(true);
+    if (!m_child.Start(PluginArguments(launch), m_options.pluginOutput, error)) {
       Warn(error);
       return false;
     }
@@ -231,20 +231,20 @@ class WebHost {
   }
 
   void WatchChild() {
-    childTimer_->expires_after(milliseconds(stopping_ ? 50 : 250));
-    childTimer_->async_wait([this](const asio::error_code& error) {
+    m_childTimer->expires_after(milliseconds(m_stopping ? 50 : 250));
+    m_childTimer->async_wait([this](const asio::error_code& error) {
       if (error) return;
-      if (!childReported_ && !child_.Running()) {
-        childReported_ = true;
-        Warn("the plug-in exited with code " + std::to_string(child_.ExitCode()));
+      if (!m_childReported && !m_child.Running()) {
+        m_childReported = true;
+        Warn("the plug-in exited with code " + std::to_string(m_child.ExitCode()));
       }
-      if (stopping_ && (childReported_ || std::chrono::steady_clock::now() >= stopDeadline_)) {
-        if (!childReported_) {
+      if (m_stopping && (m_childReported || std::chrono::steady_clock::now() >= m_stopDeadline)) {
+        if (!m_childReported) {
           Warn("the plug-in did not exit within 10 s of the close; killing it");
-          child_.Kill();
+          m_child.Kill();
         }
-        signals_->cancel();
-        server_.stop();
+        m_signals->cancel();
+        m_server.stop();
         return;
       }
       WatchChild();
@@ -253,9 +253,9 @@ class WebHost {
 
   // A thread waits on standard input (any kind of file) and posts its end to the event loop.
   bool WatchStandardInput() {
-    if (pipe(wakePipe_) != 0) return false;
-    stdinWatcher_ = std::thread([this] {
-      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    if (pipe(m_wakePipe) != 0) return false;
+    m_stdinWatcher = std::thread([this] {
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
       char buffer[4096];
       for (;;) {
         if (poll(fds, 2, -1) < 0) {
@@ -268,32 +268,32 @@ class WebHost {
         const ssize_t n = read(STDIN_FILENO, buffer, sizeof(buffer));
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) break;
       }
-      asio::post(server_.get_io_service(), [this] { RequestStop(); });
+      asio::post(m_server.get_io_service(), [this] { RequestStop(); });
     });
     return true;
   }
 
   void RequestStop() {
-    if (stopping_) return;
-    stopping_ = true;
-    stopDeadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    if (m_stopping) return;
+    m_stopping = true;
+    m_stopDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     websocketpp::lib::error_code ec;
-    server_.stop_listening(ec);
+    m_server.stop_listening(ec);
     // The plug-in ends when its host connection closes normally; the pages are told the server is going.
-    for (const auto& client : clients_) {
-      server_.close(client.second, websocketpp::close::status::going_away, "", ec);
+    for (const auto& client : m_clients) {
+      m_server.close(client.second, websocketpp::close::status::going_away, "", ec);
     }
-    childTimer_->cancel();
+    m_childTimer->cancel();
     WatchChild();
   }
 
   void OnHttp(Hdl hdl) {
-    const Server::connection_ptr connection = server_.get_con_from_hdl(hdl);
-    if (!HostAllowed(connection->get_request_header("Host"), port_)) {
+    const Server::connection_ptr connection = m_server.get_con_from_hdl(hdl);
+    if (!HostAllowed(connection->get_request_header("Host"), m_port)) {
       connection->set_status(websocketpp::http::status_code::forbidden);
       return;
     }
-    connection->append_header("Content-Security-Policy", ContentSecurityPolicy(port_));
+    connection->append_header("Content-Security-Policy", ContentSecurityPolicy(m_port));
     connection->append_header("X-Content-Type-Options", "nosniff");
     connection->append_header("Cache-Control", "no-store");
     if (connection->get_request().get_method() != "GET") {
@@ -305,11 +305,11 @@ class WebHost {
     resource = resource.substr(0, resource.find_first_of("?#"));
     std::string file;
     if (resource == "/") {
-      file = ResolveServedFile(webRoot_, "index.html");
+      file = ResolveServedFile(m_webRoot, "index.html");
     } else if (resource.compare(0, 7, "/panel/") == 0) {
-      file = ResolveServedFile(webRoot_, resource.substr(7));
+      file = ResolveServedFile(m_webRoot, resource.substr(7));
     } else if (resource.compare(0, 8, "/plugin/") == 0) {
-      file = ResolveServedFile(options_.pluginFolder, resource.substr(8));
+      file = ResolveServedFile(m_options.pluginFolder, resource.substr(8));
     }
     std::string body;
     if (file.empty() || !ReadWholeFile(file, kMaxServedBytes, body)) {
@@ -324,8 +324,8 @@ class WebHost {
   }
 
   bool OnValidate(Hdl hdl) {
-    const Server::connection_ptr connection = server_.get_con_from_hdl(hdl);
-    if (stopping_ || Access(connection) == WebSocketAccess::kRefused) {
+    const Server::connection_ptr connection = m_server.get_con_from_hdl(hdl);
+    if (m_stopping || Access(connection) == WebSocketAccess::kRefused) {
       connection->set_status(websocketpp::http::status_code::forbidden);
       return false;
     }
@@ -334,65 +334,65 @@ class WebHost {
 
   WebSocketAccess Access(const Server::connection_ptr& connection) const {
     return WebSocketAccessFor(connection->get_request_header("Host"), connection->get_request_header("Origin"),
-                              connection->get_resource(), port_, token_);
+                              connection->get_resource(), m_port, m_token);
   }
 
   void OnOpen(Hdl hdl) {
-    const PanelRelay::ClientId id = ++lastClient_;
-    clients_[id] = hdl;
-    ids_[hdl] = id;
-    relay_->OnOpen(id, Access(server_.get_con_from_hdl(hdl)) == WebSocketAccess::kAny);
+    const PanelRelay::ClientId id = ++m_lastClient;
+    m_clients[id] = hdl;
+    m_ids[hdl] = id;
+    m_relay->OnOpen(id, Access(m_server.get_con_from_hdl(hdl)) == WebSocketAccess::kAny);
   }
 
   void OnEnd(Hdl hdl) {
-    const auto found = ids_.find(hdl);
-    if (found == ids_.end()) return;
+    const auto found = m_ids.find(hdl);
+    if (found == m_ids.end()) return;
     const PanelRelay::ClientId id = found->second;
-    ids_.erase(found);
-    clients_.erase(id);
-    relay_->OnClose(id);
+    m_ids.erase(found);
+    m_clients.erase(id);
+    m_relay->OnClose(id);
   }
 
   void OnMessage(Hdl hdl, const Server::message_ptr& msg) {
-    const auto found = ids_.find(hdl);
-    if (found == ids_.end() || msg->get_opcode() != websocketpp::frame::opcode::text) return;
-    relay_->OnMessage(found->second, msg->get_payload());
+    const auto found = m_ids.find(hdl);
+    if (found == m_ids.end() || msg->get_opcode() != websocketpp::frame::opcode::text) return;
+    m_relay->OnMessage(found->second, msg->get_payload());
   }
 
   void Send(PanelRelay::ClientId id, const std::string& text) {
-    const auto found = clients_.find(id);
-    if (found == clients_.end()) return;
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end()) return;
     websocketpp::lib::error_code ec;
-    server_.send(found->second, text, websocketpp::frame::opcode::text, ec);
+    m_server.send(found->second, text, websocketpp::frame::opcode::text, ec);
   }
 
   void CloseClient(PanelRelay::ClientId id, websocketpp::close::status::value code) {
-    const auto found = clients_.find(id);
-    if (found == clients_.end()) return;
+    const auto found = m_clients.find(id);
+    if (found == m_clients.end()) return;
     websocketpp::lib::error_code ec;
-    server_.close(found->second, code, "", ec);
+    m_server.close(found->second, code, "", ec);
   }
 
-  const WebHostOptions& options_;
-  const Manifest& manifest_;
-  SettingsStore& store_;
-  Server server_;
-  std::optional<asio::signal_set> signals_;     // made once the server has its event loop
-  std::optional<asio::steady_timer> childTimer_;
-  uint16_t port_ = 0;
-  std::string webRoot_;
-  std::string token_;  // in the printed address; lets a client without an Origin register as a panel
-  std::unique_ptr<SimDevices> sim_;
-  std::unique_ptr<PanelRelay> relay_;
-  ChildProcess child_;
-  bool childReported_ = false;
-  bool stopping_ = false;
-  std::chrono::steady_clock::time_point stopDeadline_;
-  PanelRelay::ClientId lastClient_ = 0;
-  std::map<PanelRelay::ClientId, Hdl> clients_;
-  std::map<Hdl, PanelRelay::ClientId, std::owner_less<Hdl>> ids_;
-  int wakePipe_[2] = {-1, -1};
-  std::thread stdinWatcher_;
+  const WebHostOptions& m_options;
+  const Manifest& m_manifest;
+  SettingsStore& m_store;
+  Server m_server;
+  std::optional<asio::signal_set> m_signals;     // made once the server has its event loop
+  std::optional<asio::steady_timer> m_childTimer;
+  uint16_t m_port = 0;
+  std::string m_webRoot;
+  std::string m_token;  // in the printed address; lets a client without an Origin register as a panel
+  std::unique_ptr<SimDevices> m_sim;
+  std::unique_ptr<PanelRelay> m_relay;
+  ChildProcess m_child;
+  bool m_childReported = false;
+  bool m_stopping = false;
+  std::chrono::steady_clock::time_point m_stopDeadline;
+  PanelRelay::ClientId m_lastClient = 0;
+  std::map<PanelRelay::ClientId, Hdl> m_clients;
+  std::map<Hdl, PanelRelay::ClientId, std::owner_less<Hdl>> m_ids;
+  int m_wakePipe[2] = {-1, -1};
+  std::thread m_stdinWatcher;
 };
 
 }  // namespace

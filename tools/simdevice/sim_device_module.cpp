@@ -31,14 +31,14 @@ SimNodeFactory g_factory;
 // COM for the registering thread; left as found when it was initialised already in another mode.
 class ComScope {
  public:
-  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComScope() : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
   ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
+    if (SUCCEEDED(m_hr)) CoUninitialize();
   }
-  HRESULT result() const { return hr_ == RPC_E_CHANGED_MODE ? S_OK : hr_; }
+  HRESULT result() const { return m_hr == RPC_E_CHANGED_MODE ? S_OK : m_hr; }
 
  private:
-  HRESULT hr_;
+  HRESULT m_hr;
 };
 
 }  // namespace

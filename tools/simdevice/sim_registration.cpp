@@ -29,15 +29,15 @@ class RegKey {
  public:
   RegKey() = default;
   ~RegKey() {
-    if (key_) RegCloseKey(key_);
+    if (m_key) RegCloseKey(m_key);
   }
   RegKey(const RegKey&) = delete;
   RegKey& operator=(const RegKey&) = delete;
-  HKEY* Receive() { return &key_; }
-  HKEY get() const { return key_; }
+  HKEY* Receive() { return &m_key; }
+  HKEY get() const { return m_key; }
 
  private:
-  HKEY key_ = nullptr;
+  HKEY m_key = nullptr;
 };
 
 HRESULT SetStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {

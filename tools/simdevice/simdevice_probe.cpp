@@ -171,22 +171,22 @@ class FrameCounter final : public UncountedComObject<ISampleGrabberCB> {
     long length = sample->GetActualDataLength();
     REFERENCE_TIME start = 0, stop = 0;
     HRESULT timeResult = sample->GetTime(&start, &stop);
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++frames_;
-    if (length > 0) last_.assign(data, data + length);
-    if (timeResult == S_OK && stop > start) ++timed_;
-    if (frames_ > 1 && timeResult == S_OK && start < lastStart_) ++backwards_;
-    lastStart_ = start;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_frames;
+    if (length > 0) m_last.assign(data, data + length);
+    if (timeResult == S_OK && stop > start) ++m_timed;
+    if (m_frames > 1 && timeResult == S_OK && start < m_lastStart) ++m_backwards;
+    m_lastStart = start;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, LONG) override { return S_OK; }
 
-  std::mutex mutex_;
-  long frames_ = 0;
-  long timed_ = 0;
-  long backwards_ = 0;
-  REFERENCE_TIME lastStart_ = 0;
-  std::vector<BYTE> last_;
+  std::mutex m_mutex;
+  long m_frames = 0;
+  long m_timed = 0;
+  long m_backwards = 0;
+  REFERENCE_TIME m_lastStart = 0;
+  std::vector<BYTE> m_last;
 };
 
 void WaitPumping(DWORD milliseconds) {
@@ -335,10 +335,10 @@ int Run(const std::wstring& wanted, DWORD milliseconds) {
   hr = control->Stop();
   std::printf("stop hr=%ld\n", static_cast<long>(hr));
   grabber->SetCallback(nullptr, 0);
-  std::lock_guard<std::mutex> lock(counter.mutex_);
-  std::printf("frames %ld timed %ld backwards %ld bytes %u\n", counter.frames_, counter.timed_,
-              counter.backwards_, static_cast<unsigned>(counter.last_.size()));
-  PrintQuadrants(counter.last_, width, height < 0 ? -height : height);
+  std::lock_guard<std::mutex> lock(counter.m_mutex);
+  std::printf("frames %ld timed %ld backwards %ld bytes %u\n", counter.m_frames, counter.m_timed,
+              counter.m_backwards, static_cast<unsigned>(counter.m_last.size()));
+  PrintQuadrants(counter.m_last, width, height < 0 ? -height : height);
   return 0;
 }
 

@@ -7,11 +7,11 @@
 template <class Interface>
 class UncountedComObject : public Interface {
  public:
-  explicit UncountedComObject(const IID& iid) : iid_(iid) {}
+  explicit UncountedComObject(const IID& iid) : m_iid(iid) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, iid_)) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, m_iid)) {
       *out = static_cast<Interface*>(this);
       return S_OK;
     }
@@ -22,5 +22,5 @@ class UncountedComObject : public Interface {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
  private:
-  const IID iid_;
+  const IID m_iid;
 };

@@ -18,7 +18,7 @@ constexpr ClientId kPlugin = 1, kPanel = 2, kInspector = 3, kStranger = 4;
 
 class PanelRelayTest : public testing::Test {
  protected:
-  PanelRelayTest() : store_(TempFile()) {
+  PanelRelayTest() : m_store(TempFile()) {
     PanelRelay::Config config;
     config.port = 4321;
     config.pluginUUID = "PLUGIN-UUID";
@@ -29,11 +29,11 @@ class PanelRelayTest : public testing::Test {
     config.defaultImage = "/plugin/icons/key.svg";
     config.inspectorPage = "/plugin/inspector/index.html";
     PanelRelay::Callbacks callbacks;
-    callbacks.send = [this](ClientId id, const std::string& text) { sent_.emplace_back(id, text); };
-    callbacks.close = [this](ClientId id) { closed_.insert(id); };
+    callbacks.send = [this](ClientId id, const std::string& text) { m_sent.emplace_back(id, text); };
+    callbacks.close = [this](ClientId id) { m_closed.insert(id); };
     callbacks.warn = [](const std::string&) {};
-    callbacks.newUUID = [this] { return "INSPECTOR-" + std::to_string(++uuidCount_); };
-    relay_ = std::make_unique<PanelRelay>(config, store_, callbacks);
+    callbacks.newUUID = [this] { return "INSPECTOR-" + std::to_string(++m_uuidCount); };
+    m_relay = std::make_unique<PanelRelay>(config, m_store, callbacks);
   }
 
   static std::string TempFile() {
@@ -43,29 +43,29 @@ class PanelRelayTest : public testing::Test {
 
   // A client opens the first time it speaks; one with a page's Origin or the token, unless told otherwise.
   void Say(ClientId id, const json& message) {
-    if (opened_.insert(id).second) relay_->OnOpen(id, true);
-    relay_->OnMessage(id, message.dump());
+    if (m_opened.insert(id).second) m_relay->OnOpen(id, true);
+    m_relay->OnMessage(id, message.dump());
   }
 
   // The messages sent to one client since the last call, parsed.
   std::vector<json> To(ClientId id) {
     std::vector<json> result;
     std::vector<std::pair<ClientId, std::string>> rest;
-    for (auto& [to, text] : sent_) {
+    for (auto& [to, text] : m_sent) {
       if (to == id) {
         result.push_back(json::parse(text));
       } else {
         rest.emplace_back(to, std::move(text));
       }
     }
-    sent_ = std::move(rest);
+    m_sent = std::move(rest);
     return result;
   }
 
   // Registers the plug-in and a panel, then opens the inspector for key and registers it.
   void OpenInspectorFor(int key) {
     Say(kPanel, {{"event", "openInspector"}, {"key", key}});
-    Say(kInspector, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-" + std::to_string(uuidCount_)}});
+    Say(kInspector, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-" + std::to_string(m_uuidCount)}});
   }
 
   void RegisterPluginAndPanel() {
@@ -75,35 +75,35 @@ class PanelRelayTest : public testing::Test {
     To(kPanel);
   }
 
-  SettingsStore store_;
-  std::unique_ptr<PanelRelay> relay_;
-  std::vector<std::pair<ClientId, std::string>> sent_;
-  std::set<ClientId> closed_;
-  std::set<ClientId> opened_;
-  int uuidCount_ = 0;
+  SettingsStore m_store;
+  std::unique_ptr<PanelRelay> m_relay;
+  std::vector<std::pair<ClientId, std::string>> m_sent;
+  std::set<ClientId> m_closed;
+  std::set<ClientId> m_opened;
+  int m_uuidCount = 0;
 };
 
 TEST_F(PanelRelayTest, ClientsThatCannotIdentifyThemselvesAreClosed) {
   Say(kStranger, {{"event", "registerPlugin"}, {"uuid", "WRONG"}});
   Say(5, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-1"}});  // none open
-  relay_->OnMessage(6, "not json");
+  m_relay->OnMessage(6, "not json");
   Say(7, {{"event", "keyDown"}, {"key", 1}});
-  EXPECT_EQ(closed_, (std::set<ClientId>{kStranger, 5, 6, 7}));
-  EXPECT_TRUE(sent_.empty());
+  EXPECT_EQ(m_closed, (std::set<ClientId>{kStranger, 5, 6, 7}));
+  EXPECT_TRUE(m_sent.empty());
 
   RegisterPluginAndPanel();
   Say(8, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});  // a second plug-in
-  EXPECT_EQ(closed_.count(8), 1u);
+  EXPECT_EQ(m_closed.count(8), 1u);
 }
 
 TEST_F(PanelRelayTest, ClientWithoutOriginOrTokenIsNoPanelButMayBeThePluginOrAnInspector) {
   for (ClientId id : {kPlugin, kStranger, kInspector}) {
-    relay_->OnOpen(id, false);
-    opened_.insert(id);
+    m_relay->OnOpen(id, false);
+    m_opened.insert(id);
   }
   Say(kStranger, {{"event", "registerPanel"}});
-  EXPECT_EQ(closed_, std::set<ClientId>{kStranger});
-  EXPECT_TRUE(sent_.empty());  // not even the panel state
+  EXPECT_EQ(m_closed, std::set<ClientId>{kStranger});
+  EXPECT_TRUE(m_sent.empty());  // not even the panel state
 
   Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
   EXPECT_EQ(To(kPlugin).size(), 15u);
@@ -111,13 +111,13 @@ TEST_F(PanelRelayTest, ClientWithoutOriginOrTokenIsNoPanelButMayBeThePluginOrAnI
   EXPECT_EQ(To(kPanel).at(0)["event"], "panelState");
   OpenInspectorFor(3);
   Say(kInspector, {{"event", "setSettings"}, {"context", "INSPECTOR-1"}, {"payload", {{"layout", 7}}}});
-  EXPECT_EQ(store_.Get("key-3"), (json{{"layout", 7}}));
-  EXPECT_EQ(closed_, std::set<ClientId>{kStranger});
+  EXPECT_EQ(m_store.Get("key-3"), (json{{"layout", 7}}));
+  EXPECT_EQ(m_closed, std::set<ClientId>{kStranger});
 }
 
 TEST_F(PanelRelayTest, EveryKeyAppearsWithItsStoredSettingsWhenThePluginRegisters) {
   std::string error;
-  ASSERT_TRUE(store_.Set("key-7", {{"currentDevice", "Brelvon"}}, error));
+  ASSERT_TRUE(m_store.Set("key-7", {{"currentDevice", "Brelvon"}}, error));
   Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
   const std::vector<json> appeared = To(kPlugin);
   ASSERT_EQ(appeared.size(), 15u);
@@ -147,15 +147,15 @@ TEST_F(PanelRelayTest, OpeningAnotherInspectorClosesTheFirstAndRefusesItsUuid) {
   EXPECT_EQ(toPlugin[0]["context"], "key-2");
   EXPECT_EQ(toPlugin[1]["event"], "propertyInspectorDidAppear");
   EXPECT_EQ(toPlugin[1]["context"], "key-9");
-  EXPECT_EQ(closed_.count(kInspector), 1u);
+  EXPECT_EQ(m_closed.count(kInspector), 1u);
 
   // The closed inspector's page cannot come back with its old uuid, nor act for the new key.
   Say(10, {{"event", "registerPropertyInspector"}, {"uuid", "INSPECTOR-1"}});
-  EXPECT_EQ(closed_.count(10), 1u);
+  EXPECT_EQ(m_closed.count(10), 1u);
   Say(kInspector, {{"event", "setSettings"}, {"context", "INSPECTOR-1"}, {"payload", {{"x", 1}}}});
   EXPECT_TRUE(To(kPlugin).empty());
-  EXPECT_EQ(store_.Get("key-2"), json::object());
-  EXPECT_EQ(store_.Get("key-9"), json::object());
+  EXPECT_EQ(m_store.Get("key-2"), json::object());
+  EXPECT_EQ(m_store.Get("key-9"), json::object());
 
   Say(kPanel, {{"event", "closeInspector"}});
   toPlugin = To(kPlugin);
@@ -185,7 +185,7 @@ TEST_F(PanelRelayTest, SettingsAndMessagesTravelBetweenInspectorAndPluginByKey) 
                                {"context", "key-4"},
                                {"payload", {{"method", "startSendingImages"}, {"imageWidth", 224},
                                             {"imageHeight", 126}}}}));
-  EXPECT_EQ(store_.Get("key-4"), edited);
+  EXPECT_EQ(m_store.Get("key-4"), edited);
 
   // The plug-in's write-back reaches the inspector of that key only; its previews pass through unchanged.
   const json completed = {{"currentDevice", "Brelvon"}, {"devices", {{{"name", "Brelvon"}}}}};
@@ -193,15 +193,15 @@ TEST_F(PanelRelayTest, SettingsAndMessagesTravelBetweenInspectorAndPluginByKey) 
   Say(kPlugin, {{"event", "setSettings"}, {"context", "key-5"}, {"payload", {{"other", 1}}}});
   const std::string preview = R"({"action":"com.brelvon.multiview.switch","context":"key-4",)"
                               R"("event":"sendToPropertyInspector","payload":{"imageData":[66,77,1.0]}})";
-  relay_->OnMessage(kPlugin, preview);
-  relay_->OnMessage(kPlugin, R"({"context":"key-5","event":"sendToPropertyInspector","payload":{}})");
-  ASSERT_EQ(sent_.size(), 2u);
-  EXPECT_EQ(sent_[1], (std::pair<ClientId, std::string>{kInspector, preview}));
+  m_relay->OnMessage(kPlugin, preview);
+  m_relay->OnMessage(kPlugin, R"({"context":"key-5","event":"sendToPropertyInspector","payload":{}})");
+  ASSERT_EQ(m_sent.size(), 2u);
+  EXPECT_EQ(m_sent[1], (std::pair<ClientId, std::string>{kInspector, preview}));
   EXPECT_EQ(To(kInspector)[0], (json{{"event", "didReceiveSettings"}, {"action", "com.brelvon.multiview.switch"},
                                      {"context", "key-4"}, {"device", "panel-1"},
                                      {"payload", {{"settings", completed}}}}));
-  EXPECT_EQ(store_.Get("key-4"), completed);
-  EXPECT_EQ(store_.Get("key-5"), (json{{"other", 1}}));
+  EXPECT_EQ(m_store.Get("key-4"), completed);
+  EXPECT_EQ(m_store.Get("key-5"), (json{{"other", 1}}));
 
   // A key press carries what is stored now.
   Say(kPanel, {{"event", "keyUp"}, {"key", 4}});
@@ -220,13 +220,13 @@ TEST_F(PanelRelayTest, PanelStateFollowsImagesAndThePluginsConnection) {
   EXPECT_EQ(states[0]["keys"][14]["image"], "data:image/png;base64,AA");
   EXPECT_EQ(states[0]["keys"][0]["image"], "");
   EXPECT_EQ(states[0]["plugin"]["connected"], true);
-  relay_->OnClose(kPlugin);
+  m_relay->OnClose(kPlugin);
   states = To(kPanel);
   ASSERT_EQ(states.size(), 1u);
   EXPECT_EQ(states[0]["plugin"]["connected"], false);
   // Key events with no plug-in connected go nowhere.
   Say(kPanel, {{"event", "keyDown"}, {"key", 1}});
-  EXPECT_TRUE(sent_.empty());
+  EXPECT_TRUE(m_sent.empty());
 }
 
 }  // namespace
