@@ -36,39 +36,39 @@ class RawHost {
     std::string payload;  // unmasked
   };
 
-  explicit RawHost(Mode mode, std::string bytesToSend = "") : mode_(mode), bytesToSend_(std::move(bytesToSend)) {
-    listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+  explicit RawHost(Mode mode, std::string bytesToSend = "") : m_mode(mode), m_bytesToSend(std::move(bytesToSend)) {
+    m_listenFd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof(address);
-    if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        listen(listenFd_, 4) != 0 || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      if (listenFd_ >= 0) close(listenFd_);
+    if (m_listenFd < 0 || bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(m_listenFd, 4) != 0 || getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      if (m_listenFd >= 0) close(m_listenFd);
       throw std::runtime_error("raw host: cannot listen");
     }
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { Serve(); });
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { Serve(); });
   }
   ~RawHost() {
-    stop_ = true;
-    thread_.join();
-    close(listenFd_);
+    m_stop = true;
+    m_thread.join();
+    close(m_listenFd);
   }
 
-  uint16_t Port() const { return port_; }
-  bool WaitForRequest(std::chrono::milliseconds timeout) { return WaitUntil(gotRequest_, timeout); }
+  uint16_t Port() const { return m_port; }
+  bool WaitForRequest(std::chrono::milliseconds timeout) { return WaitUntil(m_gotRequest, timeout); }
   // Bytes that have arrived on the connection and not been read (what a stalled host leaves waiting).
   size_t UnreadBytes() const {
     int count = 0;
-    const int fd = connectionFd_;
+    const int fd = m_connectionFd;
     return fd >= 0 && ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
   }
   // Waits until the peer has closed the socket (or the mode's work is done); then the frames it sent.
-  bool WaitForEnd(std::chrono::milliseconds timeout) { return WaitUntil(ended_, timeout); }
+  bool WaitForEnd(std::chrono::milliseconds timeout) { return WaitUntil(m_ended, timeout); }
   std::vector<Frame> ReceivedFrames() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return ParseClientFrames(received_);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return ParseClientFrames(m_received);
   }
 
   // A server frame header (unmasked, FIN set) announcing a payload of length bytes, without the payload.
@@ -126,12 +126,12 @@ class RawHost {
     return frames;
   }
   bool WaitUntil(const bool& flag, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return flag; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return flag; });
   }
   // False on end of stream, error or stop.
   bool ReadSome(int fd, std::string& into) {
-    while (!stop_) {
+    while (!m_stop) {
       pollfd p{fd, POLLIN, 0};
       const int ready = poll(&p, 1, 20);
       if (ready < 0) return false;
@@ -146,25 +146,25 @@ class RawHost {
   }
   void Serve() {
     int fd = -1;
-    while (!stop_ && fd < 0) {
-      pollfd p{listenFd_, POLLIN, 0};
-      if (poll(&p, 1, 20) > 0) fd = accept(listenFd_, nullptr, nullptr);
+    while (!m_stop && fd < 0) {
+      pollfd p{m_listenFd, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) fd = accept(m_listenFd, nullptr, nullptr);
     }
-    connectionFd_ = fd;
+    m_connectionFd = fd;
     std::string request;
     bool open = fd >= 0;
     while (open && request.find("\r\n\r\n") == std::string::npos) open = ReadSome(fd, request);
     if (open) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      gotRequest_ = true;
-      changed_.notify_all();
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_gotRequest = true;
+      m_changed.notify_all();
     }
     std::string after;
-    if (open && mode_ == Mode::kSilentHoldOpen) {
-      while (!stop_ && ReadSome(fd, after)) {
+    if (open && m_mode == Mode::kSilentHoldOpen) {
+      while (!m_stop && ReadSome(fd, after)) {
       }
-      while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } else if (open && (mode_ == Mode::kHandshakeThenSend || mode_ == Mode::kHandshakeThenStall)) {
+      while (!m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } else if (open && (m_mode == Mode::kHandshakeThenSend || m_mode == Mode::kHandshakeThenStall)) {
       const std::string response =
           "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
           "Sec-WebSocket-Accept: " + AcceptKey(HeaderValue(request, "Sec-WebSocket-Key")) + "\r\n\r\n";
@@ -172,32 +172,32 @@ class RawHost {
       after = request.substr(request.find("\r\n\r\n") + 4);
       while (ParseClientFrames(after).empty() && ReadSome(fd, after)) {
       }
-      send(fd, bytesToSend_.data(), bytesToSend_.size(), MSG_NOSIGNAL);
-      while (mode_ == Mode::kHandshakeThenStall && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      send(fd, m_bytesToSend.data(), m_bytesToSend.size(), MSG_NOSIGNAL);
+      while (m_mode == Mode::kHandshakeThenStall && !m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       // Read until the client drops the connection (after its close frame, it waits for ours and then gives up).
       while (ReadSome(fd, after)) {
         if (!ParseClientFrames(after).empty() && ParseClientFrames(after).back().opcode == 0x8) break;
       }
     }
-    connectionFd_ = -1;
+    m_connectionFd = -1;
     if (fd >= 0) close(fd);
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_ = after;
-    ended_ = true;
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_received = after;
+    m_ended = true;
+    m_changed.notify_all();
   }
 
-  Mode mode_;
-  std::string bytesToSend_;
-  int listenFd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> connectionFd_{-1};
-  std::thread thread_;
+  Mode m_mode;
+  std::string m_bytesToSend;
+  int m_listenFd = -1;
+  uint16_t m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_connectionFd{-1};
+  std::thread m_thread;
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool gotRequest_ = false;   // guarded by mutex_
-  bool ended_ = false;        // guarded by mutex_
-  std::string received_;      // bytes after the request; guarded by mutex_
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_gotRequest = false;   // guarded by m_mutex
+  bool m_ended = false;        // guarded by m_mutex
+  std::string m_received;      // bytes after the request; guarded by m_mutex
 };

@@ -17,12 +17,12 @@ class RecordingPlugin : public PnxBasePlugin {
   std::function<void(const std::string& call)> onCall;
 
   std::vector<std::string> Calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls;
   }
   bool WaitForCalls(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return calls_.size() >= count; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_calls.size() >= count; });
   }
   PnxConnectionManager* Connection() const { return connectionManager; }
 
@@ -54,14 +54,14 @@ class RecordingPlugin : public PnxBasePlugin {
  private:
   void Record(const std::string& call) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      calls_.push_back(call);
-      changed_.notify_all();
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_calls.push_back(call);
+      m_changed.notify_all();
     }
     if (onCall) onCall(call);
   }
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> calls_;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<std::string> m_calls;
 };

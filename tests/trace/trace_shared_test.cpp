@@ -117,19 +117,19 @@ TEST_F(TraceSharedTest, StuckLockHolderCostsAOneShotLineItsBoundedWaitAndAKilled
 // A holder of the mutex that is stuck for a while and then lets go.
 class StuckHolder {
  public:
-  StuckHolder() : child_({"lock"}) {
+  StuckHolder() : m_child({"lock"}) {
     std::string line;
-    locked_ = child_.ReadLine(&line) && line == "locked";
+    m_locked = m_child.ReadLine(&line) && line == "locked";
   }
-  bool Locked() const { return locked_; }
+  bool Locked() const { return m_locked; }
   void LetGo() {
-    child_.Write("go\n");
-    EXPECT_EQ(child_.Wait(), 0);
+    m_child.Write("go\n");
+    EXPECT_EQ(m_child.Wait(), 0);
   }
 
  private:
-  Child child_;
-  bool locked_ = false;
+  Child m_child;
+  bool m_locked = false;
 };
 
 using Clock = std::chrono::steady_clock;

@@ -62,17 +62,17 @@ inline bool BlockExists() {
 // notice) for a reader that is behind, so read often.
 class DebugCapture {
  public:
-  DebugCapture() : socket_(qvtrace::OpenDebugMonitor(qvtrace::Utf8ToWide(BaseName()).c_str())) {
-    EXPECT_GE(socket_, 0);
+  DebugCapture() : m_socket(qvtrace::OpenDebugMonitor(qvtrace::Utf8ToWide(BaseName()).c_str())) {
+    EXPECT_GE(m_socket, 0);
   }
   ~DebugCapture() {
-    if (socket_ >= 0) close(socket_);
+    if (m_socket >= 0) close(m_socket);
   }
   // Everything received until nothing came for quietMs, cut into lines (line ends kept).
   std::vector<std::string> Lines(int quietMs = 100) {
     std::string received;
     std::string text;
-    while (socket_ >= 0 && qvtrace::ReadDebugMonitor(socket_, &text, quietMs)) received += text;
+    while (m_socket >= 0 && qvtrace::ReadDebugMonitor(m_socket, &text, quietMs)) received += text;
     std::vector<std::string> lines;
     std::istringstream stream(received);
     for (std::string line; std::getline(stream, line);) lines.push_back(stream.eof() ? line : line + "\n");
@@ -89,7 +89,7 @@ class DebugCapture {
   }
 
  private:
-  int socket_;
+  int m_socket;
 };
 
 // Four upper-case hex digits, as identifiers appear in trace lines.
@@ -145,54 +145,54 @@ class Child {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);
-    in_ = toChild[1];
-    out_ = fromChild[0];
+    m_in = toChild[1];
+    m_out = fromChild[0];
   }
   ~Child() {
     Kill();
     Wait();
-    if (in_ >= 0) close(in_);
-    if (out_ >= 0) close(out_);
+    if (m_in >= 0) close(m_in);
+    if (m_out >= 0) close(m_out);
   }
   // False when nothing came for timeoutMs or the output ended.
   bool ReadLine(std::string* line, int timeoutMs = 5000) {
     size_t end;
-    while ((end = buffered_.find('\n')) == std::string::npos) {
-      struct pollfd waiting = {out_, POLLIN, 0};
+    while ((end = m_buffered.find('\n')) == std::string::npos) {
+      struct pollfd waiting = {m_out, POLLIN, 0};
       char buffer[4096];
       if (poll(&waiting, 1, timeoutMs) <= 0) return false;
-      const ssize_t n = read(out_, buffer, sizeof(buffer));
+      const ssize_t n = read(m_out, buffer, sizeof(buffer));
       if (n <= 0) return false;
-      buffered_.append(buffer, static_cast<size_t>(n));
+      m_buffered.append(buffer, static_cast<size_t>(n));
     }
-    *line = buffered_.substr(0, end);
-    buffered_.erase(0, end + 1);
+    *line = m_buffered.substr(0, end);
+    m_buffered.erase(0, end + 1);
     return true;
   }
-  void Write(const std::string& text) { EXPECT_EQ(write(in_, text.data(), text.size()), ssize_t(text.size())); }
+  void Write(const std::string& text) { EXPECT_EQ(write(m_in, text.data(), text.size()), ssize_t(text.size())); }
   // Exit code (128 + signal when killed), or -1 when it did not end within the time.
   int Wait(int timeoutMs = 10000) {
-    for (int waited = 0, status = 0; status_ == -1 && pid_ > 0 && waited <= timeoutMs; waited += 5) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    for (int waited = 0, status = 0; m_status == -1 && m_pid > 0 && waited <= timeoutMs; waited += 5) {
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
     }
-    return status_;
+    return m_status;
   }
   void Kill() {
-    if (pid_ > 0 && status_ == -1) kill(pid_, SIGKILL);
+    if (m_pid > 0 && m_status == -1) kill(m_pid, SIGKILL);
   }
 
  private:
-  pid_t pid_ = -1;
-  int in_ = -1, out_ = -1, status_ = -1;
-  std::string buffered_;
+  pid_t m_pid = -1;
+  int m_in = -1, m_out = -1, m_status = -1;
+  std::string m_buffered;
 };
 #endif
 
