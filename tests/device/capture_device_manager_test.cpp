@@ -10,9 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -27,7 +25,6 @@
 #include "platform/emulator_control.h"
 #include "platform/vendor_properties.h"
 #include "tests/device/renderer/renderer_fakes.h"
-#include "tests/device/test_card_reader.h"
 #include "tests/trace/trace_test_support.h"
 
 namespace {
@@ -285,70 +282,6 @@ TEST(DeviceSwitch, ARebuildBindsEveryInputOfADeviceWithAGap) {
   EXPECT_EQ(manager.DeviceCount(), 2);
   EXPECT_EQ(manager.QueryInputSignals(),
             (std::vector<Bits>{{true, true, false, true}, {false, true, true}, {true, true, true, true}}));
-}
-
-// The device changes its frame size while the preview runs: 1920x1080, 1280x720 and back. Every image must be
-// the card scaled whole to the preview (the quadrants' colours, a time code within a few seconds of now), and
-// images must go on at each size (run under AddressSanitizer to catch a frame read past its end).
-TEST(DeviceFormatChange, ThePreviewFollowsTheFrameSizeMidStream) {
-  ASSERT_TRUE(UseDevices(R"({"devices": [{}]})"));
-  CaptureDeviceManager manager(60);  // every other frame
-  struct Log {
-    CaptureDeviceManager* manager;
-    std::mutex mutex;
-    std::map<int32_t, int> imagesByWidth;  // by the frame width in force when the image was made
-    std::vector<std::string> faults;
-  } log;
-  log.manager = &manager;
-  manager.SetPreviewSize(224, 126);
-  // Runs on the streaming thread inside the frame path's lock, so the learned size may be read here.
-  auto check = [](std::vector<uint8_t>* bytes, void* context) {
-    auto* l = static_cast<Log*>(context);
-    const uint8_t* pixels = bytes->data() + 54;
-    const std::vector<std::string> quadrants = test_card::Quadrants(pixels, 224, 126);
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch()).count();
-    uint32_t ms = 0;
-    std::string fault;
-    if (quadrants != std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}) {
-      fault = "quadrants " + quadrants[0] + " " + quadrants[1] + " " + quadrants[2] + " " + quadrants[3];
-    } else if (!test_card::ReadTimeCode(pixels, 224, 126, &ms)) {
-      fault = "no time code";
-    } else if (((static_cast<uint32_t>(now) - ms) & 0xFFFFF) > 5000) {
-      fault = "time code " + std::to_string(ms) + " at " + std::to_string(now & 0xFFFFF);
-    }
-    std::lock_guard<std::mutex> hold(l->mutex);
-    ++l->imagesByWidth[l->manager->SourceWidth()];
-    if (!fault.empty()) l->faults.push_back(std::to_string(l->manager->SourceWidth()) + ": " + fault);
-  };
-  manager.SendImagesTo(check, &log);
-  ASSERT_TRUE(manager.OpenDevice(0));
-  ASSERT_EQ(manager.RunGraph(), S_OK);
-
-  auto imagesAt = [&](int32_t width) {
-    std::lock_guard<std::mutex> hold(log.mutex);
-    return log.imagesByWidth[width];
-  };
-  // True once three more images were made from frames `width` wide.
-  auto imagesFollow = [&](int32_t width) {
-    const int wanted = imagesAt(width) + 3;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (imagesAt(width) < wanted && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return imagesAt(width) >= wanted;
-  };
-  EXPECT_TRUE(imagesFollow(1920));
-  emulator::SetRunningFrameSize(1280, 720);
-  EXPECT_TRUE(imagesFollow(1280));
-  emulator::SetRunningFrameSize(0, 0);
-  EXPECT_TRUE(imagesFollow(1920));
-  manager.StopGraph();
-  manager.ChangePreview([&] { EXPECT_EQ(manager.SourceHeight(), 1080); });
-
-  std::lock_guard<std::mutex> hold(log.mutex);
-  EXPECT_TRUE(log.faults.empty()) << log.faults.size() << " bad images, the first: " << log.faults[0];
-  EXPECT_EQ(log.imagesByWidth.size(), 2u);  // no image from any other size
 }
 
 TEST(ManagerLifetime, NoComObjectOutlivesTheManager) {
