@@ -167,20 +167,15 @@ INSTANTIATE_TEST_SUITE_P(
     Sizes, ScalerMatchesReference,
     testing::Values(ScaleCase{{1920, 1080}, {224, 126}, 0, 0},  // the preview's default
                     ScaleCase{{1920, 1080}, {225, 127}, 0, 1},  // odd width, ratios without a common factor
-                    ScaleCase{{640, 480}, {33, 17}, 4, 3},      //
                     ScaleCase{{37, 23}, {10, 7}, 1, 2},         //
-                    ScaleCase{{7, 5}, {3, 2}, 0, 0},            //
                     ScaleCase{{5, 3}, {1, 1}, 0, 0},            // the whole image into one pixel
-                    ScaleCase{{300, 2}, {7, 1}, 2, 0},          //
                     ScaleCase{{6, 700}, {2, 1}, 0, 0},          // more inner rows than a 16-bit sum holds
                     ScaleCase{{16384, 1}, {3, 1}, 0, 0},        // the widest source accepted
                     ScaleCase{{17, 9}, {17, 9}, 3, 5},          // same size
                     ScaleCase{{50, 10}, {20, 31}, 0, 0},        // shrinking width, growing height
                     ScaleCase{{3, 2}, {10, 7}, 0, 2},           // growing both ways
-                    ScaleCase{{1, 1}, {4, 3}, 0, 0},            //
                     // Growing height from a wider source: the rows are scaled before they are blended.
                     ScaleCase{{400, 30}, {3, 200}, 5, 1},       //
-                    ScaleCase{{300, 1}, {1, 50}, 0, 0},         //
                     ScaleCase{{100, 3}, {101, 40}, 0, 0},       // growing slightly in width too
                     // Row sums at the edges of the 16-bit budget: 128 rows per destination row fit exactly, 255 only
                     // as scaled sums, 128.5 need the 32-bit sums.
@@ -190,7 +185,6 @@ INSTANTIATE_TEST_SUITE_P(
                     // Columns per destination pixel at the edge of one window (16) and past it.
                     ScaleCase{{16, 3}, {1, 3}, 0, 0},           //
                     ScaleCase{{17, 5}, {1, 5}, 0, 0},           //
-                    ScaleCase{{400, 30}, {20, 3}, 0, 1},        //
                     ScaleCase{{1921, 4}, {225, 1}, 1, 2}));     // a row end inside the last vector of pixels
 
 // Integer area weights of one destination sample in 1/d of a source sample (they add up to s).
@@ -207,9 +201,8 @@ std::vector<std::pair<int32_t, int64_t>> AreaWeights(int32_t s, int32_t d, int32
 // Where the shrink ratios reduce to at most 128 source rows per destination row, the result is the area average
 // rounded exactly (halves up), on every instruction set: an integer reference, byte for byte.
 TEST(ImageScaler, ReducibleRatiosGiveTheExactlyRoundedAreaAverage) {
-  const std::pair<Size, Size> shapes[] = {{{1920, 1080}, {224, 126}}, {{960, 540}, {112, 63}},
-                                          {{640, 480}, {320, 240}},   {{128, 128}, {1, 1}},
-                                          {{300, 200}, {7, 100}},     {{9, 6}, {9, 6}}};
+  const std::pair<Size, Size> shapes[] = {
+      {{1920, 1080}, {224, 126}}, {{128, 128}, {1, 1}}, {{300, 200}, {7, 100}}, {{9, 6}, {9, 6}}};
   for (const auto& [from, to] : shapes) {
     SCOPED_TRACE(testing::Message() << from.width << "x" << from.height << " -> " << to.width << "x" << to.height);
     const Source src(from, 0, static_cast<uint32_t>(from.width + to.height));
@@ -245,7 +238,7 @@ TEST(ImageScaler, ReducibleRatiosGiveTheExactlyRoundedAreaAverage) {
 
 // Flat images stay exactly flat at both ends of the range: a rounding overshoot at 255 must not wrap to 0.
 TEST(ImageScaler, FlatImagesStayFlat) {
-  for (const uint8_t level : {uint8_t{0}, uint8_t{1}, uint8_t{128}, uint8_t{254}, uint8_t{255}}) {
+  for (const uint8_t level : {uint8_t{0}, uint8_t{128}, uint8_t{255}}) {
     for (const auto& [from, to] : {std::pair<Size, Size>{{1920, 1080}, {224, 126}}, {{700, 300}, {9, 299}},
                                    {{4, 4}, {9, 11}},
                                    {{50, 255}, {50, 2}}}) {  // same width, scaled row sums
@@ -272,13 +265,10 @@ TEST(ImageScaler, RefusesBadArgumentsWithoutTouchingTheDestination) {
   } cases[] = {{"null source", true, 6, {2, 2}, false, 3, {1, 1}},
                {"null destination", false, 6, {2, 2}, true, 3, {1, 1}},
                {"zero source width", false, 6, {0, 2}, false, 3, {1, 1}},
-               {"negative source height", false, 6, {2, -2}, false, 3, {1, 1}},
                {"zero destination width", false, 6, {2, 2}, false, 3, {0, 1}},
-               {"negative destination height", false, 6, {2, 2}, false, 3, {1, -1}},
                {"source too wide", false, 49155, {16385, 1}, false, 3, {1, 1}},
                {"destination too tall", false, 6, {2, 2}, false, 3, {1, 16385}},
                {"source stride short of a row", false, 5, {2, 2}, false, 3, {1, 1}},
-               {"negative source stride short of a row", false, -5, {2, 2}, false, 3, {1, 1}},
                {"negative destination stride", false, 6, {2, 2}, false, -3, {1, 1}},
                {"negative source span beyond 32 bits", false, -0x40000000, {2, 3}, false, 3, {1, 1}},
                {"source span beyond 32 bits", false, 0x40000000, {2, 3}, false, 3, {1, 1}},

@@ -34,8 +34,6 @@ TEST(ParseCommandLine, AcceptsFourPairsInAnyOrderAndRejectsTheRest) {
        false},
       {"repeated name", {"-port", "1", "-pluginUUID", "U", "-port", "28196", "-info", info}, false},
       {"empty value", usual("28196", ""), false},
-      {"empty info", usual("28196", "U", ""), false},
-      {"letters as port", usual("abc"), false},
       {"port 0", usual("0"), false},
       {"trailing letters", usual("28196abc"), true, 28196, "U", "reg", info},
       {"values verbatim", {"-port", " +12", "-pluginUUID", " U ", "-registerEvent", "-port", "-info", "not json"},
@@ -56,19 +54,16 @@ TEST(ParseCommandLine, AcceptsFourPairsInAnyOrderAndRejectsTheRest) {
 }
 
 TEST(ConvertPortValue, AgreesWithAtoiInRangeAndSaturatesBeyond) {
-  const char* inRange[] = {"0",      "28196",  "  \t\n\v\f\r42", "+7",   "-5",          "007",
-                           "12ab34", "abc",    "",               "-",    "+",           "- 5",
-                           "65536",  "-65536", "2147483647",     "-2147483648", "0x10", "1e3",
-                           "999999999"};
+  const char* inRange[] = {"0",  "28196", "  \t\n\v\f\r42", "+7",         "-5",          "12ab34",
+                           "",   "- 5",   "65536",          "2147483647", "-2147483648", "0x10"};
   for (const char* text : inRange) EXPECT_EQ(ConvertPortValue(text), std::atoi(text)) << '"' << text << '"';
 
   const struct {
     const char* text;
     int32_t expected;
   } beyond[] = {
-      {"2147483648", INT32_MAX},          {"-2147483649", INT32_MIN},
-      {"99999999999999999999999", INT32_MAX}, {"-99999999999999999999999", INT32_MIN},
-      {"4294967296", INT32_MAX},          {"4294995496", INT32_MAX},  // would wrap to a valid port
+      {"2147483648", INT32_MAX}, {"-99999999999999999999999", INT32_MIN},
+      {"4294995496", INT32_MAX},  // would wrap to a valid port
   };
   for (const auto& c : beyond) EXPECT_EQ(ConvertPortValue(c.text), c.expected) << c.text;
 }
@@ -83,7 +78,6 @@ TEST(ReadLanguage, TakesApplicationLanguageOrEnglish) {
       {"[]", "en"},
       {"not json", "en"},
       {R"({"application":{"language":7}})", "en"},
-      {R"({"application":"de"})", "en"},
       {R"({"language":"de"})", "en"},
       {R"({"application":{"language":"de"}} trailing)", "en"},
   };

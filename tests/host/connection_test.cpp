@@ -4,7 +4,6 @@
 #include <atomic>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -165,50 +164,6 @@ TEST(PnxConnectionManager, RepeatingTimerTicksOnTheLoopUntilStoppedOrTheConnecti
   host.Close();
   EXPECT_TRUE(running.WaitForReturn(seconds(10)));
   EXPECT_FALSE(offLoop);
-}
-
-// A tick that holds the loop for several periods is followed by one tick a period later, not by the missed
-// ones in a burst; the usual pace follows.
-TEST(PnxConnectionManager, RepeatingTimerThatFellBehindRunsOnceNotOncePerMissedPeriod) {
-  using Clock = std::chrono::steady_clock;
-  constexpr milliseconds kPeriod{40};
-  constexpr int kBlockingTick = 3;
-  DevHostServer host;
-  RecordingPlugin plugin;
-  RunningManager running(host.Port(), plugin);
-  std::mutex lock;
-  std::vector<Clock::time_point> starts;  // of each tick
-  Clock::time_point blockEnd;
-  plugin.onCall = [&](const std::string&) {
-    plugin.Connection()->StartRepeatingTimer(kPeriod, [&] {
-      std::lock_guard<std::mutex> hold(lock);
-      starts.push_back(Clock::now());
-      if (starts.size() == kBlockingTick) {
-        std::this_thread::sleep_for(kPeriod * 8);
-        blockEnd = Clock::now();
-      }
-    });
-  };
-  running.Start();
-  DevHostServer::Message message;
-  ASSERT_TRUE(host.NextMessage(message, seconds(10)));
-  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"start"})"));
-  const auto count = [&] {
-    std::lock_guard<std::mutex> hold(lock);
-    return starts.size();
-  };
-  for (int i = 0; i < 500 && count() < kBlockingTick + 4; ++i) std::this_thread::sleep_for(milliseconds(10));
-  host.Close();
-  ASSERT_TRUE(running.WaitForReturn(seconds(10)));
-
-  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
-  std::lock_guard<std::mutex> hold(lock);
-  ASSERT_GE(starts.size(), kBlockingTick + 4u);
-  // The n-th tick after the long one comes n periods after it ended at the earliest.
-  for (size_t i = kBlockingTick; i < starts.size(); ++i) {
-    const int n = static_cast<int>(i) - kBlockingTick + 1;
-    EXPECT_GE(ms(starts[i] - blockEnd), ms(kPeriod * n)) << "tick " << n << " after the long one came early";
-  }
 }
 
 // What a host has not read counts until it is written, also once the library has taken it into the batch it

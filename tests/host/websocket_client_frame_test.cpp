@@ -42,7 +42,7 @@ TEST(WebSocketClientFrame, SameBytesAsTheLibraryForTheSameKey) {
   for (int i = 0; i < 70000; ++i) ascii += static_cast<char>('!' + i % 90);
   const std::string accented = "caf\xC3\xA9 \xE2\x82\xAC";
   for (const uint32_t key : {0u, 0xFFFFFFFFu, 0x01020304u, 0xA5C3961Eu}) {
-    for (const size_t length : {0, 1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 125, 126, 127, 65535, 65536, 70000}) {
+    for (const size_t length : {0, 1, 4, 5, 9, 125, 126, 65535, 65536, 70000}) {
       const std::string text = ascii.substr(0, length);
       std::string header;
       std::string payload;

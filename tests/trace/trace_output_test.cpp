@@ -55,10 +55,8 @@ TEST_F(TraceOutputTest, LinesPassOnlyWhenLevelContextOutputAndHeaderAllowThem) {
       {"other level has four spaces", 5, 1, 0xFFFFFFFF, 5, 1, 1, L"", L"x", "     x\n"},
       {"level 0 never", 0, 1, 0xFFFFFFFF, 3, 1, 1, L"", L"x", ""},
       {"level above verboseLevel", 4, 1, 0xFFFFFFFF, 3, 1, 1, L"", L"x", ""},
-      {"negative level passes", -1, 1, 0xFFFFFFFF, 3, 1, 1, L"", L"n", "     n\n"},
       {"signed comparison", 1, 1, 0xFFFFFFFF, -1, 1, 1, L"", L"x", ""},
       {"context does not meet mask", 1, 0x2, 0x1, 3, 1, 1, L"", L"x", ""},
-      {"context meets mask", 1, 0x6, 0x4, 3, 1, 1, L"", L"c", "MSG  c\n"},
       {"output off", 1, 1, 0xFFFFFFFF, 3, 0, 1, L"", L"x", ""},
       {"header mode 0", 1, 1, 0xFFFFFFFF, 3, 1, 0, L"", L"x", ""},
       {"console only: not on the debugger", 1, 1, 0xFFFFFFFF, 3, 2, 1, L"", L"x", ""},
@@ -110,27 +108,7 @@ TEST_F(TraceOutputTest, HeaderModesShapeTheLineStart) {
   EXPECT_EQ(parts[1].length(), 7);
   EXPECT_EQ(parts[2].length(), 9);
   EXPECT_EQ(std::stoll(parts[1].str()), std::stoll(parts[2].str()));
-  uint64_t stored = 0;
-  ChangeOwnThread([&](qvtrace::ThreadInfo* thread) { stored = thread->lastWorkingSetKB; });
-  EXPECT_EQ(stored, static_cast<uint64_t>(std::stoll(parts[1].str())));
 
-  // A record of a process that does not exist: its memory cannot be read, so the change is 0 and the plain time
-  // header is used.
-  const uint32_t deadId = 0x7FFFFFFF;
-  TraceLock();
-  qvtrace::ThreadInfo* dead = QVTRACE_GetThreadInfoPtr(deadId, 77, 0, 1);
-  ASSERT_NE(dead, nullptr);
-  QVTRACE_GetProcInfoPtr(deadId, 0, 0)->refCount = 1;
-  dead->outputFlags = 1;
-  dead->contextFlags = 1;
-  dead->lastWorkingSetKB = 5;
-  TraceUnlock();
-  TraceOutputLine(deadId, 77, 1, 1, L" text");
-  lines = capture.Lines(30);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(time + std::string(20, ' ') + "7FFFFFFF-004D: MSG  text\n")))
-      << lines[0];
-  EXPECT_EQ(TraceReclaimDeadProcesses(), 1);
 }
 
 TEST_F(TraceOutputTest, LogFileIsWrittenByTheWriterThreadAndFlushedAtUnregistration) {
@@ -141,28 +119,13 @@ TEST_F(TraceOutputTest, LogFileIsWrittenByTheWriterThreadAndFlushedAtUnregistrat
   // No flush from this thread: only the writer thread can bring them to the file.
   EXPECT_TRUE(trace_test::WaitForFileText(path, "MSG  first \xC3\xA9\nERR  second\n"));
 
-  // A log file that cannot be opened loses its text quietly; the writer goes on.
-  LogTo("/nonexistent-folder/x.log");
-  TraceMessage(1, 1, L"lost");
-  auto pending = [] {
-    TraceLock();
-    const bool queued = QVTRACE_GetProcInfoPtr(TraceCurrentProcessId(), 1, 0)->pendingLog[0] != 0;
-    TraceUnlock();
-    return queued;
-  };
-  for (int i = 0; i < 2000 && pending(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  LogTo(path);
-  TraceMessage(1, 1, L"third");
-  EXPECT_TRUE(trace_test::WaitForFileText(path, "third\n"));
-  EXPECT_EQ(trace_test::ReadFile(path).find("lost"), std::string::npos);
-
   // A line still queued when the thread unregisters is written by the unregistration itself: holding the lock
   // keeps the writer out, and a second registration keeps the process registered.
   ASSERT_EQ(TraceInitEx(), 1);
   TraceLock();
   TraceMessage(1, 1, L"queued");
   TraceTerminateThread(TraceCurrentThreadId(), 0, 1);
-  EXPECT_TRUE(trace_test::ReadFile(path).find("third\nMSG  queued\n") != std::string::npos);
+  EXPECT_TRUE(trace_test::ReadFile(path).find("second\nMSG  queued\n") != std::string::npos);
   TraceUnlock();
 }
 
@@ -175,7 +138,6 @@ TEST(TraceTextTest, AppendingToAFieldCutsWithoutSplittingACharacter) {
     std::u16string after;
   };
   const Case cases[] = {
-      {"fits", u"a", L"bc", u"abc"},
       {"cut at the end", u"", L"abcdef", u"abc"},
       {"pair that does not fit is left out", u"ab", L"\U0001F600", u"ab"},
       {"pair that fits", u"a", L"\U0001F600", u"a\U0001F600"},

@@ -230,23 +230,6 @@ TEST_F(TraceSharedTest, StuckLockHolderPutsOffRegistrationsWithoutStallingThem) 
   }
 }
 
-// A process whose last unregistration is put off behind a stuck holder still ends (its log writer is still
-// there), and the record it leaves is reclaimed once the holder lets go.
-TEST_F(TraceSharedTest, StuckLockHolderDoesNotKeepAProcessFromEnding) {
-  Child leaver({"leave"});
-  std::string line;
-  ASSERT_TRUE(leaver.ReadLine(&line) && line == "registered");
-  {
-    StuckHolder holder;
-    ASSERT_TRUE(holder.Locked());
-    leaver.Write("go\n");
-    EXPECT_EQ(leaver.Wait(static_cast<int>(4 * kOperationBound.count())), 0) << "the process did not end";
-    holder.LetGo();
-  }
-  ASSERT_EQ(TraceInitEx(), 1);
-  TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
-}
-
 // Another user's owner-only objects under the names without a user id (here: objects this user refuses as it
 // would refuse those) leave this user's tracing alone.
 TEST_F(TraceSharedTest, ObjectsUnderTheNamesOfOtherUsersDoNotLockThisUserOut) {
