@@ -151,107 +151,11 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
 
   mark = TraceSize();
   m_host.Send(Event("propertyInspectorDidDisappear", "K1"));
+  EXPECT_TRUE(PreviewStopsAfter(mark));
   EXPECT_TRUE(WaitUntil([&] { return TraceOf(kNode1, "set", mark).size() >= 2; }));
   m_host.Settle();
   EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{Packed(4, 4, 4, 4), "05000000"}));
   EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
-}
-
-// Small frames and images keep the preview cheap under the sanitizers where only its target matters.
-const char kTwoDevicesWithState[] = R"({"frame": {"width": 320, "height": 180}, "devices": [
-    {"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})";
-const json kTinyPreview = {{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}};
-
-// Each closing sequence ends with every inspector closed: the device under edit shows its own state again
-// and the preview stops, whichever key closed last and whether it was still known.
-TEST_F(PluginProcess, LastInspectorClosingAlwaysTakesTheEditBack) {
-  Start(kTwoDevicesWithState);
-  SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
-  SettingsAfter(WithSettings("willAppear", "B", json{{"currentDevice", "Brelvon 2"}}));
-  SettingsAfter(WithSettings("willAppear", "U", json{{"currentDevice", "Brelvon 4"}}));
-  const json edit = {{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0},
-                                                                 {"multiViewSources", {3, 3, 3, 3}}}}}};
-  // A stray close first: it must not let the first half of a later pair count as the last close.
-  m_host.Send(Event("propertyInspectorDidDisappear", "A"));
-  struct Case {
-    const char* name;
-    const char* key;                        // whose inspector edits device 1
-    std::vector<json> beforeClosing;        // after the edit; no restore and no stop may follow these
-    std::vector<json> closing;
-  };
-  const Case cases[] = {
-      {"another key's inspector appears before the first one disappears", "A",
-       {Event("propertyInspectorDidAppear", "B"), Event("propertyInspectorDidDisappear", "A")},
-       {Event("propertyInspectorDidDisappear", "B")}},
-      {"a key naming an undetected device", "U", {}, {Event("propertyInspectorDidDisappear", "U")}},
-      {"the key disappears before its inspector", "A", {},
-       {Event("willDisappear", "A"), Event("propertyInspectorDidDisappear", "A")}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SettingsAfter(WithSettings("willAppear", "A", json{{"currentDevice", "Brelvon"}}));
-    m_host.Send(Event("propertyInspectorDidAppear", c.key));
-    m_host.Send(Event("sendToPlugin", c.key, kTinyPreview));
-    ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
-    size_t mark = TraceSize();
-    SettingsAfter(WithSettings("didReceiveSettings", c.key, edit));
-    EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{"00000000", Packed(3, 3, 3, 3)}));
-
-    mark = TraceSize();
-    for (const json& event : c.beforeClosing) m_host.Send(event);
-    m_host.Settle();
-    EXPECT_TRUE(SetsSince(mark).empty());
-    EXPECT_TRUE(TraceOf(kNode1, "state", mark).empty());
-
-    mark = TraceSize();
-    for (const json& event : c.closing) m_host.Send(event);
-    EXPECT_TRUE(PreviewStopsAfter(mark));
-    EXPECT_TRUE(WaitUntil([&] { return SetData(kNode1, mark).size() >= 2; }));
-    m_host.Settle();
-    EXPECT_EQ(SetData(kNode1, mark), (std::vector<std::string>{Packed(4, 4, 4, 4), "05000000"}));
-    EXPECT_TRUE(TraceOf(kNode2, "set", mark).empty());
-    m_host.TakeAll();
-  }
-}
-
-// An inspector keeps the preview while other keys come and go, and shows its own key's device.
-TEST_F(PluginProcess, PreviewStaysWithTheOpenInspectorAndShowsItsKeysDevice) {
-  Start(kTwoDevicesWithState);
-  SettingsAfter(WithSettings("willAppear", "K2", json{{"currentDevice", "Brelvon 2"}}));
-  m_host.Send(Event("propertyInspectorDidAppear", "K2"));
-  size_t mark = TraceSize();
-  m_host.Send(Event("sendToPlugin", "K2", kTinyPreview));
-  ASSERT_TRUE(m_host.WaitForEvent("sendToPropertyInspector").is_object());
-  auto states = TraceOf(kNode2, "state", mark);
-  ASSERT_FALSE(states.empty());
-  EXPECT_EQ(states.back()["state"], "running");
-  EXPECT_TRUE(PropertySets(Trace()).empty());
-
-  // Keys appearing and disappearing (a page switch on the panel) leave the inspector's images alone.
-  SettingsAfter(WithSettings("willAppear", "K1", json::object()));
-  m_host.Send(Event("willDisappear", "K1"));
-  m_host.Send(Event("willDisappear", "never-seen"));
-  m_host.Settle();
-  m_host.TakeAll();
-  for (int i = 0; i < 3; ++i) {
-    json image = m_host.WaitForEvent("sendToPropertyInspector");
-    ASSERT_TRUE(image.is_object());
-    EXPECT_EQ(image["context"], "K2");
-  }
-
-  // The first edit of the key's device keeps the state read when the preview brought it under edit.
-  mark = TraceSize();
-  SettingsAfter(WithSettings("didReceiveSettings", "K2", json{{"currentDevice", "Brelvon 2"}}));
-  for (const json& get : TraceOf(kNode2, "get", mark)) EXPECT_EQ(get["id"], 25);  // no state read again
-  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{"64000000", Packed(1, 2, 3, 4)}));
-
-  // Its own key disappearing ends it; closing the inspector then takes the edit back.
-  mark = TraceSize();
-  m_host.Send(Event("willDisappear", "K2"));
-  EXPECT_TRUE(PreviewStopsAfter(mark, kNode2));
-  m_host.Send(Event("propertyInspectorDidDisappear", "K2"));
-  EXPECT_TRUE(WaitUntil([&] { return SetData(kNode2, mark).size() >= 2; }));
-  EXPECT_EQ(SetData(kNode2, mark), (std::vector<std::string>{Packed(2, 2, 2, 2), "06000000"}));
 }
 
 // ---- preview -----------------------------------------------------------------------------------------
@@ -266,7 +170,7 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   // Another method, a size without the method, and sizes that make no image send nothing.
   for (const json& request :
        {json{{"method", "other"}}, json{{"imageWidth", 160}}, start({{"imageHeight", -5}}),
-        start({{"imageWidth", 65536}, {"imageHeight", 65536}}), start({{"imageWidth", 1431655766}, {"imageHeight", 1}}),
+        start({{"imageWidth", 1431655766}, {"imageHeight", 1}}),
         // a message a stock WebSocket host would refuse
         start({{"imageWidth", 1633}, {"imageHeight", 1633}})}) {
     SCOPED_TRACE(request.dump());
