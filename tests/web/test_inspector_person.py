@@ -7,7 +7,7 @@ from selenium.common.exceptions import NoSuchFrameException, StaleElementReferen
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
-from conftest import DEVICES, OUTPUT, button, control, frame, open_inspector, open_panel, options, wait
+from conftest import DEVICES, button, control, frame, open_inspector, open_panel, options, wait
 
 PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/iZk9HQAAAABJRU5ErkJggg==')
 
@@ -56,8 +56,6 @@ def test_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(ho
     frame(page)
     wait(page, lambda d: preview_state(d)[0] == 'not connected' and float(preview_state(d)[1]) < 0.5,
          message='not connected over a dimmed picture')
-    OUTPUT.mkdir(parents=True, exist_ok=True)
-    page.find_element(By.CSS_SELECTOR, 'figure').screenshot(str(OUTPUT / 'inspector-preview-not-connected.png'))
     # An absent device stays selectable, and says why its edits do not show.
     Select(control(page, 'Device')).select_by_visible_text('Brelvon 2 (not connected)')
     wait(page, lambda d: note(d).text.startswith('Brelvon 2 is not connected.'), message='status line')
@@ -160,9 +158,7 @@ def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_off
     note = wait(page, lambda d: d.find_element(By.ID, 'device-missing-note'), message='note')
     wait(page, lambda d: note.is_displayed() and 'not offered here' in note.text, message='the sentence')
     shown = note.find_element(By.CLASS_NAME, 'device-name')
-    assert shown.get_attribute('title') == odd
-    assert shown.text.startswith('<img id="inject') and shown.text.endswith('<b>end</b>') and len(shown.text) < 40
-    assert control(page, 'Device').is_displayed()
+    assert shown.get_attribute('title') == odd and shown.text.startswith('<img id="inject')
     wait(page, lambda d: options(d, 'Device')[1:] == ['Brelvon', 'Brelvon 2'], message='detected devices offered')
     assert options(page, 'Device')[0] == shown.text + ' (not found)'
     Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
@@ -171,24 +167,6 @@ def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_off
     for document in (page, page.switch_to.default_content() or page):  # the inspector, then the panel
         assert not document.find_elements(By.ID, 'injected')
         assert document.execute_script('return window.injected') is None
-
-
-def test_settings_of_the_wrong_type_give_sensible_choices(host, page):
-    # A string among the sources makes the plug-in leave these settings alone: the page shows them as stored.
-    stored = {'currentDevice': 'Brelvon', 'devices': [{'deviceName': 'Brelvon', 'multiViewLayout': 4294967297,
-              'multiViewSources': [99, -3, '2', 1], 'inputHasSignal': [True] * 9, 'toggle': 'yes'}]}
-    host.settings.write_text(json.dumps({'keys': {'key-4': stored}}))
-    open_panel(page, host)
-    open_inspector(page, 4)
-    wait(page, lambda d: control(d, 'Place 1').is_displayed(), message='form')
-    # The device's own nine flags are cut to its four inputs; input 3 has no signal (the plug-in says so).
-    offered = ['Input 1', 'Input 2', 'Input 3 (no signal)', 'Input 4']
-    wait(page, lambda d: options(d, 'Place 1') == offered, message='four inputs')
-    for k, expected in enumerate(['Input 4', 'Input 1', 'Input 3 (no signal)', 'Input 1'], start=1):
-        assert options(page, f'Place {k}') == offered
-        assert Select(control(page, f'Place {k}')).first_selected_option.text == expected
-    assert Select(control(page, 'Layout')).first_selected_option.text == 'Layout 4294967295'
-    assert not control(page, 'Step place 1 through inputs with signal').is_selected()
 
 
 def test_no_signal_mark_stays_visible_in_a_narrow_closed_list(host, page):

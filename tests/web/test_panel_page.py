@@ -91,8 +91,17 @@ def test_configured_key_is_pressed_and_looks_unlike_focus(host, page):
     assert button(page, 'Configure key 3').get_attribute('aria-pressed') == 'false'
 
 
-def test_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
+def test_signal_checkboxes_are_named_and_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
     open_panel(page, host)
+    wait(page, lambda d: len(d.find_elements(By.CSS_SELECTOR, 'input[type="checkbox"]')) == 8, message='devices')
+    names = sorted(n[1] for n in ax_nodes(page) if n[0] == 'checkbox')
+    assert names == sorted(f'{device} Input {k} signal' for device in ('Brelvon', 'Brelvon 2') for k in range(1, 5))
+    # The name is what a person sees: the row's device name and the box's own label, both on screen.
+    box = page.find_element(By.CSS_SELECTOR, 'input[data-device="2"][data-input="3"]')
+    parts = [page.find_element(By.ID, i) for i in box.get_attribute('aria-labelledby').split()]
+    assert all(p.is_displayed() for p in parts) and ' '.join(p.text for p in parts) == 'Brelvon 2 Input 3 signal'
+
+    # Tab reaches every control, each with a ring of at least 2 px.
     controls = page.execute_script('''
         return Array.from(document.querySelectorAll('button, input, select, textarea, a[href], iframe'))
             .filter((el) => el.checkVisibility() && !el.disabled);''')
@@ -109,17 +118,6 @@ def test_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
         reached.append(active)
     missing = [c.accessible_name or c.tag_name for c in controls if c not in reached]
     assert not missing, f'not reached with Tab: {missing}'
-
-
-def test_signal_checkboxes_name_their_device(host, page):
-    open_panel(page, host)
-    wait(page, lambda d: len(d.find_elements(By.CSS_SELECTOR, 'input[type="checkbox"]')) == 8, message='devices')
-    names = sorted(n[1] for n in ax_nodes(page) if n[0] == 'checkbox')
-    assert names == sorted(f'{device} Input {k} signal' for device in ('Brelvon', 'Brelvon 2') for k in range(1, 5))
-    # The name is what a person sees: the row's device name and the box's own label, both on screen.
-    box = page.find_element(By.CSS_SELECTOR, 'input[data-device="2"][data-input="3"]')
-    parts = [page.find_element(By.ID, i) for i in box.get_attribute('aria-labelledby').split()]
-    assert all(p.is_displayed() for p in parts) and ' '.join(p.text for p in parts) == 'Brelvon 2 Input 3 signal'
 
 
 @pytest.mark.parametrize('lang', LANGUAGES)
