@@ -1,5 +1,4 @@
 """The panel page and the property inspector in headless Chromium, driving the emulated device."""
-import base64
 import json
 import time
 from pathlib import Path
@@ -9,7 +8,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.support.ui import Select
 
-from conftest import button, control, frame, open_inspector, open_panel, options, wait
+from conftest import button, control, frame, key_svg, open_inspector, open_panel, options, wait
 
 LAYOUT = 631   # property ids of the device's multiview layout and sources
 SOURCES = 632
@@ -150,9 +149,7 @@ def test_show_state_draws_the_device_state_on_the_key(host, page):
 
     def drawn(d):
         d.switch_to.default_content()
-        src = button(d, 'Key 1').find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
-        prefix = 'data:image/svg+xml;base64,'
-        return base64.b64decode(src[len(prefix):]).decode() if src.startswith(prefix) else None
+        return key_svg(d, 'Key 1')
 
     # Key 1 is drawn from the device: four places, input 3 without a signal, and live (the device shows the
     # key's own settings while its inspector edits them).

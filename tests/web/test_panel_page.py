@@ -1,6 +1,5 @@
 """The development host's panel page as a person uses it: what marks the key being configured, the names a
 screen reader hears, the keyboard, and texts that fit in every language."""
-import base64
 import json
 
 import pytest
@@ -8,8 +7,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from conftest import (DEVICES, LANGUAGES, OUTPUT, button, open_inspector, open_panel, options, set_theme, set_width,
-                      wait)
+from conftest import (DEVICES, LANGUAGES, OUTPUT, button, key_svg, open_inspector, open_panel, options, set_theme,
+                      set_width, wait)
 
 # Text that is cut or spills: each text's box must lie inside its element and inside every ancestor that clips.
 CUT_TEXTS = '''
@@ -167,13 +166,8 @@ def test_state_keys_show_whole_layout_names_and_captions_leave_pictures_whole(ho
         'key-1': {'showState': True, 'currentDevice': 'Brelvon'},
         'key-2': {'showState': True, 'currentDevice': 'Brelvon 2'}}}))
     open_panel(page, host, lang)
-    prefix = 'data:image/svg+xml;base64,'
-
-    def known_state(d, name):
-        # Until the device has been read, the key shows an image without a layout name.
-        src = button(d, name).find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
-        svg = base64.b64decode(src[len(prefix):]).decode() if src.startswith(prefix) else ''
-        return svg if 'class="state"' in svg else None
+    # Until the device has been read, the key shows an image without a layout name.
+    known_state = lambda d, name: (svg := key_svg(d, name)) and 'class="state"' in svg and svg
 
     drawn = {}
     for n in (1, 2):
