@@ -24,10 +24,6 @@ def graph_states(host, since=0):
     return [l['state'] for l in host.trace.lines()[since:] if l.get('op') == 'state' and l['node'].startswith('Brelvon HDMI-')]
 
 
-def set_devices(host, devices):
-    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': devices}))
-
-
 def test_signal_and_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(host, page):
     open_panel(page, host)
     open_inspector(page, 1)
@@ -88,7 +84,7 @@ def test_texts_follow_the_language_with_english_fallback(host, page):
     del german['Localization']['inspector.preview']
     (host.bundle / 'de.json').write_text(json.dumps(german), encoding='utf-8')
     # A device that offers no format the preview takes never makes a picture.
-    set_devices(host, [{'number': 1, 'formats': ['RGB32']}])
+    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': [{'number': 1, 'formats': ['RGB32']}]}))
     open_panel(page, host, 'de')
     open_inspector(page, 1, 'de')
     control(page, 'Platz 4')
@@ -96,7 +92,7 @@ def test_texts_follow_the_language_with_english_fallback(host, page):
     wait(page, lambda d: preview_state(d)[0] == 'Warten auf das Bild…', message='waiting, in German')
 
 
-def test_key_image_is_chosen_removed_and_explained_in_the_page_language(host, page):
+def test_key_image_and_the_no_signal_mark_in_the_page_language(host, page):
     open_panel(page, host, 'de')
     open_inspector(page, 2, 'de')
 
@@ -134,6 +130,19 @@ def test_key_image_is_chosen_removed_and_explained_in_the_page_language(host, pa
     page.switch_to.default_content()
     wait(page, lambda d: not key_image(d).startswith('data:image/png'), message='default key image back')
 
+    # In the narrowest frame the no-signal mark stays visible in a closed list: the chosen text's width against
+    # the room the list gives it (its arrow takes about 24 px).
+    page.execute_script('document.querySelector(\'iframe[title="Eigenschaften"]\').style.width = "260px"')
+    frame(page, 'de')
+    Select(control(page, 'Platz 1')).select_by_visible_text('Eingang 3 (kein Signal)')
+    room = page.execute_script('''
+        const s = arguments[0], style = getComputedStyle(s), g = document.createElement('canvas').getContext('2d');
+        g.font = style.font;
+        const text = g.measureText(s.options[s.selectedIndex].text).width;
+        return s.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 24 - text;''',
+                               control(page, 'Platz 1'))
+    assert room >= 0, f'the closed list cuts its text by {-room:.0f} px'
+
 
 def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_offered(host, page):
     markup = '<img id="injected" src="x" onerror="window.injected=1">'
@@ -153,21 +162,3 @@ def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_off
     for document in (page, page.switch_to.default_content() or page):  # the inspector, then the panel
         assert not document.find_elements(By.ID, 'injected')
         assert document.execute_script('return window.injected') is None
-
-
-def test_no_signal_mark_stays_visible_in_a_narrow_closed_list(host, page):
-    open_panel(page, host, 'de')
-    open_inspector(page, 1, 'de')
-    Select(control(page, 'Platz 1')).select_by_visible_text('Eingang 3 (kein Signal)')
-    # At the narrowest frame: the chosen text's width against the room the closed list gives it (its arrow takes
-    # about 24 px).
-    page.switch_to.default_content()
-    page.execute_script('document.querySelector(\'iframe[title="Eigenschaften"]\').style.width = "260px"')
-    frame(page, 'de')
-    room = page.execute_script('''
-        const s = arguments[0], style = getComputedStyle(s), g = document.createElement('canvas').getContext('2d');
-        g.font = style.font;
-        const text = g.measureText(s.options[s.selectedIndex].text).width;
-        return s.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 24 - text;''',
-                               control(page, 'Platz 1'))
-    assert room >= 0, f'the closed list cuts its text by {-room:.0f} px'
