@@ -1,5 +1,6 @@
 """Browser tests of the panel page and the property inspector against pnx-devhost --web, the native plug-in
 and the emulated device. Build first (build/native, or PNX_BUILD_DIR)."""
+import base64
 import json
 import os
 import select
@@ -191,6 +192,13 @@ def button(driver, name):
     matches = [b for b in driver.find_elements(By.TAG_NAME, 'button') if b.accessible_name == name]
     assert len(matches) == 1, f'{len(matches)} buttons named {name!r}'
     return matches[0]
+
+
+def key_svg(driver, name):
+    """The SVG the plug-in drew on the panel's key `name`, or None while the key shows another image."""
+    src = button(driver, name).find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
+    prefix = 'data:image/svg+xml;base64,'
+    return base64.b64decode(src[len(prefix):]).decode() if src.startswith(prefix) else None
 
 
 # Per page language: a key's name, its configure button, the inspector frame's title and its Device label.

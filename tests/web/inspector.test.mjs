@@ -56,14 +56,12 @@ test('input that is not a whole 24-bit BMP is refused', () => {
   const cases = {
     'nothing': undefined,
     'not an array': { length: 'many' },
-    'empty': [],
     'header only': good.slice(0, 54),
     'one byte short': good.slice(0, -1),
     'no signature': patched(0, [0, 0]),
     '32 bits per pixel': patched(28, [32]),
     'compressed': patched(30, [1]),
     'zero width': patched(18, [0, 0, 0, 0]),
-    'negative width': patched(18, [251, 255, 255, 255]),
     'absurd height': patched(22, [0, 0, 0, 64]),
     'pixel offset inside the header': patched(10, [20]),
     'header byte out of range': patched(18, [300]),
@@ -90,7 +88,6 @@ test('an edit changes only the current device and returns the whole object', () 
     [{ toggle: false }, (s) => { s.devices[1].toggle = false; }],
     // The device takes all four places at once: a short list is completed, place by place number.
     [{ place: 3, input: 1 }, (s) => { s.devices[1].multiViewSources = [2, 1, 3, 1]; }],
-    [{ place: 0, input: 4 }, (s) => { s.devices[1].multiViewSources = [4, 1, 3, 4]; }],
     [{ device: 'Brelvon' }, (s) => { s.currentDevice = 'Brelvon'; }],
     [{ icon: 'data:image/png;base64,AA==' }, (s) => { s.icon = 'data:image/png;base64,AA=='; }],
   ];
@@ -106,7 +103,6 @@ test('edits that cannot reach a device are refused', () => {
   const cases = [
     [{}, { layout: 5 }],
     [{ currentDevice: 'Brelvon 9', devices: twoDevices().devices }, { place: 0, input: 2 }],
-    [twoDevices(), { layout: -1 }],
     [twoDevices(), { layout: 2 ** 32 }],
     [twoDevices(), { layout: 1.5 }],
     [twoDevices(), { unknown: 1 }],
@@ -135,7 +131,6 @@ test('places offer only inputs the device has, whatever numbers the host sent', 
     [{ multiViewSources: [1, 2, 3, 4], inputHasSignal: Array(9).fill(true) }, 4, [1, 2, 3, 4]],
     [{ multiViewSources: ['3', null, 2.9, true] }, 4, [1, 2, 2, 1]],
     [{ multiViewSources: [4294967298, -4294967295, 1e300, -1e300] }, 4, [4, 1, 4, 1]],
-    [{ multiViewSources: 'x', inputHasSignal: 'yes' }, 4, [1, 2, 3, 4]],
   ];
   for (const [stored, inputs, sources] of cases) {
     const got = entry(stored);

@@ -33,18 +33,9 @@ function readTimeCode(rgba, width, height) {
   return bits;
 }
 
-// The colours at the quadrants' centres, in reading order, as the tests' other checks read them.
-function readQuadrants(rgba, width, height) {
-  return [[1, 1], [3, 1], [1, 3], [3, 3]].map(([qx, qy]) => {
-    const at = (Math.floor(height * qy / 4) * width + Math.floor(width * qx / 4)) * 4;
-    return [rgba[at], rgba[at + 1], rgba[at + 2]];
-  });
-}
-
-// Records every drawing onto `canvas` as it lands: {now: performance.now(), wall: Date.now(), code, quadrants}.
-// Wraps the 2D context's drawing calls in this document only; returns the record list (window.testCardDraws).
+// Records the time code of every drawing onto `canvas` as it lands ({code}, null when unreadable) in
+// window.testCardDraws. Wraps the 2D context's drawing calls in this document only.
 function watchPreview(canvas) {
-  if (window.testCardDraws) return window.testCardDraws;
   const draws = [];
   const prototype = CanvasRenderingContext2D.prototype;
   for (const name of ['putImageData', 'drawImage']) {
@@ -52,14 +43,11 @@ function watchPreview(canvas) {
     prototype[name] = function (...args) {
       const result = original.apply(this, args);
       if (this.canvas === canvas) {
-        const now = performance.now();
-        const wall = Date.now();
         const { data, width, height } = this.getImageData(0, 0, canvas.width, canvas.height);
-        draws.push({ now, wall, code: readTimeCode(data, width, height), quadrants: readQuadrants(data, width, height) });
+        draws.push({ code: readTimeCode(data, width, height) });
       }
       return result;
     };
   }
   window.testCardDraws = draws;
-  return draws;
 }

@@ -7,7 +7,7 @@ from selenium.common.exceptions import NoSuchFrameException, StaleElementReferen
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
-from conftest import DEVICES, OUTPUT, button, control, frame, open_inspector, open_panel, options, wait
+from conftest import DEVICES, button, control, frame, open_inspector, open_panel, options, wait
 
 PNG = base64.b64decode('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR4nGP4z8DwHwAFAAH/iZk9HQAAAABJRU5ErkJggg==')
 
@@ -24,16 +24,20 @@ def graph_states(host, since=0):
     return [l['state'] for l in host.trace.lines()[since:] if l.get('op') == 'state' and l['node'].startswith('Brelvon HDMI-')]
 
 
-def set_devices(host, devices):
-    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': devices}))
-
-
-def test_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(host, page):
+def test_signal_and_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(host, page):
     open_panel(page, host)
     open_inspector(page, 1)
     note = lambda d: d.find_element(By.CLASS_NAME, 'device-note')
     wait(page, lambda d: options(d, 'Device') == ['Brelvon', 'Brelvon 2'] and preview_state(d) == ['', '1'],
          message='both devices, and a picture with nothing said over it')
+
+    # A signal lost and one found while the inspector is open.
+    page.switch_to.default_content()
+    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="1"]').click()
+    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="3"]').click()
+    frame(page)
+    wait(page, lambda d: options(d, 'Place 1') == ['Input 1 (no signal)', 'Input 2', 'Input 3', 'Input 4'],
+         message='marks follow the signal')
 
     # Headless Chromium keeps the frame visible: the page is told it was hidden as a browser tells it.
     visibility = '''Object.defineProperty(document, 'visibilityState', {value: arguments[0], configurable: true});
@@ -56,8 +60,6 @@ def test_absent_devices_are_marked_and_the_preview_stops_while_hidden_or_away(ho
     frame(page)
     wait(page, lambda d: preview_state(d)[0] == 'not connected' and float(preview_state(d)[1]) < 0.5,
          message='not connected over a dimmed picture')
-    OUTPUT.mkdir(parents=True, exist_ok=True)
-    page.find_element(By.CSS_SELECTOR, 'figure').screenshot(str(OUTPUT / 'inspector-preview-not-connected.png'))
     # An absent device stays selectable, and says why its edits do not show.
     Select(control(page, 'Device')).select_by_visible_text('Brelvon 2 (not connected)')
     wait(page, lambda d: note(d).text.startswith('Brelvon 2 is not connected.'), message='status line')
@@ -82,7 +84,7 @@ def test_texts_follow_the_language_with_english_fallback(host, page):
     del german['Localization']['inspector.preview']
     (host.bundle / 'de.json').write_text(json.dumps(german), encoding='utf-8')
     # A device that offers no format the preview takes never makes a picture.
-    set_devices(host, [{'number': 1, 'formats': ['RGB32']}])
+    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': [{'number': 1, 'formats': ['RGB32']}]}))
     open_panel(page, host, 'de')
     open_inspector(page, 1, 'de')
     control(page, 'Platz 4')
@@ -90,29 +92,7 @@ def test_texts_follow_the_language_with_english_fallback(host, page):
     wait(page, lambda d: preview_state(d)[0] == 'Warten auf das Bild…', message='waiting, in German')
 
 
-def test_place_lists_follow_the_signal_and_the_inputs_a_device_has(host, page):
-    set_devices(host, [DEVICES['devices'][0], {'number': 2, 'inputs': [1, 2, 3], 'signal': [True, True, True]}])
-    open_panel(page, host)
-    open_inspector(page, 1)
-    wait(page, lambda d: options(d, 'Place 1') == ['Input 1', 'Input 2', 'Input 3 (no signal)', 'Input 4'], message='marks')
-
-    # A signal lost and one found while the inspector is open.
-    page.switch_to.default_content()
-    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="1"]').click()
-    page.find_element(By.CSS_SELECTOR, 'input[data-device="1"][data-input="3"]').click()
-    frame(page)
-    wait(page, lambda d: options(d, 'Place 1') == ['Input 1 (no signal)', 'Input 2', 'Input 3', 'Input 4'],
-         message='marks follow the signal')
-
-    # Three inputs: four places, each showing an input the device has (the fourth shows its last input).
-    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
-    wait(page, lambda d: all(options(d, f'Place {k}') == ['Input 1', 'Input 2', 'Input 3'] for k in range(1, 5)),
-         message='three inputs offered')
-    chosen = [Select(control(page, f'Place {k}')).first_selected_option.text for k in range(1, 5)]
-    assert chosen == ['Input 1', 'Input 2', 'Input 3', 'Input 3']
-
-
-def test_key_image_is_chosen_removed_and_explained_in_the_page_language(host, page):
+def test_key_image_and_the_no_signal_mark_in_the_page_language(host, page):
     open_panel(page, host, 'de')
     open_inspector(page, 2, 'de')
 
@@ -150,6 +130,19 @@ def test_key_image_is_chosen_removed_and_explained_in_the_page_language(host, pa
     page.switch_to.default_content()
     wait(page, lambda d: not key_image(d).startswith('data:image/png'), message='default key image back')
 
+    # In the narrowest frame the no-signal mark stays visible in a closed list: the chosen text's width against
+    # the room the list gives it (its arrow takes about 24 px).
+    page.execute_script('document.querySelector(\'iframe[title="Eigenschaften"]\').style.width = "260px"')
+    frame(page, 'de')
+    Select(control(page, 'Platz 1')).select_by_visible_text('Eingang 3 (kein Signal)')
+    room = page.execute_script('''
+        const s = arguments[0], style = getComputedStyle(s), g = document.createElement('canvas').getContext('2d');
+        g.font = style.font;
+        const text = g.measureText(s.options[s.selectedIndex].text).width;
+        return s.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 24 - text;''',
+                               control(page, 'Platz 1'))
+    assert room >= 0, f'the closed list cuts its text by {-room:.0f} px'
+
 
 def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_offered(host, page):
     markup = '<img id="injected" src="x" onerror="window.injected=1">'
@@ -160,9 +153,7 @@ def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_off
     note = wait(page, lambda d: d.find_element(By.ID, 'device-missing-note'), message='note')
     wait(page, lambda d: note.is_displayed() and 'not offered here' in note.text, message='the sentence')
     shown = note.find_element(By.CLASS_NAME, 'device-name')
-    assert shown.get_attribute('title') == odd
-    assert shown.text.startswith('<img id="inject') and shown.text.endswith('<b>end</b>') and len(shown.text) < 40
-    assert control(page, 'Device').is_displayed()
+    assert shown.get_attribute('title') == odd and shown.text.startswith('<img id="inject')
     wait(page, lambda d: options(d, 'Device')[1:] == ['Brelvon', 'Brelvon 2'], message='detected devices offered')
     assert options(page, 'Device')[0] == shown.text + ' (not found)'
     Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
@@ -171,40 +162,3 @@ def test_a_device_that_is_not_offered_is_named_as_text_and_the_detected_ones_off
     for document in (page, page.switch_to.default_content() or page):  # the inspector, then the panel
         assert not document.find_elements(By.ID, 'injected')
         assert document.execute_script('return window.injected') is None
-
-
-def test_settings_of_the_wrong_type_give_sensible_choices(host, page):
-    # A string among the sources makes the plug-in leave these settings alone: the page shows them as stored.
-    stored = {'currentDevice': 'Brelvon', 'devices': [{'deviceName': 'Brelvon', 'multiViewLayout': 4294967297,
-              'multiViewSources': [99, -3, '2', 1], 'inputHasSignal': [True] * 9, 'toggle': 'yes'}]}
-    host.settings.write_text(json.dumps({'keys': {'key-4': stored}}))
-    open_panel(page, host)
-    open_inspector(page, 4)
-    wait(page, lambda d: control(d, 'Place 1').is_displayed(), message='form')
-    # The device's own nine flags are cut to its four inputs; input 3 has no signal (the plug-in says so).
-    offered = ['Input 1', 'Input 2', 'Input 3 (no signal)', 'Input 4']
-    wait(page, lambda d: options(d, 'Place 1') == offered, message='four inputs')
-    for k, expected in enumerate(['Input 4', 'Input 1', 'Input 3 (no signal)', 'Input 1'], start=1):
-        assert options(page, f'Place {k}') == offered
-        assert Select(control(page, f'Place {k}')).first_selected_option.text == expected
-    assert Select(control(page, 'Layout')).first_selected_option.text == 'Layout 4294967295'
-    assert not control(page, 'Step place 1 through inputs with signal').is_selected()
-
-
-def test_no_signal_mark_stays_visible_in_a_narrow_closed_list(host, page):
-    open_panel(page, host, 'de')
-    open_inspector(page, 1, 'de')
-    Select(control(page, 'Platz 1')).select_by_visible_text('Eingang 3 (kein Signal)')
-    for width in (350, 300, 260):
-        page.switch_to.default_content()
-        page.execute_script('document.querySelector(\'iframe[title="Eigenschaften"]\').style.width = arguments[0]',
-                            f'{width}px')
-        frame(page, 'de')
-        # The chosen text's width against the room the closed list gives it (its arrow takes about 24 px).
-        room = page.execute_script('''
-            const s = arguments[0], style = getComputedStyle(s), g = document.createElement('canvas').getContext('2d');
-            g.font = style.font;
-            const text = g.measureText(s.options[s.selectedIndex].text).width;
-            return s.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 24 - text;''',
-                                   control(page, 'Platz 1'))
-        assert room >= 0, f'at {width} px the closed list cuts its text by {-room:.0f} px'

@@ -1,6 +1,5 @@
 """The development host's panel page as a person uses it: what marks the key being configured, the names a
 screen reader hears, the keyboard, and texts that fit in every language."""
-import base64
 import json
 
 import pytest
@@ -8,8 +7,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from conftest import (DEVICES, LANGUAGES, OUTPUT, button, open_inspector, open_panel, options, set_theme, set_width,
-                      wait)
+from conftest import (DEVICES, LANGUAGES, OUTPUT, button, key_svg, open_inspector, open_panel, options, set_theme,
+                      set_width, wait)
 
 # Text that is cut or spills: each text's box must lie inside its element and inside every ancestor that clips.
 CUT_TEXTS = '''
@@ -91,8 +90,17 @@ def test_configured_key_is_pressed_and_looks_unlike_focus(host, page):
     assert button(page, 'Configure key 3').get_attribute('aria-pressed') == 'false'
 
 
-def test_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
+def test_signal_checkboxes_are_named_and_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
     open_panel(page, host)
+    wait(page, lambda d: len(d.find_elements(By.CSS_SELECTOR, 'input[type="checkbox"]')) == 8, message='devices')
+    names = sorted(n[1] for n in ax_nodes(page) if n[0] == 'checkbox')
+    assert names == sorted(f'{device} Input {k} signal' for device in ('Brelvon', 'Brelvon 2') for k in range(1, 5))
+    # The name is what a person sees: the row's device name and the box's own label, both on screen.
+    box = page.find_element(By.CSS_SELECTOR, 'input[data-device="2"][data-input="3"]')
+    parts = [page.find_element(By.ID, i) for i in box.get_attribute('aria-labelledby').split()]
+    assert all(p.is_displayed() for p in parts) and ' '.join(p.text for p in parts) == 'Brelvon 2 Input 3 signal'
+
+    # Tab reaches every control, each with a ring of at least 2 px.
     controls = page.execute_script('''
         return Array.from(document.querySelectorAll('button, input, select, textarea, a[href], iframe'))
             .filter((el) => el.checkVisibility() && !el.disabled);''')
@@ -109,17 +117,6 @@ def test_every_control_is_reached_by_keyboard_with_visible_focus(host, page):
         reached.append(active)
     missing = [c.accessible_name or c.tag_name for c in controls if c not in reached]
     assert not missing, f'not reached with Tab: {missing}'
-
-
-def test_signal_checkboxes_name_their_device(host, page):
-    open_panel(page, host)
-    wait(page, lambda d: len(d.find_elements(By.CSS_SELECTOR, 'input[type="checkbox"]')) == 8, message='devices')
-    names = sorted(n[1] for n in ax_nodes(page) if n[0] == 'checkbox')
-    assert names == sorted(f'{device} Input {k} signal' for device in ('Brelvon', 'Brelvon 2') for k in range(1, 5))
-    # The name is what a person sees: the row's device name and the box's own label, both on screen.
-    box = page.find_element(By.CSS_SELECTOR, 'input[data-device="2"][data-input="3"]')
-    parts = [page.find_element(By.ID, i) for i in box.get_attribute('aria-labelledby').split()]
-    assert all(p.is_displayed() for p in parts) and ' '.join(p.text for p in parts) == 'Brelvon 2 Input 3 signal'
 
 
 @pytest.mark.parametrize('lang', LANGUAGES)
@@ -169,13 +166,8 @@ def test_state_keys_show_whole_layout_names_and_captions_leave_pictures_whole(ho
         'key-1': {'showState': True, 'currentDevice': 'Brelvon'},
         'key-2': {'showState': True, 'currentDevice': 'Brelvon 2'}}}))
     open_panel(page, host, lang)
-    prefix = 'data:image/svg+xml;base64,'
-
-    def known_state(d, name):
-        # Until the device has been read, the key shows an image without a layout name.
-        src = button(d, name).find_element(By.TAG_NAME, 'img').get_attribute('src') or ''
-        svg = base64.b64decode(src[len(prefix):]).decode() if src.startswith(prefix) else ''
-        return svg if 'class="state"' in svg else None
+    # Until the device has been read, the key shows an image without a layout name.
+    known_state = lambda d, name: (svg := key_svg(d, name)) and 'class="state"' in svg and svg
 
     drawn = {}
     for n in (1, 2):

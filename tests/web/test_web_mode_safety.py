@@ -6,7 +6,6 @@ import http.server
 import json
 import os
 import socket
-import struct
 import threading
 import time
 from urllib.parse import parse_qs, urlsplit
@@ -34,7 +33,6 @@ def rebinding_browser(tmp_path_factory):
 class OtherPage(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.send_response(200)
-        self.send_header('Content-Type', 'text/html')
         self.end_headers()
         self.wfile.write(b'<!doctype html><title>other site</title>')
 
@@ -56,13 +54,9 @@ def other_site():
         server.server_close()
 
 
-@pytest.mark.parametrize('address', ['printed', 'localhost', 'without token'])
-def test_the_page_works_under_either_name_with_or_without_the_token(host, page, address):
+def test_the_page_works_under_localhost_and_without_the_token(host, page):
     host.start()
-    url = {'printed': host.url,
-           'localhost': host.url.replace('//127.0.0.1:', '//localhost:'),
-           'without token': host.url.split('?')[0]}[address]
-    page.get(url)
+    page.get(host.url.replace('//127.0.0.1:', '//localhost:').split('?')[0])
     wait(page, lambda d: button(d, 'Key 15').is_enabled(), message='panel connected')
     # The inspector, which always connects to 127.0.0.1, works from a page opened as localhost too.
     open_inspector(page, 1)
@@ -129,12 +123,10 @@ def send_text(sock, text):
 def receive(stream):
     """(opcode, payload) of the next frame, or (None, b'') when the connection ends."""
     try:
-        first, length = stream.read(2)
-        length &= 0x7F
+        first, length = stream.read(2)  # the server's frames are not masked
         if length >= 126:
-            length = struct.unpack('>H' if length == 126 else '>Q', stream.read(2 if length == 126 else 8))[0]
-        payload = stream.read(length)
-        return (first & 0x0F, payload) if len(payload) == length else (None, b'')
+            length = int.from_bytes(stream.read(2 if length == 126 else 8), 'big')
+        return first & 0x0F, stream.read(length)
     except (ValueError, ConnectionResetError):
         return None, b''
 
