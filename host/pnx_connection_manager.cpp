@@ -24,8 +24,6 @@ struct PnxConnectionManager::Transport {
   // The frames' masking keys, from the same kind of source the library itself uses (it locks for each key).
   websocketpp::config::asio_client::rng_type maskKeys;
 
-  // Sends from every thread enter the library's queue one at a time.
-  std::mutex sendLock;
   // Bytes of every message the library still holds, queued or in the batch being written. The library's own
   // count forgets a message as soon as it joins a batch, and a batch takes all that is queued: a host that
   // stops reading would hold that batch and a full queue behind it. Shared with the messages' release, which
@@ -226,7 +224,12 @@ void PnxConnectionManager::SendText(const std::string& text) {
   message->set_header(header);
   message->set_prepared(true);
   Client::message_ptr counted = transport->Counted(std::move(message));
-  std::lock_guard<std::mutex> hold(transport->sendLock);
+  // The library ends a connection on the loop's thread without taking the lock its send takes, so a send
+  // from another thread (the preview's streaming thread) goes through the loop; after the loop it is dropped.
+  if (!transport->client.get_io_service().get_executor().running_in_this_thread()) {
+    Post([connection, counted] { connection->send(counted); });
+    return;
+  }
   // Not open (yet, or any more): the library refuses it and nothing is sent.
   connection->send(counted);
 }

@@ -1,6 +1,6 @@
 // The plug-in's one WebSocket connection to the host. Run and every handler run on the thread that calls Run
-// (the main thread); the send operations and UnsentBytes may be called from any thread: the connection
-// queues sends under its own lock and writes them from the event loop in the order queued.
+// (the main thread); the send operations and UnsentBytes may be called from any thread: a send from another
+// thread is handed to the event loop, which writes each thread's sends in the order they were made.
 #pragma once
 
 #include <chrono>

@@ -74,13 +74,16 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
   RecordingPlugin plugin;
   std::thread sender;
   std::promise<void> senderStarted;
-  // Like the preview path: an event starts a second thread that sends while the loop handles more events.
+  std::atomic<bool> stopSending{false};
+  // Like the preview path: an event starts a second thread that sends while the loop handles more events,
+  // and goes on sending while the host closes the connection.
   plugin.onCall = [&](const std::string& call) {
     if (call.rfind("OnWillAppear", 0) == 0) {
-      sender = std::thread([&plugin] {
+      sender = std::thread([&plugin, &stopSending] {
         for (int i = 0; i < kEach; ++i) {
           plugin.Connection()->SendToPropertyInspector("act", "ctx", {{"n", i}});
         }
+        while (!stopSending) plugin.Connection()->SendToPropertyInspector("act", "ctx", {{"tail", true}});
       });
       senderStarted.set_value();
     } else if (call.rfind("OnKeyUp", 0) == 0) {
@@ -92,10 +95,12 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
   struct JoinSender {
     std::future<void> started;
     std::thread& sender;
+    std::atomic<bool>& stop;
     ~JoinSender() {
+      stop = true;
       if (started.wait_for(seconds(20)) == std::future_status::ready) sender.join();
     }
-  } joinSender{senderStarted.get_future(), sender};
+  } joinSender{senderStarted.get_future(), sender, stopSending};
   running.Start();
   DevHostServer::Message message;
   ASSERT_TRUE(host.NextMessage(message, seconds(10)));
@@ -111,6 +116,7 @@ TEST(PnxConnectionManager, SendsFromAnotherThreadWhileEventsArrive) {
   while (nextPreview < kEach || nextSettings < kEach) {
     ASSERT_TRUE(host.NextMessage(message, seconds(20))) << nextPreview << " " << nextSettings;
     const nlohmann::json parsed = nlohmann::json::parse(message.text);
+    if (parsed["payload"].contains("tail")) continue;
     if (parsed["event"] == "sendToPropertyInspector") {
       EXPECT_EQ(parsed["payload"]["n"], nextPreview++);
     } else {
