@@ -76,7 +76,6 @@ TEST(TestCard, SurvivesScalingToThePreview) {
       {"1920x1080 grid", Rgb24(1920, 1080), View(100), grid, 0},
       {"1920x1080 grid, input 3 without signal", Rgb24(1920, 1080), View(100, false),
        {kRed, kGreen, kBlack, kWhite}, 0xFFFFF},
-      {"1920x1080 place 1 full frame", Rgb24(1920, 1080), View(0), {kRed, kRed, kRed, kRed}, 0x5A5A5},
       {"1920x1080 top-down grid", Rgb24(1920, 1080, true), View(100), grid, 0xA5A5A},
       {"1280x720 place 1 full frame", Rgb24(1280, 720), View(0), {kRed, kRed, kRed, kRed}, 0x712345},
       {"1366x768 grid, rows padded", Rgb24(1366, 768), View(100), grid, 0x12345},
