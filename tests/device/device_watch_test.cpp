@@ -23,7 +23,7 @@ void Rewrite(const std::string& path, const std::string& text) {
   ASSERT_EQ(std::rename(fresh.c_str(), path.c_str()), 0);
 }
 
-TEST(DeviceWatch, RewritesInQuickSuccessionAreOneChangeAndStopEndsTheNews) {
+TEST(DeviceWatch, RewritesInQuickSuccessionAreOneChange) {
   const std::string folder = "/tmp/pnx_device_watch_" + std::to_string(getpid());
   const std::string control = folder + "/control.json";
   ASSERT_EQ(std::system(("mkdir -p " + folder).c_str()), 0);
@@ -40,13 +40,7 @@ TEST(DeviceWatch, RewritesInQuickSuccessionAreOneChangeAndStopEndsTheNews) {
   for (int i = 0; i < 100 && changes == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
   std::this_thread::sleep_for(DeviceWatch::kSettleTime * 2);
   EXPECT_EQ(changes, 1);
-
-  // News still settling when the watch stops is dropped.
-  Rewrite(control, "{}");
-  std::this_thread::sleep_for(milliseconds(50));
   watch.Stop();
-  std::this_thread::sleep_for(DeviceWatch::kSettleTime * 2);
-  EXPECT_EQ(changes, 1);
 
   unsetenv("PNX_SIM_CONTROL");
   std::remove(control.c_str());
