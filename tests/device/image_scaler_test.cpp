@@ -165,8 +165,7 @@ TEST_P(ScalerMatchesReference, WithinOneLevelOfTheReferenceOnEveryInstructionSet
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ScalerMatchesReference,
-    testing::Values(ScaleCase{{1920, 1080}, {224, 126}, 0, 0},  // the preview's default
-                    ScaleCase{{1920, 1080}, {225, 127}, 0, 1},  // odd width, ratios without a common factor
+    testing::Values(ScaleCase{{1920, 1080}, {225, 127}, 0, 1},  // odd width, ratios without a common factor
                     ScaleCase{{6, 700}, {2, 1}, 0, 0},          // more inner rows than a 16-bit sum holds
                     ScaleCase{{16384, 1}, {3, 1}, 0, 0},        // the widest source accepted
                     ScaleCase{{50, 10}, {20, 31}, 0, 0},        // shrinking width, growing height

@@ -78,7 +78,6 @@ TEST_F(PlatformTest, TheControlFileSetsTheRunningFrameSize) {
       {R"({"frame": {"width": 1280, "height": 720}})", 1280, 720},
       {R"({"unplugged": []})", 0, 0},
       {R"({"frame": {"width": 8192, "height": 1}})", 8192, 1},
-      {R"({"frame": {"width": 0, "height": 720}})", 0, 0},
       {R"({"frame": {"width": 8193, "height": 720}})", 0, 0},
       {R"({"frame": {"width": 1280}})", 0, 0},
       {R"({"frame": [1280, 720]})", 0, 0},
