@@ -115,23 +115,6 @@ TEST_F(PanelRelayTest, ClientWithoutOriginOrTokenIsNoPanelButMayBeThePluginOrAnI
   EXPECT_EQ(m_closed, std::set<ClientId>{kStranger});
 }
 
-TEST_F(PanelRelayTest, EveryKeyAppearsWithItsStoredSettingsWhenThePluginRegisters) {
-  std::string error;
-  ASSERT_TRUE(m_store.Set("key-7", {{"currentDevice", "Brelvon"}}, error));
-  Say(kPlugin, {{"event", "registerPlugin"}, {"uuid", "PLUGIN-UUID"}});
-  const std::vector<json> appeared = To(kPlugin);
-  ASSERT_EQ(appeared.size(), 15u);
-  for (int key = 1; key <= 15; ++key) {
-    const json& m = appeared[key - 1];
-    EXPECT_EQ(m["event"], "willAppear");
-    EXPECT_EQ(m["context"], "key-" + std::to_string(key));
-    EXPECT_EQ(m["device"], "panel-1");
-    EXPECT_EQ(m["payload"]["coordinates"], (json{{"column", (key - 1) % 5}, {"row", (key - 1) / 5}}));
-  }
-  EXPECT_EQ(appeared[6]["payload"]["settings"], (json{{"currentDevice", "Brelvon"}}));
-  EXPECT_EQ(appeared[0]["payload"]["settings"], json::object());
-}
-
 TEST_F(PanelRelayTest, OpeningAnotherInspectorClosesTheFirstAndRefusesItsUuid) {
   RegisterPluginAndPanel();
   OpenInspectorFor(2);
