@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 #include <vector>
@@ -50,15 +51,11 @@ class PanelRelayTest : public testing::Test {
   // The messages sent to one client since the last call, parsed.
   std::vector<json> To(ClientId id) {
     std::vector<json> result;
-    std::vector<std::pair<ClientId, std::string>> rest;
-    for (auto& [to, text] : m_sent) {
-      if (to == id) {
-        result.push_back(json::parse(text));
-      } else {
-        rest.emplace_back(to, std::move(text));
-      }
+    for (const auto& [to, text] : m_sent) {
+      if (to == id) result.push_back(json::parse(text));
     }
-    m_sent = std::move(rest);
+    m_sent.erase(std::remove_if(m_sent.begin(), m_sent.end(), [id](const auto& sent) { return sent.first == id; }),
+                 m_sent.end());
     return result;
   }
 
