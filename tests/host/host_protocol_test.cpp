@@ -51,7 +51,6 @@ TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
       {"event not a string", R"({"event":["keyDown"]})", {}},
       {"array", R"([{"event":"keyDown"}])", {}},
       {"not JSON", "keyDown", {}},
-      {"empty text", "", {}},
       {"invalid UTF-8 bytes", "{\"event\":\"keyDown\",\"context\":\"\xff\xfe\"}", {}},
       {"two documents", R"({"event":"keyDown"} {"event":"keyUp"})", {}},
       {"NUL then text that is not JSON", std::string(R"({"event":"keyDown"})") + '\0' + "garbage", {}},
@@ -60,8 +59,6 @@ TEST(DispatchHostMessage, CallsExactlyTheOperationOfTheEventWithItsArguments) {
        {"OnKeyDown|||" + Nested("{\"a\":", "}", kMaxJsonNesting - 1) + "|"}},
       {"one level past the limit", R"({"event":"keyDown","payload":)" + Nested("{\"a\":", "}", kMaxJsonNesting) + "}",
        {}},
-      {"brackets in strings do not count", R"({"event":"keyDown","context":")" + std::string(500, '[') + "\\\"\"}",
-       {"OnKeyDown||" + std::string(500, '[') + "\"|null|"}},
   };
   const std::pair<const char*, const char*> fullEvents[] = {
       {"keyDown", "OnKeyDown"},           {"keyUp", "OnKeyUp"},           {"willAppear", "OnWillAppear"},
@@ -96,7 +93,6 @@ TEST(JsonMembers, NestingCountsBracketsOutsideStrings) {
     int max;
     bool within;
   } cases[] = {
-      {"[[1]]", 1, false},
       {"{\"a\":{\"b\":[]}}", 2, false},
       {R"(["[[[[", "\"[[[["])", 1, true},
       {R"(["\\", [[]]])", 2, false},
@@ -116,8 +112,6 @@ TEST(OutgoingMessages, AreByteForByteTheLibrarysCompactSortedText) {
       nlohmann::json::object(),
       {{"settings", {{"devices", {{{"multiViewLayout", 100}, {"toggle", true}}}}, {"currentDevice", "Brelvon"}}}},
       nlohmann::json::array({1, 2.5, -3, nullptr, "x"}),
-      nullptr,
-      "text",
       {{"imageData", std::vector<int>{66, 77, 0, 255}}, {"z", 1}, {"a", {{"b", 1}}}},
   };
   for (const std::string& a : strings) {

@@ -22,7 +22,6 @@ struct PathCase {
 TEST(PathOperations, FollowWindowsConventionsForEitherSeparator) {
   const std::vector<PathCase> cases = {
       {R"(C:\Program Files\X.pxPlugin\bin\p.exe)", "p.exe", R"(C:\Program Files\X.pxPlugin\bin)", false},
-      {R"(C:\dir\sub\)", "sub", R"(C:\dir)", false},
       {R"(C:\dir\\\)", "dir", R"(C:\)", false},
       {R"(C:\)", R"(C:\)", R"(C:\)", false},
       {"C:", "C:", "C:/", false},  // no "\" anywhere, so "/" is the separator
@@ -35,7 +34,6 @@ TEST(PathOperations, FollowWindowsConventionsForEitherSeparator) {
       {"/usr/", "usr", "/", false},
       {"/", "/", "/", false},
       {"//", "/", "//", true},
-      {"//server/share", "share", "//server/share", true},
       {"mixed/dir\\file", "file", "mixed/dir", false},
       {"plain", "plain", "", false},
       {"", "", "", false},
@@ -57,7 +55,6 @@ TEST(PathOperations, JoinWritesBackslashesOnly) {
       {R"(C:\x.pxPlugin\)", R"(\de.json)", R"(C:\x.pxPlugin\de.json)"},
       {"C:/x.pxPlugin/", "/de.json", R"(C:\x.pxPlugin\de.json)"},
       {"/opt/x.pxPlugin", "/en.json", R"(\opt\x.pxPlugin\en.json)"},
-      {"", "en.json", "en.json"},
       {"", "a/b", "a/b"},
       {R"(C:\x)", "", R"(C:\x\)"},
   };
@@ -78,7 +75,6 @@ TEST(FindPluginFolderFrom, NearestAncestorWithTheExactExtension) {
       {R"(C:\Plugins\pxPlugin\p.exe)", ""},
       {R"(\\server\share\com.x.pxPlugin\p.exe)", R"(\\server\share\com.x.pxPlugin)"},
       {"/home/u/com.x.pxPlugin/bin/BrelvonMultiview", "/home/u/com.x.pxPlugin"},
-      {"relative/com.x.pxPlugin/p", "relative/com.x.pxPlugin"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(FindPluginFolderFrom(c.program), c.folder) << c.program;

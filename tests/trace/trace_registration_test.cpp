@@ -1,5 +1,5 @@
 // Registration and unregistration: counts, the raw notices with their exact texts, inherited settings, the
-// 96-thread limit, the renderer's one-line registration, stale records, thread names.
+// 96-thread limit, the renderer's one-line registration, stale records.
 #include <atomic>
 #include <future>
 
@@ -158,15 +158,6 @@ TEST_F(TraceRegistrationTest, RecordLeftUnderOurIdentifierByAnEarlierProcessIsNo
   EXPECT_EQ(thread.refCount, 1);
   EXPECT_EQ(thread.outputFlags, 0u);
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
-}
-
-// The product names only the calling thread; the system keeps 15 bytes.
-TEST_F(TraceRegistrationTest, ThreadNameCarriesTheTagCutToWhatTheSystemKeeps) {
-  std::thread([] {
-    TraceSetThreadName(TraceCurrentThreadId(), "Preview renderer");
-    TraceSetThreadName(TraceCurrentThreadId(), nullptr);  // ignored
-    EXPECT_EQ(trace_test::ReadFile("/proc/thread-self/comm"), "NX:  Preview re\n");
-  }).join();
 }
 
 }  // namespace

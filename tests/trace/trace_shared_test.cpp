@@ -14,7 +14,6 @@ namespace {
 using trace_test::Child;
 using trace_test::DebugCapture;
 using trace_test::Matching;
-using trace_test::Record;
 
 class TraceSharedTest : public ::testing::Test {
  protected:
@@ -133,9 +132,8 @@ class StuckHolder {
 };
 
 using Clock = std::chrono::steady_clock;
-// The facility's longest waits for the mutex: for a line, and for a registration or unregistration.
+// The facility's longest wait for the mutex for a line.
 constexpr auto kBound = std::chrono::milliseconds(100);
-constexpr auto kOperationBound = std::chrono::milliseconds(1000);
 
 // While another process holds the mutex, a line with output off returns at once, and only the first wanted line
 // waits (once, within the bound); the wanted ones are dropped and counted, and the count reaches the thread's
@@ -173,61 +171,6 @@ TEST_F(TraceSharedTest, StuckLockHolderStallsNoLineAndWantedLinesAreCountedThenR
             (std::vector<std::string>{"ERR  QVTRACE: 10 line(s) dropped while the trace mutex was held elsewhere\n",
                                       "WRN  after\n", "WRN  later\n"}));
   TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
-}
-
-// Registration and unregistration under a stuck holder return within the bound (the first one to find it stuck
-// waits that long, the later ones only as long as a line); what they could not do is done, in order, by the next
-// operation that has the mutex: here the last unregistration of the process (another thread's), then the new
-// thread's registration.
-TEST_F(TraceSharedTest, StuckLockHolderPutsOffRegistrationsWithoutStallingThem) {
-  std::promise<uint32_t> leaving;
-  std::promise<void> held;
-  std::thread leaver([&] {
-    EXPECT_EQ(TraceInitEx(), 1);
-    leaving.set_value(TraceCurrentThreadId());
-    held.get_future().wait();
-    const auto start = Clock::now();
-    TraceTerminateThread(TraceCurrentThreadId(), 1, 0);
-    EXPECT_LT(Clock::now() - start, 2 * kOperationBound) << "an unregistration stalled";
-  });
-  const uint32_t leaverId = leaving.get_future().get();
-  DebugCapture capture;
-  StuckHolder holder;
-  ASSERT_TRUE(holder.Locked());
-  held.set_value();
-  leaver.join();
-
-  std::promise<uint32_t> joined;
-  std::promise<void> free;
-  std::promise<int> joinerCount;
-  std::thread joiner([&] {
-    const auto start = Clock::now();
-    EXPECT_EQ(TraceInitEx(), 1);
-    EXPECT_LT(Clock::now() - start, kOperationBound / 2) << "a registration waited as long again";
-    joined.set_value(TraceCurrentThreadId());
-    free.get_future().wait();
-    TraceMessage(1, 1, L"the registration is made now");
-    joinerCount.set_value(Record(TraceCurrentThreadId()).refCount);
-    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
-  });
-  const uint32_t joinerId = joined.get_future().get();
-  const auto start = Clock::now();
-  TraceSetVerboseLevel(4);
-  EXPECT_LT(Clock::now() - start, kOperationBound / 2) << "a settings change waited as long again";
-  EXPECT_TRUE(Matching(capture.Lines(), "QVTRACE Version").empty()) << "registered while the mutex was held";
-  holder.LetGo();
-  free.set_value();
-  EXPECT_EQ(joinerCount.get_future().get(), 1);
-  joiner.join();
-
-  const std::vector<std::string> notices = capture.Lines();
-  size_t at = 0;
-  for (const std::string& expected : {trace_test::Hex4(leaverId) + ":      TraceTerminateThread() Reference count",
-                                      std::string("Last process was removed!"),
-                                      trace_test::Hex4(joinerId) + ":      TraceInitEx() QVTRACE Version 7"}) {
-    while (at < notices.size() && notices[at].find(expected) == std::string::npos) ++at;
-    EXPECT_LT(at, notices.size()) << expected << ": missing or out of order";
-  }
 }
 
 // Another user's owner-only objects under the names without a user id (here: objects this user refuses as it
@@ -308,9 +251,9 @@ TEST_F(TraceSharedTest, QvtraceRefusesWhatItCannotChangeAndBringsNoBlockIntoBein
 
   Child holder({"hold"});
   const std::string holderPid = std::to_string(StartHolder(holder));
-  // Refused, with nothing written: a process or thread without record, a path longer than the field.
-  for (const std::vector<std::string>& refusal : {std::vector<std::string>{"set", "--pid", "1", "--level", "2"},
-                                                  {"set", "--pid", holderPid, "--tid", "1", "--level", "2"},
+  // Refused, with nothing written: a thread without record, a path longer than the field.
+  for (const std::vector<std::string>& refusal : {std::vector<std::string>{"set", "--pid", holderPid, "--tid", "1",
+                                                                          "--level", "2"},
                                                   {"set", "--pid", holderPid, "--logfile", std::string(300, 'a')}}) {
     EXPECT_EQ(run(refusal), 2) << refusal[2];
   }

@@ -2,7 +2,6 @@
 //   hold   register, print "PID TID", write a "tick N" line every 5 ms until input comes (or ends); unregister
 //   lock   take the trace lock, print "locked" and keep it until input comes (or ends), then let it go and end
 //   cycle  COUNT times: register, one line, unregister quietly; then print "done"
-//   leave  register, print "registered", and when input comes (or ends) unregister and end
 #include <poll.h>
 #include <unistd.h>
 
@@ -35,16 +34,6 @@ int main(int argc, char** argv) {
     while (poll(&input, 1, -1) < 0) {
     }
     TraceUnlock();
-    return 0;
-  }
-  if (command == "leave") {
-    if (TraceInitEx() != 1) return 1;
-    std::printf("registered\n");
-    std::fflush(stdout);
-    struct pollfd input = {0, POLLIN, 0};
-    while (poll(&input, 1, -1) < 0) {
-    }
-    TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
     return 0;
   }
   if (command == "cycle" && argc >= 4) {
