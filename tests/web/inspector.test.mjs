@@ -153,7 +153,6 @@ test('the device list offers known and detected devices; long names shorten in t
   const short = shortenMiddle(long);
   assert.equal(Array.from(short).length, 32);
   assert.ok(short.startsWith('start-') && short.endsWith('-end') && short.includes('…'));
-  assert.equal(shortenMiddle('Brelvon 2'), 'Brelvon 2');
   assert.equal(shortenMiddle('a\u0000b\nc'), 'a\ufffdb\ufffdc');
   assert.equal(Array.from(shortenMiddle('🎥'.repeat(40))).length, 32, 'cut between characters, not inside one');
 });
