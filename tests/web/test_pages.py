@@ -8,7 +8,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.support.ui import Select
 
-from conftest import button, control, frame, key_svg, open_inspector, open_panel, options, wait
+from conftest import button, control, key_svg, open_inspector, open_panel, options, wait
 
 LAYOUT = 631   # property ids of the device's multiview layout and sources
 SOURCES = 632
