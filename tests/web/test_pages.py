@@ -8,7 +8,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.support.ui import Select
 
-from conftest import button, control, frame, key_svg, open_inspector, open_panel, options, wait
+from conftest import button, control, key_svg, open_inspector, open_panel, options, wait
 
 LAYOUT = 631   # property ids of the device's multiview layout and sources
 SOURCES = 632
@@ -91,22 +91,6 @@ def test_configure_edit_close_and_press(host, page):
         host.trace.wait_for_set(mark, [(LAYOUT, layout_data(0)), (SOURCES, sources_data([2, 2, 3, 4]))])
 
 
-def test_device_switch_moves_edit_and_preview(host, page):
-    open_panel(page, host)
-    open_inspector(page, 2)
-    wait(page, lambda d: len(options(d, 'Device')) == 2, message='devices')
-    # The first edit only claims a device; the preview moves with the edit when it moves to another one.
-    mark = host.trace.mark()
-    Select(control(page, 'Layout')).select_by_visible_text('Place 1 full frame')
-    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(0))])
-    mark = host.trace.mark()
-    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
-    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100)), (SOURCES, sources_data([1, 2, 3, 4]))], device=2)
-    host.trace.wait_for_set(mark, [(LAYOUT, layout_data(100))], device=1)  # device 1 gets its state back
-    wait_for_preview(page, [RED, GREEN, BLUE, WHITE])  # device 2 has a signal on input 3
-    assert options(page, 'Place 3')[2] == 'Input 3'
-
-
 def test_without_devices_the_inspector_says_so(host, page):
     (host.folder / 'devices.json').write_text('{"devices": []}')
     open_panel(page, host)
@@ -157,7 +141,3 @@ def test_show_state_draws_the_device_state_on_the_key(host, page):
     assert svg.count('class="place no-signal"') == 1 and 'class="live"' in svg
     assert json.loads(host.settings.read_text())['keys']['key-1']['showState'] is True
 
-    # Unchecked: the key has its default image back.
-    frame(page)
-    control(page, "Show the device's state on the key").click()
-    wait(page, lambda d: drawn(d) is None, message='default image back')

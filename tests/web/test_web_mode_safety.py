@@ -31,6 +31,7 @@ def rebinding_browser(tmp_path_factory):
 
 
 class OtherPage(http.server.BaseHTTPRequestHandler):
+    timeout = 1  # an idle connection the browser opened ahead ends, so it cannot answer for the host later
     def do_GET(self):
         self.send_response(200)
         self.end_headers()
@@ -44,6 +45,7 @@ class OtherPage(http.server.BaseHTTPRequestHandler):
 def other_site():
     """The port of an unrelated site on this machine: another origin."""
     server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), OtherPage)
+    server.daemon_threads = False  # server_close then waits for every connection's end
     thread = threading.Thread(target=server.serve_forever)
     thread.start()
     try:
