@@ -2,11 +2,13 @@
 #include "plugin/action_settings.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
 #include "host/json_members.h"
+#include "platform/vendor_properties.h"
 
 using nlohmann::json;
 
@@ -173,6 +175,19 @@ void FitSourcesToInputs(std::vector<int32_t>& sources, int32_t inputCount) {
   for (size_t place = 0; place < sources.size() && place < 4; ++place) {
     sources[place] = std::min(std::max(sources[place], 1), inputCount);
   }
+}
+
+uint64_t FitPackedSources(uint64_t sources, int32_t inputCount) {
+  if (inputCount < 1) return sources;
+  const std::array<int32_t, 4> packed = vendor::UnpackSources(sources);
+  std::vector<int32_t> places(packed.begin(), packed.end());
+  FitSourcesToInputs(places, inputCount);
+  return vendor::PackSources(places);
+}
+
+EntryState StateOfEntry(const DeviceSettings& entry) {
+  if (entry.multiViewSources.size() < 4) return EntryState{DeviceState{entry.multiViewLayout, 0, false}, true};
+  return EntryState{DeviceState{entry.multiViewLayout, vendor::PackSources(entry.multiViewSources), true}, false};
 }
 
 bool WriteActionSettings(const ActionSettings& settings, json& out) {

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/device_state.h"
+
 struct DeviceSettings {
   // False for a device that is not detected now: its stored entry (when there was one) is kept unread and
   // written back unchanged, and the other fields hold defaults.
@@ -80,6 +82,17 @@ DeviceSettings ReadStoredEntry(const nlohmann::json& entry);
 // Makes the first four sources inputs the device has: each is clamped into 1..inputCount. Nothing changes
 // without an input count.
 void FitSourcesToInputs(std::vector<int32_t>& sources, int32_t inputCount);
+
+// The same fit for four places packed as the device takes them.
+uint64_t FitPackedSources(uint64_t sources, int32_t inputCount);
+
+// What a device entry makes its device show: its layout and first four sources; with fewer than four sources
+// the layout alone (layoutOnly, the sources left as they are).
+struct EntryState {
+  DeviceState state;
+  bool layoutOnly = false;
+};
+EntryState StateOfEntry(const DeviceSettings& entry);
 
 // The toggle step: moves the first source on to the next input (1..inputCount, wrapping) whose signal flag
 // is set. A list that is empty, a first source below 0 or above inputCount, or no inputs leave it unchanged.

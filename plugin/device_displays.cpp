@@ -2,23 +2,9 @@
 #include "plugin/device_displays.h"
 
 #include <algorithm>
-#include <array>
 
-#include "device/capture_device_manager.h"
-#include "platform/vendor_properties.h"
-
-namespace {
-
-// The four places made inputs the device has: a state from the settings of an absent device, or one read
-// from another device, never reaches a device as an input it lacks.
-uint64_t FitToInputs(uint64_t sources, int32_t inputs) {
-  if (inputs < 1) return sources;
-  std::array<int32_t, 4> places = vendor::UnpackSources(sources);
-  for (int32_t& input : places) input = std::min(std::max(input, 1), inputs);
-  return vendor::PackSources(places);
-}
-
-}  // namespace
+#include "plugin/action_settings.h"
+#include "plugin/device_port.h"
 
 DeviceState DeviceDisplays::Over(const DeviceState& below, const DeviceState& change, bool layoutOnly) {
   if (!layoutOnly) return DeviceState{change.layout, change.sources, true};
@@ -29,9 +15,12 @@ DeviceState DeviceDisplays::Over(const DeviceState& below, const DeviceState& ch
 
 void DeviceDisplays::Press(int32_t device, const DeviceState& state, bool layoutOnly) {
   Device& d = At(device);
+  const bool hadLayers = !d.layers.empty();
   d.committed = Over(d.committed, state, layoutOnly);
   d.layers.clear();
-  Write(device, Form::kApply, layoutOnly);
+  // A layout alone replaces only the layout of what the device shows; where a look or an edit showed other
+  // sources, the committed ones go back with it.
+  Write(device, Form::kApply, layoutOnly && !(hadLayers && d.committed.stateRead));
 }
 
 void DeviceDisplays::Look(int32_t device, const std::string& key, const DeviceState& state) {
@@ -141,9 +130,9 @@ void DeviceDisplays::Write(int32_t device, Form form, bool layoutOnly) {
     return;
   }
   if (!shown.stateRead) return;
-  const size_t slot = static_cast<size_t>(device);
-  const int32_t inputs = slot < m_devices.InputCounts().size() ? m_devices.InputCounts()[slot] : 0;
-  const uint64_t sources = FitToInputs(shown.sources, inputs);
+  // A state from the settings of an absent device, or one read from another device, never reaches a device
+  // as an input it lacks.
+  const uint64_t sources = FitPackedSources(shown.sources, m_devices.InputCount(device));
   if (form == Form::kApply) {
     m_devices.SetMultiviewLayout(device, shown.layout);
     m_devices.SetMultiviewSources(device, sources);

@@ -16,11 +16,11 @@
 
 #include "device/device_state.h"
 
-class CaptureDeviceManager;
+class DevicePort;
 
 class DeviceDisplays {
  public:
-  explicit DeviceDisplays(CaptureDeviceManager& devices) : m_devices(devices) {}
+  explicit DeviceDisplays(DevicePort& devices) : m_devices(devices) {}
 
   // A switch press: committed becomes `state`, the device's temporary layers go, and the device shows it.
   // With `layoutOnly` only the layout is committed and written (the press had no four sources to send).
@@ -72,7 +72,7 @@ class DeviceDisplays {
   bool ReadCommitted(int32_t device, bool underLayers = false);
   void Write(int32_t device, Form form, bool layoutOnly = false);
 
-  CaptureDeviceManager& m_devices;
+  DevicePort& m_devices;
   std::map<int32_t, Device> m_state;
   std::set<int32_t> m_changed;
 };

@@ -1,0 +1,148 @@
+// The capture devices behind the DevicePort, and the preview images' way to the inspector.
+#include "plugin/capture_devices.h"
+
+#include <algorithm>
+
+#include "host/pnx_connection_manager.h"
+#include "plugin/image_data_message.h"
+#include "trace/trace.h"
+#include "trace/trace_contexts.h"
+
+namespace {
+
+// Registers the preview's streaming thread for its lines on first use and drops the registration when the
+// thread ends, so that threads of earlier runs leave no records behind.
+struct StreamThreadTrace {
+  StreamThreadTrace() : registered(TraceInitEx() == 1) {
+    if (registered) TraceMessage(kTraceMessage, kTracePreview, L"preview streaming thread started");
+  }
+  ~StreamThreadTrace() {
+    if (registered) TraceTerminateThread(TraceCurrentThreadId(), 1, 1);
+  }
+  StreamThreadTrace(const StreamThreadTrace&) = delete;
+  StreamThreadTrace& operator=(const StreamThreadTrace&) = delete;
+  bool registered;
+};
+
+}  // namespace
+
+CaptureDevices::CaptureDevices(PnxConnectionManager* const& connection) : m_connection(connection) {
+  // The second call is a second full attempt only when the first one failed.
+  m_manager.OpenDevice(0);
+  m_manager.OpenDevice(0);
+}
+
+int32_t CaptureDevices::InputCount(int32_t device) const {
+  const auto& counts = m_manager.InputCounts();
+  return device >= 0 && static_cast<size_t>(device) < counts.size() ? counts[static_cast<size_t>(device)] : 0;
+}
+
+bool CaptureDevices::LookForDevices(int32_t device) {
+  if (!m_manager.LookForDevices(device >= 0 ? device : std::max(m_manager.CurrentDevice(), 0))) return false;
+  // Everything was bound anew, the graph stopped.
+  m_running = false;
+  return true;
+}
+
+bool CaptureDevices::ReadMultiviewState(int32_t device, DeviceState& out) {
+  return m_manager.ReadMultiviewState(device, out);
+}
+
+bool CaptureDevices::WriteMultiviewState(int32_t device, const DeviceState& state) {
+  return m_manager.WriteMultiviewState(device, state);
+}
+
+bool CaptureDevices::SetMultiviewLayout(int32_t device, uint32_t layout) {
+  return m_manager.SetMultiviewLayout(device, layout);
+}
+
+bool CaptureDevices::SetMultiviewSources(int32_t device, uint64_t sources) {
+  return m_manager.SetMultiviewSources(device, sources);
+}
+
+bool CaptureDevices::ShowPreview(const PreviewPlan& plan) {
+  if (plan.action != m_imageAction || plan.context != m_imageContext) {
+    m_manager.ChangePreview([&] {
+      m_imageAction = plan.action;
+      m_imageContext = plan.context;
+    });
+  }
+  if (!plan.run) {
+    if (m_running) {
+      TraceMessage(kTraceMessage, kTracePreview, L"preview stop");
+      StopGraph();
+    }
+    return false;
+  }
+  bool rebound = false;
+  if (plan.device >= 0 && m_manager.CurrentDevice() != plan.device) {
+    // Building the graph around another device stops it and binds the devices anew.
+    m_manager.OpenDevice(plan.device);
+    m_running = false;
+    rebound = true;
+  }
+  if (!m_running || plan.width != m_width || plan.height != m_height) {
+    m_width = plan.width;
+    m_height = plan.height;
+    m_manager.SetPreviewSize(m_width, m_height, &CaptureDevices::PreviewImageFits);
+  }
+  if (!m_imagesInstalled) {
+    m_manager.SendImagesTo(&CaptureDevices::SendPreviewImage, this);
+    m_imagesInstalled = true;
+  }
+  if (!m_running) RunGraph();
+  return rebound;
+}
+
+void CaptureDevices::RunGraph() {
+  if (!m_manager.GraphBuilt()) return;
+  HRESULT hr = m_manager.RunGraph();
+  if (FAILED(hr)) {
+    TraceMessage(kTraceError, kTracePreview, L"graph run: 0x%08X, trying again", static_cast<unsigned>(hr));
+    hr = m_manager.RunGraph();
+  }
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph run: 0x%08X",
+               static_cast<unsigned>(hr));
+  // A graph that would not run is not asked again until the plan changes.
+  m_running = true;
+}
+
+void CaptureDevices::StopGraph() {
+  m_running = false;
+  if (!m_manager.GraphBuilt()) return;
+  const HRESULT hr = m_manager.StopGraph();
+  TraceMessage(FAILED(hr) ? kTraceError : kTraceMessage, kTracePreview, L"graph stop: 0x%08X",
+               static_cast<unsigned>(hr));
+}
+
+void CaptureDevices::Stop() {
+  StopGraph();
+  // Waits out a frame that was already in the frame path when the graph stopped.
+  m_manager.ChangePreview([] {});
+}
+
+bool CaptureDevices::PreviewImageFits(int64_t bmpBytes) {
+  // Judged with identifiers of the allowance's length, since the key the images go to may change later.
+  return ImageMessageBound(bmpBytes, kTargetAllowance, kTargetAllowance) <= kMaxHostMessageBytes;
+}
+
+void CaptureDevices::SendPreviewImage(std::vector<uint8_t>* bytes, void* context) {
+  if (!context || !bytes) return;
+  auto* self = static_cast<CaptureDevices*>(context);
+  static thread_local StreamThreadTrace streamTrace;
+  TraceMessage(kTraceDetail, kTracePreview, L"preview image %u bytes", static_cast<unsigned>(bytes->size()));
+  PnxConnectionManager* connection = self->m_connection;
+  const int64_t bound = ImageMessageBound(static_cast<int64_t>(bytes->size()), self->m_imageAction.size(),
+                                          self->m_imageContext.size());
+  // A host that does not read would otherwise have every image queued for it, without limit.
+  if (!connection || self->m_imageContext.empty() || bound > kMaxHostMessageBytes ||
+      static_cast<int64_t>(connection->UnsentBytes()) > kUnsentImageLimit * bound) {
+    bytes->clear();
+    return;
+  }
+  // Emptied first: the send raises the JSON library's error for a target that is not valid UTF-8, which
+  // costs this image only (the frame path drops it).
+  WriteImageDataPayload(self->m_imagePayload, bytes->data(), bytes->size());
+  bytes->clear();
+  connection->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext, self->m_imagePayload);
+}

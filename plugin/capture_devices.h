@@ -1,0 +1,71 @@
+// The capture devices as the plug-in's owners reach them: the device manager behind the DevicePort, and the
+// preview's frame path, which sends each finished image to the inspector the plan names.
+// Threads: everything but SendPreviewImage runs on the event loop. SendPreviewImage runs on the preview's
+// streaming thread inside the manager's frame path (its preview lock held); it reads the connection (set
+// before the loop runs) and the image target, which changes only inside the manager's ChangePreview, so a
+// frame in progress never sees half a change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/capture_device_manager.h"
+#include "plugin/device_port.h"
+
+class PnxConnectionManager;
+
+class CaptureDevices : public DevicePort {
+ public:
+  // Opens device 0 for the preview. `connection` is read when an image is ready; null drops the images.
+  explicit CaptureDevices(PnxConnectionManager* const& connection);
+
+  int32_t MaxDevices() const override { return m_manager.MaxDevices(); }
+  bool DeviceDetected(int32_t device) const override { return m_manager.DeviceDetected(device); }
+  int32_t DeviceCount() const override { return m_manager.DeviceCount(); }
+  int32_t InputCount(int32_t device) const override;
+  const std::vector<std::vector<bool>>& InputSignals() const override { return m_manager.InputSignals(); }
+  std::vector<std::vector<bool>> QueryInputSignals() override { return m_manager.QueryInputSignals(); }
+  bool LookForDevices(int32_t device) override;
+  bool ReadMultiviewState(int32_t device, DeviceState& out) override;
+  bool WriteMultiviewState(int32_t device, const DeviceState& state) override;
+  bool SetMultiviewLayout(int32_t device, uint32_t layout) override;
+  bool SetMultiviewSources(int32_t device, uint64_t sources) override;
+  bool ShowPreview(const PreviewPlan& plan) override;
+
+  // Stops the graph and waits until no frame is in the frame path.
+  void Stop();
+
+ private:
+  // The plug-in's image-ready callback: sends one finished BMP to the current target and empties bytes; the
+  // image is dropped instead while the connection holds more than kUnsentImageLimit such messages unsent.
+  // Streaming thread.
+  static void SendPreviewImage(std::vector<uint8_t>* bytes, void* context);
+
+  // The longest message a host built on the stock WebSocket library accepts; a longer one makes it close the
+  // connection. A preview size whose image message could pass it (ImageMessageBound with identifiers of
+  // kTargetAllowance bytes each) makes no image; an image whose actual target identifiers are longer is not
+  // sent. About 2.66 million pixels fit (1920 x 1080 does, 2500 x 2500 does not).
+  static constexpr int64_t kMaxHostMessageBytes = 32000000;
+  static constexpr size_t kTargetAllowance = 256;
+  // While the connection holds more unsent bytes than this many image messages (a host that has stopped
+  // reading), images are skipped instead of queued.
+  static constexpr int64_t kUnsentImageLimit = 2;
+  static bool PreviewImageFits(int64_t bmpBytes);
+
+  void RunGraph();
+  void StopGraph();
+
+  CaptureDeviceManager m_manager;
+  PnxConnectionManager* const& m_connection;
+  // What the graph follows now.
+  bool m_running = false;
+  bool m_imagesInstalled = false;
+  int32_t m_width = 0;
+  int32_t m_height = 0;
+
+  // Frame path: the image target and the payload text, which keeps its storage from image to image.
+  std::string m_imageAction;
+  std::string m_imageContext;
+  std::string m_imagePayload;
+};

@@ -1,0 +1,192 @@
+// What each key is and draws.
+#include "plugin/keys.h"
+
+#include <algorithm>
+
+#include "platform/vendor_properties.h"
+
+void Keys::Settings(const std::string& context, const std::string& action, const ActionSettings& settings,
+                    int32_t named, bool writeBack, Event event) {
+  Key& key = m_keys[context];
+  const int32_t before = key.device;
+  key.action = action;
+  key.device = named;
+  key.hasEntry = false;
+  const size_t slot = static_cast<size_t>(named);
+  const size_t count = settings.devices.size();
+  if (named >= 0 && slot < count && settings.devices[slot].present) {
+    key.hasEntry = true;
+    key.layout = settings.devices[slot].multiViewLayout;
+    key.sources = settings.devices[slot].multiViewSources;
+  } else if (named >= 0) {
+    // A device that is away: its entry as stored, which is what the settings keep for it.
+    const nlohmann::json* stored = nullptr;
+    if (slot < count && settings.devices[slot].hasStored) stored = &settings.devices[slot].stored;
+    if (slot >= count && slot - count < settings.absentDevices.size()) stored = &settings.absentDevices[slot - count];
+    if (stored && !stored->is_null()) {
+      try {
+        const DeviceSettings entry = ReadStoredEntry(*stored);
+        key.hasEntry = true;
+        key.layout = entry.multiViewLayout;
+        key.sources = entry.multiViewSources;
+      } catch (const nlohmann::json::exception&) {
+        // Sources of another type: the key matches nothing the device can show.
+      }
+    }
+  }
+  if (writeBack) {
+    nlohmann::json out;
+    if (WriteActionSettings(settings, out)) {
+      key.settings = std::move(out);
+      key.settingsPending = true;
+    }
+  }
+
+  const bool drawn = settings.showState && settings.icon.empty();
+  if (!settings.icon.empty()) {
+    if (event != Event::kPressed || key.sent != settings.icon) {
+      key.imageFirst = settings.icon;
+      key.imageFirstPending = true;
+    }
+    key.shows = Shows::kIcon;
+  } else if (key.shows == Shows::kIcon) {
+    // Its own image went away: the default comes back, or the drawn state replaces it.
+    if (!drawn) {
+      key.imageFirst.clear();
+      key.imageFirstPending = true;
+    }
+    key.shows = drawn ? Shows::kState : Shows::kDefault;
+  }
+  if (drawn) {
+    key.shows = Shows::kState;
+    if (named >= 0) m_stale.insert(named);
+    // A key that appears shows the host's image until it is sent one.
+    if (event == Event::kAppeared) key.sentAny = false;
+  } else if (key.shows == Shows::kState) {
+    key.shows = Shows::kDefault;
+    key.stateCleared = true;
+  }
+  if (before >= 0 && before != named && !DrawsDevice(before)) m_shown.erase(before);
+}
+
+void Keys::Gone(const std::string& context) {
+  auto it = m_keys.find(context);
+  if (it == m_keys.end()) return;
+  const int32_t device = it->second.device;
+  m_keys.erase(it);
+  if (!DrawsDevice(device)) m_shown.erase(device);
+}
+
+int32_t Keys::NamedDevice(const std::string& context) const {
+  auto it = m_keys.find(context);
+  return it == m_keys.end() ? -1 : it->second.device;
+}
+
+bool Keys::AnyDrawn() const {
+  return std::any_of(m_keys.begin(), m_keys.end(), [](const auto& entry) {
+    return entry.second.shows == Shows::kState && entry.second.device >= 0;
+  });
+}
+
+bool Keys::DrawsDevice(int32_t device) const {
+  return device >= 0 && std::any_of(m_keys.begin(), m_keys.end(), [&](const auto& entry) {
+           return entry.second.shows == Shows::kState && entry.second.device == device;
+         });
+}
+
+std::set<int32_t> Keys::TakeStale() {
+  std::set<int32_t> stale;
+  stale.swap(m_stale);
+  return stale;
+}
+
+std::array<bool, 4> Keys::PlaceSignals(const DeviceState& shown, int32_t device,
+                                       const std::vector<std::vector<bool>>& signals) {
+  std::array<bool, 4> bits{};
+  const std::array<int32_t, 4> inputs = vendor::UnpackSources(shown.sources);
+  const std::vector<bool>* lock =
+      static_cast<size_t>(device) < signals.size() ? &signals[static_cast<size_t>(device)] : nullptr;
+  for (size_t place = 0; place < bits.size(); ++place) {
+    // An input the device does not have carries no signal.
+    const int32_t input = inputs[place];
+    bits[place] = lock && input >= 1 && static_cast<size_t>(input) <= lock->size() && (*lock)[input - 1];
+  }
+  return bits;
+}
+
+std::vector<int32_t> Keys::SignalChanges(const std::vector<std::vector<bool>>& signals) const {
+  std::vector<int32_t> changed;
+  for (const auto& entry : m_shown) {
+    const Shown& memo = entry.second;
+    if (memo.known && PlaceSignals(memo.state, entry.first, signals) != memo.signal) changed.push_back(entry.first);
+  }
+  return changed;
+}
+
+void Keys::Confirmed(int32_t device, bool present, bool known, const DeviceState& shown,
+                     const std::vector<std::vector<bool>>& signals) {
+  if (!DrawsDevice(device)) return;
+  Shown& memo = m_shown[device];
+  memo.present = present;
+  memo.known = known;
+  memo.state = shown;
+  memo.signal = known ? PlaceSignals(shown, device, signals) : std::array<bool, 4>{};
+}
+
+StateImage Keys::Draw(const Key& key, const LayoutNames& names) const {
+  StateImage image;
+  auto memo = m_shown.find(key.device);
+  // A key that names no device, or whose device was never read, is drawn as unknown.
+  if (key.device < 0 || memo == m_shown.end()) return image;
+  const Shown& shown = memo->second;
+  image.connected = shown.present;
+  image.known = shown.known;
+  if (!shown.known) return image;
+  image.layoutName = names.Name(shown.state.layout);
+  image.inputs = vendor::UnpackSources(shown.state.sources);
+  image.signal = shown.signal;
+  // Live: the device shows this key's layout and its first four sources, as its settings hold them.
+  image.live = key.hasEntry && key.layout == shown.state.layout && key.sources.size() >= 4 &&
+               std::equal(image.inputs.begin(), image.inputs.end(), key.sources.begin());
+  return image;
+}
+
+bool Keys::DrawnImage(const std::string& context, const LayoutNames& names, StateImage& out) const {
+  auto it = m_keys.find(context);
+  if (it == m_keys.end() || it->second.shows != Shows::kState) return false;
+  out = Draw(it->second, names);
+  return true;
+}
+
+void Keys::Flush(const LayoutNames& names, const std::string& notConnected) {
+  for (auto& entry : m_keys) {
+    Key& key = entry.second;
+    if (!key.imageFirstPending) continue;
+    key.imageFirstPending = false;
+    m_host.SetImage(key.imageFirst, entry.first);
+    key.sent = key.imageFirst;
+    key.sentAny = true;
+  }
+  for (auto& entry : m_keys) {
+    Key& key = entry.second;
+    if (!key.settingsPending) continue;
+    key.settingsPending = false;
+    m_host.SetSettings(key.settings, entry.first);
+    key.settings = nullptr;
+  }
+  for (auto& entry : m_keys) {
+    Key& key = entry.second;
+    if (key.stateCleared) {
+      key.stateCleared = false;
+      m_host.SetImage("", entry.first);
+      key.sent.clear();
+      key.sentAny = true;
+    }
+    if (key.shows != Shows::kState) continue;
+    std::string image = SvgDataUrl(StateImageSvg(Draw(key, names), notConnected));
+    if (key.sentAny && image == key.sent) continue;
+    m_host.SetImage(image, entry.first);
+    key.sent = std::move(image);
+    key.sentAny = true;
+  }
+}
