@@ -76,7 +76,7 @@ TEST_F(RunningFrameSize, ASinkAnsweringSFalseKeepsTheConnectedSize) {
   ASSERT_TRUE(m_sink->WaitForQueries(1, std::chrono::seconds(10)));
   Receive(3);  // delivered after the answer
   ASSERT_EQ(m_control->Stop(), S_OK);
-  EXPECT_TRUE(Announced().empty());
+  EXPECT_EQ(Announced(), (std::vector<std::pair<int32_t, int32_t>>{}));
 }
 
 // The control file's "frame" entry, read whenever the file changed.
