@@ -66,6 +66,19 @@ TEST_F(RunningFrameSize, TheFirstSampleOfANewSizeCarriesItsType) {
   EXPECT_EQ(Announced(), (std::vector<std::pair<int32_t, int32_t>>{{32, 24}, {64, 48}, {32, 24}, {64, 48}}));
 }
 
+// S_FALSE is a success code that means "no": a sink answering it keeps the size it was connected with.
+TEST_F(RunningFrameSize, ASinkAnsweringSFalseKeepsTheConnectedSize) {
+  BuildConnected(kConfig);
+  m_sink->AnswerQueryAccept(S_FALSE);
+  ASSERT_EQ(m_control->Run(), S_OK);
+  Receive(3);
+  emulator::SetRunningFrameSize(32, 24);
+  ASSERT_TRUE(m_sink->WaitForQueries(1, std::chrono::seconds(10)));
+  Receive(3);  // delivered after the answer
+  ASSERT_EQ(m_control->Stop(), S_OK);
+  EXPECT_EQ(Announced(), (std::vector<std::pair<int32_t, int32_t>>{}));
+}
+
 // The control file's "frame" entry, read whenever the file changed.
 TEST_F(PlatformTest, TheControlFileSetsTheRunningFrameSize) {
   const std::string path = "/tmp/pnx_platform_tests_" + std::to_string(getpid()) + ".control";

@@ -1,7 +1,7 @@
 // A minimal filter of one pin for the tests: as an input pin it records what reaches it (the platform tests'
 // renderer), as an output pin it stands for the upstream pin a renderer connects to.
-// Thread rule: Receive runs on the source's streaming thread; the record is guarded by m_mutex, and the test
-// thread reads it through the waiting accessors.
+// Thread rule: Receive and QueryAccept run on the source's streaming thread; the record and the answer are
+// guarded by m_mutex, and the test thread reads and sets them through the accessors.
 #pragma once
 
 #include <chrono>
@@ -118,7 +118,12 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override {
+    Lock lock(m_mutex);
+    ++m_queries;
+    m_received.notify_all();
+    return m_acceptAnswer;
+  }
   HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EndOfStream() override { return S_OK; }
@@ -175,6 +180,15 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
     Lock lock(m_mutex);
     return m_samples;
   }
+  // What QueryAccept answers from now on (S_OK until then).
+  void AnswerQueryAccept(HRESULT answer) {
+    Lock lock(m_mutex);
+    m_acceptAnswer = answer;
+  }
+  bool WaitForQueries(size_t count, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_received.wait_for(lock, limit, [&] { return m_queries >= count; });
+  }
   IMemAllocator* OfferedAllocator() { return m_offered.Get(); }
   IMemAllocator* NotifiedAllocator() { return m_notified.Get(); }
 
@@ -206,4 +220,6 @@ class TestSink final : public pnx::ComObject, public IBaseFilter, public IPin, p
   ComPtr<IMemAllocator> m_offered;
   ComPtr<IMemAllocator> m_notified;
   std::vector<ReceivedSample> m_samples;
+  HRESULT m_acceptAnswer = S_OK;
+  size_t m_queries = 0;  // QueryAccept calls
 };

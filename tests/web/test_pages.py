@@ -8,7 +8,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.support.ui import Select
 
-from conftest import button, control, key_svg, open_inspector, open_panel, options, wait
+from conftest import button, control, frame, key_svg, open_inspector, open_panel, options, wait
 
 LAYOUT = 631   # property ids of the device's multiview layout and sources
 SOURCES = 632
@@ -141,3 +141,23 @@ def test_show_state_draws_the_device_state_on_the_key(host, page):
     assert svg.count('class="place no-signal"') == 1 and 'class="live"' in svg
     assert json.loads(host.settings.read_text())['keys']['key-1']['showState'] is True
 
+
+def test_settings_the_plugin_writes_back_are_where_the_next_edit_starts(host, page):
+    host.settings.write_text(json.dumps({'keys': {'key-1': {'currentDevice': 'Brelvon', 'devices': [
+        {'deviceName': 'Brelvon', 'multiViewLayout': 100, 'multiViewSources': [1, 2, 3, 4], 'toggle': True}]}}}))
+    open_panel(page, host)
+    open_inspector(page, 1)
+    place1 = lambda d: Select(control(d, 'Place 1')).first_selected_option.text
+    wait(page, lambda d: place1(d) == 'Input 1', message='the stored place 1')
+
+    # A press steps place 1 to the next input with signal; the plug-in writes that back to the open inspector.
+    page.switch_to.default_content()
+    button(page, 'Key 1').send_keys(Keys.SPACE)
+    frame(page)
+    wait(page, lambda d: place1(d) == 'Input 2', message='place 1 as the plug-in wrote it back')
+
+    Select(control(page, 'Layout')).select_by_visible_text('Place 1 full frame')
+    stored = lambda: next(e for e in json.loads(host.settings.read_text())['keys']['key-1']['devices']
+                          if e['deviceName'] == 'Brelvon')
+    wait(page, lambda d: stored()['multiViewLayout'] == 0, message='the edit stored')
+    assert stored()['multiViewSources'] == [2, 2, 3, 4]
