@@ -199,7 +199,9 @@ TEST_F(PluginProcess, PreviewImagesFollowTheRequestAndTheInspector) {
   json moved = m_host.WaitFor([](const json& m) { return IsImage(m) && m.value("context", "") == "P2"; });
   EXPECT_TRUE(moved.is_object());
   for (const json& m : ArrivedUntilHandled()) {
-    if (IsImage(m)) EXPECT_EQ(m.value("context", ""), "P2");
+    if (IsImage(m)) {
+      EXPECT_EQ(m.value("context", ""), "P2");
+    }
   }
 }
 
