@@ -115,6 +115,8 @@ int main() {
   const pid_t pid = host.Pid();
   host.Send(Event("willAppear", "K", json{{"settings", json::object()}}));
   host.WaitForEvent("setSettings");
+  // Each figure is CPU use over a stretch of time, which is what it measures; the second before it lets the
+  // previous step's start-up work fade out of the figure.
   std::this_thread::sleep_for(std::chrono::seconds(1));
 
   Usage idle = Measure(pid, seconds);
@@ -166,8 +168,9 @@ int main() {
   std::printf("graph running, no preview, %d s: CPU %.3f s (%.2f%% of one core)\n", seconds, graph.cpuSeconds,
               100.0 * graph.cpuSeconds / seconds);
 
+  // K's inspector is still open (it appeared above): the images go to it.
   host.Send(Event("sendToPlugin", "K", json{{"method", "startSendingImages"}}));
-  host.WaitForEvent("sendToPropertyInspector");
+  host.WaitFor([](const json& m) { return m.contains("payload") && m["payload"].contains("imageData"); });
   std::this_thread::sleep_for(std::chrono::seconds(1));
   host.TakeAllText();
   Usage preview = Measure(pid, seconds);

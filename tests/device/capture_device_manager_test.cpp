@@ -176,7 +176,7 @@ struct ImageCounter {
     manager.SendImagesTo(&Count, this);
   }
   // Runs the graph until `wanted` images were made (or the wait ends), then stops it.
-  int Run(CaptureDeviceManager& manager, int wanted, std::chrono::milliseconds wait = std::chrono::seconds(5)) {
+  int Run(CaptureDeviceManager& manager, int wanted, std::chrono::milliseconds wait = std::chrono::seconds(10)) {
     images = 0;
     if (FAILED(manager.RunGraph())) return 0;
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -218,6 +218,7 @@ TEST(DeviceSwitch, AFailedSwitchAndTheSwitchBackRestoreThePreview) {
   counter.Install(manager);
   ASSERT_TRUE(manager.OpenDevice(0));
   EXPECT_FALSE(manager.OpenDevice(2));
+  // No image from a failed switch: shown over 48 frame periods of the 120 fps device.
   EXPECT_EQ(counter.Run(manager, 1, std::chrono::milliseconds(400)), 0);
   EXPECT_TRUE(manager.OpenDevice(0));
   EXPECT_GE(counter.Run(manager, 2), 2);

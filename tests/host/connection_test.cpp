@@ -64,7 +64,8 @@ TEST(PnxConnectionManager, RegistersFirstDispatchesTextEventsAndDropsSendsOutsid
   host.Close();
   ASSERT_TRUE(running.WaitForReturn(seconds(10)));
   sendAll();
-  EXPECT_FALSE(host.NextMessage(message, milliseconds(200)));
+  // Run has returned and the connection is gone: nothing sent now can still be on its way.
+  EXPECT_FALSE(host.NextMessage(message, milliseconds(0)));
   EXPECT_EQ(host.ReceivedCount(), 1u);
 }
 
@@ -159,9 +160,11 @@ TEST(PnxConnectionManager, RepeatingTimerTicksOnTheLoopUntilStoppedOrTheConnecti
   ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"start"})"));
   EXPECT_TRUE(waitForTicks(3));
   ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"stop"})"));
-  ASSERT_TRUE(plugin.WaitForCalls(2));
-  std::this_thread::sleep_for(milliseconds(50));
+  // A call is recorded before it runs: the next event's call shows that the stop has run on the loop.
+  ASSERT_TRUE(host.SendText(R"({"event":"keyDown","context":"after"})"));
+  ASSERT_TRUE(plugin.WaitForCalls(3));
   const int stopped = ticks;
+  // Ten periods of the timer: no tick can be shown only over its period.
   std::this_thread::sleep_for(milliseconds(100));
   EXPECT_EQ(ticks, stopped);
   host.Close();
@@ -199,9 +202,12 @@ TEST(PnxConnectionManager, UnsentBytesCountTheBatchBeingWrittenUntilItIsWritten)
       if (now > 0 && now == unread) break;
       unread = now;
     }
-    running.manager.UnsentBytes();
-    std::this_thread::sleep_for(milliseconds(100));
-    EXPECT_GE(running.manager.UnsentBytes(), sent) << "unread by the host: " << host->UnreadBytes();
+    size_t unsent = running.manager.UnsentBytes();
+    for (int i = 0; i < 1000 && unsent < sent; ++i) {
+      std::this_thread::sleep_for(milliseconds(10));
+      unsent = running.manager.UnsentBytes();
+    }
+    EXPECT_GE(unsent, sent) << "unread by the host: " << host->UnreadBytes();
     EXPECT_GT(host->UnreadBytes(), 0u);
     host.reset();
     ASSERT_TRUE(running.WaitForReturn(seconds(20)));

@@ -48,19 +48,18 @@ class WhatDevicesShow : public PluginProcessFixture {
   }
 };
 
-// The images go to the key that asked for them, from its device, whichever of the request and the inspector's
-// "propertyInspectorDidAppear" comes first; a state key of the device the edit leaves is drawn anew. (That two
+// The images go to the key whose open inspector asked for them, from its device; a state key of the device the edit leaves is drawn anew. (That two
 // "propertyInspectorDidAppear" and one "propertyInspectorDidDisappear" close an inspector is the model test's.)
 TEST_F(WhatDevicesShow, ImagesGoToTheKeyThatAskedAndTheLeftDevicesStateKeyIsRedrawn) {
   Start(kTwo);
   SettingsAfter(WithSettings("willAppear", "B", On(1, 100, 1)));
   SettingsAfter(WithSettings("willAppear", "S", On(0, 5, 4, true)));
 
-  // B asks for images before its inspector is announced: they come to B, from device 2.
+  // B's inspector opens and asks for images: they come to B, from device 2.
   const size_t mark = TraceSize();
-  m_host.Send(Event("sendToPlugin", "B", json{{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}}));
   m_host.Send(Event("propertyInspectorDidAppear", "B"));
-  const json image = m_host.WaitForEvent("sendToPropertyInspector");
+  m_host.Send(Event("sendToPlugin", "B", json{{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}}));
+  const json image = m_host.WaitFor(IsImage);
   ASSERT_TRUE(image.is_object());
   EXPECT_EQ(image["context"], "B");
   const auto states = TraceOf(kNode2, "state", mark);

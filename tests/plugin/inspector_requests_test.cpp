@@ -2,7 +2,9 @@
 // hidden, signal changes while it is open, a key image taken away, and host numbers that do not fit.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/plugin/plugin_process_fixture.h"
@@ -19,25 +21,35 @@ class InspectorRequests : public PluginProcessFixture {
  protected:
   bool ImagesArrive() {
     m_host.TakeAll();
-    return m_host.WaitFor(IsImage, 5000ms).is_object();
+    return m_host.WaitFor(IsImage).is_object();
   }
-  bool NoImagesFor(std::chrono::milliseconds pause) {
+  // After the graph stopped: no image among what arrives before two answered round trips.
+  bool NoImagesNow() {
     m_host.TakeAll();
-    m_host.Settle(pause);
-    for (const json& m : m_host.TakeAll()) {
+    for (const json& m : ArrivedUntilHandled()) {
       if (IsImage(m)) return false;
     }
     return true;
   }
-  // The "inputSignals" reports among the messages received until now, as (device, signals) texts.
-  std::vector<std::string> SignalReports() {
+  static bool IsSignalReport(const json& m) {
+    return m.value("event", "") == "sendToPropertyInspector" && m.contains("payload") &&
+           m["payload"].contains("inputSignals");
+  }
+  static std::string ReportText(const json& m) {
+    EXPECT_EQ(m.value("context", ""), "K");
+    const json& report = m["payload"]["inputSignals"];
+    return report["device"].get<std::string>() + " " + report["signals"].dump();
+  }
+  // Every "inputSignals" report until the one that reads last (a generous limit: the check runs once a
+  // second), as "device [signals]" texts; empty when it never came.
+  std::vector<std::string> ReportsUntil(const std::string& last) {
     std::vector<std::string> reports;
-    for (const json& m : m_host.TakeAll()) {
-      if (m.value("event", "") != "sendToPropertyInspector" || !m["payload"].contains("inputSignals")) continue;
-      EXPECT_EQ(m.value("context", ""), "K");
-      const json& report = m["payload"]["inputSignals"];
-      reports.push_back(report["device"].get<std::string>() + " " + report["signals"].dump());
-    }
+    const json found = m_host.WaitFor([&](const json& m) {
+      if (!IsSignalReport(m)) return false;
+      reports.push_back(ReportText(m));
+      return reports.back() == last;
+    }, 15s);
+    if (found.is_null()) return {};
     return reports;
   }
 };
@@ -57,7 +69,7 @@ TEST_F(InspectorRequests, StopSendingImagesStopsTheGraphUntilAskedAgain) {
   const size_t mark = TraceSize();
   m_host.Send(Event("sendToPlugin", "K", kStop));
   EXPECT_TRUE(PreviewStopsAfter(mark));
-  EXPECT_TRUE(NoImagesFor(500ms));
+  EXPECT_TRUE(NoImagesNow());
   m_host.Send(Event("sendToPlugin", "K", kTinyPreview));
   EXPECT_TRUE(ImagesArrive());
 }
@@ -72,20 +84,28 @@ TEST_F(InspectorRequests, SignalChangesReachTheOpenInspectorOnly) {
   Control(R"({"signal": {"1": [false, false, false, false]}})");
   m_host.Send(Event("propertyInspectorDidAppear", "K"));
   m_host.Send(Event("sendToPlugin", "K", json{{"method", "getDeviceStatus"}}));
-  m_host.Settle(1800ms);
-  EXPECT_EQ(SignalReports(), (std::vector<std::string>{"Brelvon [false,false,false,false]",
-                                                       "Brelvon 2 [true,true,true,true]"}));
+  EXPECT_EQ(ReportsUntil("Brelvon 2 [true,true,true,true]"),
+            (std::vector<std::string>{"Brelvon [false,false,false,false]", "Brelvon 2 [true,true,true,true]"}));
 
+  // Each change is reported alone, and the looks in between report nothing: the next change's report is the
+  // first one after it.
   Control(R"({"signal": {"1": [true, false, false, false]}})");
-  m_host.Settle(1800ms);
-  EXPECT_EQ(SignalReports(), std::vector<std::string>{"Brelvon [true,false,false,false]"});
+  EXPECT_EQ(ReportsUntil("Brelvon [true,false,false,false]"),
+            std::vector<std::string>{"Brelvon [true,false,false,false]"});
+  Control(R"({"signal": {"1": [true, false, false, false], "2": [false, true, true, true]}})");
+  EXPECT_EQ(ReportsUntil("Brelvon 2 [false,true,true,true]"),
+            std::vector<std::string>{"Brelvon 2 [false,true,true,true]"});
 
   m_host.Send(Event("propertyInspectorDidDisappear", "K"));
-  m_host.Settle(300ms);
+  Handled();
   m_host.TakeAll();
   Control(R"({"signal": {"1": [true, true, true, true]}})");
-  m_host.Settle(2500ms);
-  EXPECT_EQ(SignalReports(), std::vector<std::string>{});
+  // With no inspector open there is no signal check at all; that can only be shown over its period: two and a
+  // half seconds (two looks and a half), then a round trip so that anything sent meanwhile has arrived.
+  std::this_thread::sleep_for(2500ms);
+  std::vector<json> arrived;
+  Handled(&arrived);
+  for (const json& m : arrived) EXPECT_FALSE(IsSignalReport(m)) << m.dump();
 }
 
 // A key image that goes away gives the key its default image back, or its drawn state where that is on; a
@@ -96,9 +116,10 @@ TEST_F(InspectorRequests, RemovingTheKeyImageGivesTheDefaultBack) {
   const auto imagesAfter = [&](const json& message) {
     m_host.TakeAll();
     m_host.Send(message);
-    m_host.Settle(400ms);
+    std::vector<json> arrived;
+    Handled(&arrived);
     std::vector<std::string> images;
-    for (const json& m : m_host.TakeAll()) {
+    for (const json& m : arrived) {
       if (m.value("event", "") != "setImage") continue;
       // A drawn key may be drawn twice in one step (its settings, then the device's change); once is enough.
       const std::string image = m["payload"]["image"].get<std::string>().substr(0, 26);

@@ -160,6 +160,17 @@ class PluginProcessFixture : public ::testing::Test {
     return reply["payload"]["deviceStatus"]["detected"].get<std::vector<std::string>>();
   }
 
+  // Everything that arrives until the plug-in has handled what was sent so far, and for one more round trip:
+  // what that handling set off on another thread (an image already on its way) has left by the second answer.
+  // For proving that nothing came back. While an inspector is open, device changes go to the round trips'
+  // contexts from then on (see Handled).
+  std::vector<nlohmann::json> ArrivedUntilHandled() {
+    std::vector<nlohmann::json> arrived;
+    Handled(&arrived);
+    Handled(&arrived);
+    return arrived;
+  }
+
   // Rewrites the control file as the development host does: a new file renamed over the old one.
   void Control(const std::string& text) {
     WriteFile(m_controlPath + ".new", text);

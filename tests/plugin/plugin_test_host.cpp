@@ -62,13 +62,25 @@ bool PluginTestHost::Launch(const std::string& executable, const std::vector<std
 void PluginTestHost::Send(const json& message) { m_server.SendText(message.dump()); }
 
 json PluginTestHost::WaitFor(const std::function<bool(const json&)>& match, std::chrono::milliseconds timeout) {
+  json found;
+  WaitForText(
+      [&](const json& m) {
+        if (!match(m)) return false;
+        found = m;
+        return true;
+      },
+      timeout);
+  return found;
+}
+
+std::string PluginTestHost::WaitForText(const std::function<bool(const json&)>& match,
+                                        std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
   DevHostServer::Message message;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() < 0 || !m_server.NextMessage(message, left)) return json();
-    json parsed = json::parse(message.text, nullptr, false);
-    if (match(parsed)) return parsed;
+    if (left.count() < 0 || !m_server.NextMessage(message, left)) return "";
+    if (match(json::parse(message.text, nullptr, false))) return message.text;
   }
 }
 

@@ -29,17 +29,21 @@ class PluginTestHost {
 
   void Send(const nlohmann::json& message);
 
-  // The next message for which match is true; earlier ones are dropped. Null on time-out.
+  // The next message for which match is true; earlier ones are dropped. Null on time-out (generous: a busy
+  // 2-core machine running sanitizer builds side by side is slow to start a graph).
   nlohmann::json WaitFor(const std::function<bool(const nlohmann::json&)>& match,
-                         std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-  nlohmann::json WaitForEvent(const std::string& event,
-                              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  nlohmann::json WaitForEvent(const std::string& event, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // As WaitFor, the message's text as it arrived (for byte-exact checks); "" on time-out.
+  std::string WaitForText(const std::function<bool(const nlohmann::json&)>& match,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // The raw text of every message received and not yet taken.
   std::vector<std::string> TakeAllText();
   std::vector<nlohmann::json> TakeAll();
 
-  // Gives the plug-in time to handle what was sent; for proving that nothing came back.
+  // Gives the plug-in time to handle what was sent. Only where no answered round trip can order a check: a
+  // pause proves nothing on a busy machine.
   void Settle(std::chrono::milliseconds pause = std::chrono::milliseconds(300));
 
   // Closes the connection; the plug-in's exit code, or -1 when it did not end in time (it is then killed).

@@ -38,7 +38,7 @@ TEST(StalledHost, MemoryStaysBoundedWhileTheHostDoesNotRead) {
   std::string series;
   long before = ResidentKilobytes(child.Pid());
   for (;;) {
-    std::this_thread::sleep_for(2s);
+    std::this_thread::sleep_for(2s);  // the sampling period of the growth under test
     const long after = ResidentKilobytes(child.Pid());
     ASSERT_GT(after, 0);
     series += " " + std::to_string(after / 1024);

@@ -203,7 +203,7 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Waits up to timeoutMs for the file to contain text.
-inline bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 3000) {
+inline bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs = 10000) {
   for (int waited = 0; waited <= timeoutMs; waited += 5) {
     if (ReadFile(path).find(text) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -110,6 +110,7 @@ def test_inspector_reconnects_after_the_host_goes(host, page):
     wait(page, lambda d: status(d) == 'disconnected', message='disconnected')
     page.switch_to.default_content()
     wait(page, lambda d: not button(d, 'Key 1').is_enabled(), message='panel disconnected')
+    # The back-off is what is counted below: the page gets a stretch of time with no host to retry against.
     time.sleep(1.5)
     # A host started again knows no open inspector: the panel reconnects and drops the frame.
     host.start(port=port)

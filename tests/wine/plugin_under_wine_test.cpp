@@ -54,6 +54,39 @@ std::vector<std::string> PropertyRequests(const std::string& trace) {
   return requests;
 }
 
+// Waits until the plug-in has handled everything sent so far: its answer to a device status request from a
+// context of its own comes after them. The messages before the answer go to before; false when it never came.
+bool Handled(PluginTestHost& run, std::vector<json>* before = nullptr) {
+  static int syncs = 0;
+  const std::string sync = "SYNC" + std::to_string(++syncs);
+  run.Send(Event("sendToPlugin", sync, json{{"method", "getDeviceStatus"}}));
+  return run
+      .WaitFor(
+          [&](const json& m) {
+            const bool answer = m.value("event", "") == "sendToPropertyInspector" && m.value("context", "") == sync;
+            if (!answer && before) before->push_back(m);
+            return answer;
+          },
+          30s)
+      .is_object();
+}
+
+size_t ImagesAmong(const std::vector<json>& messages) {
+  size_t images = 0;
+  for (const json& m : messages) images += IsImage(m) ? 1 : 0;
+  return images;
+}
+
+// Waits for count more preview images (a generous limit: wine is slow to start); the time it took, or a
+// negative one when they did not come.
+std::chrono::milliseconds ImagesIn(PluginTestHost& run, size_t count) {
+  const auto start = PluginTestHost::Clock::now();
+  size_t seen = 0;
+  const bool came = run.WaitFor([&](const json& m) { return IsImage(m) && ++seen == count; }, 30s).is_object();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(PluginTestHost::Clock::now() - start);
+  return came ? took : -took;
+}
+
 const char kTwoDevices[] = R"({"frame": {"width": 640, "height": 360, "fps": 30},
   "devices": [{"signal": [true, true, false, true]},
               {"number": 2, "signal": [false, true, true, true]}]})";
@@ -68,7 +101,9 @@ TEST(PluginUnderWine, StartsAndRegistersWithoutAnyVideoInputDevice) {
   // No device: the settings are read with no device entry and nothing is written back.
   run.Send(WithSettings("willAppear", "ctx-1", json::object()));
   run.Send(WithSettings("keyUp", "ctx-1", json::object()));
-  EXPECT_TRUE(run.WaitForEvent("setSettings", 2s).is_null());
+  std::vector<json> before;
+  ASSERT_TRUE(Handled(run, &before)) << Dump(out);
+  for (const json& m : before) EXPECT_NE(m.value("event", ""), "setSettings") << m.dump();
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
 }
@@ -145,13 +180,10 @@ TEST(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
   json image = run.WaitFor(
       [&](const json& m) { return IsImage(m) && ReadPreview(m).quadrants == device0Grid; }, 20s);
   ASSERT_FALSE(image.is_null()) << Dump(out);
-  run.TakeAll();
-  std::this_thread::sleep_for(2s);
-  size_t images = 0;
-  for (const json& m : run.TakeAll()) images += IsImage(m) ? 1 : 0;
-  // 30 frames per second, one in seven forwarded: about four a second.
-  std::printf("preview images in 2 s: %zu\n", images);
-  EXPECT_GE(images, 4u);
+  // Image after image: 30 frames per second, one in seven forwarded, about four a second.
+  const std::chrono::milliseconds fourMore = ImagesIn(run, 4);
+  std::printf("[ figure ] four more preview images in %lld ms\n", static_cast<long long>(fourMore.count()));
+  EXPECT_GT(fourMore.count(), 0) << "the preview did not go on";
 
   // The edit moves to device 2: device 1 gets its state back, the preview follows device 2.
   json moved = {{"currentDevice", "Brelvon 2"},
@@ -165,11 +197,13 @@ TEST(PluginUnderWine, DrivesTwoEmulatedDevicesEndToEnd) {
       << Dump(out);
 
   // Closing the inspector restores device 2's key-press state and stops the preview.
+  // Images made before the stop may still leave before the first answer; none after it.
   run.Send(Event("propertyInspectorDidDisappear", "ctx-1"));
-  std::this_thread::sleep_for(1s);
-  size_t afterStop = run.Server().ReceivedCount();
-  std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(run.Server().ReceivedCount(), afterStop) << "no image after the inspector closed";
+  ASSERT_TRUE(Handled(run));
+  std::vector<json> afterStop;
+  ASSERT_TRUE(Handled(run, &afterStop));
+  ASSERT_TRUE(Handled(run, &afterStop));
+  EXPECT_EQ(ImagesAmong(afterStop), 0u) << "no image after the inspector closed";
 
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
@@ -243,23 +277,22 @@ TEST(PluginUnderWine, NoPreviewImageAfterTheKeyDisappears) {
   run.Send(Event("sendToPlugin", "ctx-1",
                  {{"method", "startSendingImages"}, {"imageWidth", 64}, {"imageHeight", 36}}));
   ASSERT_FALSE(run.WaitFor(IsImage, 20s).is_null()) << Dump(out);
-  std::this_thread::sleep_for(1s);
-  size_t before = 0;
-  for (const json& m : run.TakeAll()) before += IsImage(m) ? 1 : 0;
-  EXPECT_GE(before, 4u) << "the preview streams before the key goes";
+  const std::chrono::milliseconds fourMore = ImagesIn(run, 4);
+  EXPECT_GT(fourMore.count(), 0) << "the preview streams before the key goes";
 
   run.Send(Event("willDisappear", "ctx-1"));
   run.Send(WithSettings("willAppear", "ctx-2", key));
   auto answerToCtx2 = [](const json& m) {
     return m.value("event", "") == "setSettings" && m.value("context", "") == "ctx-2";
   };
+  // The answer to the next event comes after every image made before the key went; none follows it.
   ASSERT_FALSE(run.WaitFor(answerToCtx2, 10s).is_null()) << Dump(out);
-  std::this_thread::sleep_for(1200ms);
-  size_t after = 0;
-  for (const json& m : run.TakeAll()) after += IsImage(m) ? 1 : 0;
-  std::printf("[ figure ] preview images in the second before \"willDisappear\": %zu, in 1.2 s after it: %zu\n",
-              before, after);
-  EXPECT_EQ(after, 0u) << "no image after the key disappeared";
+  std::vector<json> after;
+  ASSERT_TRUE(Handled(run, &after));
+  ASSERT_TRUE(Handled(run, &after));
+  std::printf("[ figure ] four preview images in %lld ms before \"willDisappear\", %zu after it\n",
+              static_cast<long long>(fourMore.count()), ImagesAmong(after));
+  EXPECT_EQ(ImagesAmong(after), 0u) << "no image after the key disappeared";
 
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";

@@ -241,6 +241,7 @@ TEST(CallbackHandoverTest, EndingDeliveryWaitsForTheFrameInProgress) {
       EXPECT_EQ(S_OK, c.end(s));
       ended = true;
     });
+    // That the control thread stays blocked can be shown only by giving it time to get through.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(ended) << "the control thread stays blocked while the frame is held";
     release.set_value();
