@@ -44,7 +44,8 @@ void Keys::Settings(const std::string& context, const std::string& action, const
 
   const bool drawn = settings.showState && settings.icon.empty();
   if (!settings.icon.empty()) {
-    if (event != Event::kPressed || key.sent != settings.icon) {
+    const bool again = event == Event::kAppeared || event == Event::kChanged;
+    if (again || (event == Event::kPressed && key.sent != settings.icon)) {
       key.imageFirst = settings.icon;
       key.imageFirstPending = true;
     }
@@ -61,7 +62,7 @@ void Keys::Settings(const std::string& context, const std::string& action, const
     key.shows = Shows::kState;
     if (named >= 0) m_stale.insert(named);
     // A key that appears shows the host's image until it is sent one.
-    if (event == Event::kAppeared) key.sentAny = false;
+    if (event == Event::kAppeared || event == Event::kAppearedAway) key.sentAny = false;
   } else if (key.shows == Shows::kState) {
     key.shows = Shows::kDefault;
     key.stateCleared = true;

@@ -23,8 +23,8 @@
 class Keys {
  public:
   // How the settings reached the plug-in: a key image of its own is sent again when the key appears or its
-  // settings change, not for a press.
-  enum class Event { kAppeared, kChanged, kPressed };
+  // settings change, not for a press, nor when it appears while its settings name no detected device.
+  enum class Event { kAppeared, kAppearedAway, kChanged, kPressed };
 
   explicit Keys(HostPort& host) : m_host(host) {}
 

@@ -140,7 +140,7 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
     m_keys.Settings(context, action, settings, NamedDeviceIndex(settings, m_devices.MaxDevices()), true,
-                    Keys::Event::kAppeared);
+                    CurrentDeviceIndex(settings) >= 0 ? Keys::Event::kAppeared : Keys::Event::kAppearedAway);
   }
   Commit();
 }

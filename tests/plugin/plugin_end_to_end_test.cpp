@@ -133,6 +133,7 @@ TEST_F(PluginProcess, EditMovingToAnotherDeviceRestoresTheFirstAndFollowsWithThe
   Start(R"({"devices": [{"layout": 5, "sources": [4, 4, 4, 4]}, {"number": 2, "layout": 6, "sources": [2, 2, 2, 2]}]})");
   SettingsAfter(WithSettings("willAppear", "K1", json{{"currentDevice", "Brelvon 2"}}));
   m_host.Send(Event("propertyInspectorDidAppear", "K1"));
+  m_host.Send(Event("sendToPlugin", "K1", json{{"method", "startSendingImages"}, {"imageWidth", 16}, {"imageHeight", 9}}));
   SettingsAfter(WithSettings("didReceiveSettings", "K1", json{{"currentDevice", "Brelvon 2"}}));
   // Another key appearing while the inspector is open does not take its place: an edit's icon goes to the
   // inspector's key.

@@ -412,17 +412,24 @@ int Replay(const std::vector<Step>& steps, std::string& failure) {
   return -1;
 }
 
-// Drops steps one at a time, latest first, while the run still fails.
+// Drops blocks of steps, large ones first, while the run still fails; a bounded number of replays, so that a
+// failure deep in a long run is still reported soon.
 std::vector<Step> Shrink(std::vector<Step> steps) {
   std::string failure;
-  const int failing = Replay(steps, failure);
-  steps.resize(static_cast<size_t>(failing) + 1);
-  for (size_t i = steps.size() - 1; i-- > 0;) {
-    std::vector<Step> fewer = steps;
-    fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(i));
-    if (Replay(fewer, failure) >= 0) {
-      steps = std::move(fewer);
-      steps.resize(static_cast<size_t>(Replay(steps, failure)) + 1);
+  steps.resize(static_cast<size_t>(Replay(steps, failure)) + 1);
+  int replays = 0;
+  for (size_t block = steps.size() / 2; block >= 1 && replays < 400; block /= 2) {
+    for (size_t at = 0; at + block < steps.size() && replays < 400;) {
+      std::vector<Step> fewer = steps;
+      fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(at), fewer.begin() + static_cast<std::ptrdiff_t>(at + block));
+      ++replays;
+      const int failing = Replay(fewer, failure);
+      if (failing >= 0) {
+        fewer.resize(static_cast<size_t>(failing) + 1);
+        steps = std::move(fewer);
+      } else {
+        at += block;
+      }
     }
   }
   return steps;
@@ -448,9 +455,10 @@ TEST(PluginModel, OwnersKeepTheirInvariantsThroughRandomSequences) {
     if (failing < 0) continue;
     std::string log = "seed " + std::to_string(seed) + ", step " + std::to_string(failing) + ": " + failure +
                       "\nshrunk to:\n";
-    for (const Step& step : Shrink(steps)) log += "  " + step.Describe() + "\n";
+    const std::vector<Step> shrunk = Shrink(steps);
+    for (const Step& step : shrunk) log += "  " + step.Describe() + "\n";
     std::string last;
-    Replay(Shrink(steps), last);
+    Replay(shrunk, last);
     FAIL() << log << "which fails with: " << last;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
