@@ -1,6 +1,7 @@
-// Random sequences of what an operator does (switch presses, held looks, an inspector opening, editing, moving
-// its edit to the other device and closing, devices unplugged and plugged back, signals changing) against the
-// real executable and two emulated devices. At every quiet moment: a device that no look holds and no
+// Random sequences of what an operator does (switch presses, held looks, two inspectors opening,
+// editing, moving their edit to the other device and closing, a page's last change arriving after its inspector
+// closed, devices unplugged and plugged back, signals changing) against the real executable and two emulated
+// devices. At every quiet moment: a device that no look holds and no
 // inspector edits shows what the last switch press of it committed, and its state keys draw that (or "not
 // connected" while it is away). PNX_MODEL_SEEDS ("1,2") and PNX_MODEL_STEPS (1500; 500 under a sanitizer)
 // choose a longer run.
@@ -129,7 +130,7 @@ class DeviceModel : public PluginProcessFixture {
 
   void CheckInvariant(const std::string& log) {
     for (int d = 0; d < 2; ++d) {
-      if (m_lookHeld[d] || m_inspectorOpen) continue;
+      if (m_lookHeld[d] || m_inspectorOpen[0] || m_inspectorOpen[1]) continue;
       const std::string& image = m_images["S" + std::to_string(d)];
       ASSERT_FALSE(image.empty()) << log;
       Drawn drawn = ReadStateImage(image);
@@ -165,12 +166,15 @@ class DeviceModel : public PluginProcessFixture {
       m_host.Send(WithSettings("willAppear", "S" + std::to_string(d), SettingsFor(d, randomMultiview(), true)));
     }
     m_host.Send(WithSettings("willAppear", "I", SettingsFor(0, randomMultiview())));
+    m_host.Send(WithSettings("willAppear", "J", SettingsFor(1, randomMultiview())));
     Sync();
     std::string log = "seed " + std::to_string(seed) + ", steps:\n";
     for (int step = 0; step < steps && !HasFatalFailure(); ++step) {
       const int d = pick(2);
       const int what = pick(100);
       const std::string key = std::to_string(d);
+      const int which = pick(2);
+      const std::string inspector = which == 0 ? "I" : "J";
       std::string done;
       if (what < 25) {
         const Multiview m = randomMultiview();
@@ -190,17 +194,17 @@ class DeviceModel : public PluginProcessFixture {
         m_lookHeld[d] = false;
         done = "look up";
       } else if (what < 57) {
-        m_host.Send(Event("propertyInspectorDidAppear", "I"));
-        m_inspectorOpen = true;
-        done = "inspector appears";
+        m_host.Send(Event("propertyInspectorDidAppear", inspector));
+        m_inspectorOpen[which] = true;
+        done = "inspector " + inspector + " appears";
       } else if (what < 72) {
-        if (!m_inspectorOpen) continue;
-        m_host.Send(WithSettings("didReceiveSettings", "I", SettingsFor(d, randomMultiview())));
-        done = "edit";
+        // A closed inspector's page may still send its last change: it must not reach the device.
+        m_host.Send(WithSettings("didReceiveSettings", inspector, SettingsFor(d, randomMultiview())));
+        done = m_inspectorOpen[which] ? "edit in " + inspector : "settings change of " + inspector + ", closed";
       } else if (what < 80) {
-        m_host.Send(Event("propertyInspectorDidDisappear", "I"));
-        m_inspectorOpen = false;
-        done = "inspector disappears";
+        m_host.Send(Event("propertyInspectorDidDisappear", inspector));
+        m_inspectorOpen[which] = false;
+        done = "inspector " + inspector + " disappears";
       } else if (what < 84) {
         if (!m_present[d] || !m_present[1 - d]) continue;  // one device stays, so that settings are written
         Plug(d, false, false, log);
@@ -232,7 +236,7 @@ class DeviceModel : public PluginProcessFixture {
   DeviceState m_committed[2];
   bool m_present[2] = {true, true};
   bool m_lookHeld[2] = {false, false};
-  bool m_inspectorOpen = false;
+  bool m_inspectorOpen[2] = {false, false};
   std::map<std::string, std::string> m_images;
 };
 
@@ -249,7 +253,7 @@ TEST_F(DeviceModel, DevicesShowWhatWasCommittedWheneverNothingTemporaryIsInPlay)
     m_traceOffset = 0;
     m_present[0] = m_present[1] = true;
     m_lookHeld[0] = m_lookHeld[1] = false;
-    m_inspectorOpen = false;
+    m_inspectorOpen[0] = m_inspectorOpen[1] = false;
     m_images.clear();
     Start(kDevices, options);
     Run(seed, steps);
