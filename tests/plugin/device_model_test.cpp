@@ -48,15 +48,6 @@ struct Multiview {
   std::array<int, 4> sources{};
 };
 
-std::vector<int> EnvList(const char* name, std::vector<int> fallback) {
-  const char* text = std::getenv(name);
-  if (!text || !*text) return fallback;
-  std::vector<int> values;
-  std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) values.push_back(std::atoi(item.c_str()));
-  return values;
-}
-
 uint32_t LittleEndian(const std::string& hex, size_t bytes) {
   uint64_t value = 0;
   for (size_t i = 0; i < bytes && 2 * i + 1 < hex.size(); ++i) {

@@ -47,15 +47,6 @@ const int32_t kInputs[] = {4, 3};
 const char* const kInspectorKeys[] = {"I0", "I1"};
 const char* const kAskers[] = {"I0", "I1", "Q"};
 
-std::vector<int> EnvList(const char* name, std::vector<int> fallback) {
-  const char* text = std::getenv(name);
-  if (!text || !*text) return fallback;
-  std::vector<int> values;
-  std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) values.push_back(std::atoi(item.c_str()));
-  return values;
-}
-
 enum class Kind {
   kPress, kLookDown, kLookUp, kAppear, kDisappear, kEdit, kSettingsOnly, kImages, kStop, kStatus,
   kReappear, kUnplug, kPlug, kSignal

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -19,6 +21,16 @@
 
 constexpr char kNode1[] = "Brelvon HDMI-1 / Multiview";
 constexpr char kNode2[] = "Brelvon 2 HDMI-1 / Multiview";
+
+// A comma-separated list of numbers from the environment (the model tests' seeds and steps), or fallback.
+inline std::vector<int> EnvList(const char* name, std::vector<int> fallback) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return fallback;
+  std::vector<int> values;
+  std::stringstream in(text);
+  for (std::string item; std::getline(in, item, ',');) values.push_back(std::atoi(item.c_str()));
+  return values;
+}
 
 // What a state key's image says, read back from its SVG.
 struct Drawn {
