@@ -161,6 +161,8 @@ export function createView(root, t, actions) {
   });
 
   const context = canvas.getContext('2d', { alpha: false });
+  // A device the settings name but nobody offers has no picture here: whatever comes is another device's.
+  let pictureShown = true;
 
   return {
     render(state) {
@@ -206,6 +208,11 @@ export function createView(root, t, actions) {
         missingNote.replaceChildren();
       }
       missingNote.hidden = !missing;
+      if (missing && pictureShown) {
+        context.fillStyle = '#000000';
+        context.fillRect(0, 0, canvas.width, canvas.height);
+      }
+      pictureShown = !missing;
 
       const entry = view.devices[view.current];
       deviceNote.textContent = entry ? absentNote(t, entry.name, state.detected) : '';
@@ -270,6 +277,7 @@ export function createView(root, t, actions) {
 
     // image: {width, height, rgba} from decodePreviewBmp.
     drawPreview(image) {
+      if (!pictureShown) return;
       if (canvas.width !== image.width || canvas.height !== image.height) {
         canvas.width = image.width;
         canvas.height = image.height;

@@ -1,6 +1,6 @@
 """The property inspector says only what is true: a device that sends no picture, inputs without signal on the
 picture, files that are no images, layout numbers it cannot take, devices listed once, names that cannot pass
-for others."""
+for others, no picture of a device the settings do not name."""
 import json
 
 import pytest
@@ -10,7 +10,7 @@ from selenium.webdriver.support.ui import Select
 
 from conftest import DEVICES, LANGUAGES, button, control, frame, open_inspector, open_panel, options, wait
 from test_inspector_person import preview_state
-from test_pages import LAYOUT
+from test_pages import BLUE, GREEN, LAYOUT, RED, WHITE, close_to, preview
 
 NO_PICTURE = {'en': 'no picture from this device', 'de': 'kein Bild von diesem Gerät',
               'fr': 'aucune image de cet appareil'}
@@ -120,3 +120,20 @@ def test_malformed_entries_list_each_device_once_and_odd_names_stay_apart(host, 
     assert shown.get_attribute('textContent') == '\u2068\ufffd2 novlerB\u2069'
     assert options(page, 'Device')[0] == '\u2068\ufffd2 novlerB\u2069 (not found)'
     assert 'Brelvon 2' not in page.execute_script('return document.body.innerText.split("\\n")[0]')
+
+
+def test_a_device_that_is_not_offered_shows_no_picture_of_another(host, page):
+    host.settings.write_text(json.dumps({'keys': {'key-3': {'currentDevice': 'Brelvon 7'}}}))
+    open_panel(page, host)
+    open_inspector(page, 3)
+    wait(page, lambda d: options(d, 'Device')[1:] == ['Brelvon', 'Brelvon 2'] and preview_state(d)[0] == 'not connected',
+         message='the devices offered and the note')
+    # Pictures keep coming (the plug-in streams the device it falls back to); none of them is shown.
+    page.execute_script('''window.previews = 0;
+        new PerformanceObserver((list) => { window.previews += list.getEntriesByName('preview-drawn').length; })
+            .observe({ entryTypes: ['measure'] });''')
+    wait(page, lambda d: d.execute_script('return window.previews') >= 3, message='pictures arriving')
+    assert preview(page) == [[0, 0, 0]] * 4, 'a picture of another device'
+    # The picture of a device that is offered is shown at once.
+    Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
+    wait(page, lambda d: close_to(preview(d), [RED, GREEN, BLUE, WHITE]), message="Brelvon 2's picture")
