@@ -16,6 +16,8 @@ struct StateImage {
 };
 
 // What the drawing says to a screen reader, in its <title>; "{inputs}" stands for a list of input numbers.
+// The language files hold them as "device.notConnected", "state.unknown", "state.inputs", "state.noSignal"
+// and "state.live".
 struct StateImageTexts {
   std::string notConnected = "not connected";  // also the text an absent device's key shows
   std::string unknown = "state unknown";
