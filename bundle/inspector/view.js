@@ -110,10 +110,9 @@ export function createView(root, t, actions) {
   const previewLabel = element('span', { id: 'preview-label', className: 'preview-label' });
   const previewState = element('p', { id: 'preview-state', className: 'preview-state', role: 'status' });
   const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label',
-    'aria-describedby': 'preview-state', width: 224, height: 126 });
+    'aria-describedby': 'preview-state preview-marks', width: 224, height: 126 });
   // Places whose input has no signal, marked over the picture where they lie on it.
   const marks = element('div', { id: 'preview-marks', className: 'preview-marks' });
-  canvas.setAttribute('aria-describedby', 'preview-state preview-marks');
   const preview = element('figure', { className: 'preview' }, previewLabel,
     element('div', { className: 'preview-frame' }, canvas, marks, previewState));
 
@@ -260,9 +259,8 @@ export function createView(root, t, actions) {
           state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal)
         : [];
       const markKey = JSON.stringify(marked.map((m) => [m.place, m.input]));
-      if (marks.dataset.shown !== markKey || marks.dataset.lang !== document.documentElement.lang) {
+      if (marks.dataset.shown !== markKey) {
         marks.dataset.shown = markKey;
-        marks.dataset.lang = document.documentElement.lang;
         marks.replaceChildren(...marked.map(({ input, box: [x, y, w, h] }) => {
           const mark = element('span', { className: 'no-signal-mark' },
             element('span', { text: t('inspector.placeNoSignal', { n: input }) }));
