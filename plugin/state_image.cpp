@@ -54,14 +54,48 @@ void AppendPlace(std::string& svg, int place, const char* label, bool signal, bo
   svg += buffer;
 }
 
+std::string WithInputs(const std::string& text, const std::string& inputs) {
+  const size_t at = text.find("{inputs}");
+  return at == std::string::npos ? text : text.substr(0, at) + inputs + text.substr(at + 8);
+}
+
+// What the picture shows, in words: the drawing alone says nothing to a screen reader.
+std::string Description(const StateImage& image, const StateImageTexts& texts) {
+  if (!image.connected) return texts.notConnected;
+  if (!image.known) return texts.unknown;
+  std::string shown, dark;
+  for (size_t place = 0; place < image.inputs.size(); ++place) {
+    const std::string input = std::to_string(image.inputs[place]);
+    shown += (place == 0 ? "" : ", ") + input;
+    bool listed = false;
+    for (size_t before = 0; before < place; ++before) {
+      listed = listed || (!image.signal[before] && image.inputs[before] == image.inputs[place]);
+    }
+    if (!image.signal[place] && !listed) dark += (dark.empty() ? "" : ", ") + input;
+  }
+  std::string text = image.layoutName + "; " + WithInputs(texts.inputs, shown);
+  if (!dark.empty()) text += "; " + WithInputs(texts.noSignal, dark);
+  if (image.live) text += "; " + texts.live;
+  return text;
+}
+
 }  // namespace
 
 std::string StateImageSvg(const StateImage& image, const std::string& notConnected) {
+  StateImageTexts texts;
+  texts.notConnected = notConnected;
+  return StateImageSvg(image, texts);
+}
+
+std::string StateImageSvg(const StateImage& image, const StateImageTexts& texts) {
+  const std::string& notConnected = texts.notConnected;
   std::string svg =
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"144\" height=\"144\" viewBox=\"0 0 144 144\" class=\"state";
+  const std::string title = "<title>" + XmlEscaped(Description(image, texts)) + "</title>";
   if (!image.connected) {
     // Unlike a state that could not be read, nothing of the last picture stays: the device is away.
-    svg += " absent\" font-family=\"sans-serif\" font-weight=\"bold\"><rect width=\"144\" height=\"144\" "
+    svg += " absent\" role=\"img\" font-family=\"sans-serif\" font-weight=\"bold\">" + title +
+           "<rect width=\"144\" height=\"144\" "
            "fill=\"#101418\"/><rect x=\"40\" y=\"30\" width=\"64\" height=\"48\" rx=\"6\" fill=\"none\" "
            "stroke=\"#8a939c\" stroke-width=\"4\"/><line x1=\"34\" y1=\"88\" x2=\"110\" y2=\"20\" "
            "stroke=\"#ff5252\" stroke-width=\"6\"/><text class=\"absent\" x=\"72\" y=\"118\" font-size=\"15\" "
@@ -71,7 +105,8 @@ std::string StateImageSvg(const StateImage& image, const std::string& notConnect
     return svg;
   }
   svg += image.known ? "\"" : " unknown\"";
-  svg += " font-family=\"sans-serif\" font-weight=\"bold\"><rect width=\"144\" height=\"144\" fill=\"#101418\"/>";
+  svg += " role=\"img\" font-family=\"sans-serif\" font-weight=\"bold\">" + title +
+         "<rect width=\"144\" height=\"144\" fill=\"#101418\"/>";
   for (int place = 0; place < 4; ++place) {
     char label[16] = "?";
     if (image.known) std::snprintf(label, sizeof label, "%d", static_cast<int>(image.inputs[place]));

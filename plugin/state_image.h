@@ -15,11 +15,25 @@ struct StateImage {
   bool live = false;                 // the device shows exactly this key's layout and sources
 };
 
+// What the drawing says to a screen reader, in its <title>; "{inputs}" stands for a list of input numbers.
+// The language files hold them as "device.notConnected", "state.unknown", "state.inputs", "state.noSignal"
+// and "state.live".
+struct StateImageTexts {
+  std::string notConnected = "not connected";  // also the text an absent device's key shows
+  std::string unknown = "state unknown";
+  std::string inputs = "inputs shown: {inputs}";
+  std::string noSignal = "no signal: {inputs}";
+  std::string live = "live";
+};
+
 // A square SVG document. Marks that tests and styles can find: the root's class is "state" (or
 // "state unknown", or "state absent" for a device that is not connected), each place is a <g class="place">
 // ("place no-signal" without a signal) holding its input number as text, the layout is <text class="layout">, and a live key has a <rect class="live">.
+// Its <title> names what it shows: the layout, the input in each place, the inputs without signal and whether
+// the key is live (or that the device is not connected, or its state unknown).
 // notConnected is the text an absent device's key shows.
 std::string StateImageSvg(const StateImage& image, const std::string& notConnected = "not connected");
+std::string StateImageSvg(const StateImage& image, const StateImageTexts& texts);
 
 // "data:image/svg+xml;base64,..." - the form key images take in "setImage".
 std::string SvgDataUrl(const std::string& svg);

@@ -15,12 +15,14 @@ export function readInputSignals(payload) {
   return { device: report.device, signals: report.signals.map((v) => v === true) };
 }
 
+import { displayName } from './settings.js';
+
 const isAbsent = (name, detected) => Array.isArray(detected) && !detected.includes(name);
 
 // The Device list's text for a configured device.
 export const deviceLabel = (t, name, detected) =>
-  (isAbsent(name, detected) ? `${name} (${t('device.notConnected')})` : name);
+  (isAbsent(name, detected) ? `${displayName(name)} (${t('device.notConnected')})` : displayName(name));
 
 // The status line under the Device list: empty unless the selected device is configured but absent.
 export const absentNote = (t, name, detected) =>
-  (isAbsent(name, detected) ? t('device.absentNote', { name }) : '');
+  (isAbsent(name, detected) ? t('device.absentNote', { name: displayName(name) }) : '');

@@ -24,7 +24,24 @@ const state = {
   detected: null,  // names of the connected devices, once the plug-in has said
   signals: {},  // device name -> signal flags, as the plug-in last reported them
   imageSeen: false,  // a preview picture has arrived
+  // The settings above are the key's current ones: the address's copy may be older than what is stored (a
+  // host page reloaded around an open inspector), so edits wait for the host's answer to "getSettings".
+  settingsCurrent: false,
+  layoutInvalid: false,  // the last layout number typed could not be taken
+  pictureLate: false,  // images were asked for a while ago and none has come
 };
+
+// A device that works sends its first picture well within this; after it the page says that none comes.
+const kPictureDueMs = 4000;
+let pictureTimer = 0;
+function expectPicture() {
+  clearTimeout(pictureTimer);
+  state.pictureLate = false;
+  pictureTimer = setTimeout(() => {
+    state.pictureLate = true;
+    render();
+  }, kPictureDueMs);
+}
 
 let view = null;
 const render = () => view?.render(state);
@@ -32,9 +49,14 @@ const render = () => view?.render(state);
 const connection = new HostConnection(launch, {
   onStatus(status) {
     state.status = status;
+    if (status !== 'connected') {
+      clearTimeout(pictureTimer);
+      state.pictureLate = false;
+    }
     render();
   },
   onOpen() {
+    connection.send({ event: 'getSettings', context: launch.uuid });
     imagesRequested = false;
     requestImagesWhenShown();
     toPlugin({ method: 'getDeviceStatus' });
@@ -44,6 +66,7 @@ const connection = new HostConnection(launch, {
       const settings = message.payload?.settings;
       if (settings !== null && typeof settings === 'object' && !Array.isArray(settings)) {
         state.settings = settings;
+        state.settingsCurrent = true;
         render();
       }
     } else if (message.event === 'sendToPropertyInspector') {
@@ -62,8 +85,10 @@ const connection = new HostConnection(launch, {
       const image = decodePreviewBmp(message.payload?.imageData);
       if (image && view) {
         view.drawPreview(image);
-        if (!state.imageSeen) {
+        clearTimeout(pictureTimer);
+        if (!state.imageSeen || state.pictureLate) {
           state.imageSeen = true;
+          state.pictureLate = false;
           render();
         }
         // Lets a profiler (or a test) see how long an image took from arrival to canvas; kept out of the buffer.
@@ -75,10 +100,14 @@ const connection = new HostConnection(launch, {
 });
 
 function edit(change) {
+  if (!state.settingsCurrent) return;
   const next = editSettings(state.settings, change);
   if (!next) return;
   state.settings = next;
   state.iconError = '';
+  state.layoutInvalid = false;
+  // Another device has its own picture to deliver, or not.
+  if ('device' in change && imagesRequested) expectPicture();
   if ('icon' in change && change.icon === '') state.iconName = '';
   render();
   connection.send({ event: 'setSettings', context: launch.uuid, payload: next });
@@ -91,12 +120,29 @@ function pickIcon(file) {
     return;
   }
   const reader = new FileReader();
-  reader.onload = () => {
+  reader.onload = async () => {
     if (typeof reader.result !== 'string') return;
+    // The file's name and type only say what it claims to be: it must also decode as a picture.
+    if (!(await decodesAsImage(reader.result))) {
+      state.iconError = 'inspector.iconNotImage';
+      render();
+      return;
+    }
     state.iconName = file.name;
     edit({ icon: reader.result });
   };
   reader.readAsDataURL(file);
+}
+
+async function decodesAsImage(url) {
+  const image = new Image();
+  image.src = url;
+  try {
+    await image.decode();
+    return true;
+  } catch {
+    return false;
+  }
 }
 
 const toPlugin = (payload) =>
@@ -107,12 +153,14 @@ let imagesRequested = false;
 function requestImagesWhenShown() {
   if (imagesRequested || document.visibilityState !== 'visible') return;
   imagesRequested = toPlugin({ method: 'startSendingImages', imageWidth: kPreviewWidth, imageHeight: kPreviewHeight });
+  if (imagesRequested) expectPicture();
 }
 document.addEventListener('visibilitychange', () => {
   if (document.visibilityState === 'visible') {
     requestImagesWhenShown();
   } else if (imagesRequested) {
     imagesRequested = false;
+    clearTimeout(pictureTimer);
     toPlugin({ method: 'stopSendingImages' });
   }
 });
@@ -133,6 +181,14 @@ const [t, layouts] = await Promise.all([loadTexts(bundleFolder, languageOf(launc
 document.documentElement.lang = languageOf(launch.info);
 document.title = t('inspector.title');
 state.layouts = layouts;
-view = createView(document.getElementById('inspector'), t, { edit, pickIcon });
+view = createView(document.getElementById('inspector'), t, {
+  edit,
+  pickIcon,
+  invalidLayout() {
+    state.layoutInvalid = true;
+    render();
+  },
+  refresh: render,
+});
 render();
 connection.open();

@@ -33,7 +33,9 @@ export function describeSettings(settings) {
     const sources = Array.isArray(e.multiViewSources) ? e.multiViewSources.map(sourceNumber) : [];
     return {
       index,
-      name: typeof e.deviceName === 'string' ? e.deviceName : '',
+      // The plug-in knows a device by its entry's position, whatever name the entry carries; so does the
+      // page, and two entries can never stand for one device.
+      name: deviceNameAt(index),
       signal,
       inputs,
       sources: fillPlaces(sources, inputs),
@@ -45,6 +47,9 @@ export function describeSettings(settings) {
   const current = devices.findIndex((d) => d.name === currentDevice);
   return { currentDevice, current, devices, icon: typeof s.icon === 'string' ? s.icon : '', showState: s.showState === true };
 }
+
+// The name the plug-in gives the device of an entry: "Brelvon", "Brelvon 2", ...
+export const deviceNameAt = (index) => (index === 0 ? kDefaultDevice : `${kDefaultDevice} ${index + 1}`);
 
 // Four places, each an input the device has, as the plug-in fits them before the device gets them; missing or
 // unreadable ones show the input of their own number (as a device would start out), or its last input.
@@ -59,14 +64,32 @@ function fillPlaces(sources, inputs) {
 
 // The devices the Device list offers: those the settings know, then detected ones they do not know yet.
 export function offeredDevices(view, detected) {
-  const names = view.devices.map((d) => d.name);
-  for (const name of Array.isArray(detected) ? detected : []) if (!names.includes(name)) names.push(name);
+  const names = [];
+  for (const name of [...view.devices.map((d) => d.name), ...(Array.isArray(detected) ? detected : [])]) {
+    if (typeof name === 'string' && name !== '' && !names.includes(name)) names.push(name);
+  }
   return names;
+}
+
+// Controls that change the direction of the text around them; shown as marks, they can neither reverse
+// what follows nor make one name look like another.
+const kBidiControls = /[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
+const kOtherControls = /[\u0000-\u001f\u007f-\u009f]/g;
+// Letters written right to left (Hebrew, Arabic and their neighbours, and their presentation forms).
+const kRightToLeft = /[\u0590-\u08ff\ufb1d-\ufdff\ufe70-\ufefc]|[\u{10800}-\u{10fff}\u{1e800}-\u{1efff}]/u;
+
+// A name as the page shows it: controls as visible marks, and set apart from the text around it (first
+// strong isolate) when it holds controls or right-to-left letters, so a label's own words keep their places.
+export function displayName(name, max = Infinity) {
+  const text = String(name);
+  const isolate = kRightToLeft.test(text) || /[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/.test(text);
+  const shown = shortenMiddle(text, max);
+  return isolate ? `\u2068${shown}\u2069` : shown;
 }
 
 // A long name shortened in the middle, so both its start and its end stay readable.
 export function shortenMiddle(name, max = 32) {
-  const chars = Array.from(String(name).replace(/[\u0000-\u001f\u007f-\u009f]/g, '\ufffd'));
+  const chars = Array.from(String(name).replace(kOtherControls, '\ufffd').replace(kBidiControls, '\ufffd'));
   if (chars.length <= max) return chars.join('');
   const head = Math.ceil((max - 1) / 2);
   return `${chars.slice(0, head).join('')}…${chars.slice(chars.length - (max - 1 - head)).join('')}`;

@@ -2,7 +2,7 @@
 // Settings text only ever reaches the page through textContent and option values.
 
 import { absentNote, deviceLabel } from './device_status.js';
-import { describeSettings, kPlaces, offeredDevices, shortenMiddle } from './settings.js';
+import { describeSettings, displayName, kPlaces, offeredDevices } from './settings.js';
 
 function element(tag, props = {}, ...children) {
   const node = document.createElement(tag);
@@ -34,7 +34,22 @@ function setOptions(select, options, value) {
 // What the preview says over its picture: the text key, or '' when the picture speaks for itself.
 export function previewNote(state, currentDevice) {
   if (Array.isArray(state.detected) && !state.detected.includes(currentDevice)) return 'device.notConnected';
+  if (state.pictureLate) return 'inspector.previewNone';
   return state.imageSeen ? '' : 'inspector.previewWaiting';
+}
+
+// Where each place lies on the device's picture, as fractions of it, for the layouts whose geometry is known.
+const kPlaceBoxes = {
+  100: [[0, 0, 0.5, 0.5], [0.5, 0, 0.5, 0.5], [0, 0.5, 0.5, 0.5], [0.5, 0.5, 0.5, 0.5]],
+  0: [[0, 0, 1, 1]],
+};
+
+// The places of the picture whose input has no signal: [{place (0-based), input, box}], [] where the layout's
+// geometry is not known. inputs: the input each place shows; signal: the device's flags, input 1 first.
+export function placesWithoutSignal(layout, inputs, signal) {
+  const boxes = kPlaceBoxes[layout] ?? [];
+  return boxes.flatMap((box, place) =>
+    (signal?.[inputs[place] - 1] === false ? [{ place, input: inputs[place], box }] : []));
 }
 
 // A sentence with one part of it (`{name}`) as its own element.
@@ -50,12 +65,15 @@ export const kMaxIconBytes = 512 * 1024;
 const kPeekAction = 'com.brelvon.multiview.peek';
 
 // actions.edit(edit) for every change a person makes; edits have the shapes editSettings takes.
+// actions.invalidLayout() for a layout number that cannot be taken; actions.refresh() to redraw.
 export function createView(root, t, actions) {
   const status = element('p', { className: 'status', role: 'status' });
 
   const device = element('select');
   const layout = element('select');
-  const layoutNumber = element('input', { type: 'number', min: 0, max: 4294967295, step: 1 });
+  const layoutNumber = element('input', { type: 'number', min: 0, max: 4294967295, step: 1,
+    'aria-describedby': 'layout-number-error' });
+  const layoutError = element('p', { id: 'layout-number-error', className: 'error', role: 'alert' });
   const places = Array.from({ length: kPlaces }, () => element('select'));
   const toggle = element('input', { type: 'checkbox' });
   // The browser's own file control speaks the browser's language: it stays hidden behind a button of ours.
@@ -92,12 +110,14 @@ export function createView(root, t, actions) {
   const previewLabel = element('span', { id: 'preview-label', className: 'preview-label' });
   const previewState = element('p', { id: 'preview-state', className: 'preview-state', role: 'status' });
   const canvas = element('canvas', { role: 'img', 'aria-labelledby': 'preview-label',
-    'aria-describedby': 'preview-state', width: 224, height: 126 });
+    'aria-describedby': 'preview-state preview-marks', width: 224, height: 126 });
+  // Places whose input has no signal, marked over the picture where they lie on it.
+  const marks = element('div', { id: 'preview-marks', className: 'preview-marks' });
   const preview = element('figure', { className: 'preview' }, previewLabel,
-    element('div', { className: 'preview-frame' }, canvas, previewState));
+    element('div', { className: 'preview-frame' }, canvas, marks, previewState));
 
   const deviceControls = element('div', { className: 'device-controls' },
-    fields.layout.row, fields.layoutNumber.row, ...fields.places.map((f) => f.row), toggleRow);
+    fields.layout.row, fields.layoutNumber.row, layoutError, ...fields.places.map((f) => f.row), toggleRow);
   const form = element('form', { className: 'settings' }, peekHint, fields.device.row, deviceControls, showStateRow,
     showStateNote, fields.icon.row, iconError);
   form.addEventListener('submit', (event) => event.preventDefault());
@@ -113,9 +133,18 @@ export function createView(root, t, actions) {
 
   device.addEventListener('change', () => actions.edit({ device: device.value }));
   layout.addEventListener('change', () => actions.edit({ layout: Number(layout.value) }));
-  layoutNumber.addEventListener('change', () => {
-    if (layoutNumber.validity.valid && layoutNumber.value !== '') actions.edit({ layout: Number(layoutNumber.value) });
+  let layoutInEffect = null;
+  const commitLayoutNumber = () => {
+    if (!layoutNumber.validity.valid || layoutNumber.value === '') actions.invalidLayout();
+    else if (Number(layoutNumber.value) !== layoutInEffect) actions.edit({ layout: Number(layoutNumber.value) });
+  };
+  layoutNumber.addEventListener('change', commitLayoutNumber);
+  // Enter takes the number too (a form of many fields has no implicit submission to do it).
+  layoutNumber.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') commitLayoutNumber();
   });
+  // Left with a number that was not taken, the field shows the layout in effect again (the list's choice).
+  layoutNumber.addEventListener('blur', () => actions.refresh());
   places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
   toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
   showState.addEventListener('change', () => actions.edit({ showState: showState.checked }));
@@ -131,11 +160,14 @@ export function createView(root, t, actions) {
   });
 
   const context = canvas.getContext('2d', { alpha: false });
+  // A device the settings name but nobody offers has no picture here: whatever comes is another device's.
+  let pictureShown = true;
 
   return {
     render(state) {
       const view = describeSettings(state.settings);
-      const connected = state.status === 'connected';
+      // Until the host has said what the settings are now, the form shows them but takes no edit.
+      const connected = state.status === 'connected' && state.settingsCurrent !== false;
       fields.device.label.textContent = t('inspector.device');
       fields.layout.label.textContent = t('inspector.layout');
       fields.layoutNumber.label.textContent = t('inspector.layoutNumber');
@@ -150,7 +182,7 @@ export function createView(root, t, actions) {
       previewLabel.textContent = t('inspector.preview');
 
       const offered = offeredDevices(view, state.detected);
-      status.textContent = !connected ? t(state.status === 'connecting' ? 'inspector.connecting' : 'inspector.disconnected')
+      status.textContent = !connected ? t(state.status === 'disconnected' ? 'inspector.disconnected' : 'inspector.connecting')
         : offered.length === 0 ? t('inspector.noDevice') : '';
       status.hidden = status.textContent === '';
       form.inert = !connected;
@@ -161,19 +193,25 @@ export function createView(root, t, actions) {
       const deviceOptions = offered.map((name) => ({ value: name, label: deviceLabel(t, name, state.detected) }));
       const missing = !offered.includes(view.currentDevice);
       if (missing) {
-        deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: shortenMiddle(view.currentDevice) }) });
+        deviceOptions.unshift({ value: view.currentDevice, label: t('inspector.deviceMissing', { name: displayName(view.currentDevice, 32) }) });
       }
       setOptions(device, deviceOptions, view.currentDevice);
-      device.title = missing ? view.currentDevice : '';
+      device.title = missing ? displayName(view.currentDevice) : '';
       if (missing && missingNote.dataset.name !== view.currentDevice) {
         missingNote.dataset.name = view.currentDevice;
-        const name = element('span', { className: 'device-name', title: view.currentDevice, text: shortenMiddle(view.currentDevice) });
+        const name = element('span', { className: 'device-name', title: displayName(view.currentDevice),
+          text: displayName(view.currentDevice, 32) });
         missingNote.replaceChildren(...sentenceWith(t, 'inspector.deviceNotOffered', name));
       } else if (!missing) {
         delete missingNote.dataset.name;
         missingNote.replaceChildren();
       }
       missingNote.hidden = !missing;
+      if (missing && pictureShown) {
+        context.fillStyle = '#000000';
+        context.fillRect(0, 0, canvas.width, canvas.height);
+      }
+      pictureShown = !missing;
 
       const entry = view.devices[view.current];
       deviceNote.textContent = entry ? absentNote(t, entry.name, state.detected) : '';
@@ -183,7 +221,11 @@ export function createView(root, t, actions) {
         const layoutOptions = state.layouts.map((l) => ({ value: l.number, label: t(`layout.${l.number}`) === `layout.${l.number}` ? l.name : t(`layout.${l.number}`) }));
         if (!state.layouts.some((l) => l.number === entry.layout)) layoutOptions.push({ value: entry.layout, label: t('inspector.layoutOther', { n: entry.layout }) });
         setOptions(layout, layoutOptions, entry.layout);
-        if (document.activeElement !== layoutNumber) layoutNumber.value = String(entry.layout);
+        layoutInEffect = entry.layout;
+        const typing = document.activeElement === layoutNumber;
+        if (!typing) layoutNumber.value = String(entry.layout);
+        layoutNumber.setAttribute('aria-invalid', String(typing && state.layoutInvalid === true));
+        layoutError.textContent = state.layoutInvalid ? t('inspector.layoutInvalid') : '';
 
         // The plug-in reports signal changes while the inspector is open; they are newer than the settings.
         const signal = state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal;
@@ -209,11 +251,31 @@ export function createView(root, t, actions) {
       const note = previewNote(state, view.currentDevice);
       previewState.textContent = note ? t(note) : '';
       previewState.hidden = note === '';
-      preview.classList.toggle('absent', note === 'device.notConnected');
+      preview.classList.toggle('absent', note === 'device.notConnected' || note === 'inspector.previewNone');
+
+      // Marks only over a live picture of this device.
+      const marked = entry && note === ''
+        ? placesWithoutSignal(entry.layout, entry.sources,
+          state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal)
+        : [];
+      const markKey = JSON.stringify(marked.map((m) => [m.place, m.input]));
+      if (marks.dataset.shown !== markKey) {
+        marks.dataset.shown = markKey;
+        marks.replaceChildren(...marked.map(({ input, box: [x, y, w, h] }) => {
+          const mark = element('span', { className: 'no-signal-mark' },
+            element('span', { text: t('inspector.placeNoSignal', { n: input }) }));
+          mark.style.left = `${x * 100}%`;
+          mark.style.top = `${y * 100}%`;
+          mark.style.width = `${w * 100}%`;
+          mark.style.height = `${h * 100}%`;
+          return mark;
+        }));
+      }
     },
 
     // image: {width, height, rgba} from decodePreviewBmp.
     drawPreview(image) {
+      if (!pictureShown) return;
       if (canvas.width !== image.width || canvas.height !== image.height) {
         canvas.width = image.width;
         canvas.height = image.height;

@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { decodePreviewBmp } from '../../bundle/inspector/bmp.js';
-import { describeSettings, editSettings, offeredDevices, shortenMiddle } from '../../bundle/inspector/settings.js';
+import { describeSettings, displayName, editSettings, offeredDevices, shortenMiddle } from '../../bundle/inspector/settings.js';
 
 const colour = (x, y) => [(x * 7) & 255, (y * 13) & 255, (x + y) & 255]; // r, g, b of the picture's (x, y)
 
@@ -113,8 +113,9 @@ test('settings of the wrong shape read as the plug-in would read them', () => {
     devices: ['junk', { deviceName: 'Brelvon', multiViewLayout: -3, multiViewSources: 'x', toggle: 1 }],
   });
   assert.equal(view.currentDevice, 'Brelvon');
-  assert.equal(view.current, 1);
-  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon', signal: [], inputs: 4, sources: [1, 2, 3, 4], layout: 100, toggle: false });
+  // The plug-in knows a device by its entry's position: the unreadable first entry is Brelvon's.
+  assert.equal(view.current, 0);
+  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon 2', signal: [], inputs: 4, sources: [1, 2, 3, 4], layout: 100, toggle: false });
   assert.deepEqual(describeSettings(null).devices, []);
   assert.deepEqual(describeSettings({ devices: {} }).devices, []);
 });
@@ -157,16 +158,57 @@ test('the device list offers known and detected devices; long names shorten in t
   assert.equal(Array.from(shortenMiddle('🎥'.repeat(40))).length, 32, 'cut between characters, not inside one');
 });
 
-test('the preview says it waits until a picture comes, and that an absent device is not connected', async () => {
+test('malformed device entries never offer one device twice', () => {
+  const cases = [
+    // [entries, detected, offered]
+    [[{ deviceName: 'Brelvon' }, { deviceName: 'Brelvon' }], ['Brelvon', 'Brelvon 2'], ['Brelvon', 'Brelvon 2']],
+    [[{ deviceName: 'Brelvon 2' }, 'junk', null, { deviceName: 7 }], ['Brelvon'], ['Brelvon', 'Brelvon 2', 'Brelvon 3', 'Brelvon 4']],
+    [[], ['Brelvon', 'Brelvon', '', 3], ['Brelvon']],
+  ];
+  for (const [devices, detected, offered] of cases) {
+    assert.deepEqual(offeredDevices(describeSettings({ devices }), detected), offered, JSON.stringify(devices));
+  }
+});
+
+test('names with direction controls or right-to-left letters are shown isolated, the controls as marks', () => {
+  const cases = [
+    ['Brelvon 2', 'Brelvon 2'],
+    // Reversed by an override it would read "Brelvon" and turn the words after it around.
+    ['\u202enovlerB', '\u2068\ufffdnovlerB\u2069'],
+    ['a\u2067b\u2069c\u200fd', '\u2068a\ufffdb\ufffdc\ufffdd\u2069'],
+    ['מצלמה', '\u2068מצלמה\u2069'],
+    ['كاميرا 1', '\u2068كاميرا 1\u2069'],
+  ];
+  for (const [name, shown] of cases) assert.equal(displayName(name), shown, JSON.stringify(name));
+  const long = displayName(`\u202e${'x'.repeat(100)}`, 32);
+  assert.ok(long.startsWith('\u2068\ufffd') && long.endsWith('\u2069') && Array.from(long).length === 34);
+  assert.equal(shortenMiddle('a\u202eb'), 'a\ufffdb');
+});
+
+test('the preview says it waits until a picture comes, that none comes, and that an absent device is not connected', async () => {
   const { previewNote } = await import('../../bundle/inspector/view.js');
   const cases = [
-    // [detected, a picture seen, what is said]
-    [null, false, 'inspector.previewWaiting'],
-    [['Brelvon'], true, ''],
-    [['Brelvon 2'], true, 'device.notConnected'],
-    [[], false, 'device.notConnected'],
+    // [detected, a picture seen, none came in time, what is said]
+    [null, false, false, 'inspector.previewWaiting'],
+    [['Brelvon'], true, false, ''],
+    [['Brelvon'], false, true, 'inspector.previewNone'],
+    [['Brelvon'], true, true, 'inspector.previewNone'],
+    [['Brelvon 2'], true, false, 'device.notConnected'],
+    [[], false, true, 'device.notConnected'],
   ];
-  for (const [detected, imageSeen, note] of cases) {
-    assert.equal(previewNote({ detected, imageSeen }, 'Brelvon'), note, JSON.stringify([detected, imageSeen]));
+  for (const [detected, imageSeen, pictureLate, note] of cases) {
+    assert.equal(previewNote({ detected, imageSeen, pictureLate }, 'Brelvon'), note,
+      JSON.stringify([detected, imageSeen, pictureLate]));
   }
+});
+
+test('places without signal are found where the layout puts them', async () => {
+  const { placesWithoutSignal } = await import('../../bundle/inspector/view.js');
+  const at = (layout, inputs, signal) => placesWithoutSignal(layout, inputs, signal).map((m) => [m.place, m.input, m.box]);
+  assert.deepEqual(at(100, [1, 2, 3, 4], [true, true, false, true]), [[2, 3, [0, 0.5, 0.5, 0.5]]]);
+  assert.deepEqual(at(100, [3, 3, 1, 2], [true, true, false, true]), [[0, 3, [0, 0, 0.5, 0.5]], [1, 3, [0.5, 0, 0.5, 0.5]]]);
+  assert.deepEqual(at(0, [3, 1, 2, 4], [true, true, false, true]), [[0, 3, [0, 0, 1, 1]]]);
+  assert.deepEqual(at(0, [1, 3, 3, 3], [true, true, false, true]), [], 'only place 1 is on the picture');
+  assert.deepEqual(at(7, [3, 3, 3, 3], [false, false, false, false]), [], 'a layout of unknown geometry');
+  assert.deepEqual(at(100, [1, 2, 3, 4], [true, true]), [], 'inputs the flags do not cover are not marked');
 });

@@ -140,6 +140,11 @@ def test_show_state_draws_the_device_state_on_the_key(host, page):
     # key's own settings while its inspector edits them).
     svg = wait(page, drawn, message='state image on key 1')
     assert svg.count('class="place no-signal"') == 1 and 'class="live"' in svg
+    # A screen reader hears the key's name and then what its image shows.
+    key = button(page, 'Key 1')
+    said = lambda d: d.find_element(By.ID, key.get_attribute('aria-describedby')).get_attribute('textContent')
+    wait(page, lambda d: said(d) == 'Four places; inputs shown: 1, 2, 3, 4; no signal: 3; live',
+         message='the key described')
     assert json.loads(host.settings.read_text())['keys']['key-1']['showState'] is True
 
 

@@ -1,6 +1,7 @@
 // What pnx-devhost's web mode does with its clients' messages.
 #include "tools/devhost/panel_relay.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "tools/devhost/http_files.h"
@@ -32,7 +33,19 @@ int KeyMember(const json& object) {
 }  // namespace
 
 PanelRelay::PanelRelay(Config config, SettingsStore& store, Callbacks callbacks)
-    : m_config(std::move(config)), m_store(store), m_callbacks(std::move(callbacks)) {}
+    : m_config(std::move(config)), m_store(store), m_callbacks(std::move(callbacks)) {
+  if (m_config.actions.empty()) {
+    m_config.actions.push_back({m_config.action, m_config.action, m_config.defaultImage, m_config.inspectorPage});
+  }
+}
+
+const PanelRelay::Config::Action& PanelRelay::ActionOf(int key) const {
+  const std::string chosen = m_store.GetAction(ContextOf(key));
+  for (const auto& action : m_config.actions) {
+    if (action.identifier == chosen) return action;
+  }
+  return m_config.actions.front();
+}
 
 int PanelRelay::KeyOfContext(const std::string& context) {
   for (int key = 1; key <= kKeyCount; ++key) {
@@ -90,7 +103,7 @@ void PanelRelay::Register(ClientId client, const std::string& text) {
     m_plugin = client;
     for (int key = 1; key <= kKeyCount; ++key) SendKeyEvent("willAppear", key);
     if (m_inspector.key != 0) {
-      SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", m_config.action},
+      SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", ActionOf(m_inspector.key).identifier},
                     {"context", ContextOf(m_inspector.key)}, {"device", m_config.device}});
     }
     BroadcastPanelState();
@@ -127,7 +140,7 @@ void PanelRelay::FromPlugin(const std::string& text) {
   if (event == "setSettings") {
     StoreSettings(key, *payload);
     if (m_inspector.key == key && m_inspector.client != 0) {
-      const json forwarded = {{"event", "didReceiveSettings"}, {"action", m_config.action},
+      const json forwarded = {{"event", "didReceiveSettings"}, {"action", ActionOf(key).identifier},
                               {"context", ContextOf(key)}, {"device", m_config.device},
                               {"payload", {{"settings", *payload}}}};
       m_callbacks.send(m_inspector.client, forwarded.dump());
@@ -144,14 +157,23 @@ void PanelRelay::FromInspector(ClientId client, const std::string& text) {
   const json message = json::parse(text, nullptr, false);
   if (!message.is_object() || StringMember(message, "context") != m_inspector.uuid) return;
   const std::string event = StringMember(message, "event");
+  const int key = m_inspector.key;
+  if (event == "getSettings") {
+    // An inspector page loaded again (the panel page reloaded) starts from what is stored now, not from the
+    // settings its address was made with.
+    const json answer = {{"event", "didReceiveSettings"}, {"action", ActionOf(key).identifier},
+                         {"context", ContextOf(key)}, {"device", m_config.device},
+                         {"payload", {{"settings", m_store.Get(ContextOf(key))}}}};
+    m_callbacks.send(client, answer.dump());
+    return;
+  }
   const auto payload = message.find("payload");
   if (payload == message.end() || !payload->is_object()) return;
-  const int key = m_inspector.key;
   if (event == "setSettings") {
     StoreSettings(key, *payload);
     SendKeyEvent("didReceiveSettings", key);
   } else if (event == "sendToPlugin") {
-    SendToPlugin({{"event", "sendToPlugin"}, {"action", m_config.action}, {"context", ContextOf(key)},
+    SendToPlugin({{"event", "sendToPlugin"}, {"action", ActionOf(key).identifier}, {"context", ContextOf(key)},
                   {"payload", *payload}});
   }
 }
@@ -176,7 +198,27 @@ void PanelRelay::FromPanel(const std::string& text) {
   } else if (event == "openInspector") {
     OpenInspector(key);
     BroadcastPanelState();
+  } else if (event == "setAction") {
+    SetAction(key, StringMember(message, "action"));
   }
+}
+
+// As a person drags another action onto a key in a host: the old one disappears, the new one appears with the
+// key's settings (both actions read the same settings, so they are kept to be tried with the other).
+void PanelRelay::SetAction(int key, const std::string& action) {
+  const bool known = std::any_of(m_config.actions.begin(), m_config.actions.end(),
+                                 [&](const Config::Action& a) { return a.identifier == action; });
+  if (!known || ActionOf(key).identifier == action) return;
+  const bool inspecting = m_inspector.key == key;
+  if (inspecting) CloseInspector();
+  SendKeyEvent("willDisappear", key);
+  std::string error;
+  if (!m_store.SetAction(ContextOf(key), action, error)) m_callbacks.warn(error);
+  m_images[key - 1].clear();
+  SendKeyEvent("willAppear", key);
+  // Its inspector opens again, for the new action.
+  if (inspecting) OpenInspector(key);
+  BroadcastPanelState();
 }
 
 void PanelRelay::OpenInspector(int key) {
@@ -184,21 +226,22 @@ void PanelRelay::OpenInspector(int key) {
   m_inspector.key = key;
   m_inspector.uuid = m_callbacks.newUUID();
   m_inspector.client = 0;
-  const json actionInfo = {{"action", m_config.action},
+  const Config::Action& action = ActionOf(key);
+  const json actionInfo = {{"action", action.identifier},
                            {"context", ContextOf(key)},
                            {"device", m_config.device},
                            {"payload", KeyPayload(key)}};
-  m_inspector.url = m_config.inspectorPage + "?port=" + std::to_string(m_config.port) +
+  m_inspector.url = action.inspectorPage + "?port=" + std::to_string(m_config.port) +
                    "&uuid=" + PercentEncode(m_inspector.uuid) +
                    "&registerEvent=registerPropertyInspector&info=" + PercentEncode(m_config.info) +
                    "&actionInfo=" + PercentEncode(actionInfo.dump());
-  SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", m_config.action}, {"context", ContextOf(key)},
+  SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", action.identifier}, {"context", ContextOf(key)},
                 {"device", m_config.device}});
 }
 
 void PanelRelay::CloseInspector() {
   if (m_inspector.key == 0) return;
-  SendToPlugin({{"event", "propertyInspectorDidDisappear"}, {"action", m_config.action},
+  SendToPlugin({{"event", "propertyInspectorDidDisappear"}, {"action", ActionOf(m_inspector.key).identifier},
                 {"context", ContextOf(m_inspector.key)}, {"device", m_config.device}});
   if (m_inspector.client != 0) {
     m_roles.erase(m_inspector.client);
@@ -212,7 +255,7 @@ void PanelRelay::SendToPlugin(const json& message) {
 }
 
 void PanelRelay::SendKeyEvent(const std::string& event, int key) {
-  SendToPlugin({{"event", event}, {"action", m_config.action}, {"context", ContextOf(key)},
+  SendToPlugin({{"event", event}, {"action", ActionOf(key).identifier}, {"context", ContextOf(key)},
                 {"device", m_config.device}, {"payload", KeyPayload(key)}});
 }
 
@@ -230,7 +273,13 @@ json PanelRelay::KeyPayload(int key) const {
 json PanelRelay::PanelState() const {
   json keys = json::array();
   for (int key = 1; key <= kKeyCount; ++key) {
-    keys.push_back({{"key", key}, {"context", ContextOf(key)}, {"image", m_images[key - 1]}});
+    const Config::Action& action = ActionOf(key);
+    keys.push_back({{"key", key}, {"context", ContextOf(key)}, {"image", m_images[key - 1]},
+                    {"action", action.identifier}, {"defaultImage", action.defaultImage}});
+  }
+  json actions = json::array();
+  for (const auto& action : m_config.actions) {
+    actions.push_back({{"identifier", action.identifier}, {"name", action.name}});
   }
   json inspector = nullptr;
   if (m_inspector.key != 0) inspector = {{"key", m_inspector.key}, {"url", m_inspector.url}};
@@ -239,6 +288,7 @@ json PanelRelay::PanelState() const {
                 {"plugin", {{"name", m_config.pluginName}, {"connected", m_plugin != 0}}},
                 {"defaultImage", m_config.defaultImage},
                 {"keys", std::move(keys)},
+                {"actions", std::move(actions)},
                 {"inspector", std::move(inspector)}};
   if (m_callbacks.simState) state["simDevices"] = m_callbacks.simState();
   return state;

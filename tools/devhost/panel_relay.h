@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -27,10 +28,18 @@ class PanelRelay {
     std::string info;      // the plug-in's "-info" block, handed to inspectors too
     std::string language;  // for the panel page
     std::string pluginName;
-    std::string action;        // the action every key carries
-    std::string defaultImage;  // URL path of the action's key image
-    std::string inspectorPage; // URL path of the inspector page
+    std::string action;        // the action a key carries until a person chooses another
+    std::string defaultImage;  // URL path of that action's key image
+    std::string inspectorPage; // URL path of its inspector page
     std::string device = "panel-1";
+    // Every action of the manifest, the first being the one above; empty means that one alone.
+    struct Action {
+      std::string identifier;
+      std::string name;
+      std::string defaultImage;
+      std::string inspectorPage;
+    };
+    std::vector<Action> actions;
   };
   struct Callbacks {
     std::function<void(ClientId, const std::string&)> send;
@@ -70,6 +79,9 @@ class PanelRelay {
   void FromPanel(const std::string& text);
 
   void OpenInspector(int key);
+  void SetAction(int key, const std::string& action);
+  // The action a key carries: its stored choice when the manifest still has it, else the first.
+  const Config::Action& ActionOf(int key) const;
   void CloseInspector();
   void SendToPlugin(const nlohmann::json& message);
   void SendKeyEvent(const std::string& event, int key);

@@ -16,7 +16,7 @@ namespace {
 // Large enough for any settings a person makes with the inspector, small enough to refuse a stray file.
 constexpr size_t kMaxFileBytes = 16 * 1024 * 1024;
 
-bool ReadSettingsFile(const std::string& path, nlohmann::json& keys) {
+bool ReadSettingsFile(const std::string& path, nlohmann::json& keys, nlohmann::json& actions) {
   std::string text;
   if (!ReadWholeFile(path, kMaxFileBytes, text)) return false;
   const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
@@ -27,6 +27,14 @@ bool ReadSettingsFile(const std::string& path, nlohmann::json& keys) {
     if (!entry.value().is_object()) return false;
   }
   keys = *found;
+  // A stray choice of action is dropped, not worth losing the settings for: the key gets the first action.
+  actions = nlohmann::json::object();
+  const auto chosen = document.find("actions");
+  if (chosen != document.end() && chosen->is_object()) {
+    for (const auto& entry : chosen->items()) {
+      if (entry.value().is_string()) actions[entry.key()] = entry.value();
+    }
+  }
   return true;
 }
 
@@ -43,9 +51,11 @@ std::string Timestamp() {
 
 bool SettingsStore::Load(std::string& warning) {
   m_keys = nlohmann::json::object();
+  m_actions = nlohmann::json::object();
   if (access(m_path.c_str(), F_OK) != 0) return true;
-  if (ReadSettingsFile(m_path, m_keys)) return true;
+  if (ReadSettingsFile(m_path, m_keys, m_actions)) return true;
   m_keys = nlohmann::json::object();
+  m_actions = nlohmann::json::object();
   // Never overwrite what the person configured: the unreadable file moves aside under a name not yet taken.
   std::string aside = m_path + ".corrupt-" + Timestamp();
   for (int n = 2; access(aside.c_str(), F_OK) == 0; ++n) {
@@ -72,12 +82,25 @@ bool SettingsStore::Set(const std::string& context, const nlohmann::json& settin
   return Save(error);
 }
 
+std::string SettingsStore::GetAction(const std::string& context) const {
+  const auto found = m_actions.find(context);
+  return found == m_actions.end() ? std::string() : found->get<std::string>();
+}
+
+bool SettingsStore::SetAction(const std::string& context, const std::string& action, std::string& error) {
+  m_actions[context] = action;
+  return Save(error);
+}
+
 bool SettingsStore::Save(std::string& error) const {
   if (m_path.empty()) {
     error = "the settings are not saved (the settings file could not be moved aside)";
     return false;
   }
-  return WriteFileAtomically(m_path, nlohmann::json{{"keys", m_keys}}.dump(2) + "\n", error);
+  nlohmann::json document = {{"keys", m_keys}};
+  // Files of keys that never changed action stay as they were.
+  if (!m_actions.empty()) document["actions"] = m_actions;
+  return WriteFileAtomically(m_path, document.dump(2) + "\n", error);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {

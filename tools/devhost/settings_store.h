@@ -1,4 +1,5 @@
 // The key settings pnx-devhost's web mode keeps between runs: {"keys": {"key-1": {...}, ...}} in one file,
+// with the action chosen for a key in "actions": {"key-1": "identifier"} (only once one was chosen),
 // rewritten whole and atomically after every change. Not thread-safe: one owner.
 #pragma once
 
@@ -23,6 +24,10 @@ class SettingsStore {
   // (the value is kept in memory either way).
   bool Set(const std::string& context, const nlohmann::json& settings, std::string& error);
 
+  // The action chosen for a context, "" when none was.
+  std::string GetAction(const std::string& context) const;
+  bool SetAction(const std::string& context, const std::string& action, std::string& error);
+
   const std::string& Path() const { return m_path; }
 
  private:
@@ -30,4 +35,5 @@ class SettingsStore {
 
   std::string m_path;
   nlohmann::json m_keys = nlohmann::json::object();
+  nlohmann::json m_actions = nlohmann::json::object();
 };

@@ -15,6 +15,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <websocketpp/config/asio_no_tls.hpp>
@@ -55,6 +56,7 @@ struct Manifest {
   std::string action;
   std::string keyImage;
   std::string inspector;
+  std::vector<PanelRelay::Config::Action> actions;  // every action with an identifier, the one above first
 };
 
 bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std::string& error) {
@@ -79,6 +81,16 @@ bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std:
   manifest.action = string(action, "identifier");
   manifest.keyImage = string(action, "keyImage");
   manifest.inspector = string(action, "inspector");
+  for (const nlohmann::json& each : actions.is_array() ? actions : nlohmann::json::array()) {
+    const std::string identifier = string(each, "identifier");
+    if (identifier.empty()) continue;
+    const std::string keyImage = string(each, "keyImage");
+    const std::string inspector = string(each, "inspector");
+    const std::string name = string(each, "name");
+    manifest.actions.push_back({identifier, name.empty() ? identifier : name,
+                                keyImage.empty() ? "" : "/plugin/" + keyImage,
+                                "/plugin/" + (inspector.empty() ? manifest.inspector : inspector)});
+  }
   if (manifest.executable.empty() || manifest.action.empty()) {
     error = path + " names no " + (wine ? "windows" : "linux") + " executable or no action";
     return false;
@@ -143,6 +155,7 @@ class WebHost {
     config.action = m_manifest.action;
     config.defaultImage = m_manifest.keyImage.empty() ? "" : "/plugin/" + m_manifest.keyImage;
     config.inspectorPage = "/plugin/" + m_manifest.inspector;
+    config.actions = m_manifest.actions;
     PanelRelay::Callbacks callbacks;
     callbacks.send = [this](PanelRelay::ClientId id, const std::string& text) { Send(id, text); };
     callbacks.close = [this](PanelRelay::ClientId id) { CloseClient(id, websocketpp::close::status::normal); };

@@ -29,6 +29,10 @@ class PanelRelayTest : public testing::Test {
     config.action = "com.brelvon.multiview.switch";
     config.defaultImage = "/plugin/icons/key.svg";
     config.inspectorPage = "/plugin/inspector/index.html";
+    config.actions = {{"com.brelvon.multiview.switch", "Switch multiview", "/plugin/icons/key.svg",
+                       "/plugin/inspector/index.html"},
+                      {"com.brelvon.multiview.peek", "Hold to look", "/plugin/icons/peek-key.svg",
+                       "/plugin/inspector/index.html"}};
     PanelRelay::Callbacks callbacks;
     callbacks.send = [this](ClientId id, const std::string& text) { m_sent.emplace_back(id, text); };
     callbacks.close = [this](ClientId id) { m_closed.insert(id); };
@@ -207,6 +211,72 @@ TEST_F(PanelRelayTest, PanelStateFollowsImagesAndThePluginsConnection) {
   // Key events with no plug-in connected go nowhere.
   Say(kPanel, {{"event", "keyDown"}, {"key", 1}});
   EXPECT_TRUE(m_sent.empty());
+}
+
+TEST_F(PanelRelayTest, AChosenActionReplacesTheKeysActionKeepsItsSettingsAndLastsAcrossARestart) {
+  RegisterPluginAndPanel();
+  std::string error;
+  ASSERT_TRUE(m_store.Set("key-6", {{"currentDevice", "Brelvon 2"}}, error));
+  Say(kPlugin, {{"event", "setImage"}, {"context", "key-6"}, {"payload", {{"image", "data:image/png;base64,AA"}}}});
+  OpenInspectorFor(6);
+  To(kPlugin);
+  To(kPanel);
+
+  // Unknown actions, the action it has and keys that do not exist change nothing.
+  Say(kPanel, {{"event", "setAction"}, {"key", 6}, {"action", "com.example.other"}});
+  Say(kPanel, {{"event", "setAction"}, {"key", 6}, {"action", "com.brelvon.multiview.switch"}});
+  Say(kPanel, {{"event", "setAction"}, {"key", 16}, {"action", "com.brelvon.multiview.peek"}});
+  EXPECT_TRUE(To(kPlugin).empty());
+  EXPECT_TRUE(To(kPanel).empty());
+
+  Say(kPanel, {{"event", "setAction"}, {"key", 6}, {"action", "com.brelvon.multiview.peek"}});
+  std::vector<std::pair<std::string, std::string>> events;
+  for (const json& m : To(kPlugin)) {
+    events.emplace_back(m["event"], m["action"]);
+    EXPECT_EQ(m["context"], "key-6");
+    if (m.contains("payload")) {
+      EXPECT_EQ(m["payload"]["settings"], (json{{"currentDevice", "Brelvon 2"}}));
+    }
+  }
+  const std::string switchAction = "com.brelvon.multiview.switch", peekAction = "com.brelvon.multiview.peek";
+  EXPECT_EQ(events, (std::vector<std::pair<std::string, std::string>>{
+                        {"propertyInspectorDidDisappear", switchAction}, {"willDisappear", switchAction},
+                        {"willAppear", peekAction}, {"propertyInspectorDidAppear", peekAction}}));
+  // The old inspector is closed; one for the new action is open in its place.
+  EXPECT_EQ(m_closed.count(kInspector), 1u);
+  const json state = To(kPanel).back();
+  EXPECT_EQ(state["keys"][5]["action"], peekAction);
+  EXPECT_EQ(state["keys"][5]["defaultImage"], "/plugin/icons/peek-key.svg");
+  EXPECT_EQ(state["keys"][5]["image"], "");  // the old action's image went with it
+  EXPECT_EQ(state["keys"][4]["action"], switchAction);
+  EXPECT_EQ(state["actions"], (json{{{"identifier", switchAction}, {"name", "Switch multiview"}},
+                                    {{"identifier", peekAction}, {"name", "Hold to look"}}}));
+  EXPECT_EQ(state["inspector"]["key"], 6);
+  EXPECT_NE(state["inspector"]["url"].get<std::string>().find("multiview.peek"), std::string::npos);
+
+  Say(kPanel, {{"event", "keyDown"}, {"key", 6}});
+  EXPECT_EQ(To(kPlugin).at(0)["action"], peekAction);
+
+  SettingsStore reread(m_store.Path());
+  std::string warning;
+  ASSERT_TRUE(reread.Load(warning));
+  EXPECT_EQ(reread.GetAction("key-6"), peekAction);
+  EXPECT_EQ(reread.GetAction("key-5"), "");
+  EXPECT_EQ(reread.Get("key-6"), (json{{"currentDevice", "Brelvon 2"}}));
+}
+
+TEST_F(PanelRelayTest, AnInspectorAskingForSettingsGetsWhatIsStoredNow) {
+  RegisterPluginAndPanel();
+  OpenInspectorFor(2);
+  const json later = {{"currentDevice", "Brelvon"}, {"devices", {{{"multiViewLayout", 0}}}}};
+  Say(kPlugin, {{"event", "setSettings"}, {"context", "key-2"}, {"payload", later}});
+  To(kInspector);
+  Say(kInspector, {{"event", "getSettings"}, {"context", "INSPECTOR-1"}});
+  Say(kInspector, {{"event", "getSettings"}, {"context", "key-2"}});  // not its own context
+  const std::vector<json> answers = To(kInspector);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0], (json{{"event", "didReceiveSettings"}, {"action", "com.brelvon.multiview.switch"},
+                              {"context", "key-2"}, {"device", "panel-1"}, {"payload", {{"settings", later}}}}));
 }
 
 }  // namespace

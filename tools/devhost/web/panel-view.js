@@ -14,11 +14,34 @@ function element(tag, props = {}, ...children) {
   return node;
 }
 
+// The words a drawn key image carries for a screen reader (its SVG's <title>), '' when it has none.
+function imageDescription(url) {
+  const prefix = 'data:image/svg+xml;base64,';
+  if (typeof url !== 'string' || !url.startsWith(prefix)) return '';
+  try {
+    const bytes = Uint8Array.from(atob(url.slice(prefix.length)), (c) => c.charCodeAt(0));
+    const svg = new DOMParser().parseFromString(new TextDecoder().decode(bytes), 'image/svg+xml');
+    return svg.querySelector('svg > title')?.textContent?.trim() ?? '';
+  } catch {
+    return '';
+  }
+}
+
 // Images come from the plug-in: only inline images and this host's own files are shown.
 const safeImage = (url) => typeof url === 'string' && (/^data:image\//.test(url) || /^\/(?!\/)/.test(url));
 
-// actions: press(key), release(key), configure(key), closeInspector(), plug(device, plugged),
-// signal(device, input, on).
+// Replaces a select's options only when they differ, so an open list or the focus are not disturbed.
+function setOptions(select, options, value) {
+  const key = JSON.stringify(options);
+  if (select.dataset.options !== key) {
+    select.dataset.options = key;
+    select.replaceChildren(...options.map((o) => element('option', { value: o.value, text: o.label })));
+  }
+  select.value = value;
+}
+
+// actions: press(key), release(key), configure(key), closeInspector(), setAction(key, identifier),
+// plug(device, plugged), signal(device, input, on).
 export function createPanelView(root, actions) {
   const title = element('h1');
   const status = element('p', { className: 'status', role: 'status' });
@@ -28,7 +51,10 @@ export function createPanelView(root, actions) {
     // The caption sits below the picture, not over it: a drawn key image uses its whole face.
     const image = element('img', { alt: '', draggable: false });
     const caption = element('span', { className: 'caption' });
-    const key = element('button', { type: 'button', className: 'key' }, image, caption);
+    // The key keeps its name; what its image shows is its description.
+    const described = element('span', { id: `key-${n}-shows`, hidden: true });
+    const key = element('button', { type: 'button', className: 'key', 'aria-describedby': described.id },
+      image, caption, described);
     // The full name is shown, so the visible label and the accessible name are the same text. The button is a
     // toggle: pressed while this key's inspector is open, and pressing it again closes the inspector.
     const configureName = element('span', { className: 'configure-name' });
@@ -36,21 +62,41 @@ export function createPanelView(root, actions) {
       configureName);
     bindPress(key, n, actions);
     configure.addEventListener('click', () => {
-      if (configure.getAttribute('aria-pressed') === 'true') actions.closeInspector();
+      if (configure.getAttribute('aria-pressed') === 'true') closeInspector();
       else actions.configure(n);
     });
-    const cell = element('div', { className: 'cell' }, key, configure);
+    // The key's action, as a host lets a person put any of the plug-in's actions on a key.
+    const actionLabel = element('label', { className: 'action-label', htmlFor: `key-${n}-action` });
+    const action = element('select', { className: 'action', id: `key-${n}-action` });
+    action.addEventListener('change', () => actions.setAction(n, action.value));
+    const cell = element('div', { className: 'cell' }, key, configure, actionLabel, action);
     grid.append(cell);
-    keys.push({ cell, key, image, caption, configure, configureName });
+    keys.push({ cell, key, image, caption, described, configure, configureName, action, actionLabel });
+  }
+
+  // Closing from the inspector's side puts the focus back where the inspector was opened from.
+  let openKey = 0;
+  function closeInspector() {
+    const from = openKey;
+    actions.closeInspector();
+    if (from) keys[from - 1].configure.focus();
   }
 
   const inspectorHeading = element('h2');
   const close = element('button', { type: 'button', className: 'close' });
-  close.addEventListener('click', () => actions.closeInspector());
+  close.addEventListener('click', closeInspector);
   const hint = element('p', { className: 'hint' });
   let frame = null;
   const inspector = element('aside', { className: 'inspector' },
     element('div', { className: 'inspector-bar' }, inspectorHeading, close), hint);
+  // Escape closes the inspector, wherever in it the focus is: its bar here or its own page in the frame
+  // (same origin, so its key presses can be heard; they do not bubble out of the frame by themselves).
+  const onEscape = (event) => {
+    if (event.key !== 'Escape' || event.defaultPrevented || !openKey) return;
+    event.preventDefault();
+    closeInspector();
+  };
+  inspector.addEventListener('keydown', onEscape);
 
   const devicesHeading = element('h2', { id: 'devices-heading' });
   const devices = element('section', { className: 'devices', 'aria-labelledby': devicesHeading.id }, devicesHeading);
@@ -123,17 +169,28 @@ export function createPanelView(root, actions) {
       const byNumber = new Map((panel?.keys ?? []).map((k) => [k?.key, k]));
       keys.forEach((k, i) => {
         const n = i + 1;
-        const own = byNumber.get(n)?.image;
-        const src = safeImage(own) && own !== '' ? own : safeImage(panel?.defaultImage) ? panel.defaultImage : '';
+        const entry = byNumber.get(n);
+        const own = entry?.image;
+        const fallback = safeImage(entry?.defaultImage) ? entry.defaultImage : panel?.defaultImage;
+        const src = safeImage(own) && own !== '' ? own : safeImage(fallback) ? fallback : '';
         if (k.image.getAttribute('src') !== src) {
           if (src) k.image.src = src;
           else k.image.removeAttribute('src');
+          k.described.textContent = imageDescription(src);
         }
         k.caption.textContent = t('panel.key', { n });
         k.configureName.textContent = t('panel.configure', { n });
         k.configure.title = k.configureName.textContent;
         k.key.disabled = !state.connected;
         k.configure.disabled = !state.connected;
+        const offered = (Array.isArray(panel?.actions) ? panel.actions : [])
+          .filter((a) => typeof a?.identifier === 'string' && a.identifier !== '')
+          .map((a) => ({ value: a.identifier, label: typeof a.name === 'string' && a.name ? a.name : a.identifier }));
+        k.actionLabel.textContent = t('panel.action', { n });
+        setOptions(k.action, offered, typeof entry?.action === 'string' ? entry.action : offered[0]?.value ?? '');
+        // One action leaves nothing to choose.
+        k.action.hidden = k.actionLabel.hidden = offered.length < 2;
+        k.action.disabled = !state.connected;
       });
 
       const open = panel?.inspector;
@@ -143,6 +200,7 @@ export function createPanelView(root, actions) {
         k.cell.classList.toggle('selected', selected);
         k.configure.setAttribute('aria-pressed', String(selected));
       });
+      openKey = url ? open.key : 0;
       inspectorHeading.textContent = url ? t('panel.inspectorFor', { n: open.key }) : t('panel.inspector');
       close.textContent = t('panel.closeInspector');
       close.hidden = !url;
@@ -153,7 +211,11 @@ export function createPanelView(root, actions) {
       if ((frame?.getAttribute('src') ?? '') !== url) {
         frame?.remove();
         frame = url ? element('iframe', { src: url }) : null;
-        if (frame) inspector.append(frame);
+        if (frame) {
+          const shown = frame;
+          shown.addEventListener('load', () => shown.contentWindow?.addEventListener('keydown', onEscape));
+          inspector.append(shown);
+        }
       }
       if (frame) frame.title = t('panel.inspectorFrame');
       renderDevices(Array.isArray(panel?.simDevices) ? panel.simDevices : [], t, state.connected);

@@ -29,6 +29,7 @@ const view = createPanelView(document.getElementById('panel-page'), {
   release: (key) => send({ event: 'keyUp', key }),
   configure: (key) => send({ event: 'openInspector', key }),
   closeInspector: () => send({ event: 'closeInspector' }),
+  setAction: (key, action) => send({ event: 'setAction', key, action }),
   plug: (device, plugged) => send({ event: 'plugDevice', device, plugged }),
   signal: (device, input, signal) => send({ event: 'setSignal', device, input, signal }),
 });
