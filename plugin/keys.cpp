@@ -159,7 +159,7 @@ bool Keys::DrawnImage(const std::string& context, const LayoutNames& names, Stat
   return true;
 }
 
-void Keys::Flush(const LayoutNames& names, const std::string& notConnected) {
+void Keys::Flush(const LayoutNames& names, const StateImageTexts& texts) {
   for (auto& entry : m_keys) {
     Key& key = entry.second;
     if (!key.imageFirstPending) continue;
@@ -184,7 +184,7 @@ void Keys::Flush(const LayoutNames& names, const std::string& notConnected) {
       key.sentAny = true;
     }
     if (key.shows != Shows::kState) continue;
-    std::string image = SvgDataUrl(StateImageSvg(Draw(key, names), notConnected));
+    std::string image = SvgDataUrl(StateImageSvg(Draw(key, names), texts));
     if (key.sentAny && image == key.sent) continue;
     m_host.SetImage(image, entry.first);
     key.sent = std::move(image);

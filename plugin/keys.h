@@ -50,7 +50,7 @@ class Keys {
 
   // Sends what changed: key images of their own (or the default back), then the settings to write back, then
   // every drawn key whose image differs from the one it was last sent.
-  void Flush(const LayoutNames& names, const std::string& notConnected);
+  void Flush(const LayoutNames& names, const StateImageTexts& texts);
 
   // What the key draws now, for tests: its drawn state (nothing when it is not drawn).
   bool DrawnImage(const std::string& context, const LayoutNames& names, StateImage& out) const;

@@ -324,7 +324,13 @@ void MyPaneloxPlugin::LoadLayoutNames() {
   if (m_layoutNamesLoaded) return;
   m_layoutNamesLoaded = true;
   m_layoutNames.Load(ReadPluginFolderJson(FindPluginFolder(), "layouts.json"), g_localizer ? g_localizer->table : json());
-  if (g_localizer) m_notConnected = ReadStringMember(g_localizer->table, "device.notConnected", m_notConnected);
+  if (!g_localizer) return;
+  const json& table = g_localizer->table;
+  m_texts.notConnected = ReadStringMember(table, "device.notConnected", m_texts.notConnected);
+  m_texts.unknown = ReadStringMember(table, "state.unknown", m_texts.unknown);
+  m_texts.inputs = ReadStringMember(table, "state.inputs", m_texts.inputs);
+  m_texts.noSignal = ReadStringMember(table, "state.noSignal", m_texts.noSignal);
+  m_texts.live = ReadStringMember(table, "state.live", m_texts.live);
 }
 
 void MyPaneloxPlugin::Commit() {
@@ -348,7 +354,7 @@ void MyPaneloxPlugin::Commit() {
     const bool known = present && m_devices.ReadMultiviewState(d, shown);
     m_keys.Confirmed(d, present, known, shown, m_devices.InputSignals());
   }
-  m_keys.Flush(m_layoutNames, m_notConnected);
+  m_keys.Flush(m_layoutNames, m_texts);
 
   // Devices that came or went, to every open inspector that asked.
   const std::vector<std::string> names = DetectedNames();

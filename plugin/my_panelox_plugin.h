@@ -23,6 +23,7 @@
 #include "plugin/inspectors.h"
 #include "plugin/keys.h"
 #include "plugin/layout_names.h"
+#include "plugin/state_image.h"
 
 class CaptureDevices;
 
@@ -97,7 +98,7 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   Keys m_keys{m_host};
 
   LayoutNames m_layoutNames;
-  std::string m_notConnected = "not connected";
+  StateImageTexts m_texts;
   bool m_layoutNamesLoaded = false;
   bool m_timerRunning = false;
   std::chrono::steady_clock::time_point m_lastLook{};

@@ -92,16 +92,16 @@ TEST(Keys, AnImageIsSentOnlyWhenItChangesAndAgainWhenTheKeyAppears) {
   };
   keys.Settings("K", "a", ShowingState(7, {1, 2, 3, 4}), 1, false, Keys::Event::kAppeared);
   keys.Confirmed(1, true, true, DeviceState{7, 0x4321, true}, {});
-  keys.Flush(names, "away");
+  keys.Flush(names, StateImageTexts());
   EXPECT_EQ(images(), 1);
   keys.Settings("K", "a", ShowingState(7, {1, 2, 3, 4}), 1, false, Keys::Event::kChanged);
-  keys.Flush(names, "away");
+  keys.Flush(names, StateImageTexts());
   EXPECT_EQ(images(), 0) << "the same image was sent again";
   keys.Settings("K", "a", ShowingState(7, {1, 2, 3, 4}), 1, false, Keys::Event::kAppeared);
-  keys.Flush(names, "away");
+  keys.Flush(names, StateImageTexts());
   EXPECT_EQ(images(), 1) << "a key that appears again shows the host's image until it is sent one";
   keys.Confirmed(1, false, false, DeviceState{}, {});
-  keys.Flush(names, "away");
+  keys.Flush(names, StateImageTexts());
   EXPECT_EQ(images(), 1) << "the device went away";
 }
 
