@@ -91,7 +91,6 @@ bool MyPaneloxPlugin::FollowDeviceChanges() {
                                                 [](int32_t) { return true; });
   const int32_t device = plan.run && plan.device >= 0 ? plan.device : m_inspectors.LastEdited();
   if (!m_devices.LookForDevices(device)) return false;
-  TraceMessage(kTraceMessage, kTraceDevice, L"devices changed: %d found", m_devices.DeviceCount());
   // A device that appears is drawn with its inputs' signals, not with none.
   m_devices.QueryInputSignals();
   m_displays.FollowPresence();
