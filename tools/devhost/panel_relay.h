@@ -30,10 +30,13 @@ class PanelRelay {
     std::string action;        // the action every key carries
     std::string defaultImage;  // URL path of the action's key image
     std::string inspectorPage; // URL path of the inspector page
+    std::string token;         // the run's; the inspector page's address carries it for its connection
     std::string device = "panel-1";
   };
   struct Callbacks {
     std::function<void(ClientId, const std::string&)> send;
+    // For a message the client may miss (a preview image) when it is behind; send when not given.
+    std::function<void(ClientId, const std::string&)> sendSkippable;
     std::function<void(ClientId)> close;
     std::function<void(const std::string&)> warn;
     std::function<std::string()> newUUID;
@@ -45,9 +48,8 @@ class PanelRelay {
 
   PanelRelay(Config config, SettingsStore& store, Callbacks callbacks);
 
-  // Every connection opens first; mayBePanel is false for one that may register as the plug-in or an
-  // inspector but not as a panel page.
-  void OnOpen(ClientId client, bool mayBePanel);
+  // Every connection opens first; holdsToken is false for one that may register only as the plug-in.
+  void OnOpen(ClientId client, bool holdsToken);
   void OnMessage(ClientId client, const std::string& text);
   void OnClose(ClientId client);
 
@@ -86,7 +88,7 @@ class PanelRelay {
   std::map<ClientId, Role> m_roles;
   ClientId m_plugin = 0;
   std::set<ClientId> m_panels;
-  std::set<ClientId> m_mayBePanel;  // open and not yet registered
+  std::set<ClientId> m_holdsToken;  // open and not yet registered
   Inspector m_inspector;
   std::array<std::string, kKeyCount> m_images;
 };
