@@ -219,6 +219,39 @@ def test_twenty_clients_that_do_not_read_hold_little_memory(host, path):
     assert peak - before < 48, f'{path}: peak {peak:.0f} MB from {before:.0f} MB'
 
 
+def host_holds(pid, port, sock):
+    """Whether the host process still has a descriptor for its end of the client socket sock."""
+    peer = f'0100007F:{sock.getsockname()[1]:04X}'
+    inodes = {f.split()[9] for f in open('/proc/net/tcp').read().splitlines()[1:]
+              if f.split()[1] == f'0100007F:{port:04X}' and f.split()[2] == peer}
+    held = set()
+    for fd in os.listdir(f'/proc/{pid}/fd'):
+        try:
+            held.add(os.readlink(f'/proc/{pid}/fd/{fd}'))
+        except OSError:
+            pass
+    return any(f'socket:[{inode}]' in held for inode in inodes)
+
+
+def test_a_client_that_takes_nothing_of_a_file_is_dropped(host):
+    (host.bundle / 'large.png').write_bytes(os.urandom(12 * MB))
+    host.start()
+    pid = host.process.pid
+    sock = stalled_get(host.port, '/plugin/large.png')
+    try:
+        deadline = time.monotonic() + 10
+        while not host_holds(pid, host.port, sock) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        assert host_holds(pid, host.port, sock), 'the host did not take the connection'
+        start = time.monotonic()
+        while host_holds(pid, host.port, sock) and time.monotonic() - start < 40:
+            time.sleep(0.1)
+        record(f'web host, a client that takes nothing of a file: dropped after {time.monotonic() - start:.1f} s')
+        assert not host_holds(pid, host.port, sock), 'the host still holds the connection'
+    finally:
+        sock.close()
+
+
 # --- 3. a WebSocket that does not read -----------------------------------------------------------------------
 
 def test_an_inspector_that_asks_for_large_images_and_never_reads_holds_little_memory(host):

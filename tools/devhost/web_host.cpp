@@ -420,8 +420,11 @@ class WebHost {
     auto& socket = stream->connection->get_raw_socket();
     stream->stall.expires_after(kStallLimit);
     stream->stall.async_wait([stream](const asio::error_code& error) {
+      // A timer that ran out just as its write completed must not cancel the next write.
       asio::error_code ignored;
-      if (!error) stream->connection->get_raw_socket().cancel(ignored);
+      if (!error && stream->stall.expiry() <= std::chrono::steady_clock::now()) {
+        stream->connection->get_raw_socket().cancel(ignored);
+      }
     });
     asio::async_write(socket, asio::buffer(stream->chunk), [stream](const asio::error_code& error, size_t) {
       stream->stall.cancel();
