@@ -19,6 +19,7 @@ export function readLaunchParameters(search) {
     registerEvent: q.get('registerEvent') || 'registerPropertyInspector',
     info: parseObject(q.get('info')),
     actionInfo: parseObject(q.get('actionInfo')),
+    token: q.get('token') ?? '',  // the development host's proof of a page it launched; other hosts give none
   };
 }
 
@@ -41,7 +42,8 @@ export class HostConnection {
       return;
     }
     this.handlers.onStatus('connecting');
-    const socket = new WebSocket(`ws://127.0.0.1:${this.launch.port}`);
+    const query = this.launch.token ? `/?token=${encodeURIComponent(this.launch.token)}` : '';
+    const socket = new WebSocket(`ws://127.0.0.1:${this.launch.port}${query}`);
     this.socket = socket;
     socket.onopen = () => {
       this.retryMs = kFirstRetryMs;

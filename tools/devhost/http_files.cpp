@@ -123,3 +123,5 @@ bool ReadWholeFile(const std::string& path, size_t maxBytes, std::string& bytes)
   bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
   return bytes.size() == static_cast<size_t>(size);
 }
+
+bool IsPageFile(const std::string& path) { return ContentTypeFor(path) != "application/octet-stream"; }

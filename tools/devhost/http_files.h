@@ -18,6 +18,9 @@ std::string ResolveServedFile(const std::string& root, const std::string& relati
 // Content-Type for a file name, by its extension; application/octet-stream for anything unknown.
 std::string ContentTypeFor(const std::string& path);
 
+// True for the kinds of file the pages load (pages, scripts, styles, JSON, images): only these are served.
+bool IsPageFile(const std::string& path);
+
 // The Content-Security-Policy of every answer: only this server's own origin and its WebSocket under either
 // of its names (the inspector connects to 127.0.0.1 even on a page opened as localhost).
 std::string ContentSecurityPolicy(uint16_t port);

@@ -54,9 +54,9 @@ int PanelRelay::KeyOfContext(const std::string& context) {
   return 0;
 }
 
-void PanelRelay::OnOpen(ClientId client, bool mayBePanel) {
+void PanelRelay::OnOpen(ClientId client, bool holdsToken) {
   m_roles[client] = Role::kUnknown;
-  if (mayBePanel) m_mayBePanel.insert(client);
+  if (holdsToken) m_holdsToken.insert(client);
 }
 
 void PanelRelay::OnMessage(ClientId client, const std::string& text) {
@@ -77,7 +77,7 @@ void PanelRelay::OnMessage(ClientId client, const std::string& text) {
 }
 
 void PanelRelay::OnClose(ClientId client) {
-  m_mayBePanel.erase(client);
+  m_holdsToken.erase(client);
   const auto found = m_roles.find(client);
   if (found == m_roles.end()) return;
   const Role role = found->second;
@@ -94,7 +94,7 @@ void PanelRelay::OnClose(ClientId client) {
 }
 
 void PanelRelay::Register(ClientId client, const std::string& text) {
-  const bool mayBePanel = m_mayBePanel.erase(client) != 0;
+  const bool holdsToken = m_holdsToken.erase(client) != 0;
   const json message = ParseWithoutPayload(text);
   const std::string event = message.is_object() ? StringMember(message, "event") : std::string();
   const std::string uuid = message.is_object() ? StringMember(message, "uuid") : std::string();
@@ -107,11 +107,11 @@ void PanelRelay::Register(ClientId client, const std::string& text) {
                     {"context", ContextOf(m_inspector.key)}, {"device", m_config.device}});
     }
     BroadcastPanelState();
-  } else if (event == "registerPropertyInspector" && m_inspector.key != 0 && uuid == m_inspector.uuid &&
-             m_inspector.client == 0) {
+  } else if (event == "registerPropertyInspector" && holdsToken && m_inspector.key != 0 &&
+             uuid == m_inspector.uuid && m_inspector.client == 0) {
     m_roles[client] = Role::kInspector;
     m_inspector.client = client;
-  } else if (event == "registerPanel" && mayBePanel) {
+  } else if (event == "registerPanel" && holdsToken) {
     m_roles[client] = Role::kPanel;
     m_panels.insert(client);
     m_callbacks.send(client, PanelState().dump());
@@ -129,8 +129,11 @@ void PanelRelay::FromPlugin(const std::string& text) {
   const int key = KeyOfContext(StringMember(message, "context"));
   if (key == 0) return;
   if (event == "sendToPropertyInspector") {
-    // Already in the form the inspector expects; passed on as it came.
-    if (m_inspector.key == key && m_inspector.client != 0) m_callbacks.send(m_inspector.client, text);
+    // Already in the form the inspector expects; passed on as it came. A preview image may be skipped for an
+    // inspector that is behind, as the plug-in skips them for a host that is.
+    if (m_inspector.key != key || m_inspector.client == 0) return;
+    const bool image = text.find("{\"imageData\":") < 256;
+    (image && m_callbacks.sendSkippable ? m_callbacks.sendSkippable : m_callbacks.send)(m_inspector.client, text);
     return;
   }
   if (event != "setSettings" && event != "setImage") return;
@@ -234,7 +237,7 @@ void PanelRelay::OpenInspector(int key) {
   m_inspector.url = action.inspectorPage + "?port=" + std::to_string(m_config.port) +
                    "&uuid=" + PercentEncode(m_inspector.uuid) +
                    "&registerEvent=registerPropertyInspector&info=" + PercentEncode(m_config.info) +
-                   "&actionInfo=" + PercentEncode(actionInfo.dump());
+                   "&actionInfo=" + PercentEncode(actionInfo.dump()) + "&token=" + PercentEncode(m_config.token);
   SendToPlugin({{"event", "propertyInspectorDidAppear"}, {"action", action.identifier}, {"context", ContextOf(key)},
                 {"device", m_config.device}});
 }

@@ -31,6 +31,7 @@ class PanelRelay {
     std::string action;        // the action a key carries until a person chooses another
     std::string defaultImage;  // URL path of that action's key image
     std::string inspectorPage; // URL path of its inspector page
+    std::string token;         // the run's; the inspector page's address carries it for its connection
     std::string device = "panel-1";
     // Every action of the manifest, the first being the one above; empty means that one alone.
     struct Action {
@@ -43,6 +44,8 @@ class PanelRelay {
   };
   struct Callbacks {
     std::function<void(ClientId, const std::string&)> send;
+    // For a message the client may miss (a preview image) when it is behind; send when not given.
+    std::function<void(ClientId, const std::string&)> sendSkippable;
     std::function<void(ClientId)> close;
     std::function<void(const std::string&)> warn;
     std::function<std::string()> newUUID;
@@ -54,9 +57,8 @@ class PanelRelay {
 
   PanelRelay(Config config, SettingsStore& store, Callbacks callbacks);
 
-  // Every connection opens first; mayBePanel is false for one that may register as the plug-in or an
-  // inspector but not as a panel page.
-  void OnOpen(ClientId client, bool mayBePanel);
+  // Every connection opens first; holdsToken is false for one that may register only as the plug-in.
+  void OnOpen(ClientId client, bool holdsToken);
   void OnMessage(ClientId client, const std::string& text);
   void OnClose(ClientId client);
 
@@ -98,7 +100,7 @@ class PanelRelay {
   std::map<ClientId, Role> m_roles;
   ClientId m_plugin = 0;
   std::set<ClientId> m_panels;
-  std::set<ClientId> m_mayBePanel;  // open and not yet registered
+  std::set<ClientId> m_holdsToken;  // open and not yet registered
   Inspector m_inspector;
   std::array<std::string, kKeyCount> m_images;
 };

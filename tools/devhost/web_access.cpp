@@ -80,7 +80,6 @@ std::string PanelPageUrl(uint16_t port, const std::string& token) {
 WebSocketAccess WebSocketAccessFor(const std::string& host, const std::string& origin, const std::string& resource,
                                    uint16_t port, const std::string& token) {
   if (!HostAllowed(host, port) || !OriginAllowed(origin, port)) return WebSocketAccess::kRefused;
-  if (!origin.empty()) return WebSocketAccess::kAny;
   return !token.empty() && SameSecret(QueryParameter(resource, "token"), token) ? WebSocketAccess::kAny
-                                                                                 : WebSocketAccess::kNoPanel;
+                                                                                 : WebSocketAccess::kPluginOnly;
 }

@@ -1,6 +1,6 @@
 // Who pnx-devhost's web mode answers. A page reached under a foreign name (DNS rebinding) and pages of other
-// sites are refused; a client without an Origin, which is no browser page, may not act as a panel unless it
-// holds the run's token. Pure functions.
+// sites are refused; a client that does not hold the run's token may register only as the plug-in, whatever
+// Origin it sends (a local program can send any). Pure functions.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,9 @@ std::string NewAccessToken();
 std::string PanelPageUrl(uint16_t port, const std::string& token);
 
 enum class WebSocketAccess {
-  kRefused,  // foreign Host or Origin: the handshake is refused
-  kNoPanel,  // no Origin and no matching token: may register as the plug-in or an inspector, not as a panel
-  kAny,      // may register as any client
+  kRefused,     // foreign Host or Origin: the handshake is refused
+  kPluginOnly,  // no matching token: may register as the plug-in (its own uuid is its proof), nothing else
+  kAny,         // holds the token: may register as any client
 };
 
 // What a WebSocket handshake with these Host and Origin headers and this request target may become; token is

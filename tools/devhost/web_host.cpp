@@ -3,9 +3,12 @@
 // and the plug-in process is watched from a timer on that loop.
 #include "tools/devhost/web_host.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +16,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -35,8 +40,21 @@ using Server = websocketpp::server<websocketpp::config::asio>;
 using Hdl = websocketpp::connection_hdl;
 using std::chrono::milliseconds;
 
-// Bundle files are small; anything larger is not served rather than read into memory.
+// Files read whole (the manifest, the devices' configuration) are small; anything larger is refused.
+constexpr size_t kMaxReadBytes = 1024 * 1024;
+// Served files are streamed a chunk at a time, so only one chunk per answer waits in memory; a client that
+// takes nothing of an answer for kStallLimit is dropped, so it cannot keep its descriptor either.
 constexpr size_t kMaxServedBytes = 64 * 1024 * 1024;
+constexpr size_t kChunkBytes = 64 * 1024;
+constexpr auto kStallLimit = std::chrono::seconds(10);
+// What may wait to be written to one WebSocket: a preview image is skipped while more than the first bound
+// waits (the page gets a later one once it has caught up); any other message, while more than the second
+// waits, closes the connection instead. So a connection holds at most about one message beyond the bound.
+constexpr size_t kSkipImagesAbove = 2 * 1024 * 1024;
+constexpr size_t kMaxUnsentBytes = 16 * 1024 * 1024;
+// While descriptors (or memory for a socket) run out, accepting waits this long, doubling, between tries.
+constexpr auto kFirstAcceptPause = milliseconds(20);
+constexpr auto kLastAcceptPause = milliseconds(1000);
 
 void Warn(const std::string& line) { std::cerr << "pnx-devhost: " << line << std::endl; }
 
@@ -57,12 +75,13 @@ struct Manifest {
   std::string keyImage;
   std::string inspector;
   std::vector<PanelRelay::Config::Action> actions;  // every action with an identifier, the one above first
+  std::vector<std::string> executables;  // every one the manifest names, never served
 };
 
 bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std::string& error) {
   std::string text;
   const std::string path = folder + "/manifest.json";
-  if (!ReadWholeFile(path, kMaxServedBytes, text)) {
+  if (!ReadWholeFile(path, kMaxReadBytes, text)) {
     error = "cannot read " + path;
     return false;
   }
@@ -78,6 +97,11 @@ bool ReadManifest(const std::string& folder, bool wine, Manifest& manifest, std:
   const nlohmann::json action = actions.is_array() && !actions.empty() ? actions[0] : nlohmann::json();
   manifest.name = string(document, "name");
   manifest.executable = string(executables, wine ? "windows" : "linux");
+  if (executables.is_object()) {
+    for (const auto& entry : executables.items()) {
+      if (entry.value().is_string()) manifest.executables.push_back(entry.value().get<std::string>());
+    }
+  }
   manifest.action = string(action, "identifier");
   manifest.keyImage = string(action, "keyImage");
   manifest.inspector = string(action, "inspector");
@@ -122,6 +146,7 @@ class WebHost {
     if (ec) return Fail("cannot start the event loop: " + ec.message());
     m_signals.emplace(m_server.get_io_service());
     m_childTimer.emplace(m_server.get_io_service());
+    m_acceptTimer.emplace(m_server.get_io_service());
     m_server.set_reuse_addr(true);
     // A plug-in that outlives this host must not keep its port.
     m_server.set_tcp_pre_bind_handler([](const auto& acceptor) {
@@ -141,8 +166,7 @@ class WebHost {
     asio::error_code aec;
     m_port = m_server.get_local_endpoint(aec).port();
     if (aec) return Fail("cannot read the listening port: " + aec.message());
-    m_server.start_accept(ec);
-    if (ec) return Fail("cannot accept connections: " + ec.message());
+    if (!Accept()) return Fail("cannot accept connections");
 
     m_webRoot = ExecutableFolder() + "/web";
     m_token = NewAccessToken();
@@ -156,8 +180,14 @@ class WebHost {
     config.defaultImage = m_manifest.keyImage.empty() ? "" : "/plugin/" + m_manifest.keyImage;
     config.inspectorPage = "/plugin/" + m_manifest.inspector;
     config.actions = m_manifest.actions;
+    config.token = m_token;
+    for (const std::string& executable : m_manifest.executables) {
+      const std::string real = ResolveServedFile(m_options.pluginFolder, executable);
+      if (!real.empty()) m_unserved.push_back(real);
+    }
     PanelRelay::Callbacks callbacks;
-    callbacks.send = [this](PanelRelay::ClientId id, const std::string& text) { Send(id, text); };
+    callbacks.send = [this](PanelRelay::ClientId id, const std::string& text) { Send(id, text, false); };
+    callbacks.sendSkippable = [this](PanelRelay::ClientId id, const std::string& text) { Send(id, text, true); };
     callbacks.close = [this](PanelRelay::ClientId id) { CloseClient(id, websocketpp::close::status::normal); };
     callbacks.warn = Warn;
     callbacks.newUUID = NewPluginUUID;
@@ -199,6 +229,35 @@ class WebHost {
     return 1;
   }
 
+  // websocketpp's own accept loop tries again at once after a failure, which spins while descriptors are out;
+  // this one pauses, longer each time, until an accept succeeds.
+  bool Accept() {
+    websocketpp::lib::error_code ec;
+    const Server::connection_ptr connection = m_server.get_connection();
+    if (!connection) return false;
+    m_server.async_accept(
+        websocketpp::lib::static_pointer_cast<Server::transport_con_type>(connection),
+        [this, connection](const websocketpp::lib::error_code& error) { OnAccepted(connection, error); }, ec);
+    if (ec) connection->terminate(websocketpp::lib::error_code());
+    return !ec;
+  }
+
+  void OnAccepted(const Server::connection_ptr& connection, const websocketpp::lib::error_code& error) {
+    if (!error) {
+      m_acceptPause = milliseconds(0);
+      connection->start();
+      Accept();
+      return;
+    }
+    connection->terminate(error);
+    if (m_stopping || !m_server.is_listening()) return;
+    m_acceptPause = std::clamp(m_acceptPause * 2, kFirstAcceptPause, kLastAcceptPause);
+    m_acceptTimer->expires_after(m_acceptPause);
+    m_acceptTimer->async_wait([this](const asio::error_code& cancelled) {
+      if (!cancelled && !m_stopping) Accept();
+    });
+  }
+
   // The native plug-in's emulator takes plug, unplug and signal changes from a control file, which the
   // child finds through its environment.
   bool StartSimControl() {
@@ -207,7 +266,7 @@ class WebHost {
     const std::string path = given && *given ? given : ExecutableFolder() + "/devhost-sim-control.json";
     std::string devices;
     if (const char* config = std::getenv("PNX_SIM_DEVICES")) {
-      if (!ReadWholeFile(config, kMaxServedBytes, devices)) devices.clear();
+      if (!ReadWholeFile(config, kMaxReadBytes, devices)) devices.clear();
     }
     m_sim = std::make_unique<SimDevices>(path, devices);
     std::string error;
@@ -292,6 +351,7 @@ class WebHost {
     m_stopDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     websocketpp::lib::error_code ec;
     m_server.stop_listening(ec);
+    m_acceptTimer->cancel();
     // The plug-in ends when its host connection closes normally; the pages are told the server is going.
     for (const auto& client : m_clients) {
       m_server.close(client.second, websocketpp::close::status::going_away, "", ec);
@@ -324,16 +384,78 @@ class WebHost {
     } else if (resource.compare(0, 8, "/plugin/") == 0) {
       file = ResolveServedFile(m_options.pluginFolder, resource.substr(8));
     }
-    std::string body;
-    if (file.empty() || !ReadWholeFile(file, kMaxServedBytes, body)) {
-      connection->append_header("Content-Type", "text/plain; charset=utf-8");
-      connection->set_body("not found\n");
-      connection->set_status(websocketpp::http::status_code::not_found);
+    if (!file.empty() && std::find(m_unserved.begin(), m_unserved.end(), file) != m_unserved.end()) file.clear();
+    const int fd = file.empty() || !IsPageFile(file) ? -1 : open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+                    static_cast<unsigned long long>(info.st_size) > kMaxServedBytes)) {
+      close(fd);
+      NotFound(connection);
       return;
     }
-    connection->append_header("Content-Type", ContentTypeFor(file));
-    connection->set_body(std::move(body));
-    connection->set_status(websocketpp::http::status_code::ok);
+    if (fd < 0) {
+      NotFound(connection);
+      return;
+    }
+    // The answer is written here a chunk at a time on the connection's own socket; websocketpp, told the
+    // answer is deferred, only lets go of the connection when it is ended below.
+    connection->defer_http_response();
+    auto stream = std::make_shared<FileStream>(connection, fd, static_cast<uint64_t>(info.st_size),
+                                               m_server.get_io_service());
+    stream->chunk = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(info.st_size) +
+                    "\r\nContent-Type: " + ContentTypeFor(file) +
+                    "\r\nContent-Security-Policy: " + ContentSecurityPolicy(m_port) +
+                    "\r\nX-Content-Type-Options: nosniff\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n";
+    WriteChunk(stream);
+  }
+
+  struct FileStream {
+    FileStream(Server::connection_ptr c, int f, uint64_t size, asio::io_service& service)
+        : connection(std::move(c)), fd(f), remaining(size), stall(service) {}
+    ~FileStream() { close(fd); }
+    Server::connection_ptr connection;
+    int fd;
+    uint64_t remaining;
+    std::string chunk;  // what is being written: the head first, then one chunk of the file at a time
+    asio::steady_timer stall;
+  };
+
+  static void WriteChunk(const std::shared_ptr<FileStream>& stream) {
+    if (stream->chunk.empty()) {
+      if (stream->remaining == 0) return EndStream(stream);
+      stream->chunk.resize(static_cast<size_t>(std::min<uint64_t>(kChunkBytes, stream->remaining)));
+      const ssize_t n = read(stream->fd, stream->chunk.data(), stream->chunk.size());
+      // A file that shrank meanwhile ends the answer short; the client sees the length was not met.
+      if (n <= 0) return EndStream(stream);
+      stream->chunk.resize(static_cast<size_t>(n));
+      stream->remaining -= static_cast<uint64_t>(n);
+    }
+    auto& socket = stream->connection->get_raw_socket();
+    stream->stall.expires_after(kStallLimit);
+    stream->stall.async_wait([stream](const asio::error_code& error) {
+      // A timer that ran out just as its write completed must not cancel the next write.
+      asio::error_code ignored;
+      if (!error && stream->stall.expiry() <= std::chrono::steady_clock::now()) {
+        stream->connection->get_raw_socket().cancel(ignored);
+      }
+    });
+    asio::async_write(socket, asio::buffer(stream->chunk), [stream](const asio::error_code& error, size_t) {
+      stream->stall.cancel();
+      if (error) return EndStream(stream);
+      stream->chunk.clear();
+      WriteChunk(stream);
+    });
+  }
+
+  static void EndStream(const std::shared_ptr<FileStream>& stream) {
+    stream->stall.cancel();
+    stream->connection->terminate(websocketpp::error::make_error_code(websocketpp::error::http_connection_ended));
+  }
+
+  static void NotFound(const Server::connection_ptr& connection) {
+    connection->append_header("Content-Type", "text/plain; charset=utf-8");
+    connection->set_body("not found\n");
+    connection->set_status(websocketpp::http::status_code::not_found);
   }
 
   bool OnValidate(Hdl hdl) {
@@ -363,6 +485,7 @@ class WebHost {
     const PanelRelay::ClientId id = found->second;
     m_ids.erase(found);
     m_clients.erase(id);
+    m_slowClients.erase(id);
     m_relay->OnClose(id);
   }
 
@@ -372,10 +495,21 @@ class WebHost {
     m_relay->OnMessage(found->second, msg->get_payload());
   }
 
-  void Send(PanelRelay::ClientId id, const std::string& text) {
+  void Send(PanelRelay::ClientId id, const std::string& text, bool skippable) {
     const auto found = m_clients.find(id);
     if (found == m_clients.end()) return;
     websocketpp::lib::error_code ec;
+    const Server::connection_ptr connection = m_server.get_con_from_hdl(found->second, ec);
+    if (ec || !connection) return;
+    const size_t unsent = connection->get_buffered_amount();
+    if (skippable && unsent > kSkipImagesAbove) return;
+    if (unsent > kMaxUnsentBytes) {
+      if (m_slowClients.insert(id).second) {
+        Warn("closing a connection that does not read what it is sent");
+        m_server.close(found->second, websocketpp::close::status::policy_violation, "not reading", ec);
+      }
+      return;
+    }
     m_server.send(found->second, text, websocketpp::frame::opcode::text, ec);
   }
 
@@ -392,9 +526,12 @@ class WebHost {
   Server m_server;
   std::optional<asio::signal_set> m_signals;     // made once the server has its event loop
   std::optional<asio::steady_timer> m_childTimer;
+  std::optional<asio::steady_timer> m_acceptTimer;
+  milliseconds m_acceptPause{0};
+  std::vector<std::string> m_unserved;  // real paths of the plug-in's executables
   uint16_t m_port = 0;
   std::string m_webRoot;
-  std::string m_token;  // in the printed address; lets a client without an Origin register as a panel
+  std::string m_token;  // in the printed address; a panel or inspector connection must carry it
   std::unique_ptr<SimDevices> m_sim;
   std::unique_ptr<PanelRelay> m_relay;
   ChildProcess m_child;
@@ -403,6 +540,7 @@ class WebHost {
   std::chrono::steady_clock::time_point m_stopDeadline;
   PanelRelay::ClientId m_lastClient = 0;
   std::map<PanelRelay::ClientId, Hdl> m_clients;
+  std::set<PanelRelay::ClientId> m_slowClients;  // being closed for not reading
   std::map<Hdl, PanelRelay::ClientId, std::owner_less<Hdl>> m_ids;
   int m_wakePipe[2] = {-1, -1};
   std::thread m_stdinWatcher;

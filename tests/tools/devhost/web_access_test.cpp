@@ -1,5 +1,5 @@
-// Which requests and WebSockets the web mode takes: its own names only, and a panel without an Origin only
-// with the run's token.
+// Which requests and WebSockets the web mode takes: its own names only, and a page's connection only with the
+// run's token.
 #include "tools/devhost/web_access.h"
 
 #include <set>
@@ -53,7 +53,7 @@ TEST(WebAccess, OriginMustBeAbsentOrOneOfThisServersPages) {
   for (const auto& c : cases) EXPECT_EQ(OriginAllowed(c.origin, kPort), c.allowed) << c.origin;
 }
 
-TEST(WebAccess, WebSocketWithoutOriginIsAPanelOnlyWithTheToken) {
+TEST(WebAccess, WebSocketIsMoreThanThePluginOnlyWithTheToken) {
   using A = WebSocketAccess;
   const std::string withToken = std::string("/?token=") + kToken;
   const struct {
@@ -63,19 +63,21 @@ TEST(WebAccess, WebSocketWithoutOriginIsAPanelOnlyWithTheToken) {
     WebSocketAccess access;
   } cases[] = {
       // The plug-in and a script: no Origin.
-      {"127.0.0.1:4321", "", "/", A::kNoPanel},
+      {"127.0.0.1:4321", "", "/", A::kPluginOnly},
       {"127.0.0.1:4321", "", withToken, A::kAny},
       {"localhost:4321", "", withToken + "#x", A::kAny},
       {"127.0.0.1:4321", "", "/?a=1&token=" + std::string(kToken) + "&b=2", A::kAny},
-      {"127.0.0.1:4321", "", "/?token=0123456789ABCDEF0123456789ABCDEF", A::kNoPanel},
-      {"127.0.0.1:4321", "", withToken.substr(0, withToken.size() - 1), A::kNoPanel},
-      {"127.0.0.1:4321", "", withToken + "0", A::kNoPanel},
-      {"127.0.0.1:4321", "", "/?xtoken=" + std::string(kToken), A::kNoPanel},
-      {"127.0.0.1:4321", "", "/#token=" + std::string(kToken), A::kNoPanel},
-      {"127.0.0.1:4321", "", "/?token=%zz" + std::string(kToken), A::kNoPanel},
-      // The pages: a matching Origin is enough, with or without the token.
-      {"127.0.0.1:4321", "http://127.0.0.1:4321", "/", A::kAny},
-      {"127.0.0.1:4321", "http://localhost:4321", "/", A::kAny},  // the inspector of a page opened as localhost
+      {"127.0.0.1:4321", "", "/?token=0123456789ABCDEF0123456789ABCDEF", A::kPluginOnly},
+      {"127.0.0.1:4321", "", withToken.substr(0, withToken.size() - 1), A::kPluginOnly},
+      {"127.0.0.1:4321", "", withToken + "0", A::kPluginOnly},
+      {"127.0.0.1:4321", "", "/?xtoken=" + std::string(kToken), A::kPluginOnly},
+      {"127.0.0.1:4321", "", "/#token=" + std::string(kToken), A::kPluginOnly},
+      {"127.0.0.1:4321", "", "/?token=%zz" + std::string(kToken), A::kPluginOnly},
+      // The pages: the token, under either name; their Origin alone is not enough, as any local program can send it.
+      {"127.0.0.1:4321", "http://127.0.0.1:4321", withToken, A::kAny},
+      {"127.0.0.1:4321", "http://localhost:4321", withToken, A::kAny},  // the inspector of a page opened as localhost
+      {"127.0.0.1:4321", "http://127.0.0.1:4321", "/", A::kPluginOnly},
+      {"127.0.0.1:4321", "http://localhost:4321", "/?token=" + std::string(kToken, 31), A::kPluginOnly},
       // Refused whatever the token.
       {"127.0.0.1:4321", "http://evil.example", withToken, A::kRefused},
       {"evil.example:4321", "", withToken, A::kRefused},
