@@ -1,7 +1,6 @@
 """The web host's own limits under local programs that misbehave: the run's token for every page connection,
 only page files served and streamed, a bounded backlog per WebSocket, and no spinning when descriptors run
 out. Figures (peak memory, CPU time) are printed and kept in web-tests/limits.txt."""
-import base64
 import json
 import os
 import resource
@@ -12,6 +11,7 @@ from urllib.parse import parse_qs, urlsplit
 import pytest
 
 from conftest import OUTPUT
+from test_web_mode_safety import send_text, websocket
 
 MB = 1024 * 1024
 
@@ -57,26 +57,6 @@ def stalled_get(port, path):
     sock.connect(('127.0.0.1', port))
     sock.sendall(f'GET {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n'.encode())
     return sock
-
-
-def websocket(port, resource, origin):
-    sock = socket.create_connection(('127.0.0.1', port), timeout=10)
-    key = base64.b64encode(os.urandom(16)).decode()
-    lines = [f'GET {resource} HTTP/1.1', f'Host: 127.0.0.1:{port}', 'Upgrade: websocket', 'Connection: Upgrade',
-             f'Sec-WebSocket-Key: {key}', 'Sec-WebSocket-Version: 13'] + ([f'Origin: {origin}'] if origin else [])
-    sock.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
-    stream = sock.makefile('rb')
-    status = stream.readline().decode().strip()
-    while stream.readline() not in (b'\r\n', b''):
-        pass
-    return status, sock, stream
-
-
-def send_text(sock, text):
-    data, mask = text.encode(), os.urandom(4)
-    assert len(data) < 65536
-    length = bytes([0x80 | len(data)]) if len(data) < 126 else bytes([0x80 | 126]) + len(data).to_bytes(2, 'big')
-    sock.sendall(bytes([0x81]) + length + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
 
 def receive(stream):

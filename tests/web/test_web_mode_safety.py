@@ -105,7 +105,7 @@ def test_a_websocket_from_a_foreign_origin_is_refused(host, page):
 
 def websocket(port, resource, origin=None):
     """A WebSocket client of our own: the handshake's status line, the socket and its reading end."""
-    sock = socket.create_connection(('127.0.0.1', port), timeout=5)
+    sock = socket.create_connection(('127.0.0.1', port), timeout=10)
     key = base64.b64encode(os.urandom(16)).decode()
     lines = [f'GET {resource} HTTP/1.1', f'Host: 127.0.0.1:{port}', 'Upgrade: websocket', 'Connection: Upgrade',
              f'Sec-WebSocket-Key: {key}', 'Sec-WebSocket-Version: 13'] + ([f'Origin: {origin}'] if origin else [])
@@ -119,8 +119,9 @@ def websocket(port, resource, origin=None):
 
 def send_text(sock, text):
     data, mask = text.encode(), os.urandom(4)
-    assert len(data) < 126
-    sock.sendall(bytes([0x81, 0x80 | len(data)]) + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
+    assert len(data) < 65536
+    length = bytes([0x80 | len(data)]) if len(data) < 126 else bytes([0x80 | 126]) + len(data).to_bytes(2, 'big')
+    sock.sendall(bytes([0x81]) + length + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
 
 
 def receive(stream):
