@@ -347,11 +347,7 @@ void MyPaneloxPlugin::Commit() {
   for (int32_t d : m_displays.TakeChanged()) devices.insert(d);
   if (m_keys.AnyDrawn() || !devices.empty()) LoadLayoutNames();
   for (int32_t d : devices) {
-    if (!m_keys.DrawsDevice(d)) continue;
-    const bool present = m_displays.Present(d);
-    DeviceState shown;
-    const bool known = present && m_devices.ReadMultiviewState(d, shown);
-    m_keys.Confirmed(d, present, known, shown, m_devices.InputSignals());
+    if (m_keys.DrawsDevice(d)) ReadBackForKeys(d, m_devices.InputSignals());
   }
   m_keys.Flush(m_layoutNames, m_texts);
 
@@ -373,14 +369,16 @@ void MyPaneloxPlugin::Commit() {
   }
 }
 
+void MyPaneloxPlugin::ReadBackForKeys(int32_t device, const std::vector<std::vector<bool>>& signals) {
+  const bool present = m_displays.Present(device);
+  DeviceState shown;
+  const bool known = present && m_devices.ReadMultiviewState(device, shown);
+  m_keys.Confirmed(device, present, known, shown, signals);
+}
+
 void MyPaneloxPlugin::CheckSignals() {
   const std::vector<std::vector<bool>> signals = m_devices.QueryInputSignals();
-  for (int32_t d : m_keys.SignalChanges(signals)) {
-    const bool present = m_displays.Present(d);
-    DeviceState shown;
-    const bool known = present && m_devices.ReadMultiviewState(d, shown);
-    m_keys.Confirmed(d, present, known, shown, signals);
-  }
+  for (int32_t d : m_keys.SignalChanges(signals)) ReadBackForKeys(d, signals);
   // "inputSignals": each device whose locks differ from what the asker was last told (all at the first look).
   for (const Inspectors::Asker& asker : m_inspectors.Askers()) {
     std::vector<std::vector<bool>>& told = m_inspectors.ToldSignals(asker.context);

@@ -87,6 +87,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // The one step at the end of every handler.
   void Commit();
   void CheckSignals();
+  // What `device` shows, read back for the keys that draw it (not read while it is away).
+  void ReadBackForKeys(int32_t device, const std::vector<std::vector<bool>>& signals);
   void LoadLayoutNames();
 
   std::unique_ptr<CaptureDevices> m_ownDevices;
