@@ -7,8 +7,27 @@
 
 using nlohmann::json;
 
+namespace {
+
+// [x, y, width, height], each a number in 0..1, the rectangle inside the picture.
+bool ReadPlace(const json& value, PlaceRect& out) {
+  if (!value.is_array() || value.size() != 4) return false;
+  double v[4];
+  for (size_t i = 0; i < 4; ++i) {
+    if (!value[i].is_number()) return false;
+    v[i] = value[i].get<double>();
+    if (!(v[i] >= 0.0 && v[i] <= 1.0)) return false;
+  }
+  if (v[2] <= 0.0 || v[3] <= 0.0 || v[0] + v[2] > 1.0 + 1e-9 || v[1] + v[3] > 1.0 + 1e-9) return false;
+  out = PlaceRect{v[0], v[1], v[2], v[3]};
+  return true;
+}
+
+}  // namespace
+
 void LayoutNames::Load(const json& layouts, const json& localization) {
   m_names.clear();
+  m_places.clear();
   json list;
   if (layouts.is_object()) {
     auto it = layouts.find("layouts");
@@ -27,10 +46,25 @@ void LayoutNames::Load(const json& layouts, const json& localization) {
     // A key has room for a short name only: "layout.<n>.short" when the language has one.
     const std::string key = "layout." + std::to_string(layout);
     m_names[layout] = ReadStringMember(localization, key + ".short", ReadStringMember(localization, key, fallback));
+    auto places = entry.find("places");
+    if (places == entry.end() || !places->is_array() || places->empty() || places->size() > 4) continue;
+    std::vector<PlaceRect> rects;
+    for (const json& place : *places) {
+      PlaceRect rect;
+      if (!ReadPlace(place, rect)) break;
+      rects.push_back(rect);
+    }
+    if (rects.size() == places->size()) m_places[layout] = std::move(rects);
   }
 }
 
 std::string LayoutNames::Name(uint32_t layout) const {
   auto it = m_names.find(layout);
   return it != m_names.end() && !it->second.empty() ? it->second : std::to_string(layout);
+}
+
+const std::vector<PlaceRect>& LayoutNames::Places(uint32_t layout) const {
+  static const std::vector<PlaceRect> kNone;
+  auto it = m_places.find(layout);
+  return it != m_places.end() ? it->second : kNone;
 }

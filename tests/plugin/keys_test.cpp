@@ -106,3 +106,29 @@ TEST(Keys, AnImageIsSentOnlyWhenItChangesAndAgainWhenTheKeyAppears) {
 }
 
 }  // namespace
+
+TEST(LayoutNames, PlacesAreReadOnlyWhenEveryOneIsARectangleInsideThePicture) {
+  const struct {
+    const char* places;
+    size_t count;
+  } cases[] = {
+      {R"([[0, 0, 0.5, 0.5], [0.5, 0, 0.5, 0.5], [0, 0.5, 0.5, 0.5], [0.5, 0.5, 0.5, 0.5]])", 4},
+      {R"([[0, 0, 1, 1]])", 1},
+      {R"([[0, 0, 1, 1], [0.5, 0.5, 0.6, 0.5]])", 0},  // beyond the right edge
+      {R"([[0, 0, 0, 1]])", 0},                        // no area
+      {R"([[0, 0, "1", 1]])", 0},
+      {R"([[0, 0, 1]])", 0},
+      {R"([[0,0,1,1],[0,0,1,1],[0,0,1,1],[0,0,1,1],[0,0,1,1]])", 0},  // more places than a device has
+      {R"([])", 0},
+      {R"({"x": 0})", 0},
+  };
+  for (const auto& c : cases) {
+    LayoutNames names;
+    names.Load(nlohmann::json::parse(std::string(R"({"layouts": [{"number": 5, "name": "n", "places": )") +
+                                     c.places + "}]}"),
+               nlohmann::json());
+    EXPECT_EQ(names.Places(5).size(), c.count) << c.places;
+    EXPECT_EQ(names.Name(5), "n") << "a layout with unreadable places keeps its name";
+    EXPECT_TRUE(names.Places(6).empty());
+  }
+}
