@@ -52,12 +52,15 @@ export function describeSettings(settings) {
 export const deviceNameAt = (index) => (index === 0 ? kDefaultDevice : `${kDefaultDevice} ${index + 1}`);
 
 // Four places, each an input the device has, as the plug-in fits them before the device gets them; missing or
-// unreadable ones show the input of their own number (as a device would start out), or its last input.
+// unreadable ones show the input of their own number (as a device would start out), or its last input. A place
+// beyond a device's inputs that holds one of the four input numbers is what the device shows there (the
+// plug-in reads it back for a key without sources) and stays as it is until an edit fits it.
 function fillPlaces(sources, inputs) {
   const out = [];
   for (let k = 0; k < kPlaces; ++k) {
-    const v = Number.isNaN(sources[k]) || sources[k] === undefined ? k + 1 : sources[k];
-    out.push(Math.min(Math.max(v, 1), inputs));
+    const stored = !Number.isNaN(sources[k]) && sources[k] !== undefined;
+    const v = stored ? sources[k] : k + 1;
+    out.push(stored && k >= inputs && v > inputs && v <= kPlaces ? v : Math.min(Math.max(v, 1), inputs));
   }
   return out.concat(sources.slice(kPlaces).filter((v) => !Number.isNaN(v)));
 }

@@ -231,7 +231,8 @@ export function createView(root, t, actions) {
         const signal = state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal;
         places.forEach((select, k) => {
           const options = [];
-          for (let n = 1; n <= entry.inputs; ++n) {
+          // A place beyond the device's inputs may show one of the others (what the device shows there).
+          for (let n = 1; n <= Math.max(entry.inputs, entry.sources[k]); ++n) {
             options.push({ value: n, label: signal[n - 1] === false ? t('inspector.inputNoSignal', { n }) : t('inspector.input', { n }) });
           }
           setOptions(select, options, entry.sources[k]);

@@ -125,8 +125,11 @@ test('places offer only inputs the device has, whatever numbers the host sent', 
   const cases = [
     // [stored entry, inputs offered, the four places shown]
     [{ multiViewSources: [99, -3, 0, 2] }, 4, [4, 1, 1, 2]],
-    [{ multiViewSources: [1, 2, 3, 4], inputHasSignal: [true, false, true] }, 3, [1, 2, 3, 3]],
-    [{ multiViewSources: [4, 4], inputHasSignal: [true] }, 1, [1, 1, 1, 1]],
+    [{ multiViewSources: [9, 4, 4, 4], inputHasSignal: [true, false, true] }, 3, [3, 3, 3, 4]],
+    // Beyond a device's inputs, a place keeps an input number the device shows there (read back).
+    [{ multiViewSources: [1, 2, 4, 3], inputHasSignal: [true, false] }, 2, [1, 2, 4, 3]],
+    [{ multiViewSources: [1, 2, 9, 0], inputHasSignal: [true, false] }, 2, [1, 2, 2, 1]],
+    [{ multiViewSources: [4, 4], inputHasSignal: [true] }, 1, [1, 4, 1, 1]],
     [{ multiViewSources: ['3', null, 2.9, true] }, 4, [1, 2, 2, 1]],
     [{ multiViewSources: [4294967298, -4294967295, 1e300, -1e300] }, 4, [4, 1, 4, 1]],
   ];
