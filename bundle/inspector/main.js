@@ -73,31 +73,13 @@ const connection = new HostConnection(launch, {
         showSettings(settings);
       }
     } else if (message.event === 'sendToPropertyInspector') {
-      const detected = readDetected(message.payload);
-      if (detected) {
-        state.detected = detected;
-        render();
-        return;
-      }
-      const signals = readInputSignals(message.payload);
-      if (signals) {
-        state.signals = { ...state.signals, [signals.device]: signals.signals };
-        render();
-        return;
-      }
-      const locked = readLocks(message.payload);
-      if (locked) {
-        state.locked = locked;
-        render();
-        return;
-      }
-      const taken = readTaken(message.payload);
-      if (taken) {
-        state.takeError = 'error' in taken;
-        // The plug-in has written these back already; the next edit starts from them.
-        if (taken.settings) showSettings(taken.settings);
-        else render();
-        return;
+      for (const [read, take] of reports) {
+        const report = read(message.payload);
+        if (report) {
+          take(report);
+          render();
+          return;
+        }
       }
       const image = decodePreviewBmp(message.payload?.imageData);
       if (image && view) {
@@ -115,6 +97,18 @@ const connection = new HostConnection(launch, {
     }
   },
 });
+
+// What the plug-in reports besides the images: how to read each kind, and what it changes in the state.
+const reports = [
+  [readDetected, (detected) => { state.detected = detected; }],
+  [readInputSignals, ({ device, signals }) => { state.signals = { ...state.signals, [device]: signals }; }],
+  [readLocks, (locked) => { state.locked = locked; }],
+  [readTaken, (taken) => {
+    state.takeError = 'error' in taken;
+    // The plug-in has written these back already; the next edit starts from them.
+    if (taken.settings) showSettings(taken.settings);
+  }],
+];
 
 function showSettings(settings) {
   state.settings = settings;

@@ -182,8 +182,15 @@ export function createView(root, t, actions) {
     actions.edit({ removeStep: chosenStep });
     stepAdd.focus();
   });
-  stepUp.addEventListener('click', () => actions.edit({ moveStep: chosenStep, by: -1 }));
-  stepDown.addEventListener('click', () => actions.edit({ moveStep: chosenStep, by: 1 }));
+  // A step moved to the end of the list disables the button that moved it: the focus goes to the other one.
+  stepUp.addEventListener('click', () => {
+    actions.edit({ moveStep: chosenStep, by: -1 });
+    if (stepUp.disabled) stepDown.focus();
+  });
+  stepDown.addEventListener('click', () => {
+    actions.edit({ moveStep: chosenStep, by: 1 });
+    if (stepDown.disabled) stepUp.focus();
+  });
 
   const takeRow = element('div', { className: 'buttons' }, take);
   const deviceControls = element('div', { className: 'device-controls' },

@@ -160,6 +160,7 @@ def test_names_layout_pictures_steps_picture_and_revert(host, inspector, lang):
         [t('inspector.stepText', n=1, layout=quarters, inputs=f'1, 2, {camera}, 2'), False],
         [t('inspector.stepNext', step=t('inspector.stepText', n=2, layout=full, inputs='1')), True]]
     assert sent(page)['devices'][0]['step'] == 1 and not button(page, t('inspector.stepDown')).is_enabled()
+    assert page.switch_to.active_element.text == t('inspector.stepUp')
     button(page, t('inspector.stepRemove')).click()
     assert step_labels(page) == [[t('inspector.stepNext', step=t('inspector.stepText', n=1, layout=quarters,
                                                                   inputs=f'1, 2, {camera}, 2')), False]]
