@@ -7,7 +7,8 @@ import pytest
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
-from conftest import LANGUAGES, REPO, button, control, frame, open_inspector, open_panel, options, wait
+from conftest import (LANGUAGES, OUTPUT, REPO, button, control, frame, open_inspector, open_panel, options, set_width,
+                      wait)
 from test_inspector_axe import axe, check
 from test_pages import LAYOUT, SOURCES, layout_data, sources_data
 from test_panel_page import CUT_TEXTS
@@ -92,11 +93,15 @@ def open_form(driver, host, lang, key):
     return stored(host, key)
 
 
-def narrow(driver, lang):
-    """The inspector's frame 350 px wide: nothing spills or is cut, and axe finds nothing serious."""
+def narrow(driver, lang, name):
+    """The inspector's frame 350 px wide: nothing spills or is cut (a screenshot of it is left as `name`)."""
     driver.switch_to.default_content()
-    driver.execute_script('arguments[0].style.width = "350px"',
-                          driver.find_element(By.CSS_SELECTOR, f'iframe[title="{LANGUAGES[lang][2]}"]'))
+    inspector = driver.find_element(By.CSS_SELECTOR, f'iframe[title="{LANGUAGES[lang][2]}"]')
+    # A window tall enough for the whole frame: an element's screenshot is cut at the window's edge.
+    set_width(driver, 1100, height=2400)
+    driver.execute_script('arguments[0].style.width = "350px"; arguments[0].style.height = "2000px"', inspector)
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    inspector.screenshot(str(OUTPUT / f'{name}-350-{lang}.png'))
     frame(driver, lang)
     wait(driver, lambda d: d.execute_script('return document.documentElement.clientWidth') <= 350, message='narrow')
     assert driver.execute_script('return document.documentElement.scrollWidth <= document.documentElement.clientWidth')
@@ -177,7 +182,7 @@ def test_names_layout_pictures_steps_picture_and_revert(host, inspector, lang):
     assert sent(page)['keyPicture'] == 'live' and 'pictureRate' not in sent(page)
     Select(rate).select_by_visible_text('5')
     assert sent(page)['pictureRate'] == 5
-    narrow(page, lang)
+    narrow(page, lang, 'inspector-steps')
     check(f'inspector names and steps {lang}', axe(page))
     Select(control(page, t('inspector.keyPicture'))).select_by_visible_text(t('inspector.keyPicture.none'))
     assert 'keyPicture' not in sent(page)
@@ -225,7 +230,7 @@ def test_take_what_the_device_shows_and_the_lock_note(host, inspector, lang):
     assert locked_note(page) == []
     page.execute_script('window.fromPlugin({deviceLocks: {locked: ["Brelvon 2", "Brelvon"]}})')
     assert locked_note(page) == [t('inspector.locked')]
-    narrow(page, lang)
+    narrow(page, lang, 'inspector-take-lock')
     check(f'inspector take and lock {lang}', axe(page))
     Select(control(page, t('inspector.place', n=2))).select_by_visible_text(t('inspector.input', n=2))
     assert error.text == ''
