@@ -43,8 +43,8 @@ export function previewNote(state, currentDevice) {
 
 // The places of the picture that have something said over them: [{place (0-based), input, box, noSignal,
 // name}] for those whose input has no signal or a name. boxes: the layout's places ([] when its geometry is
-// not known); inputs: the input each place shows; signal: the device's flags and names: its input names,
-// input 1 first.
+// not known); inputs: the input each place shows; signal and names: the device's flags and input names, input 1
+// first.
 export function markedPlaces(boxes, inputs, signal, names = []) {
   return boxes.flatMap((box, place) => {
     const input = inputs[place];
