@@ -38,11 +38,10 @@ export function describeSettings(settings) {
     const inputs = signal.length || kPlaces;
     const sources = Array.isArray(e.multiViewSources) ? e.multiViewSources.map(sourceNumber) : [];
     const storedNames = Array.isArray(e.inputNames) ? e.inputNames : [];
-    const steps = storedSteps(e).map((step) => {
-      const s = isObject(step) ? step : {};
-      const stepSources = Array.isArray(s.multiViewSources) ? s.multiViewSources.map(sourceNumber) : [];
-      return { layout: layoutNumber(s.multiViewLayout), sources: fillPlaces(stepSources, inputs).slice(0, kPlaces) };
-    });
+    const steps = storedSteps(e).map((s) => ({
+      layout: layoutNumber(s.multiViewLayout),
+      sources: fillPlaces(s.multiViewSources.map(sourceNumber), inputs).slice(0, kPlaces),
+    }));
     return {
       index,
       // The plug-in knows a device by its entry's position, whatever name the entry carries; so does the
@@ -68,13 +67,21 @@ export function describeSettings(settings) {
   };
 }
 
-// An input's name as the plug-in keeps it: text only, control characters removed, at most 32 characters.
+// What a name loses, as the plug-in cleans it: control characters, and those that would steer or break how
+// the text around it is shown (direction controls, line and paragraph separators, the byte order mark).
+export const kDroppedFromNames = /[\u0000-\u001f\u007f-\u009f\u061c\u200e\u200f\u2028-\u202e\u2066-\u2069\ufeff]/g;
+
+// An input's name as the plug-in keeps it: text only, cleaned, at most 32 characters.
 export function cleanName(name) {
   if (typeof name !== 'string') return '';
-  return Array.from(name.replace(kOtherControls, '')).slice(0, kMaxNameLength).join('');
+  return Array.from(name.replace(kDroppedFromNames, '')).slice(0, kMaxNameLength).join('');
 }
 
-const storedSteps = (entry) => (Array.isArray(entry.steps) ? entry.steps.slice(0, kMaxSteps) : []);
+// The steps as the plug-in reads them: the first eight objects with four sources of number type; others do
+// not count (nor are they written back).
+const isStep = (s) => isObject(s) && Array.isArray(s.multiViewSources) && s.multiViewSources.length >= kPlaces
+  && s.multiViewSources.slice(0, kPlaces).every((v) => typeof v === 'number' || typeof v === 'boolean');
+const storedSteps = (entry) => (Array.isArray(entry.steps) ? entry.steps.filter(isStep).slice(0, kMaxSteps) : []);
 
 // The step the next press applies: one of the steps, 0 when "step" names none of them.
 const stepIndex = (v, count) => (Number.isInteger(v) && v >= 0 && v < count ? v : 0);

@@ -2,7 +2,7 @@
 // Settings text only ever reaches the page through textContent and option values.
 
 import { absentNote, deviceLabel } from './device_status.js';
-import { describeSettings, displayName, kMaxNameLength, kMaxPictureRate, kMaxSteps, kMinPictureRate, kPlaces,
+import { describeSettings, displayName, kDroppedFromNames, kMaxNameLength, kMaxPictureRate, kMaxSteps, kMinPictureRate, kPlaces,
   offeredDevices, sameSettings } from './settings.js';
 
 const kSvg = 'http://www.w3.org/2000/svg';
@@ -229,8 +229,9 @@ export function createView(root, t, actions) {
   places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
   toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
   names.forEach((input, k) => input.addEventListener('input', () => {
-    // Control characters (a pasted tab or line break) go as they arrive; the rest of the text stays as typed.
-    const clean = input.value.replace(/[\u0000-\u001f\u007f-\u009f]/g, '');
+    // What a name cannot hold (a pasted tab or line break, a direction control) goes as it arrives; the rest of
+    // the text stays as typed.
+    const clean = input.value.replace(kDroppedFromNames, '');
     if (clean !== input.value) input.value = clean;
     actions.edit({ inputName: k, name: clean });
   }));

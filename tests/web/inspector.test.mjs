@@ -228,7 +228,8 @@ test('input names are text of at most 32 characters without controls; other memb
     [undefined, [2, 'Camera'], ['', '', 'Camera', '']],
     [['a\u0000b', 7, null, 'd', 'fifth'], [0, 'x\ty\n'], ['xy', '', '', 'd']],
     [[], [3, `${'🎥'.repeat(40)}`], ['', '', '', '🎥'.repeat(32)]],
-    [[], [1, '<b>\u202eBidi</b>'], ['', '<b>\u202eBidi</b>', '', '']],
+    [[], [1, '<b>\u202eBi\u2066di\u2028</b>\ufeff'], ['', '<b>Bidi</b>', '', '']],
+    [['\u05de\u200f\u05e6'], [1, 'x'], ['\u05de\u05e6', 'x', '', '']],
   ];
   for (const [stored, [place, typed], written] of cases) {
     const before = oneDevice({ inputNames: stored, inputNamesStamp: 4, future: { x: 1 } }, { later: [1] });
@@ -257,7 +258,9 @@ test('the step list keeps "step" naming a step through every edit', () => {
     [three, 1, { moveStep: 0, by: 1 }, [2, 1, 3], 0],
     [three, 2, { moveStep: 2, by: -1 }, [1, 3, 2], 1],
     [three, 9, { addStep: true }, [1, 2, 3, 4], 0],
-    [[...three, 'junk'], 'x', { moveStep: 3, by: -1 }, [1, 2, undefined, 3], 0],
+    // Steps the plug-in does not count are neither listed nor written back.
+    [[three[0], 'junk', { multiViewSources: [1, 2, '3', 4] }, { multiViewSources: [1] }, ...three.slice(1)], 'x',
+      { moveStep: 2, by: -1 }, [1, 3, 2], 0],
   ];
   for (const [steps, at, edit, firsts, next] of cases) {
     const after = editSettings(oneDevice({ multiViewSources: [4, 3, 2, 1], steps, step: at }), edit);
@@ -271,9 +274,9 @@ test('the step list keeps "step" naming a step through every edit', () => {
     assert.equal(editSettings(full, edit), null, JSON.stringify(edit));
   }
   // Choosing a step makes it the form's layout and places, read as the plug-in reads them.
-  const chosen = editSettings(oneDevice({ steps: [{ multiViewLayout: 0, multiViewSources: [9, 'x'] }], step: 0 }),
+  const chosen = editSettings(oneDevice({ steps: [{ multiViewLayout: 0, multiViewSources: [9, true, -1, 2.5, 'x'] }] }),
     { selectStep: 0 }).devices[0];
-  assert.deepEqual([chosen.multiViewLayout, chosen.multiViewSources], [0, [4, 2, 3, 4]]);
+  assert.deepEqual([chosen.multiViewLayout, chosen.multiViewSources], [0, [4, 1, 1, 2]]);
 });
 
 test('the key picture is absent for none and its rate is written only when chosen', () => {

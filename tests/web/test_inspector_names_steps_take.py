@@ -249,17 +249,20 @@ def test_hostile_names_stay_text_and_apart_on_the_lists_and_the_picture(host, in
     page = inspector
     open_form(page, host, 'en', 4)
     markup = '<img id="injected" src="x" onerror="window.injected=1">'
-    typed = {1: markup, 2: 'x' * 10000, 3: '\u202eAC\u0000D'}
+    typed = {1: markup, 2: 'x' * 10000, 3: '\u202e\u05de\u05e6\u0000\u05dc\u05de\u05d4'}
     for n, text in typed.items():
         control(page, f'Name of input {n}').click()
         page.execute_script('document.execCommand("insertText", false, arguments[0])', text)
-    names = [markup[:32], 'x' * 32, '\u202eACD', '']
+    hebrew = '\u05de\u05e6\u05dc\u05de\u05d4'
+    names = [markup[:32], 'x' * 32, hebrew, '']
     assert sent(page)['devices'][0]['inputNames'] == names
-    assert options(page, 'Place 1') == [f'1 · {markup[:32]}', f'2 · {"x" * 32}', '3 · \u2068\ufffdACD\u2069 (no signal)',
+    # Right-to-left letters are set apart, so the words around them keep their places.
+    assert options(page, 'Place 1') == [f'1 · {markup[:32]}', f'2 · {"x" * 32}', f'3 · \u2068{hebrew}\u2069 (no signal)',
                                         'Input 4']
     # Over the picture: each named place its name, input 3's place its name and no signal.
     marks = lambda d: d.execute_script(
         "return Array.from(document.querySelectorAll('#preview-marks > *'), (m) => [m.className, m.textContent])")
     wait(page, lambda d: marks(d) == [['place-name', markup[:32]], ['place-name', 'x' * 32],
-                                      ['no-signal-mark', '\u2068\ufffdACD\u2069: no signal']], message='marks')
+                                      ['no-signal-mark', f'\u2068{hebrew}\u2069: no signal']], message='marks')
+    assert control(page, 'Name of input 3').get_attribute('value') == hebrew
     assert not page.find_elements(By.ID, 'injected') and page.execute_script('return window.injected') is None
