@@ -94,19 +94,21 @@ def open_form(driver, host, lang, key):
 
 
 def narrow(driver, lang, name):
-    """The inspector's frame 350 px wide: nothing spills or is cut (a screenshot of it is left as `name`)."""
+    """The inspector's frame 350 px wide: nothing spills or is cut; a screenshot of it is left as `name`."""
     driver.switch_to.default_content()
     inspector = driver.find_element(By.CSS_SELECTOR, f'iframe[title="{LANGUAGES[lang][2]}"]')
     # A window tall enough for the whole frame: an element's screenshot is cut at the window's edge.
     set_width(driver, 1100, height=2400)
     driver.execute_script('arguments[0].style.width = "350px"; arguments[0].style.height = "2000px"', inspector)
-    OUTPUT.mkdir(parents=True, exist_ok=True)
-    inspector.screenshot(str(OUTPUT / f'{name}-350-{lang}.png'))
     frame(driver, lang)
     wait(driver, lambda d: d.execute_script('return document.documentElement.clientWidth') <= 350, message='narrow')
     assert driver.execute_script('return document.documentElement.scrollWidth <= document.documentElement.clientWidth')
     # The page's heading is for screen readers alone, clipped on purpose.
     assert [c for c in driver.execute_script(CUT_TEXTS) if 'visually-hidden' not in c] == []
+    driver.switch_to.default_content()
+    OUTPUT.mkdir(parents=True, exist_ok=True)
+    inspector.screenshot(str(OUTPUT / f'{name}-350-{lang}.png'))
+    frame(driver, lang)
 
 
 def step_labels(driver):
