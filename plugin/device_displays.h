@@ -60,6 +60,9 @@ class DeviceDisplays {
     std::vector<Layer> layers;
     bool present = false;
     bool readForEdit = false;
+    // A press set the committed layout while its sources were not known yet: the layout is still what the
+    // device should show, with whatever sources it has.
+    bool layoutPressed = false;
   };
   enum class Form { kApply, kRestore };
 
