@@ -207,3 +207,40 @@ TEST(PictureKeys, SkipsPicturesWhileTheHostIsNotReading) {
 }
 
 }  // namespace
+
+namespace {
+
+// An "inputs" key's crops age: the same frame drawn again after ten seconds is dimmed, so it is sent again.
+TEST(PictureKeys, InputsSeenLongAgoAreDimmed) {
+  FakeHost host;
+  PictureKeys pictures(host);
+  LayoutNames names;
+  names.Load(json::parse(R"({"layouts": [{"number": 0, "name": "Full", "places": [[0, 0, 1, 1]]}]})"), json());
+  ActionSettings read;
+  read.devices.resize(1);
+  read.devices[0].multiViewLayout = 0;
+  read.devices[0].multiViewSources = {1, 2, 3, 4};
+  pictures.Settings("IN", json{{"keyPicture", "inputs"}}, read, 0, true);
+  pictures.Shows(0, true, DeviceState{0, 0x4321, true});
+  const auto seen = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  auto flushAt = [&](std::chrono::steady_clock::time_point now) {
+    KeyFrame frame;
+    frame.device = 0;
+    frame.width = 144;
+    frame.height = 81;
+    frame.pixels.assign(144 * 81 * 3, 0);
+    for (size_t i = 2; i < frame.pixels.size(); i += 3) frame.pixels[i] = 240;  // red
+    frame.captured = seen;
+    pictures.Frame(std::move(frame));
+    pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, StateImageTexts(), 0);
+    PngPicture p;
+    const std::vector<json> sent = host.Take();
+    if (sent.empty() || !ReadPngDataUrl(sent.back()["image"], p)) return std::string("nothing");
+    return p.At(10, kTop + 10);
+  };
+  EXPECT_EQ(flushAt(seen), "240,0,0");
+  EXPECT_EQ(flushAt(seen + std::chrono::seconds(5)), "nothing");
+  EXPECT_EQ(flushAt(seen + std::chrono::seconds(11)), "80,0,0");
+}
+
+}  // namespace
