@@ -95,7 +95,8 @@ class CaptureDeviceManager {
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);
   // The frame callback the plug-in installs (context: this manager): scales the frame into m_previewBuffer
-  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback. The frame's rows lie
+  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback; then, while a key frame
+  // callback is installed, makes the key frame (see SendKeyFramesTo) and calls that. The frame's rows lie
   // SourceStride(m_sourceWidth) bytes apart; the image's rows are packed and bottom-up whatever the frame's order.
   static void ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context);
   // Bytes from one row of a 24-bit frame of `width` pixels to the next: width x 3 rounded up to a multiple of 4.
