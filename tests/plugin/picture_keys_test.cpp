@@ -100,6 +100,15 @@ TEST_F(PictureKeysProcess, LiveKeyShowsTheQuadrantsFollowsPressesAndSaysWhenItsD
   m_host.Send(WithSettings("keyUp", "SWITCH", Sources(json{{"currentDevice", "Brelvon"}}, 100, {4, 3, 2, 1})));
   EXPECT_TRUE(PictureShows("LIVE", {kWhite, kBlue, kGreen, kRed}));
 
+  // An inspector's preview of the same device shares the capture: both go on.
+  m_host.Send(Event("propertyInspectorDidAppear", "SWITCH"));
+  m_host.Send(Event("sendToPlugin", "SWITCH", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitFor(IsImage).is_object());
+  m_host.Send(WithSettings("keyUp", "SWITCH", Sources(json{{"currentDevice", "Brelvon"}}, 100, {2, 2, 3, 3})));
+  EXPECT_TRUE(PictureShows("LIVE", {kGreen, kGreen, kBlue, kBlue}));
+  EXPECT_TRUE(m_host.WaitFor(IsImage).is_object());
+  m_host.Send(Event("propertyInspectorDidDisappear", "SWITCH"));
+
   // The second device's key gets that device's picture once the first one's keys are gone.
   for (const char* gone : {"LIVE", "A", "B"}) m_host.Send(Event("willDisappear", gone));
   m_host.Send(WithSettings("willAppear", "TWO", PictureSettings("live", "Brelvon 2")));
