@@ -402,7 +402,7 @@ void MyPaneloxPlugin::Commit() {
   m_pictures.Flush(
       std::chrono::steady_clock::now(), [&](int32_t device) { return m_displays.Present(device); },
       [&](const std::string& context, StateImage& out) { return m_keys.DrawnImage(context, m_layoutNames, out); },
-      m_layoutNames, m_texts, m_host.UnsentBytes());
+      m_layoutNames, m_texts, m_devices.InputSignals(), m_host.UnsentBytes());
 
   // Devices that came or went, to every open inspector that asked.
   const std::vector<std::string> names = DetectedNames();

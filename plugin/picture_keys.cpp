@@ -257,7 +257,7 @@ void PictureKeys::DrawLive(const Device& device, std::vector<uint8_t>& canvas) c
 }
 
 void PictureKeys::DrawInputs(const Key& key, const Device& device, const LayoutNames& names, Clock::time_point now,
-                             std::vector<uint8_t>& canvas) const {
+                             const std::vector<bool>* signal, std::vector<uint8_t>& canvas) const {
   const Rect area = PictureArea(device.frame.width, device.frame.height);
   const std::vector<Rect> places = PlacesIn(names, key.layout, area);
   for (size_t i = 0; i < places.size() && i < 4; ++i) {
@@ -267,23 +267,31 @@ void PictureKeys::DrawInputs(const Key& key, const Device& device, const LayoutN
     if (crop == device.crops.end()) {
       Fill(canvas, r, kUnseen);
       DrawNumber(canvas, r, static_cast<uint32_t>(std::max(0, input)), std::max(1, std::min(r.w, r.h) / 10), kInk);
-      continue;
+    } else {
+      DrawCrop(crop->second, r.x, r.y, r.w, r.h, now, canvas);
     }
-    const Crop& c = crop->second;
-    uint8_t* to = canvas.data() + (static_cast<size_t>(r.y) * kSide + r.x) * 3;
-    if (ScaleImageBgr24(c.pixels.data(), c.width * 3, c.width, c.height, to, kSide * 3, r.w, r.h) <= 0) continue;
-    const auto age = std::chrono::duration_cast<std::chrono::seconds>(now - c.seen);
-    if (age < kStaleAge) continue;
-    for (int32_t y = 0; y < r.h; ++y) {
-      uint8_t* p = to + static_cast<size_t>(y) * kSide * 3;
-      for (int32_t x = 0; x < r.w * 3; ++x) p[x] = static_cast<uint8_t>(p[x] / 3);
+    // An input without signal is struck through, as on the state keys.
+    if (signal && input >= 1 && static_cast<size_t>(input) <= signal->size() && !(*signal)[input - 1]) {
+      Stroke(canvas, r, kNoSignalColour);
     }
-    // Whole seconds up to ten minutes, then minutes: the mark stays short.
-    const int64_t seconds = age.count();
-    const bool minutes = seconds >= 600;
-    DrawNumber(canvas, {r.x, r.y + r.h / 2, r.w, r.h / 2}, static_cast<uint32_t>(minutes ? seconds / 60 : seconds),
-               std::max(1, std::min(r.w, r.h) / 16), kInk, minutes ? "m" : "s");
   }
+}
+
+void PictureKeys::DrawCrop(const Crop& c, int32_t x, int32_t y, int32_t w, int32_t h, Clock::time_point now,
+                           std::vector<uint8_t>& canvas) {
+  uint8_t* to = canvas.data() + (static_cast<size_t>(y) * kSide + x) * 3;
+  if (ScaleImageBgr24(c.pixels.data(), c.width * 3, c.width, c.height, to, kSide * 3, w, h) <= 0) return;
+  const auto age = std::chrono::duration_cast<std::chrono::seconds>(now - c.seen);
+  if (age < kStaleAge) return;
+  for (int32_t row = 0; row < h; ++row) {
+    uint8_t* p = to + static_cast<size_t>(row) * kSide * 3;
+    for (int32_t i = 0; i < w * 3; ++i) p[i] = static_cast<uint8_t>(p[i] / 3);
+  }
+  // Whole seconds up to ten minutes, then minutes: the mark stays short.
+  const int64_t seconds = age.count();
+  const bool minutes = seconds >= 600;
+  DrawNumber(canvas, {x, y + h / 2, w, h / 2}, static_cast<uint32_t>(minutes ? seconds / 60 : seconds),
+             std::max(1, std::min(w, h) / 16), kInk, minutes ? "m" : "s");
 }
 
 void PictureKeys::Send(const std::string& context, Key& key, std::string image, size_t unsentBytes) {
@@ -296,7 +304,8 @@ void PictureKeys::Send(const std::string& context, Key& key, std::string image, 
 }
 
 void PictureKeys::Flush(Clock::time_point now, const std::function<bool(int32_t)>& present, const Marks& marks,
-                        const LayoutNames& names, const StateImageTexts& texts, size_t unsentBytes) {
+                        const LayoutNames& names, const StateImageTexts& texts,
+                        const std::vector<std::vector<bool>>& signals, size_t unsentBytes) {
   for (auto& entry : m_devices) {
     if (entry.second.fresh) KeepCrops(entry.second, names);
   }
@@ -333,7 +342,8 @@ void PictureKeys::Flush(Clock::time_point now, const std::function<bool(int32_t)
       const Rect area = PictureArea(d.frame.width, d.frame.height);
       if (marked) MarkState(canvas, mark, d.known ? PlacesIn(names, d.shows.layout, area) : std::vector<Rect>{}, area);
     } else {
-      DrawInputs(key, d, names, now, canvas);
+      const size_t slot = static_cast<size_t>(key.device);
+      DrawInputs(key, d, names, now, slot < signals.size() ? &signals[slot] : nullptr, canvas);
       if (marked && mark.known && mark.live) FrameRect(canvas, PictureArea(d.frame.width, d.frame.height), 4, kLiveColour);
     }
     // An unchanged picture costs no encoding.

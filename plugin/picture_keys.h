@@ -58,9 +58,11 @@ class PictureKeys {
   using Marks = std::function<bool(const std::string& context, StateImage& out)>;
   // Sends what changed: "not connected" to keys whose device is away, the default image back to keys that stopped
   // showing a picture (unless Keys draws them), and to each due key of a device with a new frame its picture.
-  // `unsentBytes` is what the host connection holds unsent now.
+  // `signals` are the signal locks of every device (entry d: device d, bit k: input k+1), `unsentBytes` what
+  // the host connection holds unsent now.
   void Flush(Clock::time_point now, const std::function<bool(int32_t)>& present, const Marks& marks,
-             const LayoutNames& names, const StateImageTexts& texts, size_t unsentBytes);
+             const LayoutNames& names, const StateImageTexts& texts,
+             const std::vector<std::vector<bool>>& signals, size_t unsentBytes);
 
   // Age after which a crop is dimmed and marked with its age.
   static constexpr std::chrono::seconds kStaleAge{10};
@@ -98,7 +100,10 @@ class PictureKeys {
   void KeepCrops(Device& device, const LayoutNames& names);
   void DrawLive(const Device& device, std::vector<uint8_t>& canvas) const;
   void DrawInputs(const Key& key, const Device& device, const LayoutNames& names, Clock::time_point now,
-                  std::vector<uint8_t>& canvas) const;
+                  const std::vector<bool>* signal, std::vector<uint8_t>& canvas) const;
+  // A crop scaled into the place at x, y of w x h pixels of the canvas; dimmed and marked with its age when old.
+  static void DrawCrop(const Crop& crop, int32_t x, int32_t y, int32_t w, int32_t h, Clock::time_point now,
+                       std::vector<uint8_t>& canvas);
   void Send(const std::string& context, Key& key, std::string image, size_t unsentBytes);
 
   HostPort& m_host;

@@ -97,7 +97,7 @@ void RunSeconds(benchmark::State& state, int keys, int devices) {
         frame.captured = now;
         pictures.Frame(std::move(frame));
       }
-      pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, texts, 0);
+      pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, texts, {}, 0);
     }
   }
   state.counters["images_per_second"] =
@@ -139,7 +139,7 @@ void BM_KeyPictureEncode(benchmark::State& state) {
     frame.pixels = fitted[++n % 2];
     frame.captured = now;
     pictures.Frame(std::move(frame));
-    pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, texts, 0);
+    pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, texts, {}, 0);
   }
   state.counters["bytes_per_image"] =
       benchmark::Counter(host.images ? static_cast<double>(host.bytes) / static_cast<double>(host.images) : 0);

@@ -17,7 +17,7 @@ using nlohmann::json;
 namespace {
 
 const std::string kRed = "255,0,0", kGreen = "0,255,0", kBlue = "0,0,255", kWhite = "255,255,255";
-const std::string kUnseen = "64,64,64";
+const std::string kUnseen = "64,64,64", kStroke = "229,57,53";
 // The test card's picture (16:9) fitted into the key: 144 x 81, from row 31.
 constexpr int32_t kTop = 31, kHeight = 81;
 
@@ -138,8 +138,9 @@ TEST_F(PictureKeysProcess, NoPictureKeyNoCaptureAndAnIconWins) {
 }
 
 TEST_F(PictureKeysProcess, InputsKeyDrawsTheInputsSeenAndMarksOneNeverSeen) {
-  // The device starts with place 1 full frame: only input 1 is seen.
-  Start(R"({"frame": {"still": true}, "devices": [{"layout": 0, "sources": [1, 2, 3, 4]}]})");
+  // The device starts with place 1 full frame: only input 1 is seen. Input 3 has no signal.
+  Start(R"({"frame": {"still": true},
+            "devices": [{"layout": 0, "sources": [1, 2, 3, 4], "signal": [true, true, false, true]}]})");
   m_host.Send(WithSettings("willAppear", "IN", Sources(PictureSettings("inputs"), 100, {1, 2, 3, 4})));
   PngPicture first;
   ASSERT_TRUE(PictureOf("IN", [](const PngPicture& p) { return p.At(36, kTop + kHeight / 4) == kRed; }, &first));
@@ -147,11 +148,11 @@ TEST_F(PictureKeysProcess, InputsKeyDrawsTheInputsSeenAndMarksOneNeverSeen) {
   EXPECT_EQ(first.At(74, kTop + 2), kUnseen);
   EXPECT_NE(Quadrants(first)[1], kUnseen);
 
-  // Once the device has shown the other inputs, the key draws them in its own order, even after the device
-  // goes back to place 1 full frame.
+  // Once the device has shown the other inputs, the key draws them in its own order; input 3 (black on the
+  // device) struck through at the centre of its place.
   m_host.Send(WithSettings("keyUp", "SWITCH", Sources(json{{"currentDevice", "Brelvon"}}, 100, {4, 3, 2, 1})));
   m_host.Send(WithSettings("didReceiveSettings", "IN", Sources(PictureSettings("inputs"), 100, {2, 1, 4, 3})));
-  EXPECT_TRUE(PictureShows("IN", {kGreen, kRed, kWhite, kBlue}));
+  EXPECT_TRUE(PictureShows("IN", {kGreen, kRed, kWhite, kStroke}));
 }
 
 // In process: the rate and mode as the settings carry them, and back-pressure.
@@ -241,7 +242,7 @@ TEST(PictureKeys, InputsSeenLongAgoAreDimmed) {
     for (size_t i = 2; i < frame.pixels.size(); i += 3) frame.pixels[i] = 240;  // red
     frame.captured = seen;
     pictures.Frame(std::move(frame));
-    pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, StateImageTexts(), 0);
+    pictures.Flush(now, [](int32_t) { return true; }, nullptr, names, StateImageTexts(), {}, 0);
     PngPicture p;
     const std::vector<json> sent = host.Take();
     if (sent.empty() || !ReadPngDataUrl(sent.back()["image"], p)) return std::string("nothing");
