@@ -170,12 +170,9 @@ void PictureKeys::Settings(const std::string& context, const nlohmann::json& raw
 }
 
 void PictureKeys::Gone(const std::string& context) {
+  // The devices' crops stay (a few per input of at most MaxDevices devices): preset keys on another page of the
+  // panel show them when they come back.
   m_keys.erase(context);
-  for (auto it = m_devices.begin(); it != m_devices.end();) {
-    const int32_t d = it->first;
-    const bool wanted = std::any_of(m_keys.begin(), m_keys.end(), [&](const auto& k) { return k.second.device == d; });
-    it = wanted ? std::next(it) : m_devices.erase(it);
-  }
 }
 
 bool PictureKeys::Pictured(const std::string& context) const {
