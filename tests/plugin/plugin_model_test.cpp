@@ -11,8 +11,8 @@
 // - device and signal reports reach only open inspectors that asked, and each of them knows the present truth;
 // - the signal timer runs exactly while a key draws the state or an open inspector asked;
 // - a capture runs exactly while one is wanted (images for an inspector, or a visible picture key of a present
-//   device), hands its frames to the picture keys exactly while one of its device is visible, and a picture
-//   key whose device is away says so.
+//   device), hands its frames to the picture keys exactly while one of its device is visible, a frame's
+//   picture reaches only visible picture keys of its device, and a picture key whose device is away says so.
 // PNX_MODEL_SEEDS ("1,...,12"; three under a sanitizer) and PNX_MODEL_STEPS (2000) choose a longer run; a failure prints its seed and
 // the steps that lead to it, shrunk.
 #include <gtest/gtest.h>
@@ -130,6 +130,7 @@ class Model {
     m_statusAnswer.clear();
     m_ticked = false;
     Do(s);
+    HandFrame(s);
     Check();
     failure = m_failure;
     return failure.empty();
@@ -162,6 +163,11 @@ class Model {
     for (const json& m : m_host.Take()) {
       const std::string context = m["context"];
       if (m["event"] == "setImage") m_images[context] = m["image"];
+      if (m["event"] == "setImage" && m["image"].get<std::string>().rfind("data:image/png", 0) == 0) {
+        const int d = context.size() == 2 && context[0] == 'P' ? context[1] - '0' : -1;
+        if (d < 0 || d > 1 || !m_pictures[d]) Fail("a picture reached " + context + ", which shows none");
+        if (d >= 0 && d != m_frameDevice) Fail("a picture of device " + std::to_string(m_frameDevice) + " reached " + context);
+      }
       if (m["event"] != "sendToPropertyInspector") continue;
       const json& payload = m["payload"];
       const bool answer = payload.contains("deviceStatus") && context == m_statusAnswer;
@@ -324,6 +330,21 @@ class Model {
     Absorb();
   }
 
+  // After every step, what the capture hands over while it makes key frames: a frame of the device it runs on,
+  // in a shade of the step's.
+  void HandFrame(const Step& s) {
+    if (!m_devices.Capturing() || !m_devices.plans.back().keyPictures) return;
+    m_host.Take();
+    KeyFrame frame;
+    frame.device = m_frameDevice = m_devices.PreviewDevice();
+    frame.width = 144;
+    frame.height = 81;
+    frame.pixels.assign(144 * 81 * 3, static_cast<uint8_t>(s.layout * 37 + static_cast<uint32_t>(s.sources[0])));
+    frame.captured = std::chrono::steady_clock::now();
+    m_plugin->KeyFrameCame(std::move(frame));
+    Absorb();
+  }
+
   void Check() {
     // What each device shows.
     for (int d = 0; d < 2; ++d) {
@@ -423,6 +444,7 @@ class Model {
   bool m_held[2] = {false, false};
   bool m_looking[2] = {false, false};
   bool m_pictures[2] = {false, false};
+  int m_frameDevice = -1;  // the device of the last frame handed over
   std::map<std::string, Inspector> m_inspectors;
   std::map<std::string, json> m_stored;
   std::map<std::string, std::string> m_images;
