@@ -28,6 +28,9 @@ using FrameCallback = void (*)(const uint8_t* data, int32_t length, void* contex
 // Called with m_bmpBytes holding one finished image. The callee may read or empty the vector but must not
 // keep a pointer into it: the next image rewrites it.
 using ImageReadyCallback = void (*)(std::vector<uint8_t>* bytes, void* context);
+// Called with every forwarded frame fitted into the key picture's box: packed BGR24, top row first, rows
+// width x 3 bytes apart, valid only during the call.
+using KeyFrameCallback = void (*)(const uint8_t* pixels, int32_t width, int32_t height, void* context);
 
 class CaptureDeviceManager {
  public:
@@ -92,7 +95,8 @@ class CaptureDeviceManager {
                                  int32_t discontinuity, int32_t syncPoint, const AM_MEDIA_TYPE* mediaType,
                                  void* context);
   // The frame callback the plug-in installs (context: this manager): scales the frame into m_previewBuffer
-  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback. The frame's rows lie
+  // and packs it as a BMP image into m_bmpBytes, then calls m_imageReadyCallback; then, while a key frame
+  // callback is installed, makes the key frame (see SendKeyFramesTo) and calls that. The frame's rows lie
   // SourceStride(m_sourceWidth) bytes apart; the image's rows are packed and bottom-up whatever the frame's order.
   static void ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context);
   // Bytes from one row of a 24-bit frame of `width` pixels to the next: width x 3 rounded up to a multiple of 4.
@@ -110,6 +114,13 @@ class CaptureDeviceManager {
   bool SetPreviewSize(int32_t width, int32_t height, ImageFits fits = nullptr);
   // Every forwarded frame is scaled and packed by ScaleFrameToBmp and handed to `callback` with `context`.
   void SendImagesTo(ImageReadyCallback callback, void* context);
+  // Every forwarded frame is also fitted into boxWidth x boxHeight (its aspect kept) and handed to `callback`
+  // (null: none), from the same read of the frame as the preview image: made from the preview image when that
+  // is at least as large, else from the frame. Starts the frame path as SendImagesTo does.
+  void SendKeyFramesTo(KeyFrameCallback callback, void* context, int32_t boxWidth, int32_t boxHeight);
+  // The size a source of width x height takes fitted into the box (both sides at least 1).
+  static void FitInto(int32_t width, int32_t height, int32_t boxWidth, int32_t boxHeight, int32_t* outWidth,
+                      int32_t* outHeight);
   // The graph's Run and Stop, answering their result; there is nothing to run before a graph is built.
   bool GraphBuilt() const { return static_cast<bool>(m_mediaControl); }
   HRESULT RunGraph();
@@ -148,8 +159,12 @@ class CaptureDeviceManager {
   // Frame path helpers; m_previewLock is held.
   int32_t ForwardSample(const uint8_t* data, int32_t length, const AM_MEDIA_TYPE* mediaType);
   bool LearnSourceSize(const AM_MEDIA_TYPE* mediaType);
+  // The preview image of the frame at data (rows `stride` apart, in the learned order), handed on.
+  void ScaleToPreview(const uint8_t* data, int64_t stride);
+  // The key frame of the frame at data (rows `stride` apart, in the learned order), or of the preview image.
+  void MakeKeyFrame(const uint8_t* data, int64_t stride);
 
-  // The frame path's fields (m_sourceWidth .. m_imageReadyContext, and m_sourceTopDown) change only under
+  // The frame path's fields (m_sourceWidth .. m_previewFresh, and m_sourceTopDown) change only under
   // m_previewLock; the rest belong to the control thread.
   std::vector<std::vector<ComPtr<IBaseFilter>>> m_sourceFilters;  // [device][slot]; null = empty slot
   std::vector<ComPtr<IKsPropertySet>> m_propertySets;             // of each device's HDMI-1 node
@@ -175,6 +190,12 @@ class CaptureDeviceManager {
   int32_t m_previewHeight = 0;
   ImageReadyCallback m_imageReadyCallback = nullptr;
   void* m_imageReadyContext = nullptr;
+  KeyFrameCallback m_keyFrameCallback = nullptr;
+  void* m_keyFrameContext = nullptr;
+  int32_t m_keyBoxWidth = 0;
+  int32_t m_keyBoxHeight = 0;
+  std::vector<uint8_t> m_keyBuffer;  // the latest key frame; keeps its storage
+  bool m_previewFresh = false;       // the preview buffer holds the frame in progress
   // The learned frames store their top row first (negative height).
   bool m_sourceTopDown = false;
   // The Brelvon node names the last enumeration saw, in its order.

@@ -1,5 +1,6 @@
 // CaptureDeviceManager's frame path: the preview's operations on the control thread, and the frames on the
 // capture pin's streaming thread under m_previewLock.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -42,6 +43,34 @@ void CaptureDeviceManager::SendImagesTo(ImageReadyCallback callback, void* conte
     m_imageReadyCallback = callback;
     m_imageReadyContext = context;
   });
+}
+
+void CaptureDeviceManager::SendKeyFramesTo(KeyFrameCallback callback, void* context, int32_t boxWidth,
+                                           int32_t boxHeight) {
+  ChangePreview([&] {
+    m_frameCallback = &CaptureDeviceManager::ScaleFrameToBmp;
+    m_frameContext = this;
+    m_keyFrameCallback = callback;
+    m_keyFrameContext = context;
+    m_keyBoxWidth = boxWidth;
+    m_keyBoxHeight = boxHeight;
+  });
+}
+
+void CaptureDeviceManager::FitInto(int32_t width, int32_t height, int32_t boxWidth, int32_t boxHeight,
+                                   int32_t* outWidth, int32_t* outHeight) {
+  int64_t w = boxWidth;
+  int64_t h = boxHeight;
+  if (width > 0 && height > 0) {
+    // The side that meets the box first sets the scale; the other is rounded to the nearest pixel.
+    if (int64_t{width} * boxHeight >= int64_t{height} * boxWidth) {
+      h = (int64_t{height} * boxWidth * 2 + width) / (int64_t{width} * 2);
+    } else {
+      w = (int64_t{width} * boxHeight * 2 + height) / (int64_t{height} * 2);
+    }
+  }
+  *outWidth = static_cast<int32_t>(std::max<int64_t>(1, w));
+  *outHeight = static_cast<int32_t>(std::max<int64_t>(1, h));
 }
 
 namespace {
@@ -126,35 +155,67 @@ bool CaptureDeviceManager::LearnSourceSize(const AM_MEDIA_TYPE* mediaType) {
 void CaptureDeviceManager::ScaleFrameToBmp(const uint8_t* data, int32_t length, void* context) {
   if (!context) return;
   auto* self = static_cast<CaptureDeviceManager*>(context);
-  if (!self->m_previewBuffer || !data) return;
+  if (!data || (!self->m_previewBuffer && !self->m_keyFrameCallback)) return;
 
   const int32_t sourceWidth = self->m_sourceWidth;
   const int32_t sourceHeight = self->m_sourceHeight;
-  const int32_t previewWidth = self->m_previewWidth;
-  const int32_t previewHeight = self->m_previewHeight;
   const int64_t sourceBytes = ImageBytes(sourceWidth, sourceHeight);
-  const int64_t previewBytes = ImageBytes(previewWidth, previewHeight);
-  if (sourceBytes < 0 || previewBytes < 0) return;
-  // The scaler writes exactly the preview size: never into a buffer of another size.
-  if (previewBytes != self->m_previewBufferSize) return;
+  if (sourceBytes < 0) return;
   // Rows lie at the platform's stride (padded to 4 bytes); the last row needs only its pixels. A frame shorter
   // than that is never read past its end.
   const int64_t stride = SourceStride(sourceWidth);
   if (length < stride * (sourceHeight - 1) + sourceWidth * 3) return;
+  self->m_previewFresh = false;
+  if (self->m_previewBuffer) self->ScaleToPreview(data, stride);
+  if (self->m_keyFrameCallback) self->MakeKeyFrame(data, stride);
+}
+
+void CaptureDeviceManager::ScaleToPreview(const uint8_t* data, int64_t stride) {
+  const int32_t previewWidth = m_previewWidth;
+  const int32_t previewHeight = m_previewHeight;
+  const int64_t previewBytes = ImageBytes(previewWidth, previewHeight);
+  if (previewBytes < 0) return;
+  // The scaler writes exactly the preview size: never into a buffer of another size.
+  if (previewBytes != m_previewBufferSize) return;
 
   // The preview image is bottom-up: a top-down frame is read from its last row backwards.
   const uint8_t* bottomRow = data;
   int32_t rowStep = static_cast<int32_t>(stride);
-  if (self->m_sourceTopDown) {
-    bottomRow = data + stride * (sourceHeight - 1);
+  if (m_sourceTopDown) {
+    bottomRow = data + stride * (m_sourceHeight - 1);
     rowStep = -rowStep;
   }
-  const int32_t scaled = ScaleImageBgr24(bottomRow, rowStep, sourceWidth, sourceHeight,
-                                         self->m_previewBuffer.get(), previewWidth * 3, previewWidth,
+  const int32_t scaled = ScaleImageBgr24(bottomRow, rowStep, m_sourceWidth, m_sourceHeight,
+                                         m_previewBuffer.get(), previewWidth * 3, previewWidth,
                                          previewHeight);
   if (scaled <= 0) return;
+  m_previewFresh = true;
 
-  WriteBmpImage(self->m_bmpBytes, self->m_previewBuffer.get(), previewWidth, previewHeight,
-                static_cast<size_t>(self->m_previewBufferSize));
-  if (self->m_imageReadyCallback) self->m_imageReadyCallback(&self->m_bmpBytes, self->m_imageReadyContext);
+  WriteBmpImage(m_bmpBytes, m_previewBuffer.get(), previewWidth, previewHeight,
+                static_cast<size_t>(m_previewBufferSize));
+  if (m_imageReadyCallback) m_imageReadyCallback(&m_bmpBytes, m_imageReadyContext);
+}
+
+void CaptureDeviceManager::MakeKeyFrame(const uint8_t* data, int64_t stride) {
+  int32_t width = 0;
+  int32_t height = 0;
+  FitInto(m_sourceWidth, m_sourceHeight, m_keyBoxWidth, m_keyBoxHeight, &width, &height);
+  const int64_t bytes = ImageBytes(width, height);
+  if (bytes < 0) return;
+  m_keyBuffer.resize(static_cast<size_t>(bytes));
+  // The key frame is top-down; the preview image (bottom-up) serves when it holds at least as many pixels, so
+  // the frame is read once whatever is made of it.
+  int32_t scaled = 0;
+  if (m_previewBuffer && m_previewFresh && m_previewWidth >= width && m_previewHeight >= height) {
+    const int32_t previewStride = m_previewWidth * 3;
+    scaled = ScaleImageBgr24(m_previewBuffer.get() + int64_t{previewStride} * (m_previewHeight - 1),
+                             -previewStride, m_previewWidth, m_previewHeight, m_keyBuffer.data(), width * 3,
+                             width, height);
+  } else {
+    const uint8_t* topRow = m_sourceTopDown ? data : data + stride * (m_sourceHeight - 1);
+    const int32_t rowStep = static_cast<int32_t>(m_sourceTopDown ? stride : -stride);
+    scaled = ScaleImageBgr24(topRow, rowStep, m_sourceWidth, m_sourceHeight, m_keyBuffer.data(), width * 3,
+                             width, height);
+  }
+  if (scaled > 0) m_keyFrameCallback(m_keyBuffer.data(), width, height, m_keyFrameContext);
 }

@@ -67,6 +67,11 @@ bool CaptureDevices::ShowPreview(const PreviewPlan& plan) {
       m_imageContext = plan.context;
     });
   }
+  if (plan.keyPictures != m_keyFrames) {
+    m_manager.SendKeyFramesTo(plan.keyPictures ? &CaptureDevices::KeepKeyFrame : nullptr, this, kKeyPictureSide,
+                              kKeyPictureSide);
+    m_keyFrames = plan.keyPictures;
+  }
   if (!plan.run) {
     if (m_running) {
       TraceMessage(kTraceMessage, kTracePreview, L"preview stop");
@@ -80,6 +85,10 @@ bool CaptureDevices::ShowPreview(const PreviewPlan& plan) {
     m_manager.OpenDevice(plan.device);
     m_running = false;
     rebound = true;
+  }
+  // Only this thread writes the device, so it is read here without the lock.
+  if (m_keyFrames && m_keyDevice != m_manager.CurrentDevice()) {
+    m_manager.ChangePreview([&] { m_keyDevice = m_manager.CurrentDevice(); });
   }
   if (!m_running || plan.width != m_width || plan.height != m_height) {
     m_width = plan.width;
@@ -145,4 +154,36 @@ void CaptureDevices::SendPreviewImage(std::vector<uint8_t>* bytes, void* context
   WriteImageDataPayload(self->m_imagePayload, bytes->data(), bytes->size());
   bytes->clear();
   connection->SendToPropertyInspectorText(self->m_imageAction, self->m_imageContext, self->m_imagePayload);
+}
+
+void CaptureDevices::KeepKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context) {
+  if (!context || !pixels) return;
+  auto* self = static_cast<CaptureDevices*>(context);
+  PnxConnectionManager* connection = self->m_connection;
+  if (!connection) return;
+  {
+    std::lock_guard<std::mutex> hold(self->m_keyLock);
+    KeyFrame& mail = self->m_keyMail;
+    mail.device = self->m_keyDevice;
+    mail.width = width;
+    mail.height = height;
+    mail.pixels.assign(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    mail.captured = std::chrono::steady_clock::now();
+    self->m_keyMailFull = true;
+  }
+  // One task at a time: a loop that is behind takes the latest frame once, not every frame it missed.
+  if (self->m_keyTaskPosted.exchange(true)) return;
+  const bool posted = connection->Post([self] {
+    self->m_keyTaskPosted = false;
+    if (self->m_keyFrameReady) self->m_keyFrameReady();
+  });
+  if (!posted) self->m_keyTaskPosted = false;
+}
+
+bool CaptureDevices::TakeKeyFrame(KeyFrame& out) {
+  std::lock_guard<std::mutex> hold(m_keyLock);
+  if (!m_keyMailFull) return false;
+  m_keyMailFull = false;
+  std::swap(out, m_keyMail);
+  return true;
 }

@@ -3,15 +3,20 @@
 // Threads: everything but SendPreviewImage runs on the event loop. SendPreviewImage runs on the preview's
 // streaming thread inside the manager's frame path (its preview lock held); it reads the connection (set
 // before the loop runs) and the image target, which changes only inside the manager's ChangePreview, so a
-// frame in progress never sees half a change.
+// frame in progress never sees half a change. Key frames go from the streaming thread to the event loop
+// through one mailbox (m_keyLock): the latest frame waits there, and one posted task at a time tells the loop.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "device/capture_device_manager.h"
 #include "plugin/device_port.h"
+#include "plugin/key_frame.h"
 
 class PnxConnectionManager;
 
@@ -36,6 +41,11 @@ class CaptureDevices : public DevicePort {
   // Stops the graph and waits until no frame is in the frame path.
   void Stop();
 
+  // `ready` runs on the event loop after a key frame came; TakeKeyFrame then gives the latest one (false:
+  // none came since the last take). Event loop.
+  void OnKeyFrame(std::function<void()> ready) { m_keyFrameReady = std::move(ready); }
+  bool TakeKeyFrame(KeyFrame& out);
+
  private:
   // The plug-in's image-ready callback: sends one finished BMP to the current target and empties bytes; the
   // image is dropped instead while the connection holds more than kUnsentImageLimit such messages unsent.
@@ -52,6 +62,9 @@ class CaptureDevices : public DevicePort {
   // reading), images are skipped instead of queued.
   static constexpr int64_t kUnsentImageLimit = 2;
   static bool PreviewImageFits(int64_t bmpBytes);
+  // The key frame callback: leaves the frame in the mailbox and posts the loop's task unless one is pending.
+  // Streaming thread.
+  static void KeepKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context);
 
   void RunGraph();
   void StopGraph();
@@ -68,4 +81,14 @@ class CaptureDevices : public DevicePort {
   std::string m_imageAction;
   std::string m_imageContext;
   std::string m_imagePayload;
+
+  // Key frames: whether the frame path makes them and of which device (changed inside ChangePreview), the
+  // mailbox, and whether a task that will take it is posted.
+  bool m_keyFrames = false;
+  int32_t m_keyDevice = -1;
+  std::function<void()> m_keyFrameReady;
+  std::mutex m_keyLock;
+  KeyFrame m_keyMail;
+  bool m_keyMailFull = false;
+  std::atomic<bool> m_keyTaskPosted{false};
 };

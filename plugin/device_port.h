@@ -10,9 +10,11 @@
 #include "device/device_state.h"
 
 // What the preview graph should do: run on `device` (-1: the device it has) and send images of width x
-// height to the inspector of `context`, or stand still.
+// height to the inspector of `context` (none while it is empty), and with keyPictures hand its frames to the
+// picture keys; or stand still.
 struct PreviewPlan {
   bool run = false;
+  bool keyPictures = false;
   int32_t device = -1;
   std::string action;
   std::string context;

@@ -25,3 +25,5 @@ void ConnectionPort::StartRepeatingTimer(std::chrono::milliseconds period, std::
 void ConnectionPort::StopRepeatingTimer() {
   if (m_connection) m_connection->StopRepeatingTimer();
 }
+
+size_t ConnectionPort::UnsentBytes() const { return m_connection ? m_connection->UnsentBytes() : 0; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,8 @@ class HostPort {
   // tick runs on the event loop once a period until StopRepeatingTimer; starting it again replaces it.
   virtual void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) = 0;
   virtual void StopRepeatingTimer() = 0;
+  // Bytes sent but not yet taken by the host (queued or being written), for back-pressure.
+  virtual size_t UnsentBytes() const { return 0; }
 };
 
 // The host connection as a HostPort. It reads the connection through `connection`, which the plug-in's base
@@ -33,6 +36,7 @@ class ConnectionPort : public HostPort {
                                const nlohmann::json& payload) override;
   void StartRepeatingTimer(std::chrono::milliseconds period, std::function<void()> tick) override;
   void StopRepeatingTimer() override;
+  size_t UnsentBytes() const override;
 
  private:
   PnxConnectionManager* const& m_connection;

@@ -177,6 +177,12 @@ void Keys::Flush(const LayoutNames& names, const StateImageTexts& texts) {
   }
   for (auto& entry : m_keys) {
     Key& key = entry.second;
+    if (m_elsewhere && m_elsewhere(entry.first)) {
+      // Sent again once it is this owner's again.
+      key.stateCleared = false;
+      key.sentAny = false;
+      continue;
+    }
     if (key.stateCleared) {
       key.stateCleared = false;
       m_host.SetImage("", entry.first);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -52,6 +53,9 @@ class Keys {
   // every drawn key whose image differs from the one it was last sent.
   void Flush(const LayoutNames& names, const StateImageTexts& texts);
 
+  // Keys whose image another owner draws (the picture keys): their drawn state is kept but not sent.
+  void LeaveImagesTo(std::function<bool(const std::string&)> elsewhere) { m_elsewhere = std::move(elsewhere); }
+
   // What the key draws now, for tests: its drawn state (nothing when it is not drawn).
   bool DrawnImage(const std::string& context, const LayoutNames& names, StateImage& out) const;
 
@@ -88,4 +92,5 @@ class Keys {
   std::map<std::string, Key> m_keys;
   std::map<int32_t, Shown> m_shown;
   std::set<int32_t> m_stale;
+  std::function<bool(const std::string&)> m_elsewhere;
 };

@@ -34,6 +34,14 @@ int32_t ImageSizeMember(const json& payload, const char* key, int32_t fallback) 
   return fallback;
 }
 
+// The "settings" object of an event payload as it came (null when there is none).
+const json& RawSettings(const json& payload) {
+  static const json kNone;
+  if (!payload.is_object()) return kNone;
+  auto it = payload.find("settings");
+  return it == payload.end() ? kNone : *it;
+}
+
 // One line per host event: its name and the key it is for.
 void TraceEvent(const char* event, const std::string& context) {
   TraceMessage(kTraceMessage, kTraceHost, L"%s %s", event, context.c_str());
@@ -48,11 +56,17 @@ MyPaneloxPlugin::MyPaneloxPlugin()
       m_host(*m_ownHost) {
   m_displays.FollowPresence();
   m_displays.TakeChanged();
+  m_keys.LeaveImagesTo([this](const std::string& context) { return m_pictures.Pictured(context); });
+  m_ownDevices->OnKeyFrame([this] {
+    KeyFrame frame;
+    if (m_ownDevices->TakeKeyFrame(frame)) KeyFrameCame(std::move(frame));
+  });
 }
 
 MyPaneloxPlugin::MyPaneloxPlugin(DevicePort& devices, HostPort& host) : m_devices(devices), m_host(host) {
   m_displays.FollowPresence();
   m_displays.TakeChanged();
+  m_keys.LeaveImagesTo([this](const std::string& context) { return m_pictures.Pictured(context); });
 }
 
 // The graph must not run while the fields its frames use are destroyed (the devices go last).
@@ -91,7 +105,10 @@ bool MyPaneloxPlugin::FollowDeviceChanges() {
   // The preview keeps the device it shows, or the one under edit.
   const PreviewPlan plan = m_inspectors.Preview([&](const std::string& key) { return m_keys.NamedDevice(key); },
                                                 [](int32_t) { return true; });
-  const int32_t device = plan.run && plan.device >= 0 ? plan.device : m_inspectors.LastEdited();
+  const std::set<int32_t> pictured = m_pictures.WantedDevices();
+  const int32_t device = plan.run && plan.device >= 0 ? plan.device
+                         : !pictured.empty()          ? *pictured.begin()
+                                                      : m_inspectors.LastEdited();
   if (!m_devices.LookForDevices(device)) return false;
   // A device that appears is drawn with its inputs' signals, not with none.
   m_devices.QueryInputSignals();
@@ -150,8 +167,10 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   TraceEvent("willAppear", context);
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
-    m_keys.Settings(context, action, settings, NamedDeviceIndex(settings, m_devices.MaxDevices()), true,
+    const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    m_keys.Settings(context, action, settings, named, true,
                     CurrentDeviceIndex(settings) >= 0 ? Keys::Event::kAppeared : Keys::Event::kAppearedAway);
+    m_pictures.Settings(context, RawSettings(payload), settings, named, true);
   }
   Commit();
 }
@@ -160,6 +179,7 @@ void MyPaneloxPlugin::OnWillDisappear(const std::string&, const std::string& con
                                       const std::string&) {
   TraceEvent("willDisappear", context);
   m_keys.Gone(context);
+  m_pictures.Gone(context);
   m_inspectors.KeyGone(context);
   // A key that goes away while held counts as released.
   m_displays.EndLook(context);
@@ -180,6 +200,7 @@ void MyPaneloxPlugin::OnKeyDown(const std::string& action, const std::string& co
   FitSourcesToInputs(entry.multiViewSources, m_devices.InputCount(d));
   m_displays.Look(d, context, StateOfEntry(entry).state);
   m_keys.Settings(context, action, settings, d, true, Keys::Event::kPressed);
+  m_pictures.Settings(context, RawSettings(payload), settings, d, false);
   Commit();
 }
 
@@ -196,8 +217,9 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) {
     // Its device is away: nothing is shown or written back, but the key draws what its settings now say.
-    m_keys.Settings(context, action, settings, NamedDeviceIndex(settings, m_devices.MaxDevices()), false,
-                    Keys::Event::kPressed);
+    const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    m_keys.Settings(context, action, settings, named, false, Keys::Event::kPressed);
+    m_pictures.Settings(context, RawSettings(payload), settings, named, false);
     Commit();
     return;
   }
@@ -215,6 +237,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   const EntryState shown = StateOfEntry(entry);
   m_displays.Press(d, shown.state, shown.layoutOnly);
   m_keys.Settings(context, action, settings, d, writeBack, Keys::Event::kPressed);
+  m_pictures.Settings(context, RawSettings(payload), settings, d, false);
   Commit();
 }
 
@@ -282,6 +305,7 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
     EditAbsentDevice(context, named, settings);
   }
   m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged);
+  m_pictures.Settings(context, RawSettings(payload), settings, named, false);
   Commit();
 }
 
@@ -344,11 +368,34 @@ void MyPaneloxPlugin::LoadLayoutNames() {
   m_texts.live = ReadStringMember(table, "state.live", m_texts.live);
 }
 
-void MyPaneloxPlugin::Commit() {
+void MyPaneloxPlugin::KeyFrameCame(KeyFrame frame) {
+  m_pictures.Frame(std::move(frame));
+  Commit();
+}
+
+PreviewPlan MyPaneloxPlugin::Plan() {
   // The preview: images to the newest open inspector that wants them, from the device its key names.
-  const PreviewPlan plan = m_inspectors.Preview(
+  PreviewPlan plan = m_inspectors.Preview(
       [&](const std::string& key) { return m_keys.NamedDevice(key); },
       [&](int32_t device) { return device >= 0 ? m_displays.Present(device) : m_devices.DeviceCount() > 0; });
+  const std::set<int32_t> pictured = m_pictures.WantedDevices();
+  if (plan.run) {
+    plan.keyPictures = plan.device >= 0 && pictured.count(plan.device) > 0;
+    return plan;
+  }
+  // One capture at a time: the lowest device that picture keys want and that is present.
+  for (int32_t device : pictured) {
+    if (!m_displays.Present(device)) continue;
+    plan.run = true;
+    plan.keyPictures = true;
+    plan.device = device;
+    break;
+  }
+  return plan;
+}
+
+void MyPaneloxPlugin::Commit() {
+  const PreviewPlan plan = Plan();
   if (m_devices.ShowPreview(plan)) {
     // Building the graph around another device bound the devices anew.
     m_displays.FollowPresence();
@@ -357,11 +404,17 @@ void MyPaneloxPlugin::Commit() {
   // The drawn keys of every device that was written, came or went, or whose keys changed: read back once.
   std::set<int32_t> devices = m_keys.TakeStale();
   for (int32_t d : m_displays.TakeChanged()) devices.insert(d);
-  if (m_keys.AnyDrawn() || !devices.empty()) LoadLayoutNames();
+  for (int32_t d : m_pictures.TakeStale()) devices.insert(d);
+  const bool pictures = !m_pictures.WantedDevices().empty();
+  if (m_keys.AnyDrawn() || !devices.empty() || pictures) LoadLayoutNames();
   for (int32_t d : devices) {
-    if (m_keys.DrawsDevice(d)) ReadBackForKeys(d, m_devices.InputSignals());
+    if (m_keys.DrawsDevice(d) || m_pictures.WantsShows(d)) ReadBackForKeys(d, m_devices.InputSignals());
   }
   m_keys.Flush(m_layoutNames, m_texts);
+  m_pictures.Flush(
+      std::chrono::steady_clock::now(), [&](int32_t device) { return m_displays.Present(device); },
+      [&](const std::string& context, StateImage& out) { return m_keys.DrawnImage(context, m_layoutNames, out); },
+      m_layoutNames, m_texts, m_devices.InputSignals(), m_host.UnsentBytes());
 
   // Devices that came or went, to every open inspector that asked.
   const std::vector<std::string> names = DetectedNames();
@@ -386,6 +439,7 @@ void MyPaneloxPlugin::ReadBackForKeys(int32_t device, const std::vector<std::vec
   DeviceState shown;
   const bool known = present && m_devices.ReadMultiviewState(device, shown);
   m_keys.Confirmed(device, present, known, shown, signals);
+  m_pictures.Shows(device, known, shown);
 }
 
 void MyPaneloxPlugin::CheckSignals() {

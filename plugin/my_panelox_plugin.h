@@ -22,7 +22,9 @@
 #include "plugin/host_port.h"
 #include "plugin/inspectors.h"
 #include "plugin/keys.h"
+#include "plugin/key_frame.h"
 #include "plugin/layout_names.h"
+#include "plugin/picture_keys.h"
 #include "plugin/state_image.h"
 
 class CaptureDevices;
@@ -68,6 +70,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // Devices came or went (the device watch's news, settled): looks at them again and follows what changed.
   void DevicesChanged();
 
+  // A key frame came from the capture (the real devices hand theirs over through the event loop).
+  void KeyFrameCame(KeyFrame frame);
+
  private:
   // Looks at the devices again; true when what is bound changed (the owners are then told).
   bool FollowDeviceChanges();
@@ -84,6 +89,9 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   std::vector<std::string> DetectedNames() const;
   void SendDeviceStatus(const std::string& action, const std::string& context);
 
+  // What the graph should do: the inspectors' preview, with the picture keys' frames of its device; or,
+  // without one, the capture of a device that picture keys want.
+  PreviewPlan Plan();
   // The one step at the end of every handler.
   void Commit();
   void CheckSignals();
@@ -98,6 +106,7 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   DeviceDisplays m_displays{m_devices};
   Inspectors m_inspectors;
   Keys m_keys{m_host};
+  PictureKeys m_pictures{m_host};
 
   LayoutNames m_layoutNames;
   StateImageTexts m_texts;

@@ -8,6 +8,7 @@ packages=(
   libwebsocketpp-dev libasio-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64
+  zlib1g-dev libz-mingw-w64-dev
   libswscale-dev libyuv-dev
   chromium chromium-driver python3-selenium python3-pytest nodejs
   clang libclang-rt-14-dev

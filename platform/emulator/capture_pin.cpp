@@ -355,7 +355,7 @@ void CapturePin::StreamLoop(ComPtr<IMemAllocator> allocator, ComPtr<IMemInputPin
         if (SUCCEEDED(hr) && typed) {
           LONG length = static_cast<LONG>(std::min<size_t>(frame.size(), static_cast<size_t>(std::max<LONG>(sample->GetSize(), 0))));
           std::memcpy(data, frame.data(), static_cast<size_t>(length));
-          if (static_cast<size_t>(length) == frame.size()) {
+          if (static_cast<size_t>(length) == frame.size() && !node->still) {
             const auto now = std::chrono::system_clock::now().time_since_epoch();
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
             StampFrame(format, node->deviceNumber != 0 ? &view : nullptr, frameNumber, static_cast<uint32_t>(ms), data);

@@ -234,6 +234,10 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       if (!ReadInt(frame["fps"], 0, kMaxFps, &v)) return Fail(error, "bad frame \"fps\"");
       config.fps = static_cast<int32_t>(v);
     }
+    if (frame.contains("still")) {
+      if (!frame["still"].is_boolean()) return Fail(error, "bad frame \"still\"");
+      config.still = frame["still"].get<bool>();
+    }
     if (frame.contains("times")) {
       const json& times = frame["times"];
       if (times == "startStop") config.times = SampleTimes::kStartAndStop;
@@ -278,6 +282,7 @@ bool ParseConfiguration(const std::string& text, Configuration* out, std::string
       node->formats = device.formats;
       node->fps = config.fps;
       node->times = config.times;
+      node->still = config.still;
       config.nodes.push_back(node);
     }
   }

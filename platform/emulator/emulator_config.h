@@ -36,6 +36,7 @@ struct NodeConfig {
   std::vector<Format> formats;
   int32_t fps = 60;
   SampleTimes times = SampleTimes::kStartAndStop;
+  bool still = false;  // frames without the time code and moving bars: the same picture while nothing changes
 };
 
 struct DeviceConfig {
@@ -57,6 +58,7 @@ struct Configuration {
   int32_t height = 1080;
   int32_t fps = 60;
   SampleTimes times = SampleTimes::kStartAndStop;
+  bool still = false;
   std::vector<DeviceConfig> devices;
   std::vector<std::string> otherNodes;
   std::vector<std::shared_ptr<const NodeConfig>> nodes;  // in enumeration order

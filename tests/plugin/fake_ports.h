@@ -106,6 +106,8 @@ class FakeDevices : public DevicePort {
     return m_running && Reachable(m_current) && !m_target.empty() ? m_target : std::string();
   }
   int32_t PreviewDevice() const { return m_current; }
+  // Whether the graph runs on a device that delivers frames.
+  bool Capturing() const { return m_running && Reachable(m_current); }
 
   void Plug(int32_t d, bool in, bool switchedOff = false) {
     m_devices[d].plugged = in;
@@ -154,6 +156,7 @@ class FakeHost : public HostPort {
   }
   void StartRepeatingTimer(std::chrono::milliseconds, std::function<void()> tick) override { m_tick = std::move(tick); }
   void StopRepeatingTimer() override { m_tick = nullptr; }
+  size_t UnsentBytes() const override { return unsent; }
 
   bool TimerRunning() const { return static_cast<bool>(m_tick); }
   // One period of the timer passes.
@@ -168,6 +171,7 @@ class FakeHost : public HostPort {
   }
 
   std::vector<nlohmann::json> sent;
+  size_t unsent = 0;  // what the connection holds unsent, as the plug-in is told
 
  private:
   std::function<void()> m_tick;

@@ -9,7 +9,10 @@
 // - the images reach only the newest open inspector, never after it said stop (until it asks again), from the
 //   device its key names; none flow while no inspector is open;
 // - device and signal reports reach only open inspectors that asked, and each of them knows the present truth;
-// - the signal timer runs exactly while a key draws the state or an open inspector asked.
+// - the signal timer runs exactly while a key draws the state or an open inspector asked;
+// - a capture runs exactly while one is wanted (images for an inspector, or a visible picture key of a present
+//   device), hands its frames to the picture keys exactly while one of its device is visible, a frame's
+//   picture reaches only visible picture keys of its device, and a picture key whose device is away says so.
 // PNX_MODEL_SEEDS ("1,...,12"; three under a sanitizer) and PNX_MODEL_STEPS (2000) choose a longer run; a failure prints its seed and
 // the steps that lead to it, shrunk.
 #include <gtest/gtest.h>
@@ -49,11 +52,12 @@ const char* const kAskers[] = {"I0", "I1", "Q"};
 
 enum class Kind {
   kPress, kLookDown, kLookUp, kAppear, kDisappear, kEdit, kSettingsOnly, kImages, kStop, kStatus,
-  kReappear, kUnplug, kPlug, kSignal
+  kReappear, kUnplug, kPlug, kSignal, kPicture
 };
 const char* const kKindNames[] = {"press", "look down", "look up", "inspector appears", "inspector disappears",
                                   "edit", "settings change", "startSendingImages", "stopSendingImages",
-                                  "getDeviceStatus", "key appears again", "unplug", "plug back", "signal change"};
+                                  "getDeviceStatus", "key appears again", "unplug", "plug back", "signal change",
+                                  "a picture key appears or goes"};
 
 // A step, drawn whole before the run so that a run replays and shrinks: which key or device it is for, and the
 // values it may need.
@@ -88,7 +92,7 @@ std::vector<Step> DrawSteps(uint32_t seed, int count) {
       Kind::kPress, Kind::kPress, Kind::kPress, Kind::kPress, Kind::kLookDown, Kind::kLookDown, Kind::kLookUp,
       Kind::kLookUp, Kind::kAppear, Kind::kAppear, Kind::kDisappear, Kind::kDisappear, Kind::kEdit, Kind::kEdit,
       Kind::kEdit, Kind::kSettingsOnly, Kind::kImages, Kind::kImages, Kind::kStop, Kind::kStatus, Kind::kStatus,
-      Kind::kReappear, Kind::kUnplug, Kind::kPlug, Kind::kSignal, Kind::kSignal};
+      Kind::kReappear, Kind::kUnplug, Kind::kPlug, Kind::kSignal, Kind::kSignal, Kind::kPicture, Kind::kPicture};
   std::vector<Step> steps;
   for (int i = 0; i < count; ++i) {
     Step s;
@@ -126,6 +130,7 @@ class Model {
     m_statusAnswer.clear();
     m_ticked = false;
     Do(s);
+    HandFrame(s);
     Check();
     failure = m_failure;
     return failure.empty();
@@ -158,6 +163,11 @@ class Model {
     for (const json& m : m_host.Take()) {
       const std::string context = m["context"];
       if (m["event"] == "setImage") m_images[context] = m["image"];
+      if (m["event"] == "setImage" && m["image"].get<std::string>().rfind("data:image/png", 0) == 0) {
+        const int d = context.size() == 2 && context[0] == 'P' ? context[1] - '0' : -1;
+        if (d < 0 || d > 1 || !m_pictures[d]) Fail("a picture reached " + context + ", which shows none");
+        if (d >= 0 && d != m_frameDevice) Fail("a picture of device " + std::to_string(m_frameDevice) + " reached " + context);
+      }
       if (m["event"] != "sendToPropertyInspector") continue;
       const json& payload = m["payload"];
       const bool answer = payload.contains("deviceStatus") && context == m_statusAnswer;
@@ -295,12 +305,43 @@ class Model {
         m_devices.Plug(d, s.kind == Kind::kPlug, s.switchedOff);
         m_plugin->DevicesChanged();
         break;
+      case Kind::kPicture: {
+        // P0/P1: a key of device 0/1 showing its picture, live or its inputs, with or without the state marks.
+        const std::string key = "P" + dk;
+        if (m_pictures[d]) {
+          m_plugin->OnWillDisappear(kSwitch, key, json(), "PANEL");
+          m_pictures[d] = false;
+          m_images.erase(key);
+          break;
+        }
+        json settings = Settings(d, s.layout, {s.sources.begin(), s.sources.end()}, false, s.toggle);
+        settings["keyPicture"] = s.switchedOff ? "live" : "inputs";
+        m_plugin->OnWillAppear(kSwitch, key, Payload(settings), "PANEL");
+        Store(key, settings);
+        m_pictures[d] = true;
+        break;
+      }
       case Kind::kSignal:
         m_devices.Signal(d, std::vector<bool>(s.signal.begin(), s.signal.begin() + kInputs[d]));
         m_host.Tick();
         m_ticked = true;
         break;
     }
+    Absorb();
+  }
+
+  // After every step, what the capture hands over while it makes key frames: a frame of the device it runs on,
+  // in a shade of the step's.
+  void HandFrame(const Step& s) {
+    if (!m_devices.Capturing() || !m_devices.plans.back().keyPictures) return;
+    m_host.Take();
+    KeyFrame frame;
+    frame.device = m_frameDevice = m_devices.PreviewDevice();
+    frame.width = 144;
+    frame.height = 81;
+    frame.pixels.assign(144 * 81 * 3, static_cast<uint8_t>(s.layout * 37 + static_cast<uint32_t>(s.sources[0])));
+    frame.captured = std::chrono::steady_clock::now();
+    m_plugin->KeyFrameCame(std::move(frame));
     Absorb();
   }
 
@@ -374,6 +415,25 @@ class Model {
       }
     }
     if (m_host.TimerRunning() != true && askers) Fail("no signal timer while an inspector asked");
+    // The capture.
+    bool pictureWanted = false;
+    for (int d = 0; d < 2; ++d) {
+      pictureWanted = pictureWanted || (m_pictures[d] && m_devices.Plugged(d));
+      if (m_pictures[d] && !m_devices.Plugged(d) && !ReadStateImage(m_images["P" + std::to_string(d)]).absent) {
+        Fail("P" + std::to_string(d) + "'s device is away but its key does not say so");
+      }
+    }
+    const bool capturing = m_devices.Capturing();
+    if (capturing != (!target.empty() || pictureWanted)) {
+      Fail(std::string("a capture ") + (capturing ? "runs" : "does not run") + " while " +
+           (!target.empty() || pictureWanted ? "one is wanted" : "none is wanted"));
+    }
+    const int shown = m_devices.PreviewDevice();
+    const bool keyFrames = capturing && shown >= 0 && shown < 2 && m_pictures[shown];
+    if (capturing && m_devices.plans.back().keyPictures != keyFrames) {
+      Fail(std::string("the picture keys ") + (keyFrames ? "get no frames" : "get frames") + " of device " +
+           std::to_string(shown));
+    }
   }
 
   FakeDevices m_devices;
@@ -383,6 +443,8 @@ class Model {
   std::optional<DeviceState> m_edit[2];
   bool m_held[2] = {false, false};
   bool m_looking[2] = {false, false};
+  bool m_pictures[2] = {false, false};
+  int m_frameDevice = -1;  // the device of the last frame handed over
   std::map<std::string, Inspector> m_inspectors;
   std::map<std::string, json> m_stored;
   std::map<std::string, std::string> m_images;

@@ -1,6 +1,6 @@
 // BrelvonMultiview.exe under wine against the emulated device registered as real video input devices and
 // the test host on the Linux side: discovery, a key press, an inspector edit and its restore, a device
-// switch, the preview images and their end when the key disappears.
+// switch, the preview images and their end when the key disappears, a live picture key's images.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "tests/host/raw_host.h"
 #include "tests/plugin/host_messages.h"
 #include "tests/plugin/plugin_test_host.h"
+#include "tests/plugin/png_reader.h"
 #include "tests/wine/wine_session.h"
 
 using nlohmann::json;
@@ -293,6 +294,46 @@ TEST(PluginUnderWine, NoPreviewImageAfterTheKeyDisappears) {
   std::printf("[ figure ] four preview images in %lld ms before \"willDisappear\", %zu after it\n",
               static_cast<long long>(fourMore.count()), ImagesAmong(after));
   EXPECT_EQ(ImagesAmong(after), 0u) << "no image after the key disappeared";
+
+  EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
+  EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
+}
+
+// The key picture: the test card's quadrants in their colours, fitted (144 x 81 from row 31 of the key), and
+// nothing sent again while the still picture stays the same.
+TEST(PluginUnderWine, LivePictureKeyShowsTheQuadrantsOnce) {
+  std::string config = Scenario("devices.json");
+  WriteFile(config, R"({"frame": {"width": 320, "height": 180, "fps": 30, "still": true}, "devices": [{}]})");
+  ASSERT_TRUE(RegisterEmulator(config, Scenario("register.log"))) << Dump(Scenario("register.log"));
+  PluginTestHost run;
+  std::string out = Scenario("plugin.log");
+  ASSERT_TRUE(StartUnderWine(run, Devices(config), out)) << Dump(out);
+  ASSERT_FALSE(run.WaitForEvent("registerPlugin", 30s).is_null());
+
+  auto quadrants = [](const json& m) {
+    PngPicture p;
+    std::vector<std::string> out;
+    if (!ReadPngDataUrl(m["payload"].value("image", ""), p) || p.width != 144 || p.height != 144) return out;
+    for (int32_t y : {31 + 20, 31 + 60}) {
+      for (int32_t x : {36, 108}) out.push_back(p.At(x, y));
+    }
+    return out;
+  };
+  auto imageFor = [](const json& m, const std::string& context) {
+    return m.value("event", "") == "setImage" && m.value("context", "") == context;
+  };
+  const json live = {{"currentDevice", "Brelvon"}, {"keyPicture", "live"}, {"pictureRate", 10}};
+  run.Send(WithSettings("willAppear", "LIVE", live));
+  const json first = run.WaitFor([&](const json& m) { return imageFor(m, "LIVE"); }, 30s);
+  ASSERT_TRUE(first.is_object()) << Dump(out);
+  EXPECT_EQ(quadrants(first), (std::vector<std::string>{"255,0,0", "0,255,0", "0,0,255", "255,255,255"}));
+  // A later key's first picture comes from a frame the live key saw as well.
+  run.Send(WithSettings("willAppear", "OTHER", live));
+  const json other = run.WaitFor([&](const json& m) {
+    EXPECT_FALSE(imageFor(m, "LIVE")) << "an unchanged picture was sent again";
+    return imageFor(m, "OTHER");
+  }, 30s);
+  EXPECT_TRUE(other.is_object()) << Dump(out);
 
   EXPECT_EQ(run.CloseAndWait(30s), 0) << Dump(out);
   EXPECT_EQ(ReadFile(out), "") << "the plug-in writes nothing to the console";
