@@ -8,6 +8,7 @@
 #include "host/localizer.h"
 #include "host/plugin_folder.h"
 #include "host/pnx_connection_manager.h"
+#include "platform/vendor_properties.h"
 #include "plugin/capture_devices.h"
 #include "trace/trace.h"
 #include "trace/trace_contexts.h"
@@ -138,7 +139,10 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   TraceEvent("willAppear", context);
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
-    m_keys.Settings(context, action, settings, NamedDeviceIndex(settings, m_devices.MaxDevices()), true,
+    const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    // A plug-in started later learns the lock from a lock key that says so.
+    if (action == kLockAction && named >= 0 && settings.locked) m_displays.SetLocked(named, true);
+    m_keys.Settings(context, action, settings, named, true,
                     CurrentDeviceIndex(settings) >= 0 ? Keys::Event::kAppeared : Keys::Event::kAppearedAway);
   }
   Commit();
@@ -181,6 +185,14 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
+  if (action == kLockAction) {
+    // The lock belongs to the device, wherever it is; every lock key of it is written the new lock (Commit).
+    const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    if (named >= 0) m_displays.SetLocked(named, !m_displays.Locked(named));
+    m_keys.Settings(context, action, settings, named, false, Keys::Event::kPressed);
+    Commit();
+    return;
+  }
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) {
     // Its device is away: nothing is shown or written back, but the key draws what its settings now say.
@@ -190,6 +202,18 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
     return;
   }
   DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  // A locked device is not changed: the settings go back as they came, the toggle and the step unmoved.
+  const bool locked = m_displays.Locked(d);
+  if (action == kCycleAction && !entry.steps.empty()) {
+    const StepState& step = entry.steps[entry.step];
+    if (!locked) {
+      m_displays.Press(d, DeviceState{step.multiViewLayout, vendor::PackSources(step.multiViewSources), true});
+      entry.step = (entry.step + 1) % entry.steps.size();
+    }
+    m_keys.Settings(context, action, settings, d, true, Keys::Event::kPressed);
+    Commit();
+    return;
+  }
   bool writeBack = true;
   if (entry.multiViewSources.size() < 4) {
     // No four sources to send: the layout alone is applied and nothing is written back unless the layout was
@@ -197,7 +221,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
     writeBack = entry.layoutClamped;
   } else {
     const int32_t inputs = m_devices.InputCount(d);
-    if (entry.toggle) ToggleFirstSource(entry, inputs);
+    if (entry.toggle && !locked) ToggleFirstSource(entry, inputs);
     FitSourcesToInputs(entry.multiViewSources, inputs);
   }
   const EntryState shown = StateOfEntry(entry);
@@ -269,7 +293,8 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
   } else if (named >= 0 && editing) {
     EditAbsentDevice(context, named, settings);
   }
-  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged);
+  // An open inspector's edit is also where the input names of a device are edited.
+  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged, editing);
   Commit();
 }
 
@@ -299,8 +324,31 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::strin
   } else if (method == "getDeviceStatus") {
     m_inspectors.AskedForStatus(action, context);
     SendDeviceStatus(action, context);
+  } else if (method == "takeFromDevice") {
+    TakeFromDevice(action, context);
   }
   Commit();
+}
+
+void MyPaneloxPlugin::TakeFromDevice(const std::string& action, const std::string& context) {
+  const json* held = m_keys.HeldSettings(context);
+  ActionSettings settings;
+  int32_t d = -1;
+  DeviceState shown;
+  if (held && ReadActionSettings(json{{"settings", *held}}, settings)) d = CurrentDeviceIndex(settings);
+  if (d < 0 || !m_devices.ReadMultiviewState(d, shown)) {
+    m_host.SendToPropertyInspector(action, context, json{{"takenFromDevice", {{"error", "unavailable"}}}});
+    return;
+  }
+  // The key's layout and first four sources become what the device shows; nothing is written to it.
+  DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  entry.multiViewLayout = shown.layout;
+  entry.layoutClamped = false;
+  const std::array<int32_t, 4> places = vendor::UnpackSources(shown.sources);
+  if (entry.multiViewSources.size() < places.size()) entry.multiViewSources.resize(places.size());
+  std::copy(places.begin(), places.end(), entry.multiViewSources.begin());
+  m_keys.Settings(context, action, settings, d, true, Keys::Event::kPressed);
+  m_host.SendToPropertyInspector(action, context, json{{"takenFromDevice", {{"settings", *m_keys.HeldSettings(context)}}}});
 }
 
 std::vector<std::string> MyPaneloxPlugin::DetectedNames() const {
@@ -330,6 +378,8 @@ void MyPaneloxPlugin::LoadLayoutNames() {
   m_texts.inputs = ReadStringMember(table, "state.inputs", m_texts.inputs);
   m_texts.noSignal = ReadStringMember(table, "state.noSignal", m_texts.noSignal);
   m_texts.live = ReadStringMember(table, "state.live", m_texts.live);
+  m_texts.locked = ReadStringMember(table, "lock.locked", m_texts.locked);
+  m_texts.unlocked = ReadStringMember(table, "lock.unlocked", m_texts.unlocked);
 }
 
 void MyPaneloxPlugin::Commit() {
@@ -345,6 +395,7 @@ void MyPaneloxPlugin::Commit() {
   // The drawn keys of every device that was written, came or went, or whose keys changed: read back once.
   std::set<int32_t> devices = m_keys.TakeStale();
   for (int32_t d : m_displays.TakeChanged()) devices.insert(d);
+  m_keys.Locks(m_displays.LockedDevices());
   if (m_keys.AnyDrawn() || !devices.empty()) LoadLayoutNames();
   for (int32_t d : devices) {
     if (m_keys.DrawsDevice(d)) ReadBackForKeys(d, m_devices.InputSignals());
@@ -355,6 +406,15 @@ void MyPaneloxPlugin::Commit() {
   const std::vector<std::string> names = DetectedNames();
   for (const Inspectors::Asker& asker : m_inspectors.Askers()) {
     if (m_inspectors.ToldDevices(asker.context) != names) SendDeviceStatus(asker.action, asker.context);
+  }
+  // Locked devices likewise, once any is locked (an asker is first told of none).
+  std::vector<std::string> locked;
+  for (int32_t d : m_displays.LockedDevices()) locked.push_back(DeviceDisplayName(d));
+  for (const Inspectors::Asker& asker : m_inspectors.Askers()) {
+    std::vector<std::string>& told = m_inspectors.ToldLocks(asker.context);
+    if (told == locked) continue;
+    told = locked;
+    m_host.SendToPropertyInspector(asker.action, asker.context, json{{"deviceLocks", {{"locked", locked}}}});
   }
 
   // The signals are looked at once a second while a key draws them or an open inspector asked for them.

@@ -83,6 +83,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // "deviceStatus": the display names of the detected devices.
   std::vector<std::string> DetectedNames() const;
   void SendDeviceStatus(const std::string& action, const std::string& context);
+  // "takeFromDevice": the key's settings take what its device shows, and its page is answered.
+  void TakeFromDevice(const std::string& action, const std::string& context);
 
   // The one step at the end of every handler.
   void Commit();
