@@ -146,6 +146,17 @@ bool DroppedFromNames(uint32_t cp) {
          (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF;
 }
 
+// A top-level boolean that is written back only when the settings carried it: `set` tells whether they did.
+void ReadFlag(const json& settings, const char* key, bool& value, bool& set) {
+  value = false;
+  set = false;
+  if (!settings.is_object()) return;
+  auto it = settings.find(key);
+  if (it == settings.end() || !it->is_boolean()) return;
+  value = it->get<bool>();
+  set = true;
+}
+
 }  // namespace
 
 std::string CleanInputName(const std::string& text) {
@@ -237,24 +248,8 @@ int32_t SourceNumberFromJson(const json& element) {
 void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices, ActionSettings& out) {
   out.currentDevice = ReadStringMember(settings, "currentDevice", "Brelvon");
   out.icon = ReadStringMember(settings, "icon", "");
-  out.showState = false;
-  out.showStateSet = false;
-  if (settings.is_object()) {
-    auto it = settings.find("showState");
-    if (it != settings.end() && it->is_boolean()) {
-      out.showState = it->get<bool>();
-      out.showStateSet = true;
-    }
-  }
-  out.locked = false;
-  out.lockedSet = false;
-  if (settings.is_object()) {
-    auto it = settings.find("locked");
-    if (it != settings.end() && it->is_boolean()) {
-      out.locked = it->get<bool>();
-      out.lockedSet = true;
-    }
-  }
+  ReadFlag(settings, "showState", out.showState, out.showStateSet);
+  ReadFlag(settings, "locked", out.locked, out.lockedSet);
   out.stored = settings;
   out.devices.clear();
   out.absentDevices.clear();
@@ -302,6 +297,7 @@ DeviceSettings ReadStoredEntry(const json& entry) {
   device.multiViewLayout = LayoutFromEntry(entry, device.layoutClamped);
   device.toggle = ToggleFromEntry(entry);
   device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : std::vector<int32_t>{1, 2, 3, 4};
+  StepsFromEntry(entry, 0, device);
   return device;
 }
 

@@ -39,6 +39,10 @@ void Keys::Settings(const std::string& context, const std::string& action, const
         key.hasEntry = true;
         key.layout = entry.multiViewLayout;
         key.sources = entry.multiViewSources;
+        if (action == kCycleAction) {
+          key.steps = entry.steps.size();
+          key.step = entry.step;
+        }
       } catch (const nlohmann::json::exception&) {
         // Sources of another type: the key matches nothing the device can show.
       }

@@ -276,7 +276,9 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
   if (!ReadActionSettings(payload, settings)) return;
   // Only an open inspector's edit shows on the device: the last change of a page that has just closed
   // changes the key's settings alone.
-  const bool editing = m_inspectors.Open(context);
+  // A lock key's settings hold no state to show; its inspector still edits the device's names.
+  const bool nameEdit = m_inspectors.Open(context);
+  const bool editing = nameEdit && action != kLockAction;
   const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
   const int32_t d = CurrentDeviceIndex(settings);
   bool writeBack = false;
@@ -294,7 +296,7 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
     EditAbsentDevice(context, named, settings);
   }
   // An open inspector's edit is also where the input names of a device are edited.
-  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged, editing);
+  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged, nameEdit);
   Commit();
 }
 
