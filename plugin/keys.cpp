@@ -9,9 +9,6 @@ void Keys::Settings(const std::string& context, const std::string& action, const
                     int32_t named, bool writeBack, Event event, bool nameEdit) {
   Key& key = m_keys[context];
   const int32_t before = key.device;
-  // The names this key carried before, to tell an edit of them from an older copy an inspector still holds.
-  const bool heldBefore = named >= 0 && before == named && key.held.is_object();
-  const InputNames namesBefore = heldBefore ? ReadInputNames(EntryIn(key.held, named)) : InputNames();
   key.action = action;
   key.device = named;
   key.hasEntry = false;
@@ -59,8 +56,8 @@ void Keys::Settings(const std::string& context, const std::string& action, const
   if (named >= 0) {
     const InputNames carried = ReadInputNames(EntryIn(key.held, named));
     InputNames& known = m_names[named];
-    const bool changed = !heldBefore || carried.names != namesBefore.names || carried.stamp >= known.stamp;
-    if (nameEdit && carried.has && carried.names != known.names && changed) {
+    // An edit made on an older copy (a page that still holds the stamp before the last edit) is an older copy.
+    if (nameEdit && carried.has && carried.names != known.names && carried.stamp >= known.stamp) {
       known.names = carried.names;
       known.stamp = std::max(known.stamp, carried.stamp) + 1;
       known.has = known.hasStamp = true;
