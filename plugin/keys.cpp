@@ -171,6 +171,12 @@ bool Keys::AnyDrawn() const {
   });
 }
 
+bool Keys::AnyImageDrawn() const {
+  return std::any_of(m_keys.begin(), m_keys.end(), [](const auto& entry) {
+    return entry.second.shows == Shows::kState || entry.second.shows == Shows::kLock;
+  });
+}
+
 bool Keys::DrawsDevice(int32_t device) const {
   return device >= 0 && std::any_of(m_keys.begin(), m_keys.end(), [&](const auto& entry) {
            return entry.second.shows == Shows::kState && entry.second.device == device;

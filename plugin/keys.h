@@ -42,6 +42,8 @@ class Keys {
   // The device a key's settings name (-1: none or the key is not known).
   int32_t NamedDevice(const std::string& context) const;
   bool AnyDrawn() const;
+  // Whether any key is drawn by the plug-in: the drawn state's keys and the lock keys.
+  bool AnyImageDrawn() const;
   bool DrawsDevice(int32_t device) const;
 
   // Devices whose drawn keys need what the device shows read again (a key of it got its settings); each once.

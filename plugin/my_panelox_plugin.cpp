@@ -398,7 +398,7 @@ void MyPaneloxPlugin::Commit() {
   std::set<int32_t> devices = m_keys.TakeStale();
   for (int32_t d : m_displays.TakeChanged()) devices.insert(d);
   m_keys.Locks(m_displays.LockedDevices());
-  if (m_keys.AnyDrawn() || !devices.empty()) LoadLayoutNames();
+  if (m_keys.AnyImageDrawn() || !devices.empty()) LoadLayoutNames();
   for (int32_t d : devices) {
     if (m_keys.DrawsDevice(d)) ReadBackForKeys(d, m_devices.InputSignals());
   }
