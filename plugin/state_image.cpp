@@ -24,11 +24,15 @@ std::string XmlEscaped(const std::string& text) {
 }
 
 // At most `limit` UTF-8 characters, an ellipsis marking a cut; a key has room for little more.
-std::string Shortened(const std::string& text, size_t limit) {
+std::string Shortened(const std::string& text, size_t limit, bool trimSpace = false) {
   size_t characters = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // continuation byte
-    if (characters == limit) return text.substr(0, i) + "\xE2\x80\xA6";
+    if (characters == limit) {
+      // A name cut after a word ends the word with the ellipsis.
+      const size_t end = trimSpace ? text.find_last_not_of(' ', i - 1) : i - 1;
+      return text.substr(0, end == std::string::npos ? 0 : end + 1) + "\xE2\x80\xA6";
+    }
     ++characters;
   }
   return text;
@@ -66,7 +70,7 @@ void AppendPlace(std::string& svg, const PlaceRect& rect, const std::string& num
   std::string label = number;
   if (!name.empty()) {
     font = std::min(14, font);
-    label = Shortened(name, static_cast<size_t>(std::max(1, static_cast<int>((w - 4) / (font * 0.55)))));
+    label = Shortened(name, static_cast<size_t>(std::max(1, static_cast<int>((w - 4) / (font * 0.55)))), true);
   }
   std::snprintf(buffer, sizeof buffer,
                 "<text x=\"%d\" y=\"%d\" font-size=\"%d\" text-anchor=\"middle\" fill=\"%s\">", x + w / 2,

@@ -1,5 +1,6 @@
-// The key image of a key that shows its device's state: an SVG drawing of the four multiview places and the
-// data URL that carries it in "setImage". Pure functions, any thread.
+// The key image of a key that shows its device's state: an SVG drawing of the layout's multiview places (four
+// equal ones where the layout is not known), and of a lock key; the data URL that carries it in "setImage".
+// Pure functions, any thread.
 #pragma once
 
 #include <array>

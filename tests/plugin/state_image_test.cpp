@@ -97,7 +97,7 @@ TEST(StateImage, DrawsTheLayoutsPlacesWithTheInputsNamesAsText) {
   const std::string named = StateImageSvg(image);
   EXPECT_NE(named.find(">&lt;b&gt;&amp;</text></g>"), std::string::npos);
   EXPECT_EQ(named.find("<b>"), std::string::npos);
-  EXPECT_NE(named.find(">Camera \xE2\x80\xA6</text></g>"), std::string::npos);  // cut to what a place holds
+  EXPECT_NE(named.find(">Camera\xE2\x80\xA6</text></g>"), std::string::npos);  // cut to what a place holds
   EXPECT_NE(named.find(">2</text></g>"), std::string::npos);
   EXPECT_EQ(TitleOf(named), "Four places (2×2); inputs shown: 3 &lt;b&gt;&amp;, 1 Camera with a long name, 2, 4");
 
