@@ -41,23 +41,38 @@ bool ToggleFromEntry(const json& entry) {
   return it != entry.end() && it->is_boolean() && it->get<bool>();
 }
 
-// 1, 2, 3, 4 on a device with four inputs; a device with fewer shows its last input in the remaining places,
-// so that every place has an input it really has.
+// 1, 2, 3, 4 on a device with four inputs. A device with fewer keeps, in the places beyond its inputs, what it
+// shows there now (read back), so that the settings say what the device really shows; where that could not be
+// read, its last input, so that every place has an input it really has.
 std::vector<int32_t> DefaultSources(const DeviceSnapshot& devices, int32_t d) {
   std::vector<int32_t> sources;
-  if (static_cast<size_t>(d) < devices.inputCounts.size() && devices.inputCounts[d] > 0) {
-    const int32_t inputs = devices.inputCounts[d];
-    for (int32_t n = 1; n <= std::max(inputs, 4); ++n) sources.push_back(std::min(n, inputs));
+  const size_t slot = static_cast<size_t>(d);
+  if (slot < devices.inputCounts.size() && devices.inputCounts[slot] > 0) {
+    const int32_t inputs = devices.inputCounts[slot];
+    const bool read = slot < devices.shownSources.size() && devices.shownSources[slot].size() >= 4;
+    for (int32_t n = 1; n <= std::max(inputs, 4); ++n) {
+      const bool beyond = n > inputs && n <= 4;
+      sources.push_back(beyond && read ? devices.shownSources[slot][static_cast<size_t>(n - 1)] : std::min(n, inputs));
+    }
   }
   return sources;
 }
 
+// A place whose element is not a number reads as its own place number (fitted to the inputs where the device
+// gets it), so that the key still works and the settings written back are sound; such elements beyond the
+// four places are dropped.
 std::vector<int32_t> SourcesFromEntry(const json& entry) {
   std::vector<int32_t> sources;
   if (!entry.is_object()) return sources;
   auto it = entry.find("multiViewSources");
   if (it == entry.end() || !it->is_array()) return sources;
-  for (const json& element : *it) sources.push_back(SourceNumberFromJson(element));
+  for (const json& element : *it) {
+    if (element.is_number() || element.is_boolean()) {
+      sources.push_back(SourceNumberFromJson(element));
+    } else if (sources.size() < 4) {
+      sources.push_back(static_cast<int32_t>(sources.size()) + 1);
+    }
+  }
   return sources;
 }
 
@@ -243,6 +258,13 @@ int32_t SourceNumberFromJson(const json& element) {
   }
   if (element.is_boolean()) return element.get<bool>() ? 1 : 0;
   return element.get<int32_t>();  // raises the library's type error for strings, null, objects, arrays
+}
+
+bool EntryHoldsSources(const json& settings, int32_t d) {
+  if (!settings.is_object() || d < 0) return false;
+  auto it = settings.find("devices");
+  if (it == settings.end() || !it->is_array() || static_cast<size_t>(d) >= it->size()) return false;
+  return HasSourceList((*it)[static_cast<size_t>(d)]);
 }
 
 void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices, ActionSettings& out) {

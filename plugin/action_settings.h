@@ -84,11 +84,13 @@ struct ActionSettings {
 
 // What the settings are completed from: which device indexes the last enumeration detected, their input
 // counts, and the signal locks just read from the hardware (one bit list per device index; a missing entry
-// reads as empty).
+// reads as empty). shownSources: what a device with fewer than four inputs shows in its four places, read back
+// (a missing or shorter entry: not read).
 struct DeviceSnapshot {
   std::vector<bool> detected;
   std::vector<int32_t> inputCounts;
   std::vector<std::vector<bool>> inputSignals;
+  std::vector<std::vector<int32_t>> shownSources;
 };
 
 // "Brelvon" for index 0, "Brelvon <index+1>" for the others.
@@ -105,10 +107,12 @@ int32_t NamedDeviceIndex(const ActionSettings& settings, int32_t count);
 // Any other type raises the JSON library's type error.
 int32_t SourceNumberFromJson(const nlohmann::json& element);
 
+// Whether the settings' entry for device d holds a source list (without one, the default sources are used).
+bool EntryHoldsSources(const nlohmann::json& settings, int32_t d);
+
 // Fills out from a "settings" object (any JSON value; a non-object reads as empty), one entry per device
 // number up to the highest detected device (absent ones keep their stored entry), and keeps the stored
-// entries beyond them as they are. May raise the JSON library's type error for a source element of the wrong type; out is then
-// partly filled.
+// entries beyond them as they are. A source element that is not a number reads as its place's own number.
 void CompleteActionSettings(const nlohmann::json& settings, const DeviceSnapshot& devices,
                             ActionSettings& out);
 
@@ -118,7 +122,7 @@ void CompleteActionSettings(const nlohmann::json& settings, const DeviceSnapshot
 bool WriteActionSettings(const ActionSettings& settings, nlohmann::json& out);
 
 // The device multiview entry of a device as the settings of an absent device store it, read as a press or an
-// edit would read it (layout 100 and sources 1, 2, 3, 4 by default). May raise the JSON library's type error.
+// edit would read it (layout 100 and sources 1, 2, 3, 4 by default).
 DeviceSettings ReadStoredEntry(const nlohmann::json& entry);
 
 // Makes the first four sources inputs the device has: each is clamped into 1..inputCount. Nothing changes

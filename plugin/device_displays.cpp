@@ -18,6 +18,7 @@ void DeviceDisplays::Press(int32_t device, const DeviceState& state, bool layout
   if (d.locked) return;
   const bool hadLayers = !d.layers.empty();
   d.committed = Over(d.committed, state, layoutOnly);
+  d.layoutPressed = true;
   d.layers.clear();
   // A layout alone replaces only the layout of what the device shows; where a look or an edit showed other
   // sources, the committed ones go back with it.
@@ -104,7 +105,7 @@ void DeviceDisplays::FollowPresence() {
     }
     // Back after a while away (perhaps switched off meanwhile): it gets what it should show.
     if (!d.committed.stateRead && !d.layers.empty()) ReadCommitted(device, true);
-    Write(device, Form::kApply);
+    Write(device, Form::kApply, !Shown(d).stateRead && d.layers.empty() && d.layoutPressed);
   }
 }
 
@@ -148,7 +149,12 @@ bool DeviceDisplays::ReadCommitted(int32_t device, bool underLayers) {
   if (!m_devices.ReadMultiviewState(device, read)) return false;
   Device& d = At(device);
   // With a layer shown the device shows that layer, not what it should go back to.
-  if (d.layers.empty() || underLayers) d.committed = read;
+  if (d.layers.empty() || underLayers) {
+    const bool keepLayout = d.layoutPressed && !d.committed.stateRead;
+    const uint32_t layout = d.committed.layout;
+    d.committed = read;
+    if (keepLayout) d.committed.layout = layout;
+  }
   return true;
 }
 

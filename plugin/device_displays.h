@@ -70,6 +70,9 @@ class DeviceDisplays {
     bool present = false;
     bool readForEdit = false;
     bool locked = false;
+    // A press set the committed layout while its sources were not known yet: the layout is still what the
+    // device should show, with whatever sources it has.
+    bool layoutPressed = false;
   };
   enum class Form { kApply, kRestore };
 

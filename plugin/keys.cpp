@@ -56,8 +56,9 @@ void Keys::Settings(const std::string& context, const std::string& action, const
   if (named >= 0) {
     const InputNames carried = ReadInputNames(EntryIn(key.held, named));
     InputNames& known = m_names[named];
-    // An edit made on an older copy (a page that still holds the stamp before the last edit) is an older copy.
-    if (nameEdit && carried.has && carried.names != known.names && carried.stamp >= known.stamp) {
+    // An open inspector's page changes names only as the user edits them (or reverts them), so other names
+    // there are an edit, whatever stamp the page kept.
+    if (nameEdit && carried.has && carried.names != known.names) {
       known.names = carried.names;
       known.stamp = std::max(known.stamp, carried.stamp) + 1;
       known.has = known.hasStamp = true;

@@ -33,7 +33,7 @@ class Keys {
   // A key's settings after an event: `named` is the device number its "currentDevice" names (-1: none);
   // with writeBack they are sent back to the host at the next Flush. The input names its entry of that
   // device carries: with a newer stamp than known they become the device's names; with `nameEdit` (an open
-  // inspector's edit) other names at the known stamp or later become the device's names under a new stamp; the device's names
+  // inspector's edit) other names become the device's names under a new stamp; the device's names
   // are then written into every key of it that carries another copy.
   void Settings(const std::string& context, const std::string& action, const ActionSettings& settings,
                 int32_t named, bool writeBack, Event event, bool nameEdit = false);

@@ -2,6 +2,7 @@
 #include "plugin/my_panelox_plugin.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 #include "host/json_members.h"
@@ -124,6 +125,16 @@ bool MyPaneloxPlugin::ReadActionSettings(const json& payload, ActionSettings& ou
   for (int32_t d = 0; d < m_devices.MaxDevices(); ++d) {
     devices.detected.push_back(m_devices.DeviceDetected(d));
     devices.inputCounts.push_back(m_devices.InputCount(d));
+    // A device with fewer than four inputs: what its other places show is what a key without sources keeps.
+    std::vector<int32_t> shown;
+    DeviceState state;
+    const int32_t inputs = devices.inputCounts.back();
+    if (devices.detected.back() && inputs > 0 && inputs < 4 && !EntryHoldsSources(settings, d) &&
+        m_devices.ReadMultiviewState(d, state)) {
+      const std::array<int32_t, 4> places = vendor::UnpackSources(state.sources);
+      shown.assign(places.begin(), places.end());
+    }
+    devices.shownSources.push_back(std::move(shown));
   }
   if (m_devices.DeviceCount() > 0) devices.inputSignals = m_devices.QueryInputSignals();
   ActionSettings read;

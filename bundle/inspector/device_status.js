@@ -15,6 +15,21 @@ export function readInputSignals(payload) {
   return { device: report.device, signals: report.signals.map((v) => v === true) };
 }
 
+// The display names of the locked devices of a "deviceLocks" payload, or null when the payload is not one.
+export function readLocks(payload) {
+  const list = payload?.deviceLocks?.locked;
+  return Array.isArray(list) ? list.filter((name) => typeof name === 'string') : null;
+}
+
+// The answer to "takeFromDevice": {settings} written back, {error}, or null when the payload is not one.
+export function readTaken(payload) {
+  const taken = payload?.takenFromDevice;
+  if (taken === null || typeof taken !== 'object') return null;
+  const { settings } = taken;
+  if (settings !== null && typeof settings === 'object' && !Array.isArray(settings)) return { settings };
+  return { error: typeof taken.error === 'string' ? taken.error : 'unavailable' };
+}
+
 import { displayName } from './settings.js';
 
 const isAbsent = (name, detected) => Array.isArray(detected) && !detected.includes(name);

@@ -2,9 +2,9 @@
 
 import { HostConnection, readLaunchParameters } from './connection.js';
 import { decodePreviewBmp } from './bmp.js';
-import { readDetected, readInputSignals } from './device_status.js';
+import { readDetected, readInputSignals, readLocks, readTaken } from './device_status.js';
 import { loadTexts, languageOf } from './i18n.js';
-import { editSettings } from './settings.js';
+import { describeSettings, editSettings, kPlaces } from './settings.js';
 import { createView, kMaxIconBytes } from './view.js';
 
 // The device's picture is 16:9; this keeps the preview message around 85 KB of pixels.
@@ -29,6 +29,10 @@ const state = {
   settingsCurrent: false,
   layoutInvalid: false,  // the last layout number typed could not be taken
   pictureLate: false,  // images were asked for a while ago and none has come
+  openedSettings: null,  // the key's settings when the page opened, for "Revert"
+  locked: [],  // names of the devices the plug-in last said are locked
+  takeError: false,  // the last take could not read the device
+  selectedStep: -1,  // the step of the list chosen here, -1 none
 };
 
 // A device that works sends its first picture well within this; after it the page says that none comes.
@@ -65,22 +69,17 @@ const connection = new HostConnection(launch, {
     if (message.event === 'didReceiveSettings') {
       const settings = message.payload?.settings;
       if (settings !== null && typeof settings === 'object' && !Array.isArray(settings)) {
-        state.settings = settings;
-        state.settingsCurrent = true;
-        render();
+        if (!state.settingsCurrent) state.openedSettings = structuredClone(settings);
+        showSettings(settings);
       }
     } else if (message.event === 'sendToPropertyInspector') {
-      const detected = readDetected(message.payload);
-      if (detected) {
-        state.detected = detected;
-        render();
-        return;
-      }
-      const signals = readInputSignals(message.payload);
-      if (signals) {
-        state.signals = { ...state.signals, [signals.device]: signals.signals };
-        render();
-        return;
+      for (const [read, take] of reports) {
+        const report = read(message.payload);
+        if (report) {
+          take(report);
+          render();
+          return;
+        }
       }
       const image = decodePreviewBmp(message.payload?.imageData);
       if (image && view) {
@@ -99,18 +98,66 @@ const connection = new HostConnection(launch, {
   },
 });
 
+// What the plug-in reports besides the images: how to read each kind, and what it changes in the state.
+const reports = [
+  [readDetected, (detected) => { state.detected = detected; }],
+  [readInputSignals, ({ device, signals }) => { state.signals = { ...state.signals, [device]: signals }; }],
+  [readLocks, (locked) => { state.locked = locked; }],
+  [readTaken, (taken) => {
+    state.takeError = 'error' in taken;
+    // The plug-in has written these back already; the next edit starts from them.
+    if (taken.settings) showSettings(taken.settings);
+  }],
+];
+
+function showSettings(settings) {
+  state.settings = settings;
+  state.settingsCurrent = true;
+  const view = describeSettings(settings);
+  const steps = view.devices[view.current]?.steps ?? [];
+  if (state.selectedStep >= steps.length) state.selectedStep = -1;
+  render();
+}
+
 function edit(change) {
   if (!state.settingsCurrent) return;
   const next = editSettings(state.settings, change);
   if (!next) return;
-  state.settings = next;
-  state.iconError = '';
-  state.layoutInvalid = false;
+  send(next);
+  // The chosen step stays with the step as the list changes.
+  if ('selectStep' in change) state.selectedStep = change.selectStep;
+  else if ('moveStep' in change && state.selectedStep === change.moveStep) state.selectedStep += change.by;
+  else if ('removeStep' in change || 'device' in change) state.selectedStep = -1;
   // Another device has its own picture to deliver, or not.
   if ('device' in change && imagesRequested) expectPicture();
   if ('icon' in change && change.icon === '') state.iconName = '';
   render();
+}
+
+// Sends the whole settings as an edit; "Revert" sends the ones the page opened with.
+function send(next) {
+  state.settings = next;
+  state.iconError = '';
+  state.layoutInvalid = false;
+  state.takeError = false;
   connection.send({ event: 'setSettings', context: launch.uuid, payload: next });
+}
+
+function revert() {
+  if (!state.settingsCurrent || !state.openedSettings) return;
+  const deviceBefore = describeSettings(state.settings).currentDevice;
+  send(structuredClone(state.openedSettings));
+  state.selectedStep = -1;
+  state.iconName = '';
+  if (describeSettings(state.settings).currentDevice !== deviceBefore && imagesRequested) expectPicture();
+  render();
+}
+
+function takeFromDevice() {
+  if (!state.settingsCurrent) return;
+  state.takeError = false;
+  toPlugin({ method: 'takeFromDevice' });
+  render();
 }
 
 function pickIcon(file) {
@@ -165,12 +212,21 @@ document.addEventListener('visibilitychange', () => {
   }
 });
 
+// A layout's places as rectangles [x, y, width, height] in fractions of the picture; [] when they are not
+// four numbers each within the picture (the layout then has no picture and is still offered by number).
+function readPlaces(places) {
+  const inside = (p) => Array.isArray(p) && p.length === 4 && p.every((v) => Number.isFinite(v) && v >= 0 && v <= 1)
+    && p[0] + p[2] <= 1 + 1e-9 && p[1] + p[3] <= 1 + 1e-9;
+  return Array.isArray(places) && places.length <= kPlaces && places.every(inside) ? places : [];
+}
+
 async function readLayouts() {
   try {
     const response = await fetch(new URL('layouts.json', bundleFolder));
     const list = response.ok ? (await response.json())?.layouts : [];
     return Array.isArray(list)
       ? list.filter((l) => Number.isSafeInteger(l?.number) && typeof l.name === 'string')
+        .map((l) => ({ number: l.number, name: l.name, places: readPlaces(l.places) }))
       : [];
   } catch {
     return [];
@@ -184,6 +240,8 @@ state.layouts = layouts;
 view = createView(document.getElementById('inspector'), t, {
   edit,
   pickIcon,
+  revert,
+  takeFromDevice,
   invalidLayout() {
     state.layoutInvalid = true;
     render();

@@ -2,7 +2,10 @@
 // Settings text only ever reaches the page through textContent and option values.
 
 import { absentNote, deviceLabel } from './device_status.js';
-import { describeSettings, displayName, kPlaces, offeredDevices } from './settings.js';
+import { describeSettings, displayName, kDroppedFromNames, kMaxNameLength, kMaxPictureRate, kMaxSteps, kMinPictureRate, kPlaces,
+  offeredDevices, sameSettings } from './settings.js';
+
+const kSvg = 'http://www.w3.org/2000/svg';
 
 function element(tag, props = {}, ...children) {
   const node = document.createElement(tag);
@@ -38,19 +41,39 @@ export function previewNote(state, currentDevice) {
   return state.imageSeen ? '' : 'inspector.previewWaiting';
 }
 
-// Where each place lies on the device's picture, as fractions of it, for the layouts whose geometry is known.
-const kPlaceBoxes = {
-  100: [[0, 0, 0.5, 0.5], [0.5, 0, 0.5, 0.5], [0, 0.5, 0.5, 0.5], [0.5, 0.5, 0.5, 0.5]],
-  0: [[0, 0, 1, 1]],
-};
-
-// The places of the picture whose input has no signal: [{place (0-based), input, box}], [] where the layout's
-// geometry is not known. inputs: the input each place shows; signal: the device's flags, input 1 first.
-export function placesWithoutSignal(layout, inputs, signal) {
-  const boxes = kPlaceBoxes[layout] ?? [];
-  return boxes.flatMap((box, place) =>
-    (signal?.[inputs[place] - 1] === false ? [{ place, input: inputs[place], box }] : []));
+// The places of the picture that have something said over them: [{place (0-based), input, box, noSignal,
+// name}] for those whose input has no signal or a name. boxes: the layout's places ([] when its geometry is
+// not known); inputs: the input each place shows; signal and names: the device's flags and input names, input 1
+// first.
+export function markedPlaces(boxes, inputs, signal, names = []) {
+  return boxes.flatMap((box, place) => {
+    const input = inputs[place];
+    const noSignal = signal?.[input - 1] === false;
+    const name = names[input - 1] ?? '';
+    return noSignal || name !== '' ? [{ place, input, box, noSignal, name }] : [];
+  });
 }
+
+// A small picture of a layout's places, for the eye only (the text beside it says which layout it is).
+function layoutPicture(places) {
+  const svg = document.createElementNS(kSvg, 'svg');
+  svg.setAttribute('viewBox', '0 0 32 18');
+  svg.setAttribute('aria-hidden', 'true');
+  svg.setAttribute('class', 'layout-picture');
+  for (const [x, y, w, h] of places) {
+    const rect = document.createElementNS(kSvg, 'rect');
+    for (const [name, value] of [['x', x * 32 + 0.75], ['y', y * 18 + 0.75], ['width', Math.max(w * 32 - 1.5, 0.5)],
+      ['height', Math.max(h * 18 - 1.5, 0.5)]]) rect.setAttribute(name, String(value));
+    svg.append(rect);
+  }
+  return svg;
+}
+
+// An input as the lists show it: its number and, when it has one, its name.
+const inputText = (t, n, name, noSignal) => {
+  if (name === '') return t(noSignal ? 'inspector.inputNoSignal' : 'inspector.input', { n });
+  return t(noSignal ? 'inspector.inputNamedNoSignal' : 'inspector.inputNamed', { n, name: displayName(name, kMaxNameLength) });
+};
 
 // A sentence with one part of it (`{name}`) as its own element.
 function sentenceWith(t, key, part) {
@@ -63,10 +86,17 @@ const isImageUrl = (text) => /^data:image\/(png|jpeg|gif|webp|bmp|svg\+xml)[;,]/
 
 export const kMaxIconBytes = 512 * 1024;
 const kPeekAction = 'com.brelvon.multiview.peek';
+const kCycleAction = 'com.brelvon.multiview.cycle';
+const kLockAction = 'com.brelvon.multiview.lock';
 
 // actions.edit(edit) for every change a person makes; edits have the shapes editSettings takes.
-// actions.invalidLayout() for a layout number that cannot be taken; actions.refresh() to redraw.
+// actions.invalidLayout() for a layout number that cannot be taken; actions.refresh() to redraw;
+// actions.revert() and actions.takeFromDevice() for the two buttons of those names.
 export function createView(root, t, actions) {
+  const shortName = (l) => {
+    const key = `layout.${l.number}.short`;
+    return t(key) === key ? l.name : t(key);
+  };
   const status = element('p', { className: 'status', role: 'status' });
 
   const device = element('select');
@@ -75,6 +105,15 @@ export function createView(root, t, actions) {
     'aria-describedby': 'layout-number-error' });
   const layoutError = element('p', { id: 'layout-number-error', className: 'error', role: 'alert' });
   const places = Array.from({ length: kPlaces }, () => element('select'));
+  const layoutPictures = element('div', { className: 'layout-pictures', role: 'group', 'aria-labelledby': 'layout-label' });
+  const names = Array.from({ length: kPlaces }, () => element('input', { type: 'text', maxLength: kMaxNameLength,
+    dir: 'auto', autocomplete: 'off', spellcheck: false }));
+  const take = element('button', { type: 'button', 'aria-describedby': 'take-error' });
+  const revert = element('button', { type: 'button' });
+  const takeError = element('p', { id: 'take-error', className: 'error', role: 'alert' });
+  const lockNote = element('p', { className: 'device-locked', role: 'status' });
+  const keyPicture = element('select');
+  const pictureRate = element('select');
   const toggle = element('input', { type: 'checkbox' });
   // The browser's own file control speaks the browser's language: it stays hidden behind a button of ours.
   const iconPicker = element('input', { type: 'file', accept: 'image/*', hidden: true, tabIndex: -1 });
@@ -91,9 +130,14 @@ export function createView(root, t, actions) {
     layout: field('layout', '', layout),
     layoutNumber: field('layout-number', '', layoutNumber),
     places: places.map((select, k) => field(`place-${k + 1}`, '', select)),
+    names: names.map((input, k) => field(`input-name-${k + 1}`, '', input)),
+    keyPicture: field('key-picture', '', keyPicture),
+    pictureRate: field('picture-rate', '', pictureRate),
     icon: field('icon-file', '', iconPicker),
   };
   fields.icon.label.id = 'icon';
+  fields.layout.label.id = 'layout-label';
+  fields.layout.row.append(layoutPictures);
   fields.icon.label.htmlFor = 'icon-choose';
   const toggleLabel = element('label', { htmlFor: 'toggle' });
   toggle.id = 'toggle';
@@ -116,10 +160,47 @@ export function createView(root, t, actions) {
   const preview = element('figure', { className: 'preview' }, previewLabel,
     element('div', { className: 'preview-frame' }, canvas, marks, previewState));
 
+  // The step key's list: one radio button a step, the buttons acting on the chosen one.
+  const stepsLegend = element('legend');
+  const stepItems = Array.from({ length: kMaxSteps }, (_, i) => {
+    const radio = element('input', { type: 'radio', name: 'step', id: `step-${i + 1}`, value: String(i) });
+    const label = element('label', { htmlFor: `step-${i + 1}` });
+    radio.addEventListener('change', () => { if (radio.checked) actions.edit({ selectStep: i }); });
+    return { radio, label, row: element('li', {}, radio, label) };
+  });
+  const stepList = element('ol', { className: 'step-list' }, ...stepItems.map((s) => s.row));
+  const stepsNone = element('p', { className: 'note' });
+  const stepAdd = element('button', { type: 'button' });
+  const stepRemove = element('button', { type: 'button' });
+  const stepUp = element('button', { type: 'button' });
+  const stepDown = element('button', { type: 'button' });
+  const steps = element('fieldset', { className: 'steps' }, stepsLegend, stepList, stepsNone,
+    element('div', { className: 'buttons' }, stepAdd, stepRemove, stepUp, stepDown));
+  let chosenStep = -1;
+  stepAdd.addEventListener('click', () => actions.edit({ addStep: true }));
+  stepRemove.addEventListener('click', () => {
+    actions.edit({ removeStep: chosenStep });
+    stepAdd.focus();
+  });
+  // A step moved to the end of the list disables the button that moved it: the focus goes to the other one.
+  stepUp.addEventListener('click', () => {
+    actions.edit({ moveStep: chosenStep, by: -1 });
+    if (stepUp.disabled) stepDown.focus();
+  });
+  stepDown.addEventListener('click', () => {
+    actions.edit({ moveStep: chosenStep, by: 1 });
+    if (stepDown.disabled) stepUp.focus();
+  });
+
+  const takeRow = element('div', { className: 'buttons' }, take);
   const deviceControls = element('div', { className: 'device-controls' },
-    fields.layout.row, fields.layoutNumber.row, layoutError, ...fields.places.map((f) => f.row), toggleRow);
-  const form = element('form', { className: 'settings' }, peekHint, fields.device.row, deviceControls, showStateRow,
-    showStateNote, fields.icon.row, iconError);
+    fields.layout.row, fields.layoutNumber.row, layoutError, ...fields.places.map((f) => f.row), toggleRow,
+    ...fields.names.map((f) => f.row), takeRow, takeError, steps);
+  // What a lock key's page leaves out: it has only its device.
+  const keyControls = element('div', { className: 'key-controls' }, deviceControls, showStateRow, showStateNote,
+    fields.keyPicture.row, fields.pictureRate.row, fields.icon.row, iconError,
+    element('div', { className: 'buttons' }, revert));
+  const form = element('form', { className: 'settings' }, peekHint, fields.device.row, keyControls);
   form.addEventListener('submit', (event) => event.preventDefault());
   // The host's window names the page already; the heading is there for screen readers' page outline.
   // It also names the page's main landmark, which a host page around the inspector may have one of its own.
@@ -129,7 +210,7 @@ export function createView(root, t, actions) {
   const deviceNote = element('p', { className: 'device-note', role: 'status' });
   const missingNote = element('p', { id: 'device-missing-note', className: 'device-missing', role: 'status' });
   device.setAttribute('aria-describedby', 'device-missing-note');
-  fields.device.row.after(missingNote, deviceNote);
+  fields.device.row.after(missingNote, deviceNote, lockNote);
 
   device.addEventListener('change', () => actions.edit({ device: device.value }));
   layout.addEventListener('change', () => actions.edit({ layout: Number(layout.value) }));
@@ -147,6 +228,17 @@ export function createView(root, t, actions) {
   layoutNumber.addEventListener('blur', () => actions.refresh());
   places.forEach((select, k) => select.addEventListener('change', () => actions.edit({ place: k, input: Number(select.value) })));
   toggle.addEventListener('change', () => actions.edit({ toggle: toggle.checked }));
+  names.forEach((input, k) => input.addEventListener('input', () => {
+    // What a name cannot hold (a pasted tab or line break, a direction control) goes as it arrives; the rest of
+    // the text stays as typed.
+    const clean = input.value.replace(kDroppedFromNames, '');
+    if (clean !== input.value) input.value = clean;
+    actions.edit({ inputName: k, name: clean });
+  }));
+  take.addEventListener('click', () => actions.takeFromDevice());
+  revert.addEventListener('click', () => actions.revert());
+  keyPicture.addEventListener('change', () => actions.edit({ keyPicture: keyPicture.value }));
+  pictureRate.addEventListener('change', () => actions.edit({ pictureRate: Number(pictureRate.value) }));
   showState.addEventListener('change', () => actions.edit({ showState: showState.checked }));
   iconChoose.addEventListener('click', () => iconPicker.click());
   iconRemove.addEventListener('click', () => {
@@ -172,12 +264,30 @@ export function createView(root, t, actions) {
       fields.layout.label.textContent = t('inspector.layout');
       fields.layoutNumber.label.textContent = t('inspector.layoutNumber');
       fields.places.forEach((f, k) => { f.label.textContent = t('inspector.place', { n: k + 1 }); });
+      fields.names.forEach((f, k) => { f.label.textContent = t('inspector.inputName', { n: k + 1 }); });
+      fields.keyPicture.label.textContent = t('inspector.keyPicture');
+      fields.pictureRate.label.textContent = t('inspector.pictureRate');
+      take.textContent = t('inspector.take');
+      revert.textContent = t('inspector.revert');
+      stepsLegend.textContent = t('inspector.steps');
+      stepAdd.textContent = t('inspector.stepAdd');
+      stepRemove.textContent = t('inspector.stepRemove');
+      stepUp.textContent = t('inspector.stepUp');
+      stepDown.textContent = t('inspector.stepDown');
       toggleLabel.textContent = t('inspector.toggle');
       showStateLabel.textContent = t('inspector.showState');
       showStateNote.textContent = t('inspector.showStateNote');
       showState.checked = view.showState;
       peekHint.textContent = t('inspector.peekHint');
       peekHint.hidden = state.action !== kPeekAction;
+      keyControls.hidden = state.action === kLockAction;
+      revert.disabled = !state.openedSettings || sameSettings(state.settings, state.openedSettings);
+      setOptions(keyPicture, ['none', 'live', 'inputs'].map((v) => ({ value: v, label: t(`inspector.keyPicture.${v}`) })),
+        view.keyPicture);
+      const rates = [];
+      for (let n = kMinPictureRate; n <= kMaxPictureRate; ++n) rates.push({ value: n, label: String(n) });
+      setOptions(pictureRate, rates, view.pictureRate);
+      fields.pictureRate.row.hidden = view.keyPicture === 'none';
       fields.icon.label.textContent = t('inspector.icon');
       previewLabel.textContent = t('inspector.preview');
 
@@ -216,11 +326,26 @@ export function createView(root, t, actions) {
       const entry = view.devices[view.current];
       deviceNote.textContent = entry ? absentNote(t, entry.name, state.detected) : '';
       deviceNote.hidden = deviceNote.textContent === '';
+      lockNote.textContent = Array.isArray(state.locked) && state.locked.includes(view.currentDevice) ? t('inspector.locked') : '';
+      lockNote.hidden = lockNote.textContent === '';
       deviceControls.hidden = !entry;
       if (entry) {
         const layoutOptions = state.layouts.map((l) => ({ value: l.number, label: t(`layout.${l.number}`) === `layout.${l.number}` ? l.name : t(`layout.${l.number}`) }));
         if (!state.layouts.some((l) => l.number === entry.layout)) layoutOptions.push({ value: entry.layout, label: t('inspector.layoutOther', { n: entry.layout }) });
         setOptions(layout, layoutOptions, entry.layout);
+        const pictured = state.layouts.filter((l) => l.places?.length > 0);
+        const picturesKey = JSON.stringify(pictured.map((l) => [l.number, l.places, shortName(l)]));
+        if (layoutPictures.dataset.shown !== picturesKey) {
+          layoutPictures.dataset.shown = picturesKey;
+          layoutPictures.replaceChildren(...pictured.map((l) => {
+            const choose = element('button', { type: 'button', className: 'layout-choice', value: String(l.number) },
+              layoutPicture(l.places), element('span', { text: shortName(l) }));
+            choose.addEventListener('click', () => actions.edit({ layout: l.number }));
+            return choose;
+          }));
+        }
+        for (const choose of layoutPictures.children) choose.setAttribute('aria-pressed', String(Number(choose.value) === entry.layout));
+        layoutPictures.hidden = pictured.length === 0;
         layoutInEffect = entry.layout;
         const typing = document.activeElement === layoutNumber;
         if (!typing) layoutNumber.value = String(entry.layout);
@@ -231,12 +356,39 @@ export function createView(root, t, actions) {
         const signal = state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal;
         places.forEach((select, k) => {
           const options = [];
-          for (let n = 1; n <= entry.inputs; ++n) {
-            options.push({ value: n, label: signal[n - 1] === false ? t('inspector.inputNoSignal', { n }) : t('inspector.input', { n }) });
+          // A place beyond the device's inputs may show one of the others (what the device shows there).
+          for (let n = 1; n <= Math.max(entry.inputs, entry.sources[k]); ++n) {
+            options.push({ value: n, label: inputText(t, n, entry.names[n - 1], signal[n - 1] === false) });
           }
           setOptions(select, options, entry.sources[k]);
         });
         toggle.checked = entry.toggle;
+        // A name being typed stays as typed; the settings may come back from the plug-in meanwhile.
+        names.forEach((input, k) => { if (document.activeElement !== input) input.value = entry.names[k]; });
+        takeError.textContent = state.takeError ? t('inspector.takeUnavailable') : '';
+
+        steps.hidden = state.action !== kCycleAction;
+        chosenStep = state.selectedStep < entry.steps.length ? state.selectedStep : -1;
+        stepItems.forEach(({ radio, label, row }, i) => {
+          const step = entry.steps[i];
+          row.hidden = !step;
+          radio.checked = i === chosenStep;
+          if (!step) return;
+          const known = state.layouts.find((l) => l.number === step.layout);
+          const shown = known?.places?.length ? step.sources.slice(0, known.places.length) : step.sources;
+          const text = t('inspector.stepText', {
+            n: i + 1,
+            layout: known ? shortName(known) : t('inspector.layoutOther', { n: step.layout }),
+            inputs: shown.map((n) => (entry.names[n - 1] ? t('inspector.inputNamed', { n, name: displayName(entry.names[n - 1], kMaxNameLength) }) : String(n))).join(', '),
+          });
+          label.textContent = i === entry.step ? t('inspector.stepNext', { step: text }) : text;
+        });
+        stepsNone.textContent = entry.steps.length === 0 ? t('inspector.stepsNone') : '';
+        stepsNone.hidden = entry.steps.length !== 0;
+        stepAdd.disabled = entry.steps.length >= kMaxSteps;
+        stepRemove.disabled = chosenStep < 0;
+        stepUp.disabled = chosenStep <= 0;
+        stepDown.disabled = chosenStep < 0 || chosenStep >= entry.steps.length - 1;
       }
 
       iconPreview.hidden = !isImageUrl(view.icon);
@@ -254,16 +406,23 @@ export function createView(root, t, actions) {
       preview.classList.toggle('absent', note === 'device.notConnected' || note === 'inspector.previewNone');
 
       // Marks only over a live picture of this device.
+      const boxes = state.layouts.find((l) => l.number === entry?.layout)?.places ?? [];
       const marked = entry && note === ''
-        ? placesWithoutSignal(entry.layout, entry.sources,
-          state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal)
+        ? markedPlaces(boxes, entry.sources, state.signals?.[entry.name]?.slice(0, entry.inputs) ?? entry.signal,
+          entry.names)
         : [];
-      const markKey = JSON.stringify(marked.map((m) => [m.place, m.input]));
+      const markText = ({ input, noSignal, name }) => {
+        if (!noSignal) return displayName(name, kMaxNameLength);
+        return name === '' ? t('inspector.placeNoSignal', { n: input })
+          : t('inspector.placeNamedNoSignal', { name: displayName(name, kMaxNameLength) });
+      };
+      const markKey = JSON.stringify(marked.map((m) => [m.box, markText(m), m.noSignal]));
       if (marks.dataset.shown !== markKey) {
         marks.dataset.shown = markKey;
-        marks.replaceChildren(...marked.map(({ input, box: [x, y, w, h] }) => {
-          const mark = element('span', { className: 'no-signal-mark' },
-            element('span', { text: t('inspector.placeNoSignal', { n: input }) }));
+        marks.replaceChildren(...marked.map((m) => {
+          const [x, y, w, h] = m.box;
+          const mark = element('span', { className: m.noSignal ? 'no-signal-mark' : 'place-name' },
+            element('span', { text: markText(m) }));
           mark.style.left = `${x * 100}%`;
           mark.style.top = `${y * 100}%`;
           mark.style.width = `${w * 100}%`;

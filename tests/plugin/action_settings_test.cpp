@@ -71,13 +71,48 @@ TEST(ActionSettings, NonFiniteSourcesHaveDefinedValues) {
   EXPECT_EQ(SourceNumberFromJson(json(-kInfinity)), std::numeric_limits<int32_t>::min());
 }
 
-TEST(ActionSettings, SourceOfWrongTypeRaisesTypeError) {
-  for (const char* sources : {R"([1, "2"])", "[null]"}) {
-    SCOPED_TRACE(sources);
-    json settings = {{"devices", json::array({json{{"multiViewSources", json::parse(sources)}}})}};
+TEST(ActionSettings, SourcesThatAreNotNumbersReadAsTheirPlace) {
+  const struct {
+    const char* sources;
+    std::vector<int32_t> read;
+  } cases[] = {
+      {R"([1, "2"])", {1, 2}},
+      {"[null]", {1}},
+      {R"([4, {}, [], 1, "x", 2])", {4, 2, 3, 1, 2}},  // beyond the fourth place, only numbers count
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sources);
+    json settings = {{"devices", json::array({json{{"multiViewSources", json::parse(c.sources)}}})}};
     ActionSettings read;
-    EXPECT_THROW(CompleteActionSettings(settings, TwoDevices(), read), json::type_error);
+    CompleteActionSettings(settings, TwoDevices(), read);
+    EXPECT_EQ(read.devices[0].multiViewSources, c.read);
+    EXPECT_EQ(ReadStoredEntry(settings["devices"][0]).multiViewSources, c.read);
   }
+}
+
+TEST(ActionSettings, AFewInputsDeviceKeepsWhatItShowsInThePlacesBeyondThem) {
+  const struct {
+    int32_t inputs;
+    std::vector<int32_t> shown;
+    std::vector<int32_t> sources;
+  } cases[] = {
+      {2, {3, 1, 3, 4}, {1, 2, 3, 4}},  // places 1 and 2 start at their own inputs, 3 and 4 as shown
+      {3, {2, 2, 2, 1}, {1, 2, 3, 1}},
+      {2, {}, {1, 2, 2, 2}},            // not read: the last input
+      {4, {4, 4, 4, 4}, {1, 2, 3, 4}},  // four inputs: never taken from the device
+  };
+  for (const auto& c : cases) {
+    DeviceSnapshot devices;
+    devices.detected = {true};
+    devices.inputCounts = {c.inputs};
+    devices.shownSources = {c.shown};
+    ActionSettings read;
+    CompleteActionSettings(json::object(), devices, read);
+    EXPECT_EQ(read.devices[0].multiViewSources, c.sources) << c.inputs;
+    EXPECT_FALSE(EntryHoldsSources(json::object(), 0));
+  }
+  EXPECT_TRUE(EntryHoldsSources(json{{"devices", {{{"multiViewSources", json::array()}}}}}, 0));
+  EXPECT_FALSE(EntryHoldsSources(json{{"devices", {{{"multiViewSources", 5}}}}}, 0));
 }
 
 TEST(ActionSettings, DeviceWithoutCountsOrSignalsGetsEmptyLists) {

@@ -249,6 +249,22 @@ TEST(Owners, KnownFaultsStayFixed) {
          EXPECT_EQ(o.devices.Shows(0).layout, 7u);
          EXPECT_EQ(o.Sources(0), 0x2222u);
        }},
+      {"a layout pressed alone before the device was ever read comes back after a replug switched off",
+       [](Owners& o) {
+         o.Press("K", On(1, 7, {2}));
+         EXPECT_EQ(o.devices.Shows(1).layout, 7u);
+         o.Plug(1, false);
+         o.devices.Plug(1, true, true);
+         o.plugin.DevicesChanged();
+         EXPECT_EQ(o.devices.Shows(1).layout, 7u);
+         // A look and its release on top of it put back the pressed layout, not what was read under the look.
+         o.plugin.OnKeyDown(kPeek, "L", With(On(1, 9, {3, 3, 3, 3})), "P");
+         o.Plug(1, false);
+         o.devices.Plug(1, true, true);
+         o.plugin.DevicesChanged();
+         o.plugin.OnKeyUp(kPeek, "L", With(On(1, 9, {3, 3, 3, 3})), "P");
+         EXPECT_EQ(o.devices.Shows(1).layout, 7u);
+       }},
       {"a look released before any press puts back what the device showed",
        [](Owners& o) {
          o.plugin.OnKeyDown(kPeek, "L", With(On(0, 9, {3, 3, 3, 3})), "P");

@@ -70,7 +70,7 @@ TEST_F(PluginProcess, WillAppearWritesBackCompletedSettings) {
   }
 }
 
-TEST_F(PluginProcess, AbsentDevicesKeepTheirEntriesAndBadSourcesDropTheEvent) {
+TEST_F(PluginProcess, AbsentDevicesKeepTheirEntriesAndSourcesThatAreNotNumbersReadAsTheirPlace) {
   // Configured for three devices while one is plugged in: the entries of the two absent ones come back
   // exactly as stored, whichever event writes the settings back.
   Start(R"({"devices": [{}]})");
@@ -88,14 +88,26 @@ TEST_F(PluginProcess, AbsentDevicesKeepTheirEntriesAndBadSourcesDropTheEvent) {
     stored = reply["payload"];
   }
 
+  // A place whose source is not a number reads as its own place, for a press as for the settings written back.
+  const json odd = {{"devices", {{{"multiViewSources", {1, "2", nullptr, 4, "x"}}}}}};
+  for (const char* event : {"willAppear", "keyUp"}) {
+    SCOPED_TRACE(event);
+    const json reply = SettingsAfter(WithSettings(event, "B", odd));
+    EXPECT_EQ(reply["payload"]["devices"][0]["multiViewSources"], json({1, 2, 3, 4}));
+  }
+
   const size_t mark = TraceSize();
-  m_host.Send(WithSettings("willAppear", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
-  m_host.Send(WithSettings("keyUp", "B", json{{"devices", {{{"multiViewSources", {1, "2"}}}}}}));
   m_host.Send(Event("willAppear", "C", json{{"settings", "not an object"}}));
   std::vector<json> before;
   Handled(&before);
   EXPECT_TRUE(before.empty());
   EXPECT_TRUE(SetsSince(mark).empty());
+}
+
+TEST_F(PluginProcess, AKeyWithoutSourcesOnATwoInputDeviceSaysWhatItsOtherPlacesShow) {
+  Start(R"({"devices": [{"inputs": [1, 2], "sources": [2, 1, 4, 3]}]})");
+  const json reply = SettingsAfter(WithSettings("willAppear", "A", json::object()));
+  EXPECT_EQ(reply["payload"]["devices"][0]["multiViewSources"], json({1, 2, 4, 3}));
 }
 
 // ---- key presses -------------------------------------------------------------------------------------

@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { decodePreviewBmp } from '../../bundle/inspector/bmp.js';
-import { describeSettings, displayName, editSettings, offeredDevices, shortenMiddle } from '../../bundle/inspector/settings.js';
+import { describeSettings, displayName, editSettings, offeredDevices, sameSettings, shortenMiddle } from '../../bundle/inspector/settings.js';
 
 const colour = (x, y) => [(x * 7) & 255, (y * 13) & 255, (x + y) & 255]; // r, g, b of the picture's (x, y)
 
@@ -115,7 +115,8 @@ test('settings of the wrong shape read as the plug-in would read them', () => {
   assert.equal(view.currentDevice, 'Brelvon');
   // The plug-in knows a device by its entry's position: the unreadable first entry is Brelvon's.
   assert.equal(view.current, 0);
-  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon 2', signal: [], inputs: 4, sources: [1, 2, 3, 4], layout: 100, toggle: false });
+  assert.deepEqual(view.devices[1], { index: 1, name: 'Brelvon 2', signal: [], inputs: 4, sources: [1, 2, 3, 4], layout: 100,
+    toggle: false, names: ['', '', '', ''], steps: [], step: 0 });
   assert.deepEqual(describeSettings(null).devices, []);
   assert.deepEqual(describeSettings({ devices: {} }).devices, []);
 });
@@ -125,8 +126,11 @@ test('places offer only inputs the device has, whatever numbers the host sent', 
   const cases = [
     // [stored entry, inputs offered, the four places shown]
     [{ multiViewSources: [99, -3, 0, 2] }, 4, [4, 1, 1, 2]],
-    [{ multiViewSources: [1, 2, 3, 4], inputHasSignal: [true, false, true] }, 3, [1, 2, 3, 3]],
-    [{ multiViewSources: [4, 4], inputHasSignal: [true] }, 1, [1, 1, 1, 1]],
+    [{ multiViewSources: [9, 4, 4, 4], inputHasSignal: [true, false, true] }, 3, [3, 3, 3, 4]],
+    // Beyond a device's inputs, a place keeps an input number the device shows there (read back).
+    [{ multiViewSources: [1, 2, 4, 3], inputHasSignal: [true, false] }, 2, [1, 2, 4, 3]],
+    [{ multiViewSources: [1, 2, 9, 0], inputHasSignal: [true, false] }, 2, [1, 2, 2, 1]],
+    [{ multiViewSources: [4, 4], inputHasSignal: [true] }, 1, [1, 4, 1, 1]],
     [{ multiViewSources: ['3', null, 2.9, true] }, 4, [1, 2, 2, 1]],
     [{ multiViewSources: [4294967298, -4294967295, 1e300, -1e300] }, 4, [4, 1, 4, 1]],
   ];
@@ -202,13 +206,95 @@ test('the preview says it waits until a picture comes, that none comes, and that
   }
 });
 
-test('places without signal are found where the layout puts them', async () => {
-  const { placesWithoutSignal } = await import('../../bundle/inspector/view.js');
-  const at = (layout, inputs, signal) => placesWithoutSignal(layout, inputs, signal).map((m) => [m.place, m.input, m.box]);
-  assert.deepEqual(at(100, [1, 2, 3, 4], [true, true, false, true]), [[2, 3, [0, 0.5, 0.5, 0.5]]]);
-  assert.deepEqual(at(100, [3, 3, 1, 2], [true, true, false, true]), [[0, 3, [0, 0, 0.5, 0.5]], [1, 3, [0.5, 0, 0.5, 0.5]]]);
-  assert.deepEqual(at(0, [3, 1, 2, 4], [true, true, false, true]), [[0, 3, [0, 0, 1, 1]]]);
-  assert.deepEqual(at(0, [1, 3, 3, 3], [true, true, false, true]), [], 'only place 1 is on the picture');
-  assert.deepEqual(at(7, [3, 3, 3, 3], [false, false, false, false]), [], 'a layout of unknown geometry');
-  assert.deepEqual(at(100, [1, 2, 3, 4], [true, true]), [], 'inputs the flags do not cover are not marked');
+test('places without signal or with a named input are found where the layout puts them', async () => {
+  const { markedPlaces } = await import('../../bundle/inspector/view.js');
+  const quarters = [[0, 0, 0.5, 0.5], [0.5, 0, 0.5, 0.5], [0, 0.5, 0.5, 0.5], [0.5, 0.5, 0.5, 0.5]];
+  const full = [[0, 0, 1, 1]];
+  const at = (boxes, inputs, signal, names) =>
+    markedPlaces(boxes, inputs, signal, names).map((m) => [m.place, m.input, m.box, m.noSignal, m.name]);
+  const off3 = [true, true, false, true];
+  assert.deepEqual(at(quarters, [1, 2, 3, 4], off3), [[2, 3, quarters[2], true, '']]);
+  assert.deepEqual(at(quarters, [3, 3, 1, 2], off3), [[0, 3, quarters[0], true, ''], [1, 3, quarters[1], true, '']]);
+  assert.deepEqual(at(full, [3, 1, 2, 4], off3), [[0, 3, full[0], true, '']]);
+  assert.deepEqual(at(full, [1, 3, 3, 3], off3, ['', '', 'Cam', '']), [], 'only place 1 is on the picture');
+  assert.deepEqual(at([], [3, 3, 3, 3], [false, false, false, false]), [], 'a layout of unknown geometry');
+  assert.deepEqual(at(quarters, [1, 2, 3, 4], [true, true]), [], 'inputs the flags do not cover are not marked');
+  assert.deepEqual(at(quarters, [4, 3, 2, 2], off3, ['', 'Host', 'Cam', '']),
+    [[1, 3, quarters[1], true, 'Cam'], [2, 2, quarters[2], false, 'Host'], [3, 2, quarters[3], false, 'Host']]);
+});
+
+const oneDevice = (entry, top = {}) => ({ currentDevice: 'Brelvon', ...top, devices: [{ deviceName: 'Brelvon', ...entry }] });
+
+test('input names are text of at most 32 characters without controls; other members stay as they came', () => {
+  const cases = [
+    // [stored names, edit (place, typed), names written]
+    [undefined, [2, 'Camera'], ['', '', 'Camera', '']],
+    [['a\u0000b', 7, null, 'd', 'fifth'], [0, 'x\ty\n'], ['xy', '', '', 'd']],
+    [[], [3, `${'🎥'.repeat(40)}`], ['', '', '', '🎥'.repeat(32)]],
+    [[], [1, '<b>\u202eBi\u2066di\u2028</b>\ufeff'], ['', '<b>Bidi</b>', '', '']],
+    [['\u05de\u200f\u05e6'], [1, 'x'], ['\u05de\u05e6', 'x', '', '']],
+  ];
+  for (const [stored, [place, typed], written] of cases) {
+    const before = oneDevice({ inputNames: stored, inputNamesStamp: 4, future: { x: 1 } }, { later: [1] });
+    const after = editSettings(before, { inputName: place, name: typed });
+    assert.deepEqual(after.devices[0].inputNames, written, JSON.stringify(stored));
+    assert.deepEqual(describeSettings(after).devices[0].names, written);
+    assert.equal(after.devices[0].inputNamesStamp, 4);
+    assert.deepEqual([after.devices[0].future, after.later], [{ x: 1 }, [1]]);
+  }
+  assert.deepEqual(describeSettings(oneDevice({ inputNames: 'x'.repeat(10000) })).devices[0].names, ['', '', '', '']);
+  assert.equal(describeSettings(oneDevice({ inputNames: ['x'.repeat(10000)] })).devices[0].names[0].length, 32);
+  assert.equal(editSettings(oneDevice({}), { inputName: 4, name: 'x' }), null);
+});
+
+test('the step list keeps "step" naming a step through every edit', () => {
+  const step = (layout, a) => ({ multiViewLayout: layout, multiViewSources: [a, 2, 3, 4] });
+  const three = [step(100, 1), step(0, 2), step(100, 3)];
+  const cases = [
+    // [steps, step, edit, steps after (by their first input), step after]
+    [[], undefined, { addStep: true }, [4], 0],
+    [three, 2, { removeStep: 0 }, [2, 3], 1],
+    [three, 1, { removeStep: 1 }, [1, 3], 1],
+    [three, 2, { removeStep: 2 }, [1, 2], 0],
+    [[step(0, 1)], 0, { removeStep: 0 }, [], 0],
+    [three, 0, { moveStep: 0, by: 1 }, [2, 1, 3], 1],
+    [three, 1, { moveStep: 0, by: 1 }, [2, 1, 3], 0],
+    [three, 2, { moveStep: 2, by: -1 }, [1, 3, 2], 1],
+    [three, 9, { addStep: true }, [1, 2, 3, 4], 0],
+    // Steps the plug-in does not count are neither listed nor written back.
+    [[three[0], 'junk', { multiViewSources: [1, 2, '3', 4] }, { multiViewSources: [1] }, ...three.slice(1)], 'x',
+      { moveStep: 2, by: -1 }, [1, 3, 2], 0],
+  ];
+  for (const [steps, at, edit, firsts, next] of cases) {
+    const after = editSettings(oneDevice({ multiViewSources: [4, 3, 2, 1], steps, step: at }), edit);
+    const entry = after.devices[0];
+    assert.deepEqual(entry.steps.map((s) => s?.multiViewSources?.[0]), firsts, JSON.stringify(edit));
+    assert.equal(entry.step, next, JSON.stringify([at, edit]));
+  }
+  const full = oneDevice({ steps: Array.from({ length: 8 }, (_, i) => step(0, i % 4 + 1)) });
+  for (const edit of [{ addStep: true }, { removeStep: 8 }, { moveStep: 0, by: -1 }, { moveStep: 7, by: 1 },
+    { moveStep: 0, by: 2 }, { selectStep: 8 }]) {
+    assert.equal(editSettings(full, edit), null, JSON.stringify(edit));
+  }
+  // Choosing a step makes it the form's layout and places, read as the plug-in reads them.
+  const chosen = editSettings(oneDevice({ steps: [{ multiViewLayout: 0, multiViewSources: [9, true, -1, 2.5, 'x'] }] }),
+    { selectStep: 0 }).devices[0];
+  assert.deepEqual([chosen.multiViewLayout, chosen.multiViewSources], [0, [4, 1, 1, 2]]);
+});
+
+test('the key picture is absent for none and its rate is written only when chosen', () => {
+  const before = oneDevice({}, { showState: true });
+  assert.deepEqual(editSettings(before, { keyPicture: 'live' }), { ...before, keyPicture: 'live' });
+  assert.deepEqual(editSettings({ ...before, keyPicture: 'inputs' }, { keyPicture: 'none' }), before);
+  assert.deepEqual(editSettings(before, { pictureRate: 7 }), { ...before, pictureRate: 7 });
+  const read = (v) => describeSettings({ keyPicture: 'live', pictureRate: v }).pictureRate;
+  assert.deepEqual([undefined, 0, 1, 10, 11, 3.7, '5', true].map(read), [2, 1, 1, 10, 10, 3, 2, 2]);
+  assert.deepEqual(['live', 'inputs', 'Live', 1, undefined].map((v) => describeSettings({ keyPicture: v }).keyPicture),
+    ['live', 'inputs', 'none', 'none', 'none']);
+});
+
+test('settings compare equal whatever order their members came in', () => {
+  assert.ok(sameSettings({ a: 1, b: { c: [1, { d: 2, e: 3 }] } }, { b: { c: [1, { e: 3, d: 2 }] }, a: 1 }));
+  assert.ok(!sameSettings({ a: [1, 2] }, { a: [2, 1] }));
+  assert.ok(!sameSettings({ a: 1 }, { a: 1, b: 0 }));
 });

@@ -137,3 +137,15 @@ def test_a_device_that_is_not_offered_shows_no_picture_of_another(host, page):
     # The picture of a device that is offered is shown at once.
     Select(control(page, 'Device')).select_by_visible_text('Brelvon 2')
     wait(page, lambda d: close_to(preview(d), [RED, GREEN, BLUE, WHITE]), message="Brelvon 2's picture")
+
+
+def test_a_two_input_device_shows_what_its_other_places_really_show(host, page):
+    (host.folder / 'devices.json').write_text(json.dumps({**DEVICES, 'devices': [{'number': 1, 'inputs': [1, 2]}]}))
+    open_panel(page, host)
+    open_inspector(page, 1)
+    shown = lambda d: [Select(control(d, f'Place {k}')).first_selected_option.text for k in (1, 2, 3, 4)]
+    wait(page, lambda d: shown(d) == ['Input 1', 'Input 2', 'Input 3', 'Input 4'],
+         message='places 3 and 4 as the device shows them')
+    # The first edit fits every place to the inputs the device has, and the device follows.
+    Select(control(page, 'Place 1')).select_by_visible_text('Input 2')
+    wait(page, lambda d: shown(d) == ['Input 2', 'Input 2', 'Input 2', 'Input 2'], message='fitted at the edit')

@@ -35,7 +35,7 @@ def test_each_key_takes_any_action_and_a_held_look_lasts_as_long_as_the_hold(hos
     host.settings.write_text(json.dumps({'keys': {'key-2': LOOK}}))
     open_panel(page, host)
     action = control(page, 'Action of key 2')
-    assert options(page, 'Action of key 2') == ['Switch multiview', 'Hold to look']
+    assert options(page, 'Action of key 2') == ['Switch multiview', 'Hold to look', 'Step through', 'Lock the device']
     assert Select(action).first_selected_option.text == 'Switch multiview'
 
     # By keyboard: down to the next action (a list styled by the page opens on the first arrow), Enter takes it.
