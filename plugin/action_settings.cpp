@@ -82,7 +82,141 @@ bool HasSourceList(const json& entry) {
   return it != entry.end() && it->is_array();
 }
 
+// A step counts only as an object with at least four sources of number type (the first four are kept); its
+// layout reads as an entry's does.
+bool StepFromJson(const json& element, StepState& out) {
+  if (!element.is_object()) return false;
+  auto it = element.find("multiViewSources");
+  if (it == element.end() || !it->is_array() || it->size() < 4) return false;
+  bool clamped = false;
+  out.multiViewLayout = LayoutFromEntry(element, clamped);
+  out.multiViewSources.clear();
+  for (size_t place = 0; place < 4; ++place) {
+    const json& source = (*it)[place];
+    if (!source.is_number() && !source.is_boolean()) return false;
+    out.multiViewSources.push_back(SourceNumberFromJson(source));
+  }
+  return true;
+}
+
+void StepsFromEntry(const json& entry, int32_t inputCount, DeviceSettings& device) {
+  device.hasSteps = false;
+  device.steps.clear();
+  device.step = 0;
+  if (!entry.is_object()) return;
+  auto it = entry.find("steps");
+  if (it == entry.end() || !it->is_array()) return;
+  device.hasSteps = true;
+  for (const json& element : *it) {
+    if (device.steps.size() == kMaxSteps) break;
+    StepState step;
+    if (!StepFromJson(element, step)) continue;
+    FitSourcesToInputs(step.multiViewSources, inputCount);
+    device.steps.push_back(std::move(step));
+  }
+  auto index = entry.find("step");
+  if (index == entry.end()) return;
+  if (index->is_number_unsigned() && index->get<uint64_t>() < device.steps.size()) {
+    device.step = static_cast<size_t>(index->get<uint64_t>());
+  } else if (index->is_number_integer() && index->get<int64_t>() >= 0 &&
+             static_cast<uint64_t>(index->get<int64_t>()) < device.steps.size()) {
+    device.step = static_cast<size_t>(index->get<int64_t>());
+  }
+}
+
+// The length of the UTF-8 sequence starting at text[i] and its code point; 0 for a byte that starts none.
+size_t DecodeUtf8(const std::string& text, size_t i, uint32_t& cp) {
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(i);
+  size_t length = 0;
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    cp = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (byte(i + k) & 0x3F);
+  }
+  // Overlong forms, surrogates and values beyond Unicode are no characters.
+  static const uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[length] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
+  return length;
+}
+
+// Characters that would steer or break how the text around a name is shown.
+bool DroppedFromNames(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF;
+}
+
+// A top-level boolean that is written back only when the settings carried it: `set` tells whether they did.
+void ReadFlag(const json& settings, const char* key, bool& value, bool& set) {
+  value = false;
+  set = false;
+  if (!settings.is_object()) return;
+  auto it = settings.find(key);
+  if (it == settings.end() || !it->is_boolean()) return;
+  value = it->get<bool>();
+  set = true;
+}
+
 }  // namespace
+
+std::string CleanInputName(const std::string& text) {
+  std::string out;
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size() && characters < kMaxInputNameLength;) {
+    uint32_t cp = 0;
+    const size_t length = DecodeUtf8(text, i, cp);
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    if (!DroppedFromNames(cp)) {
+      out.append(text, i, length);
+      ++characters;
+    }
+    i += length;
+  }
+  return out;
+}
+
+InputNames ReadInputNames(const json& entry) {
+  InputNames read;
+  if (!entry.is_object()) return read;
+  auto names = entry.find("inputNames");
+  if (names != entry.end() && names->is_array()) {
+    read.has = true;
+    for (const json& name : *names) {
+      if (read.names.size() == kMaxInputNames) break;
+      read.names.push_back(name.is_string() ? CleanInputName(name.get_ref<const std::string&>()) : std::string());
+    }
+  }
+  auto stamp = entry.find("inputNamesStamp");
+  if (stamp != entry.end()) {
+    read.hasStamp = true;
+    if (stamp->is_number_unsigned()) read.stamp = stamp->get<uint64_t>();
+    if (stamp->is_number_integer() && stamp->get<int64_t>() >= 0) read.stamp = static_cast<uint64_t>(stamp->get<int64_t>());
+  }
+  return read;
+}
+
+void WriteInputNames(const InputNames& names, json& entry) {
+  if (names.has) entry["inputNames"] = names.names;
+  if (names.hasStamp) entry["inputNamesStamp"] = names.stamp;
+}
 
 std::string DeviceDisplayName(int32_t index) {
   if (index == 0) return "Brelvon";
@@ -136,15 +270,16 @@ bool EntryHoldsSources(const json& settings, int32_t d) {
 void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices, ActionSettings& out) {
   out.currentDevice = ReadStringMember(settings, "currentDevice", "Brelvon");
   out.icon = ReadStringMember(settings, "icon", "");
-  out.showState = false;
-  out.showStateSet = false;
+  ReadFlag(settings, "showState", out.showState, out.showStateSet);
+  ReadFlag(settings, "locked", out.locked, out.lockedSet);
+  out.picture = json::object();
   if (settings.is_object()) {
-    auto it = settings.find("showState");
-    if (it != settings.end() && it->is_boolean()) {
-      out.showState = it->get<bool>();
-      out.showStateSet = true;
+    for (const char* key : {"keyPicture", "pictureRate"}) {
+      auto it = settings.find(key);
+      if (it != settings.end()) out.picture[key] = *it;
     }
   }
+  out.stored = settings;
   out.devices.clear();
   out.absentDevices.clear();
 
@@ -177,6 +312,8 @@ void CompleteActionSettings(const json& settings, const DeviceSnapshot& devices,
     device.multiViewLayout = LayoutFromEntry(entry, device.layoutClamped);
     device.toggle = ToggleFromEntry(entry);
     device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : DefaultSources(devices, d);
+    device.inputNames = ReadInputNames(entry);
+    StepsFromEntry(entry, static_cast<size_t>(d) < devices.inputCounts.size() ? devices.inputCounts[d] : 0, device);
     // A device without a signal entry (a node missing) shows no flags rather than dropping the event.
     if (static_cast<size_t>(d) < devices.inputSignals.size()) device.inputHasSignal = devices.inputSignals[d];
     out.devices.push_back(std::move(device));
@@ -189,6 +326,7 @@ DeviceSettings ReadStoredEntry(const json& entry) {
   device.multiViewLayout = LayoutFromEntry(entry, device.layoutClamped);
   device.toggle = ToggleFromEntry(entry);
   device.multiViewSources = HasSourceList(entry) ? SourcesFromEntry(entry) : std::vector<int32_t>{1, 2, 3, 4};
+  StepsFromEntry(entry, 0, device);
   return device;
 }
 
@@ -216,6 +354,10 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
   out["currentDevice"] = settings.currentDevice;
   out["icon"] = settings.icon;
   if (settings.showStateSet) out["showState"] = settings.showState;
+  if (settings.lockedSet) out["locked"] = settings.locked;
+  if (settings.picture.is_object()) {
+    for (const auto& member : settings.picture.items()) out[member.key()] = member.value();
+  }
   bool anyPresent = false;
   for (size_t i = 0; i < settings.devices.size(); ++i) {
     const DeviceSettings& device = settings.devices[i];
@@ -237,6 +379,15 @@ bool WriteActionSettings(const ActionSettings& settings, json& out) {
     for (bool bit : device.inputHasSignal) signal.push_back(bit);
     entry["inputHasSignal"] = std::move(signal);
     entry["deviceName"] = device.deviceName;
+    WriteInputNames(device.inputNames, entry);
+    if (device.hasSteps) {
+      json steps = json::array();
+      for (const StepState& step : device.steps) {
+        steps.push_back({{"multiViewLayout", step.multiViewLayout}, {"multiViewSources", step.multiViewSources}});
+      }
+      entry["steps"] = std::move(steps);
+      if (!device.steps.empty()) entry["step"] = device.step;
+    }
   }
   if (!anyPresent) return false;
   for (const json& stored : settings.absentDevices) out["devices"].push_back(stored);

@@ -10,6 +10,35 @@
 
 #include "device/device_state.h"
 
+// The input names a device entry carries ("inputNames", "inputNamesStamp"): at most four, each at most
+// kMaxInputNameLength characters with control and bidirectional formatting characters removed; a non-string
+// element reads as "". `has` false: the entry carries no names (and none are written back).
+constexpr size_t kMaxInputNames = 4;
+constexpr size_t kMaxInputNameLength = 32;
+struct InputNames {
+  bool has = false;
+  std::vector<std::string> names;
+  bool hasStamp = false;
+  uint64_t stamp = 0;  // a stamp that is not a non-negative integer reads as 0
+};
+InputNames ReadInputNames(const nlohmann::json& entry);
+// Writes names (and the stamp) into the entry object; nothing when !names.has.
+void WriteInputNames(const InputNames& names, nlohmann::json& entry);
+// A name as it may be kept and shown: valid UTF-8 only, without control characters (C0, DEL, C1) and
+// bidirectional formatting characters, cut to kMaxInputNameLength characters.
+std::string CleanInputName(const std::string& text);
+
+// One state of a step key ("steps", action com.brelvon.multiview.cycle): a layout and four sources.
+struct StepState {
+  uint32_t multiViewLayout = 100;
+  std::vector<int32_t> multiViewSources;
+};
+constexpr size_t kMaxSteps = 8;
+
+// The actions whose settings carry steps or a lock.
+constexpr char kCycleAction[] = "com.brelvon.multiview.cycle";
+constexpr char kLockAction[] = "com.brelvon.multiview.lock";
+
 struct DeviceSettings {
   // False for a device that is not detected now: its stored entry (when there was one) is kept unread and
   // written back unchanged, and the other fields hold defaults.
@@ -24,6 +53,14 @@ struct DeviceSettings {
   std::vector<int32_t> multiViewSources;
   std::vector<bool> inputHasSignal;
   bool toggle = false;
+  InputNames inputNames;
+  // "steps" as read soundly: elements that are not an object with four sources of number type are dropped,
+  // at most kMaxSteps; written back as read, so that "step" always counts in the list the settings show.
+  // hasSteps false: no "steps" array (nothing written back).
+  bool hasSteps = false;
+  std::vector<StepState> steps;
+  // The step the next press applies: 0 unless an integer naming one of the steps.
+  size_t step = 0;
 };
 
 struct ActionSettings {
@@ -38,6 +75,14 @@ struct ActionSettings {
   // The stored "devices" entries beyond the highest detected device, unread and unchanged: a device that is
   // not plugged in keeps its configuration for when it is back.
   std::vector<nlohmann::json> absentDevices;
+  // "locked" of a lock key: written back only when the settings carried it as a boolean or a press set it.
+  bool locked = false;
+  bool lockedSet = false;
+  // "keyPicture" and "pictureRate" as the settings carried them (read where the pictures are drawn), written
+  // back unchanged; an object without them when the settings had neither.
+  nlohmann::json picture = nlohmann::json::object();
+  // The settings object as it was read, as the host holds it.
+  nlohmann::json stored;
 };
 
 // What the settings are completed from: which device indexes the last enumeration detected, their input

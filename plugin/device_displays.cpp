@@ -15,6 +15,7 @@ DeviceState DeviceDisplays::Over(const DeviceState& below, const DeviceState& ch
 
 void DeviceDisplays::Press(int32_t device, const DeviceState& state, bool layoutOnly) {
   Device& d = At(device);
+  if (d.locked) return;
   const bool hadLayers = !d.layers.empty();
   d.committed = Over(d.committed, state, layoutOnly);
   d.layoutPressed = true;
@@ -33,6 +34,7 @@ void DeviceDisplays::Look(int32_t device, const std::string& key, const DeviceSt
   }
   if (elsewhere) EndLook(key);
   Device& d = At(device);
+  if (d.locked) return;
   auto held = std::find_if(d.layers.begin(), d.layers.end(),
                            [&](const Layer& layer) { return !layer.edit && layer.key == key; });
   if (held != d.layers.end()) {
@@ -63,6 +65,7 @@ void DeviceDisplays::ReadForEdit(int32_t device) {
 
 void DeviceDisplays::Edit(int32_t device, const DeviceState& state, bool layoutOnly) {
   Device& d = At(device);
+  if (d.locked) return;
   auto edit = std::find_if(d.layers.begin(), d.layers.end(), [](const Layer& layer) { return layer.edit; });
   if (edit == d.layers.end()) {
     d.layers.push_back(Layer{true, std::string(), Over(Shown(d), state, layoutOnly)});
@@ -95,6 +98,11 @@ void DeviceDisplays::FollowPresence() {
     d.present = present;
     m_changed.insert(device);
     if (!present) continue;
+    // A locked device is not written: what it shows now is what it keeps.
+    if (d.locked) {
+      ReadCommitted(device, true);
+      continue;
+    }
     // Back after a while away (perhaps switched off meanwhile): it gets what it should show.
     if (!d.committed.stateRead && !d.layers.empty()) ReadCommitted(device, true);
     Write(device, Form::kApply, !Shown(d).stateRead && d.layers.empty() && d.layoutPressed);
@@ -104,6 +112,30 @@ void DeviceDisplays::FollowPresence() {
 bool DeviceDisplays::Present(int32_t device) const {
   auto it = m_state.find(device);
   return it != m_state.end() && it->second.present;
+}
+
+void DeviceDisplays::SetLocked(int32_t device, bool locked) {
+  Device& d = At(device);
+  if (d.locked == locked) return;
+  d.locked = locked;
+  if (!locked) return;
+  // The device keeps what it shows: closing an inspector or releasing a look puts nothing back later.
+  if (!d.layers.empty()) d.committed = Shown(d);
+  d.layers.clear();
+  d.readForEdit = false;
+}
+
+bool DeviceDisplays::Locked(int32_t device) const {
+  auto it = m_state.find(device);
+  return it != m_state.end() && it->second.locked;
+}
+
+std::set<int32_t> DeviceDisplays::LockedDevices() const {
+  std::set<int32_t> locked;
+  for (const auto& entry : m_state) {
+    if (entry.second.locked) locked.insert(entry.first);
+  }
+  return locked;
 }
 
 std::vector<int32_t> DeviceDisplays::TakeChanged() {
@@ -128,7 +160,7 @@ bool DeviceDisplays::ReadCommitted(int32_t device, bool underLayers) {
 
 void DeviceDisplays::Write(int32_t device, Form form, bool layoutOnly) {
   Device& d = At(device);
-  if (!d.present) return;
+  if (!d.present || d.locked) return;
   const DeviceState& shown = Shown(d);
   if (layoutOnly) {
     m_devices.SetMultiviewLayout(device, shown.layout);

@@ -6,6 +6,10 @@
 // The device shows the top layer, or committed when there is none. Every multiview write of the plug-in comes
 // from here and writes that; nothing reads a device to decide what to put back. So whenever no look is held
 // and no edit is open on a device, the device (once detected) shows committed.
+//
+// A device may be locked: what it shows then becomes committed (its layers go) and nothing is written to it
+// until it is unlocked - presses, looks and edits of it are ignored, taking an edit back writes nothing, and a
+// device that comes back is read rather than written. Unlocking writes nothing either.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +50,11 @@ class DeviceDisplays {
   void FollowPresence();
   bool Present(int32_t device) const;
 
+  // Locks or unlocks a device (see above).
+  void SetLocked(int32_t device, bool locked);
+  bool Locked(int32_t device) const;
+  std::set<int32_t> LockedDevices() const;
+
   // The devices whose state was written, or that came or went, since the last call; each once.
   std::vector<int32_t> TakeChanged();
 
@@ -60,6 +69,7 @@ class DeviceDisplays {
     std::vector<Layer> layers;
     bool present = false;
     bool readForEdit = false;
+    bool locked = false;
     // A press set the committed layout while its sources were not known yet: the layout is still what the
     // device should show, with whatever sources it has.
     bool layoutPressed = false;

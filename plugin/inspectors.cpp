@@ -64,6 +64,7 @@ void Inspectors::AskedForStatus(const std::string& action, const std::string& co
   e.status = true;
   e.toldDevices.clear();
   e.toldSignals.clear();
+  e.toldLocks.clear();
   e.asked = ++m_clock;
   Trim();
 }

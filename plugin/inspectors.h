@@ -61,6 +61,8 @@ class Inspectors {
   // list: not told yet). Reset when it asks again.
   std::vector<std::string>& ToldDevices(const std::string& context) { return At(context).toldDevices; }
   std::vector<std::vector<bool>>& ToldSignals(const std::string& context) { return At(context).toldSignals; }
+  // The names of the locked devices an asker was last told (none at first).
+  std::vector<std::string>& ToldLocks(const std::string& context) { return At(context).toldLocks; }
 
  private:
   enum class Images { kNone, kWanted, kStopped };
@@ -74,6 +76,7 @@ class Inspectors {
     bool status = false;
     std::vector<std::string> toldDevices;
     std::vector<std::vector<bool>> toldSignals;
+    std::vector<std::string> toldLocks;
     int32_t editDevice = -1;
     uint64_t asked = 0;  // order of the last request, kept or open
   };

@@ -168,6 +168,8 @@ void MyPaneloxPlugin::OnWillAppear(const std::string& action, const std::string&
   ActionSettings settings;
   if (ReadActionSettings(payload, settings)) {
     const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    // A plug-in started later learns the lock from a lock key that says so.
+    if (action == kLockAction && named >= 0 && settings.locked) m_displays.SetLocked(named, true);
     m_keys.Settings(context, action, settings, named, true,
                     CurrentDeviceIndex(settings) >= 0 ? Keys::Event::kAppeared : Keys::Event::kAppearedAway);
     m_pictures.Settings(context, RawSettings(payload), settings, named, true);
@@ -214,6 +216,15 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
   }
   ActionSettings settings;
   if (!ReadActionSettings(payload, settings)) return;
+  if (action == kLockAction) {
+    // The lock belongs to the device, wherever it is; every lock key of it is written the new lock (Commit).
+    const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
+    if (named >= 0) m_displays.SetLocked(named, !m_displays.Locked(named));
+    m_keys.Settings(context, action, settings, named, false, Keys::Event::kPressed);
+    m_pictures.Settings(context, RawSettings(payload), settings, named, false);
+    Commit();
+    return;
+  }
   const int32_t d = CurrentDeviceIndex(settings);
   if (d < 0) {
     // Its device is away: nothing is shown or written back, but the key draws what its settings now say.
@@ -224,6 +235,19 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
     return;
   }
   DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  // A locked device is not changed: the settings go back as they came, the toggle and the step unmoved.
+  const bool locked = m_displays.Locked(d);
+  if (action == kCycleAction && !entry.steps.empty()) {
+    const StepState& step = entry.steps[entry.step];
+    if (!locked) {
+      m_displays.Press(d, DeviceState{step.multiViewLayout, vendor::PackSources(step.multiViewSources), true});
+      entry.step = (entry.step + 1) % entry.steps.size();
+    }
+    m_keys.Settings(context, action, settings, d, true, Keys::Event::kPressed);
+    m_pictures.Settings(context, RawSettings(payload), settings, d, false);
+    Commit();
+    return;
+  }
   bool writeBack = true;
   if (entry.multiViewSources.size() < 4) {
     // No four sources to send: the layout alone is applied and nothing is written back unless the layout was
@@ -231,7 +255,7 @@ void MyPaneloxPlugin::OnKeyUp(const std::string& action, const std::string& cont
     writeBack = entry.layoutClamped;
   } else {
     const int32_t inputs = m_devices.InputCount(d);
-    if (entry.toggle) ToggleFirstSource(entry, inputs);
+    if (entry.toggle && !locked) ToggleFirstSource(entry, inputs);
     FitSourcesToInputs(entry.multiViewSources, inputs);
   }
   const EntryState shown = StateOfEntry(entry);
@@ -287,7 +311,9 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
   if (!ReadActionSettings(payload, settings)) return;
   // Only an open inspector's edit shows on the device: the last change of a page that has just closed
   // changes the key's settings alone.
-  const bool editing = m_inspectors.Open(context);
+  // A lock key's settings hold no state to show; its inspector still edits the device's names.
+  const bool nameEdit = m_inspectors.Open(context);
+  const bool editing = nameEdit && action != kLockAction;
   const int32_t named = NamedDeviceIndex(settings, m_devices.MaxDevices());
   const int32_t d = CurrentDeviceIndex(settings);
   bool writeBack = false;
@@ -304,7 +330,8 @@ void MyPaneloxPlugin::OnDidReceiveSettings(const std::string& action, const std:
   } else if (named >= 0 && editing) {
     EditAbsentDevice(context, named, settings);
   }
-  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged);
+  // An open inspector's edit is also where the input names of a device are edited.
+  m_keys.Settings(context, action, settings, named, writeBack, Keys::Event::kChanged, nameEdit);
   m_pictures.Settings(context, RawSettings(payload), settings, named, false);
   Commit();
 }
@@ -335,8 +362,33 @@ void MyPaneloxPlugin::OnSendToPlugin(const std::string& action, const std::strin
   } else if (method == "getDeviceStatus") {
     m_inspectors.AskedForStatus(action, context);
     SendDeviceStatus(action, context);
+  } else if (method == "takeFromDevice") {
+    TakeFromDevice(action, context);
   }
   Commit();
+}
+
+void MyPaneloxPlugin::TakeFromDevice(const std::string& action, const std::string& context) {
+  const json* held = m_keys.HeldSettings(context);
+  ActionSettings settings;
+  int32_t d = -1;
+  DeviceState shown;
+  if (held && ReadActionSettings(json{{"settings", *held}}, settings)) d = CurrentDeviceIndex(settings);
+  if (d < 0 || !m_devices.ReadMultiviewState(d, shown)) {
+    m_host.SendToPropertyInspector(action, context, json{{"takenFromDevice", {{"error", "unavailable"}}}});
+    return;
+  }
+  // The key's layout and first four sources become what the device shows; nothing is written to it.
+  DeviceSettings& entry = settings.devices[static_cast<size_t>(d)];
+  entry.multiViewLayout = shown.layout;
+  entry.layoutClamped = false;
+  const std::array<int32_t, 4> places = vendor::UnpackSources(shown.sources);
+  if (entry.multiViewSources.size() < places.size()) entry.multiViewSources.resize(places.size());
+  std::copy(places.begin(), places.end(), entry.multiViewSources.begin());
+  m_keys.Settings(context, action, settings, d, true, Keys::Event::kPressed);
+  const json& taken = *m_keys.HeldSettings(context);
+  m_pictures.Settings(context, taken, settings, d, false);
+  m_host.SendToPropertyInspector(action, context, json{{"takenFromDevice", {{"settings", taken}}}});
 }
 
 std::vector<std::string> MyPaneloxPlugin::DetectedNames() const {
@@ -366,6 +418,8 @@ void MyPaneloxPlugin::LoadLayoutNames() {
   m_texts.inputs = ReadStringMember(table, "state.inputs", m_texts.inputs);
   m_texts.noSignal = ReadStringMember(table, "state.noSignal", m_texts.noSignal);
   m_texts.live = ReadStringMember(table, "state.live", m_texts.live);
+  m_texts.locked = ReadStringMember(table, "lock.locked", m_texts.locked);
+  m_texts.unlocked = ReadStringMember(table, "lock.unlocked", m_texts.unlocked);
 }
 
 void MyPaneloxPlugin::KeyFrameCame(KeyFrame frame) {
@@ -406,7 +460,8 @@ void MyPaneloxPlugin::Commit() {
   for (int32_t d : m_displays.TakeChanged()) devices.insert(d);
   for (int32_t d : m_pictures.TakeStale()) devices.insert(d);
   const bool pictures = !m_pictures.WantedDevices().empty();
-  if (m_keys.AnyDrawn() || !devices.empty() || pictures) LoadLayoutNames();
+  m_keys.Locks(m_displays.LockedDevices());
+  if (m_keys.AnyImageDrawn() || !devices.empty() || pictures) LoadLayoutNames();
   for (int32_t d : devices) {
     if (m_keys.DrawsDevice(d) || m_pictures.WantsShows(d)) ReadBackForKeys(d, m_devices.InputSignals());
   }
@@ -420,6 +475,15 @@ void MyPaneloxPlugin::Commit() {
   const std::vector<std::string> names = DetectedNames();
   for (const Inspectors::Asker& asker : m_inspectors.Askers()) {
     if (m_inspectors.ToldDevices(asker.context) != names) SendDeviceStatus(asker.action, asker.context);
+  }
+  // Locked devices likewise, once any is locked (an asker is first told of none).
+  std::vector<std::string> locked;
+  for (int32_t d : m_displays.LockedDevices()) locked.push_back(DeviceDisplayName(d));
+  for (const Inspectors::Asker& asker : m_inspectors.Askers()) {
+    std::vector<std::string>& told = m_inspectors.ToldLocks(asker.context);
+    if (told == locked) continue;
+    told = locked;
+    m_host.SendToPropertyInspector(asker.action, asker.context, json{{"deviceLocks", {{"locked", locked}}}});
   }
 
   // The signals are looked at once a second while a key draws them or an open inspector asked for them.

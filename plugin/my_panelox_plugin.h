@@ -88,6 +88,8 @@ class MyPaneloxPlugin : public PnxBasePlugin {
   // "deviceStatus": the display names of the detected devices.
   std::vector<std::string> DetectedNames() const;
   void SendDeviceStatus(const std::string& action, const std::string& context);
+  // "takeFromDevice": the key's settings take what its device shows, and its page is answered.
+  void TakeFromDevice(const std::string& action, const std::string& context);
 
   // What the graph should do: the inspectors' preview, with the picture keys' frames of its device; or,
   // without one, the capture of a device that picture keys want.

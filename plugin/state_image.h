@@ -1,10 +1,14 @@
-// The key image of a key that shows its device's state: an SVG drawing of the four multiview places and the
-// data URL that carries it in "setImage". Pure functions, any thread.
+// The key image of a key that shows its device's state: an SVG drawing of the layout's multiview places (four
+// equal ones where the layout is not known), and of a lock key; the data URL that carries it in "setImage".
+// Pure functions, any thread.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "plugin/layout_names.h"
 
 struct StateImage {
   bool connected = true;             // false: the device is not detected; nothing else is drawn
@@ -13,6 +17,10 @@ struct StateImage {
   std::array<int32_t, 4> inputs{};   // the input shown in each place, place 1 first
   std::array<bool, 4> signal{};      // whether that input carries a signal
   bool live = false;                 // the device shows exactly this key's layout and sources
+  std::vector<PlaceRect> places;     // the layout's places (at most four); empty: four equal places
+  std::array<std::string, 4> names{};  // the name of the input in each place; "" draws its number
+  std::string step;                  // a step key's next step, as "2/3"; "" for none
+  bool locked = false;               // the device is locked: a lock mark
 };
 
 // What the drawing says to a screen reader, in its <title>; "{inputs}" stands for a list of input numbers.
@@ -24,6 +32,8 @@ struct StateImageTexts {
   std::string inputs = "inputs shown: {inputs}";
   std::string noSignal = "no signal: {inputs}";
   std::string live = "live";
+  std::string locked = "locked";  // "lock.locked": a lock key's text and the lock mark's
+  std::string unlocked = "unlocked";  // "lock.unlocked"
 };
 
 // A square SVG document. Marks that tests and styles can find: the root's class is "state" (or
@@ -34,6 +44,10 @@ struct StateImageTexts {
 // notConnected is the text an absent device's key shows.
 std::string StateImageSvg(const StateImage& image, const std::string& notConnected = "not connected");
 std::string StateImageSvg(const StateImage& image, const StateImageTexts& texts);
+
+// A lock key's drawing: a padlock, shut or open, and texts.locked or texts.unlocked. The root's class is
+// "lock locked" or "lock unlocked".
+std::string LockImageSvg(bool locked, const StateImageTexts& texts);
 
 // "data:image/svg+xml;base64,..." - the form key images take in "setImage".
 std::string SvgDataUrl(const std::string& svg);

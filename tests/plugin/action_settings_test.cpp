@@ -178,4 +178,101 @@ TEST(ToggleStep, AdvancesToNextInputWithSignal) {
   EXPECT_TRUE(empty.multiViewSources.empty());
 }
 
+TEST(InputNames, HostileNamesStayShortPlainText) {
+  const std::string tenThousand(10000, 'x');
+  std::string accents;
+  for (int i = 0; i < 40; ++i) accents += "\xC3\xA9";  // é, two bytes each
+  const struct {
+    const char* name;
+    std::string text;
+    std::string clean;
+  } cases[] = {
+      {"markup stays text (escaped where drawn)", "<b>&amp;\"x\"</b>", "<b>&amp;\"x\"</b>"},
+      {"NUL and control characters go", std::string("Ca\0m\t\x1b\x7f", 8) + "\xC2\x85" + "1", "Cam1"},
+      {"bidirectional controls go", "\xE2\x80\xAE" "Desk\xE2\x81\xA6" "A\xE2\x80\x8F", "DeskA"},
+      {"cut to 32 characters", tenThousand, std::string(32, 'x')},
+      {"cut by characters, not bytes", accents, accents.substr(0, 64)},
+      {"bytes that are no UTF-8 go", "A\xFF\xC3(\xED\xA0\x80" "B\xF0\x9F\x8E\xA5", "A(B\xF0\x9F\x8E\xA5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CleanInputName(c.text), c.clean) << c.name;
+}
+
+TEST(InputNames, ReadFromTheEntryAndWrittenBackOnlyWhereTheyWere) {
+  const struct {
+    const char* entry;
+    bool has;
+    std::vector<std::string> names;
+    uint64_t stamp;
+  } cases[] = {
+      {R"({})", false, {}, 0},
+      {R"({"inputNames": "Cam"})", false, {}, 0},
+      {R"({"inputNames": ["Cam", 7, null, "Desk", "Fifth"], "inputNamesStamp": 3})", true, {"Cam", "", "", "Desk"}, 3},
+      {R"({"inputNames": [], "inputNamesStamp": -2})", true, {}, 0},
+      {R"({"inputNames": ["A"], "inputNamesStamp": "9"})", true, {"A"}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry);
+    ActionSettings read;
+    CompleteActionSettings(json{{"devices", json::array({json::parse(c.entry)})}}, TwoDevices(), read);
+    const InputNames& names = read.devices[0].inputNames;
+    EXPECT_EQ(names.has, c.has);
+    EXPECT_EQ(names.names, c.names);
+    EXPECT_EQ(names.stamp, c.stamp);
+    json out;
+    WriteActionSettings(read, out);
+    EXPECT_EQ(out["devices"][0].contains("inputNames"), c.has);
+    EXPECT_FALSE(out["devices"][1].contains("inputNames"));
+  }
+}
+
+TEST(Steps, WrongTypedStepsAreDroppedAndTheStepCountsInWhatIsWrittenBack) {
+  const json good = {{"multiViewLayout", 0}, {"multiViewSources", {4, 3, 2, 9}}};
+  const struct {
+    json steps;
+    json step;
+    size_t count;
+    size_t index;
+  } cases[] = {
+      {json::array({good, good}), 1, 2, 1},
+      {json::array({good, good}), 2, 2, 0},  // beyond the steps
+      {json::array({good}), -1, 1, 0},
+      {json::array({good, good}), "1", 2, 0},
+      {json::array({"x", 5, json::object(), {{"multiViewSources", {1, 2, 3}}},
+                    {{"multiViewSources", {1, "2", 3, 4}}}, good}), 0, 1, 0},
+      {json::array({good, good, good, good, good, good, good, good, good, good}), 9, 8, 0},
+      {json::array(), 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps.dump() + " step " + c.step.dump());
+    ActionSettings read;
+    CompleteActionSettings(json{{"devices", json::array({json{{"steps", c.steps}, {"step", c.step}}})}}, TwoDevices(),
+                           read);
+    const DeviceSettings& entry = read.devices[0];
+    ASSERT_EQ(entry.steps.size(), c.count);
+    EXPECT_EQ(entry.step, c.index);
+    // Every step reaches the device with inputs it has.
+    for (const StepState& step : entry.steps) EXPECT_EQ(step.multiViewSources, (std::vector<int32_t>{4, 3, 2, 4}));
+    json out;
+    WriteActionSettings(read, out);
+    EXPECT_EQ(out["devices"][0]["steps"].size(), c.count);
+    if (c.count > 0) {
+      EXPECT_EQ(out["devices"][0]["step"], c.index);
+    }
+  }
+}
+
 }  // namespace
+
+TEST(ActionSettings, PictureMembersAreWrittenBackAsTheyCame) {
+  for (const char* picture : {R"({"keyPicture": "live", "pictureRate": 5})", R"({"keyPicture": 7})", "{}"}) {
+    SCOPED_TRACE(picture);
+    json settings = json::parse(picture);
+    ActionSettings read;
+    CompleteActionSettings(settings, TwoDevices(), read);
+    json out;
+    ASSERT_TRUE(WriteActionSettings(read, out));
+    for (const auto& member : settings.items()) EXPECT_EQ(out[member.key()], member.value());
+    EXPECT_EQ(out.contains("keyPicture"), settings.contains("keyPicture"));
+    EXPECT_EQ(out.contains("pictureRate"), settings.contains("pictureRate"));
+  }
+}

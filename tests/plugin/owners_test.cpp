@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,44 @@ TEST(Owners, KnownFaultsStayFixed) {
     std::function<void(Owners&)> run;
   };
   const Case cases[] = {
+      {"a plug-in started later takes the newest names any key carries and gives them to the older copies",
+       [](Owners& o) {
+         auto named = [](const char* name, int stamp) {
+           json settings = On(0, 100, {1, 2, 3, 4});
+           settings["devices"][0]["inputNames"] = {name};
+           settings["devices"][0]["inputNamesStamp"] = stamp;
+           return settings;
+         };
+         o.Appear("N", On(1, 100, {1, 2, 3, 3}));
+         o.Appear("A", named("Cam", 5));
+         o.Appear("B", named("Old", 2));
+         o.Appear("C", named("New", 7));
+         std::map<std::string, json> written;
+         for (const json& m : o.host.sent) {
+           if (m["event"] == "setSettings") written[m["context"]] = m["settings"]["devices"][0];
+         }
+         EXPECT_FALSE(written["N"].contains("inputNames")) << "a key of a device without names gets none";
+         for (const char* key : {"A", "B", "C"}) {
+           EXPECT_EQ(written[key]["inputNames"], json({"New"})) << key;
+           EXPECT_EQ(written[key]["inputNamesStamp"], 7) << key;
+         }
+       }},
+      {"a plug-in started later learns the lock from a lock key; presses then change nothing on the device",
+       [](Owners& o) {
+         o.plugin.OnWillAppear(kLockAction, "L", With(json{{"currentDevice", "Brelvon"}, {"locked", true}}), "P");
+         o.devices.requests.clear();
+         o.Press("T", On(0, 7, {1, 2, 3, 4}, true, true));
+         for (const std::string& request : o.devices.requests) EXPECT_EQ(request.rfind("get", 0), 0u) << request;
+         json written;
+         for (const json& m : o.host.sent) {
+           if (m["event"] == "setSettings" && m["context"] == "T") written = m["settings"];
+         }
+         EXPECT_EQ(written["devices"][0]["multiViewSources"], json({1, 2, 3, 4})) << "the toggle moved";
+         EXPECT_TRUE(o.Image("T").locked);
+         o.plugin.OnKeyUp(kLockAction, "L", With(json{{"currentDevice", "Brelvon"}, {"locked", true}}), "P");
+         EXPECT_TRUE(o.devices.requests.empty() || o.devices.requests.back().rfind("get", 0) == 0);
+         EXPECT_FALSE(o.Image("T").locked);
+       }},
       {"a settings change of a key whose inspector is not open changes its settings only",
        [](Owners& o) {
          o.Appear("A", On(0, 100, {1, 2, 3, 4}));

@@ -2,7 +2,9 @@
 // inputs, a layout alone), held looks, two inspectors appearing and going in either order, edits, settings
 // changes of keys whose inspector is not open, image and status requests from any key (also before its
 // inspector appears), keys appearing while their device is away, devices unplugged and plugged back, signals
-// changing - run in process against the recording fakes. After every step:
+// changing, input names edited in an open inspector, step keys pressed (with steps and a step index of every
+// kind), lock keys pressed, settings taken from the device - run in process against the recording fakes. After
+// every step:
 // - a device that no look holds shows the open inspectors' edit on it, or else what its last press committed;
 // - every key that draws the state draws what its device shows (or "not connected"), with the signal marks,
 //   and is live exactly when its settings as written back equal that;
@@ -10,6 +12,11 @@
 //   device its key names; none flow while no inspector is open;
 // - device and signal reports reach only open inspectors that asked, and each of them knows the present truth;
 // - the signal timer runs exactly while a key draws the state or an open inspector asked;
+// - a locked device is not written; drawn keys of it carry the lock mark, lock keys say and hold the lock, and
+//   status askers are told the locked devices;
+// - every key of a device carries the newest names of that device, and drawn keys show them;
+// - a step key's "step" as written back names one of its steps, the one after the step it applied;
+// - "takeFromDevice" answers with the settings written back, which hold what the device shows;
 // - a capture runs exactly while one is wanted (images for an inspector, or a visible picture key of a present
 //   device), hands its frames to the picture keys exactly while one of its device is visible, a frame's
 //   picture reaches only visible picture keys of its device, and a picture key whose device is away says so.
@@ -41,6 +48,15 @@ namespace {
 
 const char kSwitch[] = "com.brelvon.multiview.switch";
 const char kPeek[] = "com.brelvon.multiview.peek";
+const char kCycle[] = "com.brelvon.multiview.cycle";
+const char kLock[] = "com.brelvon.multiview.lock";
+// Names an inspector may give the inputs (short enough to be drawn whole).
+const char* const kNameTable[] = {"", "Cam", "Desk", "Stage", "Host"};
+// "step" values of a step key: in range, beyond it, negative, of another type.
+const json kStepValues[] = {0, 1, 2, 7, -1, "1", nullptr};
+const uint32_t kLayouts[] = {0, 1, 7, 100};
+// Every key whose settings the model follows: C0/C1 step keys, K0/K0b lock keys of device 0, K1 of device 1.
+const char* const kAllKeys[] = {"S0", "S1", "I0", "I1", "C0", "C1", "K0", "K0b", "K1"};
 const char* const kNames[] = {"Brelvon", "Brelvon 2"};
 // The second device has three inputs: every input 4 sent to it must arrive as 3.
 const DeviceState kInitial[] = {{5, 0x4444, true}, {6, 0x2222, true}};
@@ -52,12 +68,12 @@ const char* const kAskers[] = {"I0", "I1", "Q"};
 
 enum class Kind {
   kPress, kLookDown, kLookUp, kAppear, kDisappear, kEdit, kSettingsOnly, kImages, kStop, kStatus,
-  kReappear, kUnplug, kPlug, kSignal, kPicture
+  kReappear, kUnplug, kPlug, kSignal, kNames, kCycle, kLock, kTake, kPicture
 };
 const char* const kKindNames[] = {"press", "look down", "look up", "inspector appears", "inspector disappears",
                                   "edit", "settings change", "startSendingImages", "stopSendingImages",
-                                  "getDeviceStatus", "key appears again", "unplug", "plug back", "signal change",
-                                  "a picture key appears or goes"};
+                                  "getDeviceStatus", "key appears again", "unplug", "plug back", "signal change", "names edit",
+                                  "step key press", "lock key press", "takeFromDevice", "a picture key appears or goes"};
 
 // A step, drawn whole before the run so that a run replays and shrinks: which key or device it is for, and the
 // values it may need.
@@ -71,6 +87,9 @@ struct Step {
   bool toggle = false;
   bool switchedOff = false;
   std::array<bool, 4> signal{};
+  std::array<int, 4> names{};
+  int stepCount = 0;
+  int stepValue = 0;
 
   std::string Describe() const {
     std::string text = kKindNames[static_cast<int>(kind)];
@@ -80,6 +99,10 @@ struct Step {
     if (layoutOnly) text += " (layout only)";
     if (toggle) text += " (toggle)";
     if (switchedOff) text += " (switched off)";
+    if (kind == Kind::kNames) {
+      for (int n : names) text += std::string(" '") + kNameTable[n] + "'";
+    }
+    if (kind == Kind::kCycle) text += " steps " + std::to_string(stepCount) + " step " + kStepValues[stepValue].dump();
     return text;
   }
 };
@@ -87,12 +110,12 @@ struct Step {
 std::vector<Step> DrawSteps(uint32_t seed, int count) {
   std::mt19937 random(seed);
   auto pick = [&](int n) { return static_cast<int>(random() % static_cast<uint32_t>(n)); };
-  static const uint32_t kLayouts[] = {0, 1, 7, 100};
   static const Kind kWeights[] = {
       Kind::kPress, Kind::kPress, Kind::kPress, Kind::kPress, Kind::kLookDown, Kind::kLookDown, Kind::kLookUp,
       Kind::kLookUp, Kind::kAppear, Kind::kAppear, Kind::kDisappear, Kind::kDisappear, Kind::kEdit, Kind::kEdit,
       Kind::kEdit, Kind::kSettingsOnly, Kind::kImages, Kind::kImages, Kind::kStop, Kind::kStatus, Kind::kStatus,
-      Kind::kReappear, Kind::kUnplug, Kind::kPlug, Kind::kSignal, Kind::kSignal, Kind::kPicture, Kind::kPicture};
+      Kind::kReappear, Kind::kUnplug, Kind::kPlug, Kind::kSignal, Kind::kSignal, Kind::kNames, Kind::kNames,
+      Kind::kCycle, Kind::kCycle, Kind::kLock, Kind::kTake, Kind::kPicture, Kind::kPicture};
   std::vector<Step> steps;
   for (int i = 0; i < count; ++i) {
     Step s;
@@ -105,6 +128,9 @@ std::vector<Step> DrawSteps(uint32_t seed, int count) {
     s.toggle = pick(3) == 0;
     s.switchedOff = pick(2) == 0;
     for (bool& bit : s.signal) bit = pick(3) != 0;
+    for (int& name : s.names) name = pick(5);
+    s.stepCount = pick(4);
+    s.stepValue = pick(7);
     steps.push_back(s);
   }
   return steps;
@@ -122,6 +148,13 @@ class Model {
     for (int d = 0; d < 2; ++d) m_committed[d] = kInitial[d];
     for (int d = 0; d < 2; ++d) Appear("S" + std::to_string(d), Settings(d, 100, {1, 2, 3, 4}, false));
     for (int i = 0; i < 2; ++i) Appear(kInspectorKeys[i], Settings(i, 100, {1, 2, 3, 4}, false));
+    for (int d = 0; d < 2; ++d) {
+      json settings = Settings(d, 100, {1, 2, 3, 4}, false, false);
+      settings["devices"][d]["steps"] = json::array({{{"multiViewLayout", 0}, {"multiViewSources", {2, 1, 1, 1}}},
+                                                    {{"multiViewLayout", 100}, {"multiViewSources", {4, 3, 2, 1}}}});
+      Appear("C" + std::to_string(d), settings, kCycle);
+    }
+    for (const char* key : {"K0", "K0b", "K1"}) Appear(key, json{{"currentDevice", kNames[key[1] - '0']}}, kLock);
   }
 
   // Runs one step and checks the invariants; false with `failure` set when one does not hold.
@@ -129,6 +162,11 @@ class Model {
     m_failure.clear();
     m_statusAnswer.clear();
     m_ticked = false;
+    m_expectedStep.clear();
+    m_takeAnswer.clear();
+    m_taken = json();
+    m_requestsBefore = m_devices.requests.size();
+    for (int d = 0; d < 2; ++d) m_lockedBefore[d] = m_locked[d];
     Do(s);
     HandFrame(s);
     Check();
@@ -168,13 +206,20 @@ class Model {
         if (d < 0 || d > 1 || !m_pictures[d]) Fail("a picture reached " + context + ", which shows none");
         if (d >= 0 && d != m_frameDevice) Fail("a picture of device " + std::to_string(m_frameDevice) + " reached " + context);
       }
+      // Names and locks are written into other keys than the one of the event.
+      if (m["event"] == "setSettings") m_stored[context] = m["settings"];
       if (m["event"] != "sendToPropertyInspector") continue;
       const json& payload = m["payload"];
+      if (payload.contains("takenFromDevice") && context == m_takeAnswer) {
+        m_taken = payload["takenFromDevice"];
+        continue;
+      }
       const bool answer = payload.contains("deviceStatus") && context == m_statusAnswer;
       if (!answer && !(Open(context) && m_inspectors[context].status)) {
         Fail("a report reached " + context + ", which is not an open inspector that asked: " + payload.dump());
       }
       if (payload.contains("deviceStatus")) m_toldDevices[context] = payload["deviceStatus"]["detected"];
+      if (payload.contains("deviceLocks")) m_toldLocks[context] = payload["deviceLocks"]["locked"];
       if (payload.contains("inputSignals")) {
         m_toldSignals[context][payload["inputSignals"]["device"].get<std::string>()] = payload["inputSignals"]["signals"];
       }
@@ -187,6 +232,23 @@ class Model {
     Absorb();
   }
   bool Open(const std::string& key) { return m_inspectors.count(key) && m_inspectors[key].open; }
+  // A member of a stored device entry, or null.
+  json EntryMember(const std::string& key, int d, const char* member) {
+    const json& settings = m_stored[key];
+    if (!settings.contains("devices") || !settings["devices"].is_array() || settings["devices"].size() <= static_cast<size_t>(d)) return json();
+    const json& entry = settings["devices"][static_cast<size_t>(d)];
+    return entry.is_object() && entry.contains(member) ? entry[member] : json();
+  }
+  // What device d shows as the plug-in's layers have it: the top one of the look and the edit, or committed.
+  DeviceState Shown(int d) {
+    if (m_looking[d] && (!m_edit[d] || m_lookAboveEdit[d])) return m_lookState[d];
+    return Fitted(m_edit[d] ? *m_edit[d] : m_committed[d], d);
+  }
+  void EditShows(int d, const DeviceState& state) {
+    if (m_locked[d]) return;
+    if (!m_edit[d]) m_lookAboveEdit[d] = false;
+    m_edit[d] = state;
+  }
   int NamedDevice(const std::string& key) {
     const std::string name = m_stored[key].value("currentDevice", "");
     return name == kNames[0] ? 0 : name == kNames[1] ? 1 : -1;
@@ -215,7 +277,7 @@ class Model {
         const json settings = Settings(d, s.layout, sources, s.toggle);
         m_plugin->OnKeyUp(kSwitch, "S" + dk, Payload(settings), "PANEL");
         Store("S" + dk, settings);
-        if (!m_devices.Plugged(d)) break;
+        if (!m_devices.Plugged(d) || m_locked[d]) break;
         if (s.layoutOnly) {
           m_committed[d].layout = s.layout;
         } else {
@@ -242,7 +304,9 @@ class Model {
         if (m_held[d]) return;
         m_plugin->OnKeyDown(kPeek, "L" + dk, Payload(Settings(d, s.layout, {s.sources.begin(), s.sources.end()}, false, false)), "PANEL");
         m_held[d] = true;
-        m_looking[d] = m_devices.Plugged(d);
+        m_looking[d] = m_devices.Plugged(d) && !m_locked[d];
+        m_lookAboveEdit[d] = true;
+        m_lookState[d] = Fitted(DeviceState{s.layout, vendor::PackSources(s.sources), true}, d);
         break;
       case Kind::kLookUp:
         if (!m_held[d]) return;
@@ -260,6 +324,7 @@ class Model {
         if (!Open(inspector)) break;
         m_inspectors.erase(inspector);
         m_toldDevices.erase(inspector);
+        m_toldLocks.erase(inspector);
         m_toldSignals.erase(inspector);
         DropOrphanEdits();
         break;
@@ -272,8 +337,87 @@ class Model {
         if (!Open(key)) break;
         m_inspectors[key].editDevice = d;
         DropOrphanEdits();
-        m_edit[d] = DeviceState{s.layout, vendor::PackSources(s.sources), true};
+        EditShows(d, DeviceState{s.layout, vendor::PackSources(s.sources), true});
         break;
+      }
+      case Kind::kNames: {
+        // As the page does: the key's settings as they are, with the names changed.
+        if (!Open(inspector)) return;
+        const int nd = NamedDevice(inspector);
+        json settings = m_stored[inspector];
+        json names = json::array();
+        for (int n : s.names) names.push_back(kNameTable[n]);
+        settings["devices"][nd]["inputNames"] = names;
+        m_plugin->OnDidReceiveSettings(kSwitch, inspector, Payload(settings), "PANEL");
+        Store(inspector, settings);
+        m_newest[nd] = names;
+        m_inspectors[inspector].editDevice = nd;
+        DropOrphanEdits();
+        const json& entry = settings["devices"][nd];
+        EditShows(nd, DeviceState{entry["multiViewLayout"].get<uint32_t>(),
+                                  vendor::PackSources(entry["multiViewSources"].get<std::vector<int32_t>>()), true});
+        break;
+      }
+      case Kind::kCycle: {
+        const std::string key = "C" + dk;
+        json steps = json::array();
+        // A step of another type is dropped.
+        if (s.toggle) steps.push_back("step");
+        std::vector<DeviceState> valid;
+        for (int i = 0; i < s.stepCount; ++i) {
+          std::vector<int> sources(s.sources.begin(), s.sources.end());
+          std::rotate(sources.begin(), sources.begin() + i, sources.end());
+          const uint32_t layout = kLayouts[(i + s.key) % 4];
+          steps.push_back({{"multiViewLayout", layout}, {"multiViewSources", sources}});
+          valid.push_back(Fitted(DeviceState{layout, vendor::PackSources(sources), true}, d));
+        }
+        json settings = Settings(d, s.layout, {s.sources.begin(), s.sources.end()}, false, false);
+        settings["devices"][d]["steps"] = steps;
+        settings["devices"][d]["step"] = kStepValues[s.stepValue];
+        m_plugin->OnKeyUp(kCycle, key, Payload(settings), "PANEL");
+        Store(key, settings);
+        if (!m_devices.Plugged(d)) break;
+        const json& value = kStepValues[s.stepValue];
+        const int n = static_cast<int>(valid.size());
+        const int step = value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() < n ? value.get<int>() : 0;
+        if (n > 0) m_expectedStep[key] = {m_locked[d] ? step : (step + 1) % n, n};
+        if (m_locked[d]) break;
+        m_committed[d] = n > 0 ? valid[static_cast<size_t>(step)] : Fitted(DeviceState{s.layout, vendor::PackSources(s.sources), true}, d);
+        m_looking[d] = false;
+        m_edit[d].reset();
+        break;
+      }
+      case Kind::kLock: {
+        const std::string key = d == 0 ? (s.key % 2 ? "K0b" : "K0") : "K1";
+        m_plugin->OnKeyUp(kLock, key, Payload(m_stored[key]), "PANEL");
+        Store(key, m_stored[key]);
+        m_locked[d] = !m_locked[d];
+        if (!m_locked[d]) break;
+        // The device keeps what it shows; a look or an edit ends there.
+        m_committed[d] = Shown(d);
+        m_looking[d] = false;
+        m_edit[d].reset();
+        break;
+      }
+      case Kind::kTake: {
+        const std::string key = s.key == 2 ? "C" + dk : inspector;
+        m_takeAnswer = key;
+        m_plugin->OnSendToPlugin(s.key == 2 ? kCycle : kSwitch, key, json{{"method", "takeFromDevice"}}, "PANEL");
+        Store(key, m_stored[key]);
+        Absorb();
+        const int nd = NamedDevice(key);
+        if (nd < 0 || !m_devices.Plugged(nd)) {
+          if (m_taken != json{{"error", "unavailable"}}) Fail("take from an absent device answered " + m_taken.dump());
+          return;
+        }
+        if (m_taken != json{{"settings", m_stored[key]}}) Fail("take answered " + m_taken.dump() + ", not the settings written back");
+        const std::array<int32_t, 4> places = vendor::UnpackSources(m_devices.Shows(nd).sources);
+        const json sources = EntryMember(key, nd, "multiViewSources");
+        if (EntryMember(key, nd, "multiViewLayout") != m_devices.Shows(nd).layout || !sources.is_array() || sources.size() < 4 ||
+            !std::equal(places.begin(), places.end(), sources.begin(), [](int32_t a, const json& b) { return b == a; })) {
+          Fail(key + " did not take what device " + std::to_string(nd) + " shows: " + m_stored[key].dump());
+        }
+        return;
       }
       case Kind::kImages:
       case Kind::kStop:
@@ -287,6 +431,7 @@ class Model {
         if (s.kind == Kind::kStop) entry.images = 2;
         if (s.kind == Kind::kStatus) entry.status = true;
         if (s.kind == Kind::kStatus) m_toldSignals.erase(key);
+        if (s.kind == Kind::kStatus) m_toldLocks.erase(key);
         break;
       }
       case Kind::kReappear: {
@@ -304,6 +449,8 @@ class Model {
         if (m_devices.Plugged(d) == (s.kind == Kind::kPlug)) return;
         m_devices.Plug(d, s.kind == Kind::kPlug, s.switchedOff);
         m_plugin->DevicesChanged();
+        // A locked device that comes back is not written: it keeps what it shows.
+        if (s.kind == Kind::kPlug && m_locked[d]) m_committed[d] = m_devices.Shows(d);
         break;
       case Kind::kPicture: {
         // P0/P1: a key of device 0/1 showing its picture, live or its inputs, with or without the state marks.
@@ -357,8 +504,39 @@ class Model {
              std::to_string(expected.sources) + (m_edit[d] ? " (the open edit)" : " (committed)"));
       }
     }
+    // A locked device is written by nobody, also not as it is locked or unlocked.
+    for (size_t i = m_requestsBefore; i < m_devices.requests.size(); ++i) {
+      const std::string& request = m_devices.requests[i];
+      if (request.rfind("get ", 0) == 0) continue;
+      const int d = request.back() - '0';
+      if (m_lockedBefore[d] || m_locked[d]) Fail("locked device " + std::to_string(d) + " was written: " + request);
+    }
+    // Every key of a device carries its newest names; a step key's step as written back names one of its steps.
+    for (const char* key : kAllKeys) {
+      const int d = NamedDevice(key);
+      if (d >= 0 && !m_newest[d].is_null() && EntryMember(key, d, "inputNames") != m_newest[d]) {
+        Fail(std::string(key) + " does not carry the names " + m_newest[d].dump() + ": " + m_stored[key].dump());
+      }
+    }
+    for (const auto& expected : m_expectedStep) {
+      const int d = NamedDevice(expected.first);
+      const json steps = EntryMember(expected.first, d, "steps");
+      if (EntryMember(expected.first, d, "step") != expected.second.first || !steps.is_array() ||
+          static_cast<int>(steps.size()) != expected.second.second) {
+        Fail(expected.first + " should say step " + std::to_string(expected.second.first) + " of " +
+             std::to_string(expected.second.second) + ": " + m_stored[expected.first].dump());
+      }
+    }
+    // Lock keys say the lock of their device and hold it in their settings.
+    for (const char* key : {"K0", "K0b", "K1"}) {
+      const int d = key[1] - '0';
+      const bool held = m_stored[key].value("locked", false);
+      if (held != m_locked[d] || ReadStateImage(m_images[key]).lock != (m_locked[d] ? "locked" : "unlocked")) {
+        Fail(std::string(key) + " does not say the lock of device " + std::to_string(d) + ": " + m_stored[key].dump());
+      }
+    }
     // What each drawn key draws.
-    for (const char* key : {"S0", "S1", "I0", "I1"}) {
+    for (const char* key : {"S0", "S1", "I0", "I1", "C0", "C1"}) {
       const int d = NamedDevice(key);
       const std::string& image = m_images[key];
       if (image.empty()) {
@@ -374,11 +552,23 @@ class Model {
       std::vector<std::string> expected;
       for (int32_t input : places) {
         const bool signal = input >= 1 && input <= kInputs[d] && m_devices.Signals(d)[input - 1];
-        expected.push_back(std::to_string(input) + (signal ? "" : "!"));
+        std::string label = std::to_string(input);
+        if (input >= 1 && m_newest[d].is_array() && m_newest[d][input - 1] != "") label = m_newest[d][input - 1];
+        expected.push_back(label + (signal ? "" : "!"));
       }
       if (drawn.absent || drawn.places != expected) {
         Fail(std::string(key) + " does not draw what device " + std::to_string(d) + " shows");
       }
+      if (drawn.locked != m_locked[d]) Fail(std::string(key) + (m_locked[d] ? " has no lock mark" : " has a lock mark"));
+      std::string step;
+      const json steps = EntryMember(key, d, "steps");
+      if (key[0] == 'C' && steps.is_array()) {
+        const int n = static_cast<int>(std::count_if(steps.begin(), steps.end(), [](const json& e) { return e.is_object(); }));
+        const json value = EntryMember(key, d, "step");
+        const int at = value.is_number_integer() && value.get<int>() >= 0 && value.get<int>() < n ? value.get<int>() : 0;
+        if (n > 0) step = std::to_string(at + 1) + "/" + std::to_string(n);
+      }
+      if (drawn.step != step) Fail(std::string(key) + " draws step '" + drawn.step + "', not '" + step + "'");
       const json& entry = m_stored[key]["devices"][d];
       bool live = m_devices.Shows(d).layout == entry.value("multiViewLayout", 0u) && entry["multiViewSources"].size() >= 4;
       for (size_t i = 0; live && i < 4; ++i) live = entry["multiViewSources"][i] == places[i];
@@ -406,6 +596,12 @@ class Model {
       if (!entry.second.open || !entry.second.status) continue;
       askers = true;
       if (m_toldDevices[entry.first] != detected) Fail(entry.first + " was not told of the devices " + detected.dump());
+      json locked = json::array();
+      for (int d = 0; d < 2; ++d) {
+        if (m_locked[d]) locked.push_back(kNames[d]);
+      }
+      const json told = m_toldLocks.count(entry.first) ? m_toldLocks[entry.first] : json::array();
+      if (told != locked) Fail(entry.first + " was not told of the locked devices " + locked.dump());
       if (!m_ticked) continue;
       for (int d = 0; d < 2; ++d) {
         if (!m_devices.Plugged(d)) continue;
@@ -454,6 +650,16 @@ class Model {
   std::string m_failure;
   bool m_ticked = false;
   uint64_t m_clock = 0;
+  bool m_locked[2] = {false, false};
+  bool m_lockedBefore[2] = {false, false};
+  bool m_lookAboveEdit[2] = {false, false};
+  DeviceState m_lookState[2];
+  json m_newest[2];
+  std::map<std::string, json> m_toldLocks;
+  std::map<std::string, std::pair<int, int>> m_expectedStep;  // step key: its step and its count of steps
+  std::string m_takeAnswer;
+  json m_taken;
+  size_t m_requestsBefore = 0;
 };
 
 // The index of the failing step of a fresh run, or -1; its message in failure.

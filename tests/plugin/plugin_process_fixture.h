@@ -37,8 +37,11 @@ struct Drawn {
   bool unknown = false;
   bool absent = false;
   bool live = false;
-  std::vector<std::string> places;  // input number per place, "!" appended when marked as without signal
+  std::vector<std::string> places;  // input number (or name) per place, "!" appended when marked as without signal
   std::string layout;
+  std::string step;  // a step key's "2/3"
+  bool locked = false;  // the lock mark
+  std::string lock;  // a lock key's drawing: "locked" or "unlocked"
 };
 
 inline Drawn ReadStateImage(const std::string& image) {
@@ -54,9 +57,16 @@ inline Drawn ReadStateImage(const std::string& image) {
     drawn.places.push_back((*it)[2].str() + ((*it)[1].matched ? "!" : ""));
   }
   std::smatch layout;
-  if (std::regex_search(svg, layout, std::regex("<text class=\"layout\"[^>]*>([^<]*)</text>"))) {
+  static const std::regex layoutText("<text class=\"layout\"[^>]*>([^<]*)</text>");
+  if (std::regex_search(svg, layout, layoutText)) {
     drawn.layout = layout[1];
   }
+  static const std::regex step("<g class=\"step\">.*?>([^<]*)</text></g>");
+  std::smatch found;
+  if (svg.find("<g class=\"step\">") != std::string::npos && std::regex_search(svg, found, step)) drawn.step = found[1];
+  drawn.locked = svg.find("<g class=\"lock\">") != std::string::npos;
+  if (svg.find("class=\"lock locked\"") != std::string::npos) drawn.lock = "locked";
+  if (svg.find("class=\"lock unlocked\"") != std::string::npos) drawn.lock = "unlocked";
   return drawn;
 }
 

@@ -31,7 +31,7 @@ class ShowStateAndPeek : public PluginProcessFixture {
     const std::filesystem::path executable = folder / "BrelvonMultiview";
     std::filesystem::copy_file(PNX_PLUGIN_EXECUTABLE, executable);
     WriteFile((folder / "layouts.json").string(),
-              R"({"layouts": [{"number": 100, "name": "Quad"}, {"number": 7, "name": "Seven"}, {"number": "x"}]})");
+              R"({"layouts": [{"number": 100, "name": "Quad"}, {"number": 7, "name": "Seven", "places": [[0, 0, 1, 1]]}, {"number": "x"}]})");
     WriteFile((folder / "en.json").string(), R"({"Localization": {"layout.7": "Sieben & <more>"}})");
     Options options;
     options.control = "{}";
@@ -76,19 +76,26 @@ TEST_F(ShowStateAndPeek, ImagesShowWhatTheDeviceConfirmedAndWhichKeyIsLive) {
   EXPECT_EQ(a.places, (std::vector<std::string>{"1", "2!", "3", "4"}));
   EXPECT_EQ(a.layout, "Quad");
 
-  m_host.Send(WithSettings("willAppear", "B", Settings(7, {3, 3, 2, 1})));
+  // B names the device's inputs; its layout has one place.
+  json named = Settings(7, {3, 3, 2, 1});
+  named["devices"][0]["inputNames"] = {"Cam", "", "<Desk>"};
+  m_host.Send(WithSettings("willAppear", "B", named));
+  // The names are the device's: A is drawn with them too (keys are drawn in the order of their contexts).
+  a = NextDrawn("A");
   Drawn b = NextDrawn("B");
   EXPECT_FALSE(b.live);
-  EXPECT_EQ(b.places, a.places);
+  EXPECT_EQ(b.places, (std::vector<std::string>{"Cam", "2!", "&lt;Desk&gt;", "4"}));
+  EXPECT_EQ(a.places, b.places);
 
   // A press of B: the device is read back after the writes, and both keys are drawn anew from what was read.
   const size_t mark = TraceSize();
-  m_host.Send(WithSettings("keyUp", "B", Settings(7, {3, 3, 2, 1})));
+  m_host.Send(WithSettings("keyUp", "B", named));
   a = NextDrawn("A");
   b = NextDrawn("B");
   EXPECT_FALSE(a.live);
   EXPECT_TRUE(b.live);
-  EXPECT_EQ(b.places, (std::vector<std::string>{"3", "3", "2!", "1"}));
+  EXPECT_EQ(b.places, (std::vector<std::string>{"&lt;Desk&gt;"}));
+  EXPECT_EQ(a.places, b.places);
   EXPECT_EQ(b.layout, "Sieben &amp; &lt;more&gt;");
   EXPECT_EQ(Requests(mark),
             (std::vector<std::string>{"set 631 07000000", "get 25", "set 632 3312000000000000", "get 632", "get 631"}));

@@ -85,4 +85,31 @@ TEST(StateImage, TitleTextsComeFromTheLanguageAndStayText) {
   EXPECT_EQ(TitleOf(StateImageSvg(StateImage(), german)), "Zustand unbekannt");
 }
 
+TEST(StateImage, DrawsTheLayoutsPlacesWithTheInputsNamesAsText) {
+  StateImage image = Known({3, 1, 2, 4}, {true, true, true, true}, false);
+  image.names = {"<b>&", "Camera with a long name", "", ""};
+  // The same four places as a layout the bundle does not know, byte for byte.
+  StateImage quarters = Known({1, 2, 3, 4}, {true, true, false, true}, true);
+  const std::string four = StateImageSvg(quarters);
+  quarters.places = {{0, 0, 0.5, 0.5}, {0.5, 0, 0.5, 0.5}, {0, 0.5, 0.5, 0.5}, {0.5, 0.5, 0.5, 0.5}};
+  EXPECT_EQ(StateImageSvg(quarters), four);
+
+  const std::string named = StateImageSvg(image);
+  EXPECT_NE(named.find(">&lt;b&gt;&amp;</text></g>"), std::string::npos);
+  EXPECT_EQ(named.find("<b>"), std::string::npos);
+  EXPECT_NE(named.find(">Camera\xE2\x80\xA6</text></g>"), std::string::npos);  // cut to what a place holds
+  EXPECT_NE(named.find(">2</text></g>"), std::string::npos);
+  EXPECT_EQ(TitleOf(named), "Four places (2×2); inputs shown: 3 &lt;b&gt;&amp;, 1 Camera with a long name, 2, 4");
+
+  image.places = {{0, 0, 1, 1}};  // one place, the full frame
+  image.step = "2/3";
+  image.locked = true;
+  const std::string one = StateImageSvg(image);
+  EXPECT_EQ(Count(one, "<g class=\"place"), 1u);
+  EXPECT_NE(one.find("width=\"128\" height=\"100\""), std::string::npos);
+  EXPECT_NE(one.find(">2/3</text></g>"), std::string::npos);
+  EXPECT_EQ(Count(one, "<g class=\"lock\">"), 1u);
+  EXPECT_EQ(TitleOf(one), "Four places (2×2); inputs shown: 3 &lt;b&gt;&amp;; locked");
+}
+
 }  // namespace
