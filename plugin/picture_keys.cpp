@@ -166,7 +166,7 @@ void PictureKeys::Settings(const std::string& context, const nlohmann::json& raw
   // A key that stops showing a picture gets its default back, unless Keys draws it or its icon comes.
   key.restore = before && !now && !key.drawnByKeys && read.icon.empty();
   if (key.mode == Mode::kInputs && named >= 0) m_stale.insert(named);
-  if (!now && !key.restore) m_keys.erase(context);
+  // A visible key without a picture is kept all the same: an edit may give it one while it stays visible.
 }
 
 void PictureKeys::Gone(const std::string& context) {
@@ -312,12 +312,13 @@ void PictureKeys::Flush(Clock::time_point now, const std::function<bool(int32_t)
   for (auto it = m_keys.begin(); it != m_keys.end();) {
     Key& key = it->second;
     const std::string& context = it->first;
+    ++it;
     if (key.restore) {
+      key.restore = false;
       m_host.SetImage("", context);
-      it = m_keys.erase(it);
       continue;
     }
-    ++it;
+    if (key.mode == Mode::kNone) continue;
     if (key.device < 0 || !present(key.device)) {
       StateImage away;
       away.connected = false;

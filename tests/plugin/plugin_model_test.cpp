@@ -454,18 +454,25 @@ class Model {
         break;
       case Kind::kPicture: {
         // P0/P1: a key of device 0/1 showing its picture, live or its inputs, with or without the state marks.
+        // A visible one goes, or its settings change to show a picture or none.
         const std::string key = "P" + dk;
-        if (m_pictures[d]) {
+        if (m_pictureVisible[d] && s.toggle) {
           m_plugin->OnWillDisappear(kSwitch, key, json(), "PANEL");
-          m_pictures[d] = false;
+          m_pictures[d] = m_pictureVisible[d] = false;
           m_images.erase(key);
           break;
         }
         json settings = Settings(d, s.layout, {s.sources.begin(), s.sources.end()}, false, s.toggle);
-        settings["keyPicture"] = s.switchedOff ? "live" : "inputs";
-        m_plugin->OnWillAppear(kSwitch, key, Payload(settings), "PANEL");
+        const bool picture = !m_pictureVisible[d] || !m_pictures[d];
+        if (picture) settings["keyPicture"] = s.switchedOff ? "live" : "inputs";
+        if (m_pictureVisible[d]) {
+          m_plugin->OnDidReceiveSettings(kSwitch, key, Payload(settings), "PANEL");
+        } else {
+          m_plugin->OnWillAppear(kSwitch, key, Payload(settings), "PANEL");
+        }
         Store(key, settings);
-        m_pictures[d] = true;
+        m_pictures[d] = picture;
+        m_pictureVisible[d] = true;
         break;
       }
       case Kind::kSignal:
@@ -639,7 +646,8 @@ class Model {
   std::optional<DeviceState> m_edit[2];
   bool m_held[2] = {false, false};
   bool m_looking[2] = {false, false};
-  bool m_pictures[2] = {false, false};
+  bool m_pictures[2] = {false, false};       // P0/P1 shows a picture
+  bool m_pictureVisible[2] = {false, false};  // P0/P1 is visible, with a picture or not
   int m_frameDevice = -1;  // the device of the last frame handed over
   std::map<std::string, Inspector> m_inspectors;
   std::map<std::string, json> m_stored;
