@@ -68,6 +68,9 @@ void DeviceDisplays::Edit(int32_t device, const DeviceState& state, bool layoutO
   if (d.locked) return;
   auto edit = std::find_if(d.layers.begin(), d.layers.end(), [](const Layer& layer) { return layer.edit; });
   if (edit == d.layers.end()) {
+    // What it goes back to at the close must be known before the edit covers it (a device under edit is read
+    // as it comes under edit; one that was away then was not).
+    if (d.layers.empty() && !d.committed.stateRead && d.present) ReadCommitted(device);
     d.layers.push_back(Layer{true, std::string(), Over(Shown(d), state, layoutOnly)});
     Write(device, Form::kApply, layoutOnly);
     return;
@@ -100,6 +103,7 @@ void DeviceDisplays::FollowPresence() {
     if (!present) continue;
     // A locked device is not written: what it shows now is what it keeps.
     if (d.locked) {
+      d.layoutPressed = false;
       ReadCommitted(device, true);
       continue;
     }

@@ -265,6 +265,22 @@ TEST(Owners, KnownFaultsStayFixed) {
          o.plugin.OnKeyUp(kPeek, "L", With(On(1, 9, {3, 3, 3, 3})), "P");
          EXPECT_EQ(o.devices.Shows(1).layout, 7u);
        }},
+      {"an edit after one made while the device was away is taken back at the close",
+       [](Owners& o) {
+         o.Appear("A", On(0, 100, {1, 2, 3, 4}));
+         o.Plug(0, false);
+         o.Open("A");
+         o.Edit("A", On(0, 7, {3, 3, 3, 3}));
+         o.Close("A");
+         o.devices.Plug(0, true, true);
+         o.plugin.DevicesChanged();
+         o.Open("A");
+         o.Edit("A", On(0, 0, {2, 4, 1, 2}));
+         EXPECT_EQ(o.Sources(0), 0x2142u);
+         o.Close("A");
+         EXPECT_EQ(o.devices.Shows(0).layout, 5u);
+         EXPECT_EQ(o.Sources(0), 0x4444u);
+       }},
       {"a look released before any press puts back what the device showed",
        [](Owners& o) {
          o.plugin.OnKeyDown(kPeek, "L", With(On(0, 9, {3, 3, 3, 3})), "P");
