@@ -45,12 +45,6 @@ class DeviceChanges : public PluginProcessFixture {
     return std::chrono::duration_cast<std::chrono::milliseconds>(PluginTestHost::Clock::now() - start);
   }
 
-  // Polls with answered round trips until the plug-in has taken in a device change: it detects exactly
-  // these devices.
-  bool Detects(const std::vector<std::string>& detected, std::vector<json>* arrived = nullptr) {
-    return WaitUntil([&] { return Handled(arrived) == detected; });
-  }
-
   bool ImagesArrive() {
     m_host.TakeAll();
     return m_host.WaitFor(IsImage).is_object();
@@ -95,23 +89,15 @@ TEST_F(DeviceChanges, UnplugAndReplugWhilePreviewing) {
   EXPECT_TRUE(ImagesArrive());
 }
 
-// The inspector's device status: answered only when asked, then sent again at every change until the
-// inspector closes.
+// The inspector's device status once asked: answered byte for byte, then sent again at every change. (That
+// nothing reaches an inspector that did not ask or has closed is the model test's invariant.)
 TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
   Start(kTwoDevices, {"{}"});
   m_host.Send(Press("willAppear", "K", "Brelvon"));
   m_host.Send(Event("propertyInspectorDidAppear", "K"));
   const auto isStatus = [](const json& m) {
     return m.value("event", "") == "sendToPropertyInspector" && m.contains("payload") &&
-           m["payload"].contains("deviceStatus");
-  };
-  // K's status messages among arrived.
-  const auto statusToK = [&](const std::vector<json>& arrived) {
-    std::vector<json> picked;
-    for (const json& m : arrived) {
-      if (isStatus(m) && m.value("context", "") == "K") picked.push_back(m);
-    }
-    return picked;
+           m["payload"].contains("deviceStatus") && m.value("context", "") == "K";
   };
   // The next status message to K; every other one to K before it goes to skipped. Signal reports pass by.
   std::vector<json> skipped;
@@ -119,25 +105,15 @@ TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
     const json::json_pointer path("/payload/deviceStatus/detected");
     return m_host
         .WaitFor([&](const json& m) {
-          if (!isStatus(m) || m.value("context", "") != "K") return false;
+          if (!isStatus(m)) return false;
           if (m.at(path) == detected) return true;
           skipped.push_back(m);
           return false;
         })
         .is_object();
   };
-
-  // Not asked: the open inspector hears of no change (the round trips' own contexts ask, K does not).
-  std::vector<json> arrived;
-  Control(R"({"unplugged": [1]})");
-  ASSERT_TRUE(Detects({"Brelvon 2"}, &arrived));
-  Control("{}");
-  ASSERT_TRUE(Detects({"Brelvon", "Brelvon 2"}, &arrived));
-  EXPECT_EQ(statusToK(arrived), std::vector<json>{});
-
-  // Asked: answered once, byte for byte, then told of every change.
   m_host.Send(Event("sendToPlugin", "K", json{{"method", "getDeviceStatus"}}));
-  EXPECT_EQ(m_host.WaitForText([&](const json& m) { return isStatus(m) && m.value("context", "") == "K"; }),
+  EXPECT_EQ(m_host.WaitForText(isStatus),
             R"({"action":"com.brelvon.multiview.switch","context":"K",)"
             R"("event":"sendToPropertyInspector",)"
             R"("payload":{"deviceStatus":{"detected":["Brelvon","Brelvon 2"]}}})");
@@ -146,14 +122,6 @@ TEST_F(DeviceChanges, DeviceStatusAnswersAndFollowsChanges) {
   Control("{}");
   EXPECT_TRUE(statusArrives({"Brelvon", "Brelvon 2"}));
   EXPECT_EQ(skipped, std::vector<json>{}) << "a status message K was not to get";
-
-  // Closed: no more news, once the plug-in has taken in the next change.
-  m_host.Send(Event("propertyInspectorDidDisappear", "K"));
-  arrived.clear();
-  Handled(&arrived);
-  Control(R"({"unplugged": [2]})");
-  ASSERT_TRUE(Detects({"Brelvon"}, &arrived));
-  EXPECT_EQ(statusToK(arrived), std::vector<json>{});
 }
 
 // The diagnostic log: nothing until qvtrace switches it on, then one line per event and device operation.
