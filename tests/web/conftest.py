@@ -5,10 +5,11 @@ import json
 import os
 import select
 import shutil
+import socket
 import subprocess
 import time
 from pathlib import Path
-from urllib.parse import urlsplit
+from urllib.parse import parse_qs, urlsplit
 
 import pytest
 from selenium import webdriver
@@ -236,3 +237,39 @@ def open_inspector(driver, key, lang='en'):
 def options(driver, label):
     # Read in one step: the lists are rebuilt when the plug-in reports.
     return driver.execute_script('return Array.from(arguments[0].options, (o) => o.text)', control(driver, label))
+
+
+def token_of(host):
+    return parse_qs(urlsplit(host.url).query)['token'][0]
+
+
+def websocket(port, resource, origin=None):
+    """A WebSocket client of our own: the handshake's status line, the socket and its reading end."""
+    sock = socket.create_connection(('127.0.0.1', port), timeout=10)
+    key = base64.b64encode(os.urandom(16)).decode()
+    lines = [f'GET {resource} HTTP/1.1', f'Host: 127.0.0.1:{port}', 'Upgrade: websocket', 'Connection: Upgrade',
+             f'Sec-WebSocket-Key: {key}', 'Sec-WebSocket-Version: 13'] + ([f'Origin: {origin}'] if origin else [])
+    sock.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
+    stream = sock.makefile('rb')
+    status = stream.readline().decode().strip()
+    while stream.readline() not in (b'\r\n', b''):
+        pass
+    return status, sock, stream
+
+
+def send_text(sock, text):
+    data, mask = text.encode(), os.urandom(4)
+    assert len(data) < 65536
+    length = bytes([0x80 | len(data)]) if len(data) < 126 else bytes([0x80 | 126]) + len(data).to_bytes(2, 'big')
+    sock.sendall(bytes([0x81]) + length + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
+
+
+def receive(stream):
+    """(opcode, payload) of the next frame, or (None, b'') when the connection ends."""
+    try:
+        first, length = stream.read(2)
+        if length >= 126:
+            length = int.from_bytes(stream.read(2 if length == 126 else 8), 'big')
+        return first & 0x0F, stream.read(length)
+    except (ValueError, ConnectionResetError, socket.timeout):
+        return None, b''

@@ -10,14 +10,9 @@ from urllib.parse import parse_qs, urlsplit
 
 import pytest
 
-from conftest import OUTPUT
-from test_web_mode_safety import send_text, websocket
+from conftest import OUTPUT, receive, send_text, token_of, websocket
 
 MB = 1024 * 1024
-
-
-def token_of(host):
-    return parse_qs(urlsplit(host.url).query)['token'][0]
 
 
 def status_kb(pid, field):
@@ -59,17 +54,6 @@ def stalled_get(port, path):
     return sock
 
 
-def receive(stream):
-    """(opcode, payload) of the next frame, or (None, b'') when the connection ends."""
-    try:
-        first, length = stream.read(2)
-        if length >= 126:
-            length = int.from_bytes(stream.read(2 if length == 126 else 8), 'big')
-        return first & 0x0F, stream.read(length)
-    except (ValueError, ConnectionResetError, socket.timeout):
-        return None, b''
-
-
 def receive_until(stream, predicate, limit=200):
     for _ in range(limit):
         opcode, payload = receive(stream)
@@ -102,9 +86,12 @@ def open_inspector_page(host, key=1):
 # --- 1. the token ---------------------------------------------------------------------------------------------
 
 @pytest.mark.parametrize('resource, origin, registers', [
-    ('/', 'own', False),             # the expected Origin alone is not enough
-    ('/?token=0123456789abcdef0123456789abcdef', 'own', False),
-    ('/?token={token}', 'own', True),
+    ('/', 'http://127.0.0.1:{port}', False),  # the expected Origin alone is not enough
+    ('/', 'http://localhost:{port}', False),  # a local program can send the page's Origin
+    ('/?token=0123456789abcdef0123456789abcdef', 'http://127.0.0.1:{port}', False),
+    ('/?token=0123456789abcdef0123456789abcdef', None, False),
+    ('/?token={token}', 'http://127.0.0.1:{port}', True),
+    ('/?token={token}', 'http://localhost:{port}', True),
     ('/?token={token}', None, True),
     ('/', None, False),
 ])
@@ -115,13 +102,14 @@ def test_panel_and_inspector_connections_need_the_token_whatever_their_origin(ho
         for register in ({'event': 'registerPanel'},
                          {'event': 'registerPropertyInspector', 'uuid': query['uuid'][0]}):
             status, sock, stream = websocket(host.port, resource.format(token=token_of(host)),
-                                             origin and f'http://127.0.0.1:{host.port}')
+                                             origin and origin.format(port=host.port))
             with sock, stream:
                 assert status == 'HTTP/1.1 101 Switching Protocols'
                 send_text(sock, json.dumps(register))
                 if register['event'] == 'registerPanel':
                     opcode, payload = receive(stream)
                     answered = opcode == 1 and json.loads(payload)['event'] == 'panelState'
+                    assert answered or opcode in (8, None), payload  # a refused panel is closed unanswered
                 else:
                     # An inspector hears of its settings when the plug-in writes them; ask the plug-in through
                     # it and look for the answer of a registered inspector: the plug-in's device report.

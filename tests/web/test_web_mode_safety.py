@@ -1,26 +1,18 @@
-"""The web mode left running: it answers only under its own names, a foreign page cannot drive it, a client
-is a panel only with the printed address's token whatever Origin it sends, and the plug-in holds none of its
+"""The web mode left running: it answers only under its own names, a foreign page cannot drive it (the token
+every connection needs is test_web_host_limits'), and the plug-in holds none of its
 sockets."""
-import base64
 import contextlib
 import http.server
-import json
 import os
-import socket
 import threading
 import time
-from urllib.parse import parse_qs, urlsplit
 
 import pytest
 from selenium.webdriver.common.by import By
 
-from conftest import button, chromium, control, open_inspector, wait
+from conftest import button, chromium, control, open_inspector, token_of, wait
 
 REBOUND = 'rebound.test'  # a name an attacker's DNS answers with 127.0.0.1
-
-
-def token_of(host):
-    return parse_qs(urlsplit(host.url).query)['token'][0]
 
 
 @pytest.fixture(scope='module')
@@ -101,59 +93,6 @@ def test_a_websocket_from_a_foreign_origin_is_refused(host, page):
         ws.onerror = () => done('refused');''', f'ws://127.0.0.1:{host.port}/?token={token_of(host)}')
     assert outcome == 'refused'
     page.get_log('browser')  # the refused handshake is logged as an error, as it should be
-
-
-def websocket(port, resource, origin=None):
-    """A WebSocket client of our own: the handshake's status line, the socket and its reading end."""
-    sock = socket.create_connection(('127.0.0.1', port), timeout=10)
-    key = base64.b64encode(os.urandom(16)).decode()
-    lines = [f'GET {resource} HTTP/1.1', f'Host: 127.0.0.1:{port}', 'Upgrade: websocket', 'Connection: Upgrade',
-             f'Sec-WebSocket-Key: {key}', 'Sec-WebSocket-Version: 13'] + ([f'Origin: {origin}'] if origin else [])
-    sock.sendall(('\r\n'.join(lines) + '\r\n\r\n').encode())
-    stream = sock.makefile('rb')
-    status = stream.readline().decode().strip()
-    while stream.readline() not in (b'\r\n', b''):
-        pass
-    return status, sock, stream
-
-
-def send_text(sock, text):
-    data, mask = text.encode(), os.urandom(4)
-    assert len(data) < 65536
-    length = bytes([0x80 | len(data)]) if len(data) < 126 else bytes([0x80 | 126]) + len(data).to_bytes(2, 'big')
-    sock.sendall(bytes([0x81]) + length + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
-
-
-def receive(stream):
-    """(opcode, payload) of the next frame, or (None, b'') when the connection ends."""
-    try:
-        first, length = stream.read(2)  # the server's frames are not masked
-        if length >= 126:
-            length = int.from_bytes(stream.read(2 if length == 126 else 8), 'big')
-        return first & 0x0F, stream.read(length)
-    except (ValueError, ConnectionResetError):
-        return None, b''
-
-
-@pytest.mark.parametrize('resource, origin, panel', [
-    ('/', None, False),
-    ('/?token=0123456789abcdef0123456789abcdef', None, False),
-    ('/?token={token}', None, True),
-    ('/', 'http://localhost:{port}', False),  # a local program can send the page's Origin
-    ('/?token={token}', 'http://localhost:{port}', True),
-])
-def test_a_client_is_a_panel_only_with_the_token(host, resource, origin, panel):
-    host.start()
-    status, sock, stream = websocket(host.port, resource.format(token=token_of(host)),
-                                     origin and origin.format(port=host.port))
-    with sock, stream:
-        assert status == 'HTTP/1.1 101 Switching Protocols'
-        send_text(sock, json.dumps({'event': 'registerPanel'}))
-        opcode, payload = receive(stream)
-        if panel:
-            assert opcode == 1 and json.loads(payload)['event'] == 'panelState'
-        else:
-            assert opcode in (8, None), payload  # closed unanswered
 
 
 def listening_inode(port):
