@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "device/renderer/sink_filter.h"
@@ -328,6 +329,9 @@ HRESULT CaptureDeviceManager::StopGraph() {
 void CaptureDeviceManager::CloseGraph() {
   if (!m_graph || !m_captureBuilder) return;
   if (m_mediaControl) m_mediaControl->Stop();
+  // The key captures go with the graph: each waits for a frame of its own in progress.
+  for (std::unique_ptr<KeyCapture>& capture : m_keyCaptures) capture->Disconnect(m_graph.Get());
+  m_keyCaptures.clear();
   // Whatever the graph did with the stop (a filter of a device that went away may refuse it), the sink of a
   // closed graph feeds the preview no more: a rebuilt graph's new sink is the only one with the callback. This
   // waits for a frame in progress.
@@ -436,4 +440,38 @@ bool CaptureDeviceManager::SetMultiviewSources(int32_t device, uint64_t sources)
   if (!set) return false;
   std::array<uint8_t, vendor::kSourcesBytes> bytes = vendor::SourcesToBytes(sources);
   return SUCCEEDED(SetProperty(set, vendor::kMultiviewSources, bytes.data(), vendor::kSourcesBytes, device));
+}
+
+bool CaptureDeviceManager::AddKeyCapture(int32_t device, KeyFrameCallback callback, void* context,
+                                         int32_t boxWidth, int32_t boxHeight) {
+  if (!m_graph || !m_captureBuilder || !DeviceDetected(device)) return false;
+  if (device == m_currentDevice && m_deviceConnected) return false;
+  for (const std::unique_ptr<KeyCapture>& capture : m_keyCaptures) {
+    if (capture->Device() == device) return true;
+  }
+  IBaseFilter* source = m_sourceFilters[static_cast<size_t>(device)][0].Get();
+  auto capture = std::make_unique<KeyCapture>(device, m_previewRate, callback, context, boxWidth, boxHeight);
+  HRESULT hr = AskForRgb24(source);
+  if (SUCCEEDED(hr)) hr = capture->Connect(m_graph.Get(), m_captureBuilder.Get(), source);
+  if (FAILED(hr)) {
+    capture->Disconnect(m_graph.Get());
+    return OpenFailed(device, L"connect a key sink", hr);
+  }
+  m_keyCaptures.push_back(std::move(capture));
+  return true;
+}
+
+void CaptureDeviceManager::RemoveKeyCapture(int32_t device) {
+  for (auto it = m_keyCaptures.begin(); it != m_keyCaptures.end(); ++it) {
+    if ((*it)->Device() != device) continue;
+    (*it)->Disconnect(m_graph.Get());
+    m_keyCaptures.erase(it);
+    return;
+  }
+}
+
+std::vector<int32_t> CaptureDeviceManager::KeyCaptureDevices() const {
+  std::vector<int32_t> devices;
+  for (const std::unique_ptr<KeyCapture>& capture : m_keyCaptures) devices.push_back(capture->Device());
+  return devices;
 }

@@ -18,6 +18,7 @@
 
 #include "device/device_state.h"
 #include "device/image_scaler.h"
+#include "device/key_capture.h"
 #include "device/renderer/norvex_sink.h"
 #include "platform/com_ptr.h"
 #include "platform/dshow.h"
@@ -28,9 +29,8 @@ using FrameCallback = void (*)(const uint8_t* data, int32_t length, void* contex
 // Called with m_bmpBytes holding one finished image. The callee may read or empty the vector but must not
 // keep a pointer into it: the next image rewrites it.
 using ImageReadyCallback = void (*)(std::vector<uint8_t>* bytes, void* context);
-// Called with every forwarded frame fitted into the key picture's box: packed BGR24, top row first, rows
-// width x 3 bytes apart, valid only during the call.
-using KeyFrameCallback = void (*)(const uint8_t* pixels, int32_t width, int32_t height, void* context);
+// KeyFrameCallback (key_capture.h) is called with every forwarded frame fitted into the key picture's box:
+// packed BGR24, top row first, rows width x 3 bytes apart, valid only during the call.
 
 class CaptureDeviceManager {
  public:
@@ -121,6 +121,20 @@ class CaptureDeviceManager {
   // The size a source of width x height takes fitted into the box (both sides at least 1).
   static void FitInto(int32_t width, int32_t height, int32_t boxWidth, int32_t boxHeight, int32_t* outWidth,
                       int32_t* outHeight);
+  // Key captures: device `device` (bound, not the preview's) also feeds `callback` with `context` through a
+  // sink of its own in this graph, its frames fitted into the box as SendKeyFramesTo does. Call with the graph
+  // stopped. A rebinding (OpenDevice of another device, LookForDevices that finds a change, CloseGraph) drops
+  // every key capture. Answers false when the device cannot be captured.
+  bool AddKeyCapture(int32_t device, KeyFrameCallback callback, void* context, int32_t boxWidth,
+                     int32_t boxHeight);
+  // Takes the key capture of `device` out (graph stopped), waiting for a frame in progress.
+  void RemoveKeyCapture(int32_t device);
+  // The devices that have a key capture now, in the order they were added.
+  std::vector<int32_t> KeyCaptureDevices() const;
+  // Reads a sample's media type: true with the frame's sides and row order when it is uncompressed 24-bit RGB
+  // with a whole VIDEOINFOHEADER or VIDEOINFOHEADER2 and sides within kMaxImageSide; the outputs stay as they
+  // were otherwise.
+  static bool ReadFrameFormat(const AM_MEDIA_TYPE* mediaType, int32_t* width, int32_t* height, bool* topDown);
   // The graph's Run and Stop, answering their result; there is nothing to run before a graph is built.
   bool GraphBuilt() const { return static_cast<bool>(m_mediaControl); }
   HRESULT RunGraph();
@@ -200,6 +214,8 @@ class CaptureDeviceManager {
   bool m_sourceTopDown = false;
   // The Brelvon node names the last enumeration saw, in its order.
   std::vector<std::basic_string<OLECHAR>> m_nodeNames;
+  // The key captures of devices other than the preview's (control thread).
+  std::vector<std::unique_ptr<KeyCapture>> m_keyCaptures;
   // True while m_currentDevice is connected to the sink in the present graph.
   bool m_deviceConnected = false;
   bool m_comInitialized = false;

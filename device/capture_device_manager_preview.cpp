@@ -134,6 +134,11 @@ int32_t CaptureDeviceManager::ForwardSample(const uint8_t* data, int32_t length,
 }
 
 bool CaptureDeviceManager::LearnSourceSize(const AM_MEDIA_TYPE* mediaType) {
+  return ReadFrameFormat(mediaType, &m_sourceWidth, &m_sourceHeight, &m_sourceTopDown);
+}
+
+bool CaptureDeviceManager::ReadFrameFormat(const AM_MEDIA_TYPE* mediaType, int32_t* outWidth, int32_t* outHeight,
+                                           bool* outTopDown) {
   // Only uncompressed 24-bit RGB can be scaled: any other pixel layout (32-bit RGB above all) would come out
   // garbled, so such a stream makes no image at all.
   BITMAPINFOHEADER header;
@@ -146,9 +151,9 @@ bool CaptureDeviceManager::LearnSourceSize(const AM_MEDIA_TYPE* mediaType) {
   const bool topDown = header.biHeight < 0;
   const int32_t height = topDown ? (header.biHeight == INT32_MIN ? 0 : -header.biHeight) : header.biHeight;
   if (ImageBytes(width, height) < 0) return false;
-  m_sourceWidth = width;
-  m_sourceHeight = height;
-  m_sourceTopDown = topDown;
+  *outWidth = width;
+  *outHeight = height;
+  *outTopDown = topDown;
   return true;
 }
 

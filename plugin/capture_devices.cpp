@@ -30,6 +30,10 @@ CaptureDevices::CaptureDevices(PnxConnectionManager* const& connection) : m_conn
   // The second call is a second full attempt only when the first one failed.
   m_manager.OpenDevice(0);
   m_manager.OpenDevice(0);
+  const size_t devices = static_cast<size_t>(std::max(m_manager.MaxDevices(), 1));
+  m_keyMail.resize(devices);
+  m_keyMailFull.assign(devices, false);
+  for (size_t d = 0; d < devices; ++d) m_keyTargets.push_back(KeyTarget{this, static_cast<int32_t>(d)});
 }
 
 int32_t CaptureDevices::InputCount(int32_t device) const {
@@ -77,6 +81,7 @@ bool CaptureDevices::ShowPreview(const PreviewPlan& plan) {
       TraceMessage(kTraceMessage, kTracePreview, L"preview stop");
       StopGraph();
     }
+    FollowKeyDevices({});
     return false;
   }
   bool rebound = false;
@@ -99,8 +104,32 @@ bool CaptureDevices::ShowPreview(const PreviewPlan& plan) {
     m_manager.SendImagesTo(&CaptureDevices::SendPreviewImage, this);
     m_imagesInstalled = true;
   }
+  std::vector<int32_t> others;
+  for (int32_t d : plan.keyDevices) {
+    if (d != m_manager.CurrentDevice() && m_manager.DeviceDetected(d)) others.push_back(d);
+  }
+  FollowKeyDevices(others);
   if (!m_running) RunGraph();
   return rebound;
+}
+
+void CaptureDevices::FollowKeyDevices(const std::vector<int32_t>& devices) {
+  const std::vector<int32_t> now = m_manager.KeyCaptureDevices();
+  bool same = now.size() == devices.size();
+  for (int32_t d : devices) same = same && std::find(now.begin(), now.end(), d) != now.end();
+  if (same) return;
+  // Sinks join and leave a stopped graph only; the plan runs it again.
+  if (m_running) StopGraph();
+  for (int32_t d : now) {
+    if (std::find(devices.begin(), devices.end(), d) == devices.end()) m_manager.RemoveKeyCapture(d);
+  }
+  for (int32_t d : devices) {
+    if (d < 0 || static_cast<size_t>(d) >= m_keyTargets.size()) continue;
+    if (m_manager.AddKeyCapture(d, &CaptureDevices::KeepOtherKeyFrame, &m_keyTargets[static_cast<size_t>(d)],
+                                kKeyPictureSide, kKeyPictureSide)) {
+      TraceMessage(kTraceMessage, kTracePreview, L"key capture of device %d", d);
+    }
+  }
 }
 
 void CaptureDevices::RunGraph() {
@@ -126,6 +155,7 @@ void CaptureDevices::StopGraph() {
 
 void CaptureDevices::Stop() {
   StopGraph();
+  FollowKeyDevices({});
   // Waits out a frame that was already in the frame path when the graph stopped.
   m_manager.ChangePreview([] {});
 }
@@ -159,31 +189,44 @@ void CaptureDevices::SendPreviewImage(std::vector<uint8_t>* bytes, void* context
 void CaptureDevices::KeepKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context) {
   if (!context || !pixels) return;
   auto* self = static_cast<CaptureDevices*>(context);
-  PnxConnectionManager* connection = self->m_connection;
-  if (!connection) return;
+  self->Mail(self->m_keyDevice, pixels, width, height);
+}
+
+void CaptureDevices::KeepOtherKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context) {
+  if (!context || !pixels) return;
+  const auto* target = static_cast<const KeyTarget*>(context);
+  target->self->Mail(target->device, pixels, width, height);
+}
+
+void CaptureDevices::Mail(int32_t device, const uint8_t* pixels, int32_t width, int32_t height) {
+  PnxConnectionManager* connection = m_connection;
+  if (!connection || device < 0 || static_cast<size_t>(device) >= m_keyMail.size()) return;
   {
-    std::lock_guard<std::mutex> hold(self->m_keyLock);
-    KeyFrame& mail = self->m_keyMail;
-    mail.device = self->m_keyDevice;
+    std::lock_guard<std::mutex> hold(m_keyLock);
+    KeyFrame& mail = m_keyMail[static_cast<size_t>(device)];
+    mail.device = device;
     mail.width = width;
     mail.height = height;
     mail.pixels.assign(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     mail.captured = std::chrono::steady_clock::now();
-    self->m_keyMailFull = true;
+    m_keyMailFull[static_cast<size_t>(device)] = true;
   }
-  // One task at a time: a loop that is behind takes the latest frame once, not every frame it missed.
-  if (self->m_keyTaskPosted.exchange(true)) return;
-  const bool posted = connection->Post([self] {
-    self->m_keyTaskPosted = false;
-    if (self->m_keyFrameReady) self->m_keyFrameReady();
+  // One task at a time: a loop that is behind takes the latest frames once, not every frame it missed.
+  if (m_keyTaskPosted.exchange(true)) return;
+  const bool posted = connection->Post([this] {
+    m_keyTaskPosted = false;
+    if (m_keyFrameReady) m_keyFrameReady();
   });
-  if (!posted) self->m_keyTaskPosted = false;
+  if (!posted) m_keyTaskPosted = false;
 }
 
 bool CaptureDevices::TakeKeyFrame(KeyFrame& out) {
   std::lock_guard<std::mutex> hold(m_keyLock);
-  if (!m_keyMailFull) return false;
-  m_keyMailFull = false;
-  std::swap(out, m_keyMail);
-  return true;
+  for (size_t d = 0; d < m_keyMail.size(); ++d) {
+    if (!m_keyMailFull[d]) continue;
+    m_keyMailFull[d] = false;
+    std::swap(out, m_keyMail[d]);
+    return true;
+  }
+  return false;
 }

@@ -4,7 +4,9 @@
 // streaming thread inside the manager's frame path (its preview lock held); it reads the connection (set
 // before the loop runs) and the image target, which changes only inside the manager's ChangePreview, so a
 // frame in progress never sees half a change. Key frames go from the streaming thread to the event loop
-// through one mailbox (m_keyLock): the latest frame waits there, and one posted task at a time tells the loop.
+// through one mailbox (m_keyLock): the latest frame of each device waits there, and one posted task at a time
+// tells the loop. The other devices' key captures run on streaming threads of their own and use the same
+// mailbox; they are added and dropped only with the graph stopped, which waits for their frames in progress.
 #pragma once
 
 #include <atomic>
@@ -41,8 +43,8 @@ class CaptureDevices : public DevicePort {
   // Stops the graph and waits until no frame is in the frame path.
   void Stop();
 
-  // `ready` runs on the event loop after a key frame came; TakeKeyFrame then gives the latest one (false:
-  // none came since the last take). Event loop.
+  // `ready` runs on the event loop after a key frame came; TakeKeyFrame then gives the latest one of a device
+  // (false: none came since the last take; call it until false). Event loop.
   void OnKeyFrame(std::function<void()> ready) { m_keyFrameReady = std::move(ready); }
   bool TakeKeyFrame(KeyFrame& out);
 
@@ -65,6 +67,11 @@ class CaptureDevices : public DevicePort {
   // The key frame callback: leaves the frame in the mailbox and posts the loop's task unless one is pending.
   // Streaming thread.
   static void KeepKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context);
+  // The same for the key capture of another device (context: its KeyTarget).
+  static void KeepOtherKeyFrame(const uint8_t* pixels, int32_t width, int32_t height, void* context);
+  void Mail(int32_t device, const uint8_t* pixels, int32_t width, int32_t height);
+  // Makes the other devices' key captures follow `devices` (empty: none); stops the graph when one changes.
+  void FollowKeyDevices(const std::vector<int32_t>& devices);
 
   void RunGraph();
   void StopGraph();
@@ -88,7 +95,13 @@ class CaptureDevices : public DevicePort {
   int32_t m_keyDevice = -1;
   std::function<void()> m_keyFrameReady;
   std::mutex m_keyLock;
-  KeyFrame m_keyMail;
-  bool m_keyMailFull = false;
+  std::vector<KeyFrame> m_keyMail;  // [device]
+  std::vector<bool> m_keyMailFull;
+  // The other devices' key captures: the contexts their frames come with (one per device, fixed).
+  struct KeyTarget {
+    CaptureDevices* self;
+    int32_t device;
+  };
+  std::vector<KeyTarget> m_keyTargets;
   std::atomic<bool> m_keyTaskPosted{false};
 };

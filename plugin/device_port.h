@@ -11,11 +11,13 @@
 
 // What the preview graph should do: run on `device` (-1: the device it has) and send images of width x
 // height to the inspector of `context` (none while it is empty), and with keyPictures hand its frames to the
-// picture keys; or stand still.
+// picture keys; or stand still. While it runs, every device in keyDevices (never `device`) is captured too, by
+// a capture of its own, and its frames go to the picture keys.
 struct PreviewPlan {
   bool run = false;
   bool keyPictures = false;
   int32_t device = -1;
+  std::vector<int32_t> keyDevices;
   std::string action;
   std::string context;
   int32_t width = 0;

@@ -58,8 +58,15 @@ MyPaneloxPlugin::MyPaneloxPlugin()
   m_displays.TakeChanged();
   m_keys.LeaveImagesTo([this](const std::string& context) { return m_pictures.Pictured(context); });
   m_ownDevices->OnKeyFrame([this] {
+    // The latest frame of every device that sent one, then one Commit for them all.
     KeyFrame frame;
-    if (m_ownDevices->TakeKeyFrame(frame)) KeyFrameCame(std::move(frame));
+    bool came = false;
+    while (m_ownDevices->TakeKeyFrame(frame)) {
+      m_pictures.Frame(std::move(frame));
+      frame = KeyFrame{};
+      came = true;
+    }
+    if (came) Commit();
   });
 }
 
@@ -435,15 +442,21 @@ PreviewPlan MyPaneloxPlugin::Plan() {
   const std::set<int32_t> pictured = m_pictures.WantedDevices();
   if (plan.run) {
     plan.keyPictures = plan.device >= 0 && pictured.count(plan.device) > 0;
-    return plan;
+  } else {
+    // Without a preview, the lowest device that picture keys want and that is present runs the graph.
+    for (int32_t device : pictured) {
+      if (!m_displays.Present(device)) continue;
+      plan.run = true;
+      plan.keyPictures = true;
+      plan.device = device;
+      break;
+    }
   }
-  // One capture at a time: the lowest device that picture keys want and that is present.
-  for (int32_t device : pictured) {
-    if (!m_displays.Present(device)) continue;
-    plan.run = true;
-    plan.keyPictures = true;
-    plan.device = device;
-    break;
+  // Every other wanted device is captured beside it, each by a capture of its own.
+  if (plan.run) {
+    for (int32_t device : pictured) {
+      if (device != plan.device && m_displays.Present(device)) plan.keyDevices.push_back(device);
+    }
   }
   return plan;
 }

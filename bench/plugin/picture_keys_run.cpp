@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/device/test_card_reader.h"
@@ -58,13 +59,23 @@ struct Result {
   double cpuPercent = 0;
 };
 
-Result Run(int keys, std::chrono::seconds length) {
+// keys live picture keys on each of `devices` emulated devices (1 or 2).
+Result Run(int keys, std::chrono::seconds length, int devices = 1) {
   Result result;
   PluginTestHost host;
-  if (!host.Launch(PNX_PLUGIN_EXECUTABLE, {}, "/dev/null")) return result;
-  for (int k = 0; k < keys; ++k) {
-    host.Send(WithSettings("willAppear", "KEY" + std::to_string(k),
-                           json{{"currentDevice", "Brelvon"}, {"keyPicture", "live"}, {"pictureRate", 2}}));
+  std::vector<std::string> environment;
+  if (devices > 1) {
+    const std::string config = "/tmp/picture_keys_run_devices.json";
+    std::ofstream(config) << R"({"devices": [{}, {"number": 2}]})";
+    environment.push_back("PNX_SIM_DEVICES=" + config);
+  }
+  if (!host.Launch(PNX_PLUGIN_EXECUTABLE, environment, "/dev/null")) return result;
+  for (int d = 0; d < devices; ++d) {
+    for (int k = 0; k < keys; ++k) {
+      host.Send(WithSettings("willAppear", "KEY" + std::to_string(d) + std::to_string(k),
+                             json{{"currentDevice", d == 0 ? "Brelvon" : "Brelvon 2"}, {"keyPicture", "live"},
+                                  {"pictureRate", 2}}));
+    }
   }
   // The first picture: the capture runs; the measured window starts there.
   host.WaitFor([](const json& m) { return m.value("event", "") == "setImage"; }, std::chrono::seconds(20));
@@ -100,11 +111,12 @@ double Percentile(std::vector<double> values, double p) {
 }  // namespace
 
 int main() {
-  for (int keys : {1, 8}) {
-    const Result r = Run(keys, std::chrono::seconds(10));
-    std::printf("%d live key(s) at 2/s: %zu images, %.0f bytes per image (data URL), process CPU %.1f%% of a core; "
+  for (const auto& run : {std::pair<int, int>{1, 1}, {8, 1}, {4, 2}}) {
+    const int keys = run.first;
+    const Result r = Run(keys, std::chrono::seconds(10), run.second);
+    std::printf("%d device(s), %d live key(s) each at 2/s: %zu images, %.0f bytes per image (data URL), process CPU %.1f%% of a core; "
                 "capture to setImage (%zu read) p50 %.0f ms, p95 %.0f ms\n",
-                keys, r.images, r.images ? static_cast<double>(r.bytes) / static_cast<double>(r.images) : 0.0,
+                run.second, keys, r.images, r.images ? static_cast<double>(r.bytes) / static_cast<double>(r.images) : 0.0,
                 r.cpuPercent, r.latencies.size(), Percentile(r.latencies, 0.5), Percentile(r.latencies, 0.95));
   }
   return 0;

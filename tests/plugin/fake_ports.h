@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,11 @@ class FakeDevices : public DevicePort {
     }
     m_running = plan.run;
     m_target = plan.context;
+    // The other devices' key captures, beside the graph's device.
+    m_keyCaptured.clear();
+    for (int32_t d : plan.keyDevices) {
+      if (plan.run && d != m_current && Reachable(d)) m_keyCaptured.insert(d);
+    }
     return rebound;
   }
 
@@ -108,12 +114,18 @@ class FakeDevices : public DevicePort {
   int32_t PreviewDevice() const { return m_current; }
   // Whether the graph runs on a device that delivers frames.
   bool Capturing() const { return m_running && Reachable(m_current); }
+  // Whether device d delivers frames: on the graph's own sink or by a key capture of its own.
+  bool Captured(int32_t d) const {
+    return (Capturing() && d == m_current) || (m_keyCaptured.count(d) > 0 && Reachable(d));
+  }
+  bool KeyCaptured(int32_t d) const { return m_keyCaptured.count(d) > 0 && Reachable(d); }
 
   void Plug(int32_t d, bool in, bool switchedOff = false) {
     m_devices[d].plugged = in;
     if (in && switchedOff) m_devices[d].shows = m_devices[d].first;
     // A stream from a device that goes ends.
     if (!in && d == m_current) m_running = false;
+    if (!in) m_keyCaptured.erase(d);
   }
   void Signal(int32_t d, std::vector<bool> bits) { m_devices[d].signal = std::move(bits); }
   const DeviceState& Shows(int32_t d) const { return m_devices[d].shows; }
@@ -140,6 +152,7 @@ class FakeDevices : public DevicePort {
   int32_t m_current = 0;
   bool m_running = false;
   std::string m_target;
+  std::set<int32_t> m_keyCaptured;
 };
 
 class FakeHost : public HostPort {

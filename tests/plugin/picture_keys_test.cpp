@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,50 @@ TEST_F(PictureKeysProcess, LiveKeyShowsTheQuadrantsFollowsPressesAndSaysWhenItsD
   EXPECT_TRUE(ReadStateImage(away["payload"]["image"]).absent);
   Control("{}");
   EXPECT_TRUE(PictureShows("TWO", {kWhite, kWhite, kWhite, kWhite}));
+}
+
+TEST_F(PictureKeysProcess, KeysOfTwoDevicesAtOnceEachShowTheirOwnDevice) {
+  Start(R"({"frame": {"still": true}, "devices": [{}, {"number": 2, "sources": [4, 4, 4, 4]}]})", "{}");
+  m_host.Send(WithSettings("willAppear", "ONE", PictureSettings("live")));
+  m_host.Send(WithSettings("willAppear", "TWO", PictureSettings("live", "Brelvon 2")));
+  // Their first pictures come in either order.
+  std::map<std::string, std::vector<std::string>> first;
+  m_host.WaitFor([&](const json& m) {
+    PngPicture p;
+    const std::string context = m.value("context", "");
+    if (m.value("event", "") == "setImage" && ReadPngDataUrl(m["payload"].value("image", ""), p)) {
+      first[context] = Quadrants(p);
+    }
+    return first.size() == 2;
+  });
+  EXPECT_EQ(first["ONE"], (std::vector<std::string>{kRed, kGreen, kBlue, kWhite}));
+  EXPECT_EQ(first["TWO"], (std::vector<std::string>{kWhite, kWhite, kWhite, kWhite}));
+  // The second device's preview shares its key's capture; the first device's keys go on.
+  m_host.Send(Event("propertyInspectorDidAppear", "TWO"));
+  m_host.Send(Event("sendToPlugin", "TWO", json{{"method", "startSendingImages"}}));
+  ASSERT_TRUE(m_host.WaitFor(IsImage).is_object());
+  m_host.Send(WithSettings("keyUp", "SWITCH", Sources(json{{"currentDevice", "Brelvon"}}, 100, {4, 3, 2, 1})));
+  EXPECT_TRUE(PictureShows("ONE", {kWhite, kBlue, kGreen, kRed}));
+  json second = Sources(json{{"currentDevice", "Brelvon 2"}}, 100, {1, 2, 3, 4});
+  second["devices"].push_back({{"multiViewLayout", 100}, {"multiViewSources", {1, 1, 2, 2}}});
+  m_host.Send(WithSettings("keyUp", "SWITCH2", second));
+  EXPECT_TRUE(PictureShows("TWO", {kRed, kRed, kGreen, kGreen}));
+  m_host.Send(Event("propertyInspectorDidDisappear", "TWO"));
+
+  // The second device goes while captured: its key says so, the first one's keys go on; it comes back.
+  Control(R"({"unplugged": [2]})");
+  const json away = m_host.WaitFor([](const json& m) {
+    return IsImageFor(m, "TWO") && m["payload"].value("image", "").rfind("data:image/svg", 0) == 0;
+  });
+  ASSERT_TRUE(away.is_object());
+  m_host.Send(WithSettings("keyUp", "SWITCH", Sources(json{{"currentDevice", "Brelvon"}}, 100, {1, 2, 3, 4})));
+  EXPECT_TRUE(PictureShows("ONE", {kRed, kGreen, kBlue, kWhite}));
+  Control("{}");
+  EXPECT_TRUE(PictureOf("TWO", [&](const PngPicture& p) {
+    const std::vector<std::string> q = Quadrants(p);
+    return q == std::vector<std::string>{kWhite, kWhite, kWhite, kWhite} ||
+           q == std::vector<std::string>{kRed, kRed, kGreen, kGreen};
+  }));
 }
 
 TEST_F(PictureKeysProcess, NoPictureKeyNoCaptureAndAnIconWins) {

@@ -484,19 +484,22 @@ class Model {
     Absorb();
   }
 
-  // After every step, what the capture hands over while it makes key frames: a frame of the device it runs on,
-  // in a shade of the step's.
+  // After every step, what the captures hand over while they make key frames: a frame of each device they run
+  // on, in a shade of the step's.
   void HandFrame(const Step& s) {
-    if (!m_devices.Capturing() || !m_devices.plans.back().keyPictures) return;
-    m_host.Take();
-    KeyFrame frame;
-    frame.device = m_frameDevice = m_devices.PreviewDevice();
-    frame.width = 144;
-    frame.height = 81;
-    frame.pixels.assign(144 * 81 * 3, static_cast<uint8_t>(s.layout * 37 + static_cast<uint32_t>(s.sources[0])));
-    frame.captured = std::chrono::steady_clock::now();
-    m_plugin->KeyFrameCame(std::move(frame));
-    Absorb();
+    for (int d = 0; d < 2; ++d) {
+      const bool preview = m_devices.Capturing() && m_devices.PreviewDevice() == d && m_devices.plans.back().keyPictures;
+      if (!preview && !m_devices.KeyCaptured(d)) continue;
+      m_host.Take();
+      KeyFrame frame;
+      frame.device = m_frameDevice = d;
+      frame.width = 144;
+      frame.height = 81;
+      frame.pixels.assign(144 * 81 * 3, static_cast<uint8_t>(s.layout * 37 + static_cast<uint32_t>(s.sources[0]) + d));
+      frame.captured = std::chrono::steady_clock::now();
+      m_plugin->KeyFrameCame(std::move(frame));
+      Absorb();
+    }
   }
 
   void Check() {
@@ -618,22 +621,19 @@ class Model {
       }
     }
     if (m_host.TimerRunning() != true && askers) Fail("no signal timer while an inspector asked");
-    // The capture.
-    bool pictureWanted = false;
+    // The captures: every wanted device is captured, and no device that nobody wants.
     for (int d = 0; d < 2; ++d) {
-      pictureWanted = pictureWanted || (m_pictures[d] && m_devices.Plugged(d));
       if (m_pictures[d] && !m_devices.Plugged(d) && !ReadStateImage(m_images["P" + std::to_string(d)]).absent) {
         Fail("P" + std::to_string(d) + "'s device is away but its key does not say so");
       }
-    }
-    const bool capturing = m_devices.Capturing();
-    if (capturing != (!target.empty() || pictureWanted)) {
-      Fail(std::string("a capture ") + (capturing ? "runs" : "does not run") + " while " +
-           (!target.empty() || pictureWanted ? "one is wanted" : "none is wanted"));
+      const bool wanted = m_devices.Plugged(d) && (m_pictures[d] || (!target.empty() && NamedDevice(target) == d));
+      if (m_devices.Captured(d) != wanted) {
+        Fail(std::string("device ") + std::to_string(d) + (wanted ? " is not captured while wanted" : " is captured while nobody wants it"));
+      }
     }
     const int shown = m_devices.PreviewDevice();
-    const bool keyFrames = capturing && shown >= 0 && shown < 2 && m_pictures[shown];
-    if (capturing && m_devices.plans.back().keyPictures != keyFrames) {
+    const bool keyFrames = m_devices.Capturing() && shown >= 0 && shown < 2 && m_pictures[shown];
+    if (m_devices.Capturing() && m_devices.plans.back().keyPictures != keyFrames) {
       Fail(std::string("the picture keys ") + (keyFrames ? "get no frames" : "get frames") + " of device " +
            std::to_string(shown));
     }
